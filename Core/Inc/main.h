@@ -1,0 +1,14 @@
+// Board bring-up: peripheral handles and initialisers shared by main and the interrupt handlers.
+#pragma once
+
+#include "stm32g0xx_hal.h"
+
+extern UART_HandleTypeDef huart1;
+extern DMA_HandleTypeDef hdma_usart1_rx;
+
+void SystemClock_Config(void);
+void MX_GPIO_Init(void);
+void MX_DMA_Init(void);
+void MX_USART1_UART_Init(void);
+// A configuration failure: nothing sensible can run, so the board restarts.
+[[noreturn]] void Error_Handler(void);

@@ -1,0 +1,134 @@
+// Entry point: capture the reset causes, bring the board up, start the console and the shell.
+#include "main.h"
+
+#include "DemoShell.h"
+#include "Debug.h"
+#include "MCUState.h"
+#include "SerialConfig.h"
+
+UART_HandleTypeDef huart1;
+DMA_HandleTypeDef hdma_usart1_rx;
+
+namespace {
+constexpr uint32_t kExpectedPclkHz = 4000000;
+}
+
+int main(void) {
+  // Reset and wake-up flags first, before anything else can change them.
+  setMCUGstate().resetCause = HAL_RCCEx_ReadCSR();
+  setMCUGstate().bootCause = HAL_PWREx_ReadSR1();
+  HAL_RCCEx_WriteCSR(RCC_CSR_RMVF);
+
+  HAL_Init();
+  SystemClock_Config();
+  MX_GPIO_Init();
+  MX_DMA_Init();
+  MX_USART1_UART_Init();
+
+  (void)HAL_RCCEx_EnablePwrClockReadBack();
+
+  setMCUGstate().hlpuart1 = &huart1;
+
+  serialConfigInit();
+  debug("\n\n\n******************************\n\n\n");
+
+  const uint32_t pclk = HAL_RCC_GetPCLK1Freq();
+  if (pclk != kExpectedPclkHz) debugV2("CPU clock mismatch: %d != %d\n", static_cast<int>(pclk), static_cast<int>(kExpectedPclkHz));
+
+  for (;;) appLoop();
+}
+
+void SystemClock_Config(void) {
+  if (HAL_PWREx_ControlVoltageScaling(PWR_REGULATOR_VOLTAGE_SCALE1) != HAL_OK) Error_Handler();
+
+  RCC_OscInitTypeDef osc{};
+  osc.OscillatorType = RCC_OSCILLATORTYPE_HSI | RCC_OSCILLATORTYPE_LSI;
+  osc.HSIState = RCC_HSI_ON;
+  osc.HSIDiv = RCC_HSI_DIV4;
+  osc.HSICalibrationValue = RCC_HSICALIBRATION_DEFAULT;
+  osc.LSIState = RCC_LSI_ON;
+  osc.PLL.PLLState = RCC_PLL_NONE;
+  if (HAL_RCC_OscConfig(&osc) != HAL_OK) Error_Handler();
+
+  RCC_ClkInitTypeDef clk{};
+  clk.ClockType = RCC_CLOCKTYPE_HCLK | RCC_CLOCKTYPE_SYSCLK | RCC_CLOCKTYPE_PCLK1;
+  clk.SYSCLKSource = RCC_SYSCLKSOURCE_HSI;
+  clk.AHBCLKDivider = RCC_SYSCLK_DIV1;
+  clk.APB1CLKDivider = RCC_HCLK_DIV1;
+  if (HAL_RCC_ClockConfig(&clk, FLASH_LATENCY_0) != HAL_OK) Error_Handler();
+}
+
+void MX_GPIO_Init(void) {
+  __HAL_RCC_GPIOA_CLK_ENABLE();
+  __HAL_RCC_GPIOB_CLK_ENABLE();
+  __HAL_RCC_GPIOC_CLK_ENABLE();
+  __HAL_RCC_GPIOD_CLK_ENABLE();
+  __HAL_RCC_GPIOF_CLK_ENABLE();
+
+  HAL_GPIO_WritePin(GPIOB, GPIO_PIN_0 | GPIO_PIN_1 | GPIO_PIN_2 | GPIO_PIN_6 | GPIO_PIN_7 | GPIO_PIN_10, GPIO_PIN_RESET);
+  HAL_GPIO_WritePin(GPIOA, GPIO_PIN_8, GPIO_PIN_RESET);
+
+  struct Group {
+    GPIO_TypeDef* port;
+    uint32_t pins;
+    uint32_t mode;
+  };
+  const Group groups[] = {
+      {GPIOC, GPIO_PIN_6 | GPIO_PIN_7 | GPIO_PIN_13 | GPIO_PIN_14 | GPIO_PIN_15, GPIO_MODE_ANALOG},
+      {GPIOF, GPIO_PIN_0 | GPIO_PIN_1, GPIO_MODE_ANALOG},
+      {GPIOB, GPIO_PIN_0 | GPIO_PIN_1 | GPIO_PIN_2 | GPIO_PIN_5 | GPIO_PIN_6 | GPIO_PIN_7 | GPIO_PIN_10, GPIO_MODE_OUTPUT_PP},
+      {GPIOB, GPIO_PIN_11, GPIO_MODE_INPUT},
+      {GPIOB, GPIO_PIN_3 | GPIO_PIN_4 | GPIO_PIN_8 | GPIO_PIN_9 | GPIO_PIN_12 | GPIO_PIN_13 | GPIO_PIN_14 | GPIO_PIN_15,
+       GPIO_MODE_ANALOG},
+      {GPIOA, GPIO_PIN_8, GPIO_MODE_OUTPUT_PP},
+      {GPIOA, GPIO_PIN_11 | GPIO_PIN_12 | GPIO_PIN_15, GPIO_MODE_ANALOG},
+      {GPIOD, GPIO_PIN_0 | GPIO_PIN_1 | GPIO_PIN_2, GPIO_MODE_ANALOG},
+      {GPIOD, GPIO_PIN_3, GPIO_MODE_INPUT},
+  };
+  for (const Group& g : groups) {
+    GPIO_InitTypeDef init{};
+    init.Pin = g.pins;
+    init.Mode = g.mode;
+    init.Pull = GPIO_NOPULL;
+    init.Speed = GPIO_SPEED_FREQ_LOW;
+    HAL_GPIO_Init(g.port, &init);
+  }
+
+  mcustate().pin.lora.initGpioInputs();
+  mcustate().pin.button.provisioning.init();
+}
+
+void MX_DMA_Init(void) {
+  __HAL_RCC_DMA1_CLK_ENABLE();
+  HAL_NVIC_SetPriority(DMA1_Channel1_IRQn, 0, 0);
+  HAL_NVIC_EnableIRQ(DMA1_Channel1_IRQn);
+  HAL_NVIC_SetPriority(DMA1_Channel2_3_IRQn, 0, 0);
+  HAL_NVIC_EnableIRQ(DMA1_Channel2_3_IRQn);
+  HAL_NVIC_SetPriority(USART1_IRQn, 0, 0);
+  HAL_NVIC_EnableIRQ(USART1_IRQn);
+}
+
+void MX_USART1_UART_Init(void) {
+  huart1.Instance = USART1;
+  huart1.Init.BaudRate = 115200;
+  huart1.Init.WordLength = UART_WORDLENGTH_8B;
+  huart1.Init.StopBits = UART_STOPBITS_1;
+  huart1.Init.Parity = UART_PARITY_NONE;
+  huart1.Init.Mode = UART_MODE_TX_RX;
+  huart1.Init.HwFlowCtl = UART_HWCONTROL_NONE;
+  huart1.Init.OverSampling = UART_OVERSAMPLING_16;
+  huart1.Init.OneBitSampling = UART_ONE_BIT_SAMPLE_DISABLE;
+  huart1.Init.ClockPrescaler = UART_PRESCALER_DIV1;
+  huart1.AdvancedInit.AdvFeatureInit = UART_ADVFEATURE_NO_INIT;
+  if (HAL_UART_Init(&huart1) != HAL_OK) Error_Handler();
+  if (HAL_UARTEx_SetTxFifoThreshold(&huart1, UART_TXFIFO_THRESHOLD_1_8) != HAL_OK) Error_Handler();
+  if (HAL_UARTEx_SetRxFifoThreshold(&huart1, UART_RXFIFO_THRESHOLD_1_8) != HAL_OK) Error_Handler();
+  if (HAL_UARTEx_DisableFifoMode(&huart1) != HAL_OK) Error_Handler();
+}
+
+void Error_Handler(void) {
+  __disable_irq();
+  NVIC_SystemReset();
+  for (;;) {
+  }
+}

@@ -1,0 +1,46 @@
+// Low-level set-up the hardware layer asks for when a peripheral is initialised: clocks, pins,
+// DMA channels.
+#include "main.h"
+
+extern "C" {
+
+void HAL_MspInit(void) {
+  __HAL_RCC_SYSCFG_CLK_ENABLE();
+  __HAL_RCC_PWR_CLK_ENABLE();
+}
+
+void HAL_UART_MspInit(UART_HandleTypeDef* huart) {
+  if (huart->Instance != USART1) return;
+  RCC_PeriphCLKInitTypeDef periph{};
+  periph.PeriphClockSelection = RCC_PERIPHCLK_USART1;
+  periph.Usart1ClockSelection = RCC_USART1CLKSOURCE_PCLK1;
+  if (HAL_RCCEx_PeriphCLKConfig(&periph) != HAL_OK) Error_Handler();
+
+  __HAL_RCC_USART1_CLK_ENABLE();
+  __HAL_RCC_GPIOA_CLK_ENABLE();
+
+  GPIO_InitTypeDef pins{};
+  pins.Pin = GPIO_PIN_9 | GPIO_PIN_10;
+  pins.Mode = GPIO_MODE_AF_PP;
+  pins.Pull = GPIO_NOPULL;
+  pins.Speed = GPIO_SPEED_FREQ_LOW;
+  pins.Alternate = GPIO_AF1_USART1;
+  HAL_GPIO_Init(GPIOA, &pins);
+  pins.Pin = GPIO_PIN_10;
+  pins.Pull = GPIO_PULLUP;
+  HAL_GPIO_Init(GPIOA, &pins);
+
+  hdma_usart1_rx.Instance = DMA1_Channel2;
+  hdma_usart1_rx.Init.Request = DMA_REQUEST_USART1_RX;
+  hdma_usart1_rx.Init.Direction = DMA_PERIPH_TO_MEMORY;
+  hdma_usart1_rx.Init.PeriphInc = DMA_PINC_DISABLE;
+  hdma_usart1_rx.Init.MemInc = DMA_MINC_ENABLE;
+  hdma_usart1_rx.Init.PeriphDataAlignment = DMA_PDATAALIGN_BYTE;
+  hdma_usart1_rx.Init.MemDataAlignment = DMA_MDATAALIGN_BYTE;
+  hdma_usart1_rx.Init.Mode = DMA_NORMAL;
+  hdma_usart1_rx.Init.Priority = DMA_PRIORITY_HIGH;
+  if (HAL_DMA_Init(&hdma_usart1_rx) != HAL_OK) Error_Handler();
+  __HAL_LINKDMA(huart, hdmarx, hdma_usart1_rx);
+}
+
+}  // extern "C"

@@ -1,0 +1,23 @@
+// Interrupt handlers: they only pass the interrupt to the hardware layer, which moves data and
+// sets flags through the application's callbacks.
+#include "main.h"
+
+extern "C" {
+
+void NMI_Handler(void) {
+  for (;;) {
+  }
+}
+
+void HardFault_Handler(void) {
+  for (;;) {
+  }
+}
+
+void SVC_Handler(void) {}
+void PendSV_Handler(void) {}
+void SysTick_Handler(void) { HAL_IncTick(); }
+void DMA1_Channel2_3_IRQHandler(void) { HAL_DMA_IRQHandler(&hdma_usart1_rx); }
+void USART1_IRQHandler(void) { HAL_UART_IRQHandler(&huart1); }
+
+}  // extern "C"

@@ -1,0 +1,6 @@
+// Serial peripheral interface: declarations arrive with the code that uses it.
+#pragma once
+
+#include "stm32g0xx_hal_def.h"
+
+typedef struct __SPI_HandleTypeDef SPI_HandleTypeDef;

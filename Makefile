@@ -1,0 +1,45 @@
+# Front door of the project. Each target installs what it needs, configures and builds.
+#   make run        build the simulated board and start orvane-sim on this terminal
+#   make test       build the simulator, the sanitizer build and the target image; run every test
+#   make firmware   build the target image (build/stm32g070/orvane-node.{elf,bin,hex,map})
+#   make bench      run the benchmarks
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+SIM_ARGS ?=
+
+.PHONY: run test firmware sim sim-asan deps-host deps-target bench clean format
+
+deps-host:
+	@tools/install-deps.sh host
+
+deps-target:
+	@tools/install-deps.sh target
+
+sim: deps-host
+	@cmake --preset sim >/dev/null
+	@cmake --build --preset sim -j $(JOBS)
+
+sim-asan: deps-host
+	@cmake --preset sim-asan >/dev/null
+	@cmake --build --preset sim-asan -j $(JOBS)
+
+firmware: deps-target
+	@cmake --preset stm32g070 >/dev/null
+	@cmake --build --preset stm32g070 -j $(JOBS)
+
+run: sim
+	@build/sim/orvane-sim $(SIM_ARGS)
+
+test: sim sim-asan firmware
+	ctest --preset sim -j $(JOBS)
+	ctest --preset sim-asan -j $(JOBS)
+	ctest --preset stm32g070
+
+bench: sim
+	@for b in build/sim/tests/*_bench; do [ -x "$$b" ] && "$$b"; done; true
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

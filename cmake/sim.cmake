@@ -1,0 +1,39 @@
+# Host build: the firmware linked against the simulated board, plus every test.
+enable_testing()
+
+if(ORVANE_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# The firmware: identical sources to the target; only its entry point is renamed so that the
+# simulator's own main can start (and restart) it.
+# An object library: every firmware object is linked, as in the target image, so the board finds
+# the interrupt handlers and callbacks it calls by name.
+add_library(orvane_fw OBJECT ${ORVANE_FW_SOURCES})
+target_include_directories(orvane_fw PUBLIC ${ORVANE_FW_INCLUDES} ${CMAKE_SOURCE_DIR}/Drivers/hal/sim)
+target_compile_options(orvane_fw PRIVATE ${ORVANE_WARNINGS} -fno-exceptions -fno-rtti)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/Core/Src/main.cpp
+  PROPERTIES COMPILE_DEFINITIONS "main=orvane_firmware_main")
+add_dependencies(orvane_fw build_meta)
+
+# The simulated board: host backend of the hardware layer and the world models around it.
+file(GLOB ORVANE_BOARD_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/Drivers/hal/sim/*.cpp ${CMAKE_SOURCE_DIR}/sim/*.cpp)
+add_library(orvane_board STATIC ${ORVANE_BOARD_SOURCES})
+target_include_directories(orvane_board PUBLIC ${CMAKE_SOURCE_DIR}/sim ${ORVANE_FW_INCLUDES}
+  ${CMAKE_SOURCE_DIR}/Drivers/hal/sim)
+target_compile_options(orvane_board PRIVATE ${ORVANE_WARNINGS})
+find_package(Threads REQUIRED)
+target_link_libraries(orvane_board PUBLIC Threads::Threads ${CMAKE_DL_LIBS})
+if(NOT APPLE)
+  target_link_libraries(orvane_board PUBLIC util)  # openpty
+endif()
+
+set(ORVANE_SIM_LIBS orvane_fw orvane_board)
+
+add_executable(orvane-sim ${CMAKE_SOURCE_DIR}/sim/app/orvane_sim_main.cpp)
+target_link_libraries(orvane-sim PRIVATE ${ORVANE_SIM_LIBS})
+target_compile_options(orvane-sim PRIVATE ${ORVANE_WARNINGS})
+
+add_subdirectory(tests)

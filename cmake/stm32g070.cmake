@@ -1,0 +1,33 @@
+# Target build: Cortex-M0+ image for the STM32G070 with our own register-level hardware layer.
+set(ORVANE_MCU_FLAGS -mcpu=cortex-m0plus -mthumb)
+add_compile_options(${ORVANE_MCU_FLAGS} -Os -ffunction-sections -fdata-sections
+  $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions> $<$<COMPILE_LANGUAGE:CXX>:-fno-rtti>
+  $<$<COMPILE_LANGUAGE:CXX>:-fno-threadsafe-statics> $<$<COMPILE_LANGUAGE:CXX>:-fno-use-cxa-atexit>)
+
+set(ORVANE_LINKER_SCRIPT ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/stm32g070_flash.ld)
+file(GLOB ORVANE_HAL_TARGET_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/*.cpp ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/*.c
+  ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/*.S)
+
+add_executable(orvane-node.elf ${ORVANE_FW_SOURCES} ${ORVANE_HAL_TARGET_SOURCES})
+target_include_directories(orvane-node.elf PRIVATE ${ORVANE_FW_INCLUDES} ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0)
+target_compile_options(orvane-node.elf PRIVATE ${ORVANE_WARNINGS})
+add_dependencies(orvane-node.elf build_meta)
+# No nosys.specs: nothing provides _sbrk, so any use of the heap fails the link.
+target_link_options(orvane-node.elf PRIVATE ${ORVANE_MCU_FLAGS} --specs=nano.specs -nostartfiles
+  -T${ORVANE_LINKER_SCRIPT} -Wl,--gc-sections -Wl,-Map=${CMAKE_BINARY_DIR}/orvane-node.map
+  -Wl,--print-memory-usage)
+set_target_properties(orvane-node.elf PROPERTIES LINK_DEPENDS ${ORVANE_LINKER_SCRIPT})
+
+add_custom_command(TARGET orvane-node.elf POST_BUILD
+  COMMAND ${CMAKE_OBJCOPY} -O binary $<TARGET_FILE:orvane-node.elf> ${CMAKE_BINARY_DIR}/orvane-node.bin
+  COMMAND ${CMAKE_OBJCOPY} -O ihex $<TARGET_FILE:orvane-node.elf> ${CMAKE_BINARY_DIR}/orvane-node.hex
+  COMMAND ${CMAKE_COMMAND} -DELF=$<TARGET_FILE:orvane-node.elf> -DNM=${CMAKE_NM} -DSIZE=${CMAKE_SIZE}
+          -P ${CMAKE_SOURCE_DIR}/cmake/image_report.cmake
+  COMMENT "image: bin, hex, size report and checks")
+
+# The image checks also run as a test, so 'make test' covers the target build.
+enable_testing()
+add_test(NAME firmware_image_checks
+  COMMAND ${CMAKE_COMMAND} -DELF=$<TARGET_FILE:orvane-node.elf> -DNM=${CMAKE_NM} -DSIZE=${CMAKE_SIZE}
+          -P ${CMAKE_SOURCE_DIR}/cmake/image_report.cmake)

@@ -1,0 +1,143 @@
+// Shell start, main loop, line framing and the pending-action mechanism.
+#include "DemoShell.h"
+
+#include <array>
+
+#include "Debug.h"
+#include "MCUState.h"
+#include "SerialCommandUtil.h"
+#include "SerialConfig.h"
+#include "SerialTokenizer.h"
+#include "build_info.h"
+#include "gstate.h"
+#include "stm32g0xx_hal.h"
+
+Pending gPending = Pending::none;
+uint16_t gStandbySecs = 0;
+SampleMode gSampleMode = SampleMode::full;
+uint32_t gRepeatCount = 0;
+uint32_t gRepeatPeriodSec = 0;
+TxPacket gTxPacket = TxPacket::p3;
+uint16_t gRxWindowMs = 0;
+uint16_t gP5ListenMs = 0;
+uint8_t gRawPayload[kMaxRawPayload] = {};
+uint8_t gRawLen = 0;
+bool gRawSkipCsma = false;
+
+namespace {
+
+constexpr const char* kRule = "##########################";
+
+const std::array<SCU::CommandEntry, 2> kShellCommands = {{
+    {"help", cmdHelp},
+    {"reset", cmdReset},
+}};
+
+// Sleep the core until the next interrupt when there is nothing to do. Interrupts are masked
+// around the check so that a byte arriving in between still ends the sleep at once.
+void idleUntilInterrupt() {
+  __disable_irq();
+  if (serialRxIdle() && gPending == Pending::none) HAL_PWR_EnterSLEEPMode(PWR_MAINREGULATOR_ON, PWR_SLEEPENTRY_WFI);
+  __enable_irq();
+}
+
+}  // namespace
+
+void serialHandleLine(const char* line) { DemoShell::handleLine(line); }
+
+void appLoop() { DemoShell::run(); }
+
+bool armPending(Pending action) {
+  if (gPending != Pending::none) {
+    print("err: busy, a command is already pending (one at a time)");
+    return false;
+  }
+  gPending = action;
+  return true;
+}
+
+void runPendingAction() {
+  const Pending action = gPending;
+  gPending = Pending::none;
+  switch (action) {
+    case Pending::reset:
+      __DSB();
+      NVIC_SystemReset();
+      for (;;) {
+      }
+    default:
+      break;
+  }
+}
+
+void cmdReset(const char*) {
+  gPending = Pending::reset;  // replaces whatever was armed: a reset always wins
+  print("ok: reset");
+}
+
+void cmdHelp(const char*) {
+  printV2("commands:");
+  printV2("  help                  this list");
+  printV2("  info                  identity, calibration and power state");
+  printV2("  compileInfo           HW revision, LoRa radio and gstate/MCUState toggles");
+  printV2("  sample [full|hp|lp]   one acquisition + RMS + phase + power (default full)");
+  printV2("  every <n> <sec>       repeat the last sample mode n times, sec apart");
+  printV2("  print <what>          adc|rms|power|csv|rtc|prov|adcinfo|vref|temp|soc");
+  printV2("  set <var> <value>     phase <rad> | uid <hex> | hmacHash <hex> | clampMapping <i> <in> <out>");
+  printV2("  save                  commit staged config to flash");
+  printV2("  unprovision           erase config flash (fresh-install state) then reset");
+  printV2("  provision             LoRa P10 assign+confirm (blocking until done)");
+  printV2("  tx [pN|debug]         nothing = production path; else p3|p7|p8|p9|p10|debug");
+  printV2("  tx p5 [ms]            packet 5 (= p3 + 'I listen now') at 14 dBm, then listen 250+");
+  printV2("  tx raw [-n] <hex>     arbitrary payload, max 90 B; -n skips CSMA (Vantor will drop it)");
+  printV2("  radio on              power the LoRa interface and init it ('pin lora off' cuts it)");
+  printV2("  rx <ms>               open a LoRa listen window");
+  printV2("  dbg1 <on> <off> <tot> square wave on dbg1 (ms)");
+  printV2("  pin <name> on|off     stage1|optohp|lora");
+  printV2("  sleep <sec>           STANDBY 1..65535 s; wake is a RESET back into this shell");
+  printV2("  reset                 immediate software reset");
+  printV2("note: 'set phase' is live for the next 'sample'; 'save' only to survive a sleep");
+  printV2("ok: help");
+}
+
+void printBanner() {
+  print("");
+  print("=== Orvane demo shell ===");
+  printBuildInfo();
+}
+
+void printReadyState() {
+  debugV2Uid(gstate().config.uid, true);
+  if (!gstate().config.ok()) {
+    print("warn: uid not committed -- run: set uid 0xNNNNNN   then: save");
+    print("warn: until then TX identity is invalid and RX will not dispatch");
+  }
+  print("ready");
+}
+
+void DemoShell::handleLine(const char* line) {
+  const char* start = SCU::skipWs(line);
+  if (*start == '\0') return;
+  print(kRule);
+  printV2("> %s", start);
+  print("");
+  print("");
+  const SCU::DispatchResult result = SCU::dispatchCommand(start, kShellCommands);
+  if (result == SCU::DispatchResult::unknownCommand) {
+    print("err: unknown command (try 'help')");
+  } else {
+    SCU::reportDispatchError(result);
+  }
+  print(kRule);
+}
+
+void DemoShell::run() {
+  printBanner();
+  printReadyState();
+  cmdHelp("");
+  for (;;) {
+    serialConfigPoll();
+    runPendingAction();
+    idleUntilInterrupt();
+  }
+}

@@ -1,0 +1,52 @@
+// The bench shell: start-up, the main loop, line framing and the one-at-a-time pending action.
+#pragma once
+
+#include <cstdint>
+
+enum class Pending : uint32_t {
+  none = 0,
+  standby = 1,
+  reset = 2,
+  sample = 3,
+  sampleRepeat = 4,
+  txBlock = 5,
+  txPacket = 6,
+  txPacket5 = 7,
+  txRaw = 8,
+  rxWindow = 9,
+  provision = 10,
+  dbg1Toggle = 11,
+};
+
+enum class SampleMode : uint32_t { full = 0, hp = 1, lp = 2 };
+enum class TxPacket : uint32_t { p3 = 0, p7 = 1, p8 = 2, p9 = 3, p10 = 4, debug = 5 };
+
+constexpr uint8_t kMaxRawPayload = 90;
+
+// The armed action and its arguments: written by a handler just before it arms, read by the runner.
+extern Pending gPending;
+extern uint16_t gStandbySecs;
+extern SampleMode gSampleMode;
+extern uint32_t gRepeatCount;
+extern uint32_t gRepeatPeriodSec;
+extern TxPacket gTxPacket;
+extern uint16_t gRxWindowMs;
+extern uint16_t gP5ListenMs;
+extern uint8_t gRawPayload[kMaxRawPayload];
+extern uint8_t gRawLen;
+extern bool gRawSkipCsma;
+
+namespace DemoShell {
+[[noreturn]] void run();
+void handleLine(const char* line);
+}  // namespace DemoShell
+
+void appLoop();
+// Arms `action` unless one is pending (then prints the busy line and returns false).
+bool armPending(Pending action);
+void runPendingAction();
+void printBanner();
+void printReadyState();
+
+void cmdHelp(const char* args);
+void cmdReset(const char* args);

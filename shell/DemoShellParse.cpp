@@ -1,0 +1,47 @@
+// Bounded integers, lone tokens and hex digit runs.
+#include "DemoShellParse.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "SerialTokenizer.h"
+
+namespace ShellParse {
+
+bool boundedU32(const char* text, uint32_t lo, uint32_t hi, uint32_t& out) {
+  if (text == nullptr) return false;
+  const char* p = SCU::skipWs(text);
+  if (*p == '\0' || *p == '-') return false;
+  errno = 0;
+  char* end = nullptr;
+  const unsigned long long value = std::strtoull(p, &end, 10);
+  if (end == p || errno == ERANGE) return false;
+  // strtoul would be 32 bits on the target: anything above 32 bits is a range error there too.
+  if (value > 0xFFFFFFFFull) return false;
+  if (*SCU::skipWs(end) != '\0') return false;
+  if (value < lo || value > hi) return false;
+  out = static_cast<uint32_t>(value);
+  return true;
+}
+
+bool loneToken(const char* text, char* out, size_t size) {
+  const char* end = SCU::parseToken(text, out, size);
+  return end != nullptr && *SCU::skipWs(end) == '\0';
+}
+
+bool hexDigitCount(const char* text, unsigned& digits) {
+  if (text == nullptr) return false;
+  const char* p = SCU::skipWs(text);
+  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) p += 2;
+  unsigned n = 0;
+  while (*p != '\0' && !SCU::isBlank(*p)) {
+    if (SCU::hexNibble(*p) < 0) return false;
+    ++n;
+    ++p;
+  }
+  if (*SCU::skipWs(p) != '\0' || n == 0) return false;
+  digits = n;
+  return true;
+}
+
+}  // namespace ShellParse

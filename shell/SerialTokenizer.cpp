@@ -1,0 +1,92 @@
+// Token, hex and fixed-point scanners.
+#include "SerialTokenizer.h"
+
+namespace SCU {
+
+int hexNibble(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+const char* skipWs(const char* text) {
+  while (isBlank(*text)) ++text;
+  return text;
+}
+
+const char* parseToken(const char* text, char* out, size_t size) {
+  if (text == nullptr || out == nullptr || size == 0) return nullptr;
+  const char* p = skipWs(text);
+  size_t n = 0;
+  if (*p == '"') {
+    ++p;
+    while (*p != '\0' && *p != '"' && n + 1 < size) out[n++] = *p++;
+    if (*p != '"') return nullptr;
+    out[n] = '\0';
+    return p + 1;
+  }
+  while (isIdentChar(*p) && n + 1 < size) out[n++] = *p++;
+  if (n == 0) return nullptr;
+  out[n] = '\0';
+  return p;
+}
+
+bool parseHexBytes(const char* text, uint8_t* out, size_t count) {
+  if (text == nullptr || out == nullptr) return false;
+  const char* p = skipWs(text);
+  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) p += 2;
+  for (size_t i = 0; i < count; ++i) {
+    const int hi = hexNibble(p[0]);
+    if (hi < 0) return false;
+    const int lo = hexNibble(p[1]);
+    if (lo < 0) return false;
+    out[i] = static_cast<uint8_t>((hi << 4) | lo);
+    p += 2;
+  }
+  p = skipWs(p);
+  return *p == '\0';
+}
+
+bool parseFixedScaled5(const char* text, const char** endPtr, int32_t* outScaled) {
+  if (text == nullptr || endPtr == nullptr || outScaled == nullptr) return false;
+  const char* p = text;
+  bool negative = false;
+  if (*p == '+' || *p == '-') {
+    negative = *p == '-';
+    ++p;
+  }
+  const uint64_t limit = negative ? 2147483648ull : 2147483647ull;
+  const uint64_t intLimit = limit / static_cast<uint64_t>(kFixedScale5);
+  uint64_t intPart = 0;
+  int digits = 0;
+  while (*p >= '0' && *p <= '9') {
+    const uint64_t d = static_cast<uint64_t>(*p - '0');
+    // Keeps the integer part within 21474 without overflow.
+    if (d > intLimit || intPart > (intLimit - d) / 10) return false;
+    intPart = intPart * 10 + d;
+    ++digits;
+    ++p;
+  }
+  uint64_t fraction = 0;
+  int fracDigits = 0;
+  if (*p == '.') {
+    ++p;
+    while (*p >= '0' && *p <= '9') {
+      if (fracDigits == 5) return false;  // a sixth decimal is refused, not rounded
+      fraction = fraction * 10 + static_cast<uint64_t>(*p - '0');
+      ++fracDigits;
+      ++p;
+    }
+  }
+  if (digits == 0 && fracDigits == 0) return false;
+  for (int i = fracDigits; i < 5; ++i) fraction *= 10;
+  const uint64_t magnitude = intPart * static_cast<uint64_t>(kFixedScale5) + fraction;
+  if (magnitude > limit) return false;
+  const int64_t signedValue = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+  *outScaled = static_cast<int32_t>(signedValue);
+  *endPtr = p;
+  return true;
+}
+
+}  // namespace SCU

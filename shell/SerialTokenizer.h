@@ -1,0 +1,26 @@
+// Scanners of the shell's argument text. They never allocate and never print.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace SCU {
+
+constexpr int32_t kFixedScale5 = 100000;
+
+inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
+inline bool isIdentChar(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+}
+// 0..15 for a hex digit, -1 otherwise.
+int hexNibble(char c);
+
+const char* skipWs(const char* text);
+// An identifier run or a double-quoted string; returns the position after it, or null.
+const char* parseToken(const char* text, char* out, size_t size);
+// Exactly `count` bytes as 2*count hex digits (optional 0x), blanks around, nothing else.
+bool parseHexBytes(const char* text, uint8_t* out, size_t count);
+// Signed fixed point with up to 5 decimals, scaled by 100000 into 32 bits.
+bool parseFixedScaled5(const char* text, const char** endPtr, int32_t* outScaled);
+
+}  // namespace SCU

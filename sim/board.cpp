@@ -1,0 +1,316 @@
+// Virtual time, event scheduling and interrupt delivery of the simulated board.
+#include "board.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "console.h"
+#include "gpio_model.h"
+#include "state_store.h"
+#include "systick_model.h"
+#include "uart_model.h"
+
+// The firmware's interrupt handlers, called by name as the vector table would. Weak, so that a
+// handler the firmware does not define simply never runs.
+extern "C" {
+void SysTick_Handler(void) __attribute__((weak));
+void DMA1_Channel1_IRQHandler(void) __attribute__((weak));
+void DMA1_Channel2_3_IRQHandler(void) __attribute__((weak));
+void USART1_IRQHandler(void) __attribute__((weak));
+void TIM6_IRQHandler(void) __attribute__((weak));
+void SPI1_IRQHandler(void) __attribute__((weak));
+void RTC_TAMP_IRQHandler(void) __attribute__((weak));
+}
+
+namespace sim {
+
+namespace {
+
+Board* gBoard = nullptr;
+
+constexpr int kIrqBias = 16;  // core exceptions have negative numbers
+
+using Handler = void (*)(void);
+
+Handler handlerFor(int irq) {
+  switch (irq) {
+    case SysTick_IRQn: return SysTick_Handler;
+    case DMA1_Channel1_IRQn: return DMA1_Channel1_IRQHandler;
+    case DMA1_Channel2_3_IRQn: return DMA1_Channel2_3_IRQHandler;
+    case USART1_IRQn: return USART1_IRQHandler;
+    case TIM6_IRQn: return TIM6_IRQHandler;
+    case SPI1_IRQn: return SPI1_IRQHandler;
+    case RTC_TAMP_IRQn: return RTC_TAMP_IRQHandler;
+    default: return nullptr;
+  }
+}
+
+uint64_t wallUs() {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+}  // namespace
+
+Board::Board(const Options& options) : options_(options) {
+  gBoard = this;
+  console_ = std::make_unique<Console>(*this);
+  uart1_ = std::make_unique<Uart>(*this);
+  gpio_ = std::make_unique<Gpio>();
+  sysTick_ = std::make_unique<SysTick>(*this);
+  addDevice(uart1_.get());
+  addDevice(sysTick_.get());
+  if (options_.speed < 0) options_.speed = console_->isInteractive() ? 1.0 : 0.0;
+  loadState();
+  paceBaseVirtualUs_ = nowUs_;
+  paceBaseWallUs_ = wallUs();
+}
+
+Board::~Board() {
+  if (gBoard == this) gBoard = nullptr;
+}
+
+Board& Board::instance() {
+  if (gBoard == nullptr) {
+    static Options defaults;
+    defaults.console = ConsoleMode::capture;
+    defaults.stateDir.clear();
+    new Board(defaults);  // lives for the process, like the board itself
+  }
+  return *gBoard;
+}
+
+bool Board::exists() { return gBoard != nullptr; }
+
+Board& Board::create(const Options& options) {
+  delete gBoard;
+  gBoard = nullptr;
+  return *new Board(options);
+}
+
+std::string Board::statePath(const std::string& name) const {
+  if (options_.stateDir.empty()) return std::string();
+  return options_.stateDir + "/" + name;
+}
+
+void Board::loadState() {
+  // A new state folder is a board that has never had power: power-on reset, erased flash,
+  // cleared backup domain. An existing one without a restart record is the same board started
+  // again by its reset pin. A restart record says exactly how the previous run ended.
+  csr_ = RCC_CSR_PWRRSTF | RCC_CSR_PINRSTF;
+  sr1_ = 0;
+  if (options_.stateDir.empty()) return;
+  const bool fresh = !stateExists(options_.stateDir);
+  makeStateDir(options_.stateDir);
+  uint64_t clock = 0;
+  if (readU64(statePath("clock"), clock)) nowUs_ = clock;
+  if (fresh) return;
+  std::string boot;
+  if (readText(statePath("restart"), boot)) {
+    unsigned long csr = 0, sr1 = 0;
+    if (std::sscanf(boot.c_str(), "csr=%lx sr1=%lx", &csr, &sr1) == 2) {
+      csr_ = static_cast<uint32_t>(csr);
+      sr1_ = static_cast<uint32_t>(sr1);
+    }
+    removeFile(statePath("restart"));
+  } else {
+    csr_ = RCC_CSR_PINRSTF;
+  }
+}
+
+void Board::saveState(ResetKind kind, uint32_t sr1Flags) {
+  for (auto& hook : persistHooks_) hook(kind);
+  if (options_.stateDir.empty()) return;
+  writeU64(statePath("clock"), nowUs_);
+  uint32_t csr = 0;
+  switch (kind) {
+    case ResetKind::powerOn: csr = RCC_CSR_PWRRSTF | RCC_CSR_PINRSTF; break;
+    case ResetKind::pin: csr = RCC_CSR_PINRSTF; break;
+    case ResetKind::software: csr = RCC_CSR_SFTRSTF | RCC_CSR_PINRSTF; break;
+    case ResetKind::standbyWake: csr = 0; break;
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "csr=%08x sr1=%08x\n", static_cast<unsigned>(csr),
+                static_cast<unsigned>(sr1Flags));
+  writeText(statePath("restart"), text);
+}
+
+void Board::addPersistHook(std::function<void(ResetKind)> hook) { persistHooks_.push_back(std::move(hook)); }
+
+void Board::setRestartHandler(std::function<void(ResetKind, uint32_t)> handler) {
+  restartHandler_ = std::move(handler);
+}
+
+void Board::restart(ResetKind kind, uint32_t sr1Flags) {
+  console_->flushOutput();
+  saveState(kind, sr1Flags);
+  if (restartHandler_) {
+    restartHandler_(kind, sr1Flags);
+  }
+  console_->prepareRestart();
+  std::vector<char*> args;
+  for (auto& a : options_.argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  if (!args.empty() && args[0] != nullptr) execv("/proc/self/exe", args.data());
+  std::fprintf(stderr, "orvane-sim: restart failed: %s\n", std::strerror(errno));
+  std::_Exit(3);
+}
+
+void Board::exitSim(int code) {
+  console_->flushOutput();
+  // What survives is kept; the next launch of the same state folder is a pin reset.
+  for (auto& hook : persistHooks_) hook(ResetKind::pin);
+  if (!options_.stateDir.empty()) writeU64(statePath("clock"), nowUs_);
+  std::fflush(nullptr);
+  std::_Exit(code);
+}
+
+void Board::writeCsr(uint32_t value) {
+  if (value & RCC_CSR_RMVF) csr_ &= 0x00FFFFFFu;  // remove-reset-flags clears bits 24..31
+}
+
+void Board::addDevice(Device* device) { devices_.push_back(device); }
+
+void Board::removeDevice(Device* device) {
+  for (auto it = devices_.begin(); it != devices_.end(); ++it) {
+    if (*it == device) {
+      devices_.erase(it);
+      return;
+    }
+  }
+}
+
+void Board::pendIrq(IRQn_Type irq) { pending_ |= 1ull << (irq + kIrqBias); }
+
+void Board::enableIrq(IRQn_Type irq, bool enable) {
+  if (enable)
+    enabled_ |= 1ull << (irq + kIrqBias);
+  else
+    enabled_ &= ~(1ull << (irq + kIrqBias));
+}
+
+bool Board::irqEnabled(IRQn_Type irq) const { return (enabled_ >> (irq + kIrqBias)) & 1u; }
+
+void Board::setPrimask(bool masked) {
+  primask_ = masked;
+  if (!masked) deliverInterrupts();
+}
+
+void Board::deliverInterrupts() {
+  if (primask_ || isrDepth_ > 0) return;
+  // SysTick is a core exception: always enabled once configured.
+  uint64_t ready = pending_ & (enabled_ | (1ull << (SysTick_IRQn + kIrqBias)));
+  while (ready != 0) {
+    const int bit = __builtin_ctzll(ready);
+    pending_ &= ~(1ull << bit);
+    Handler h = handlerFor(bit - kIrqBias);
+    if (h != nullptr) {
+      ++isrDepth_;
+      h();
+      --isrDepth_;
+    }
+    if (primask_) return;
+    ready = pending_ & (enabled_ | (1ull << (SysTick_IRQn + kIrqBias)));
+  }
+}
+
+uint64_t Board::nextEvent(bool includePeriodic) const {
+  uint64_t next = kNever;
+  for (const Device* d : devices_) {
+    if (!includePeriodic && d->periodic()) continue;
+    const uint64_t t = d->nextEventUs();
+    if (t < next) next = t;
+  }
+  return next;
+}
+
+void Board::runDue() {
+  // Fire every device whose time has come, in time order, until none is due.
+  for (;;) {
+    Device* due = nullptr;
+    uint64_t best = kNever;
+    for (Device* d : devices_) {
+      const uint64_t t = d->nextEventUs();
+      if (t <= nowUs_ && t < best) {
+        best = t;
+        due = d;
+      }
+    }
+    if (due == nullptr) return;
+    due->fire(nowUs_);
+  }
+}
+
+void Board::pace(uint64_t targetUs) {
+  if (options_.speed <= 0.0) return;
+  const uint64_t wallTarget =
+      paceBaseWallUs_ + static_cast<uint64_t>(static_cast<double>(targetUs - paceBaseVirtualUs_) / options_.speed);
+  for (;;) {
+    const uint64_t now = wallUs();
+    if (now >= wallTarget) return;
+    // Sleep, but wake for console input so that typing is seen while the firmware waits.
+    if (console_->waitForInput(static_cast<int>((wallTarget - now + 999) / 1000))) return;
+  }
+}
+
+void Board::advanceTo(uint64_t targetUs) {
+  // Step event by event so that each happens at its own virtual time.
+  while (nowUs_ < targetUs) {
+    console_->pollInput();
+    uint64_t next = nextEvent(true);
+    uint64_t step = next < targetUs ? next : targetUs;
+    if (step < nowUs_) step = nowUs_;
+    pace(step);
+    nowUs_ = step;
+    runDue();
+    deliverInterrupts();
+  }
+  runDue();
+  deliverInterrupts();
+}
+
+void Board::halCall(uint32_t costUs) { advanceTo(nowUs_ + costUs); }
+
+void Board::busyWait(uint64_t us) { advanceTo(nowUs_ + us); }
+
+void Board::waitForInterrupt() {
+  for (;;) {
+    deliverInterrupts();
+    console_->pollInput();
+    const uint64_t busyEvent = nextEvent(false);
+    if (busyEvent == kNever) {
+      // Nothing but the tick is going to happen: the firmware is idle. Feed it console input,
+      // or wait for some (blocking, so an idle shell costs no host CPU).
+      if (console_->offerInput()) continue;
+      if (console_->inputEnded()) exitSim(0);
+      if (options_.speed > 0.0) {
+        // Real time passes while the operator thinks: keep the tick running.
+        const uint64_t tick = nextEvent(true);
+        if (tick != kNever) {
+          advanceTo(tick);
+          return;
+        }
+      }
+      console_->waitForInput(-1);
+      paceBaseVirtualUs_ = nowUs_;
+      paceBaseWallUs_ = wallUs();
+      continue;
+    }
+    const uint64_t next = nextEvent(true);
+    const uint64_t pendingBefore = pending_;
+    advanceTo(next);
+    if (pending_ != pendingBefore || next != kNever) return;
+  }
+}
+
+}  // namespace sim

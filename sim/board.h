@@ -1,0 +1,121 @@
+// The simulated board: virtual clock, event devices, interrupt delivery, reset and power.
+// One instance per process; the hardware layer's sim backend calls into it on every HAL call.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "options.h"
+#include "stm32g0xx_hal_cortex.h"
+#include "stm32g0xx_hal_rcc.h"
+
+namespace sim {
+
+constexpr uint64_t kNever = UINT64_MAX;
+
+// Anything that makes something happen at a virtual time (a byte arriving, a timer expiring).
+class Device {
+ public:
+  virtual ~Device() = default;
+  // Virtual time of the next thing this device will do, or kNever.
+  virtual uint64_t nextEventUs() const = 0;
+  // Do what is due at `nowUs` (called when the clock reaches nextEventUs()).
+  virtual void fire(uint64_t nowUs) = 0;
+  // A periodic device (the system tick) does not keep the firmware busy.
+  virtual bool periodic() const { return false; }
+};
+
+// How the next start of the firmware comes about; decides the reset flags it sees.
+enum class ResetKind { powerOn, pin, software, standbyWake };
+
+class Console;
+class Uart;
+class Gpio;
+class SysTick;
+
+class Board {
+ public:
+  explicit Board(const Options& options);
+  ~Board();
+
+  static Board& instance();
+  static bool exists();
+  // Create the board (replacing any previous one; tests use this between cases).
+  static Board& create(const Options& options);
+
+  const Options& options() const { return options_; }
+  uint64_t nowUs() const { return nowUs_; }
+
+  // Every HAL call costs a little virtual time, so busy-waits always end.
+  void halCall(uint32_t costUs = 1);
+  // Let `us` of virtual time pass while the core runs (delivering what falls due).
+  void busyWait(uint64_t us);
+  // Core sleep until an interrupt is taken. Returns once one has been delivered.
+  void waitForInterrupt();
+
+  void addDevice(Device* device);
+  void removeDevice(Device* device);
+
+  // Interrupt controller.
+  void pendIrq(IRQn_Type irq);
+  void enableIrq(IRQn_Type irq, bool enable);
+  bool irqEnabled(IRQn_Type irq) const;
+  void setPrimask(bool masked);
+  bool primask() const { return primask_; }
+  bool inInterrupt() const { return isrDepth_ > 0; }
+
+  // Reset flags of this start (RCC_CSR) and wake-up flags (PWR_SR1).
+  uint32_t csr() const { return csr_; }
+  void writeCsr(uint32_t value);
+  uint32_t sr1() const { return sr1_; }
+  void clearSr1(uint32_t mask) { sr1_ &= ~mask; }
+
+  // Restart the firmware from its entry point in a fresh process image, as a reset would.
+  [[noreturn]] void restart(ResetKind kind, uint32_t sr1Flags = 0);
+  // Leave the simulator (end of input while idle, or the operator quit).
+  [[noreturn]] void exitSim(int code);
+  // Called before a restart or exit: models persist what survives (flash, backup registers).
+  void addPersistHook(std::function<void(ResetKind)> hook);
+  // Tests replace the process restart with their own handling.
+  void setRestartHandler(std::function<void(ResetKind, uint32_t)> handler);
+
+  Console& console() { return *console_; }
+  Uart& uart1() { return *uart1_; }
+  Gpio& gpio() { return *gpio_; }
+  SysTick& sysTick() { return *sysTick_; }
+  std::string statePath(const std::string& name) const;
+
+ private:
+  void advanceTo(uint64_t targetUs);
+  void runDue();
+  void deliverInterrupts();
+  uint64_t nextEvent(bool includePeriodic) const;
+  void pace(uint64_t targetUs);
+  void loadState();
+  void saveState(ResetKind kind, uint32_t sr1Flags);
+
+  Options options_;
+  uint64_t nowUs_ = 0;
+  uint64_t paceBaseVirtualUs_ = 0;
+  uint64_t paceBaseWallUs_ = 0;
+  std::vector<Device*> devices_;
+  uint64_t pending_ = 0;  // bit n+16 for IRQ n (negative numbers are core exceptions)
+  uint64_t enabled_ = 0;
+  bool primask_ = false;
+  int isrDepth_ = 0;
+  uint32_t csr_ = 0;
+  uint32_t sr1_ = 0;
+  std::vector<std::function<void(ResetKind)>> persistHooks_;
+  std::function<void(ResetKind, uint32_t)> restartHandler_;
+  std::unique_ptr<Console> console_;
+  std::unique_ptr<Uart> uart1_;
+  std::unique_ptr<Gpio> gpio_;
+  std::unique_ptr<SysTick> sysTick_;
+};
+
+inline Board& board() { return Board::instance(); }
+
+}  // namespace sim

@@ -1,0 +1,54 @@
+// GPIO pads of the simulated board.
+#include "gpio_model.h"
+
+namespace sim {
+
+void Gpio::configure(int port, int index, PinMode mode, PinPull pull) {
+  PinState& p = pins_[port][index];
+  p.mode = mode;
+  p.pull = pull;
+  notify(port, index);
+}
+
+void Gpio::write(int port, int index, bool level) {
+  pins_[port][index].outLevel = level;
+  notify(port, index);
+}
+
+bool Gpio::level(int port, int index) const {
+  const PinState& p = pins_[port][index];
+  if (p.mode == PinMode::output) return p.outLevel;
+  if (p.driven) return p.driveLevel;
+  return p.pull == PinPull::up;
+}
+
+bool Gpio::read(int port, int index) const {
+  const PinState& p = pins_[port][index];
+  if (p.mode == PinMode::analog) return false;  // the input buffer is off in analog mode
+  return level(port, index);
+}
+
+void Gpio::drive(int port, int index, bool level) {
+  PinState& p = pins_[port][index];
+  p.driven = true;
+  p.driveLevel = level;
+  notify(port, index);
+}
+
+void Gpio::release(int port, int index) {
+  pins_[port][index].driven = false;
+  notify(port, index);
+}
+
+void Gpio::watch(int port, int index, std::function<void(bool)> onChange) {
+  watches_.push_back({port, index, std::move(onChange)});
+}
+
+void Gpio::notify(int port, int index) {
+  const bool lvl = level(port, index);
+  for (auto& w : watches_) {
+    if (w.port == port && w.index == index) w.fn(lvl);
+  }
+}
+
+}  // namespace sim

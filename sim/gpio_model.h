@@ -1,0 +1,48 @@
+// Pin levels and configuration of ports A to F. Models watch outputs (supply switches, chip
+// select) and drive inputs (the radio's BUSY line).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace sim {
+
+enum class PinMode : uint8_t { analog, input, output, alternate };
+enum class PinPull : uint8_t { none, up, down };
+
+struct PinState {
+  PinMode mode = PinMode::analog;  // reset state of every pin but the debug port
+  PinPull pull = PinPull::none;
+  bool outLevel = false;  // output data register
+  bool driven = false;    // an outside model drives the pin
+  bool driveLevel = false;
+};
+
+class Gpio {
+ public:
+  static constexpr int kPorts = 6;
+
+  PinState& pin(int port, int index) { return pins_[port][index]; }
+  void configure(int port, int index, PinMode mode, PinPull pull);
+  void write(int port, int index, bool level);
+  bool read(int port, int index) const;
+  // Level seen on the pad: what the chip drives, else what an outside model drives, else pulls.
+  bool level(int port, int index) const;
+  void drive(int port, int index, bool level);
+  void release(int port, int index);
+  // Called with the new pad level whenever it may have changed.
+  void watch(int port, int index, std::function<void(bool)> onChange);
+
+ private:
+  void notify(int port, int index);
+  std::array<std::array<PinState, 16>, kPorts> pins_{};
+  struct Watch {
+    int port, index;
+    std::function<void(bool)> fn;
+  };
+  std::vector<Watch> watches_;
+};
+
+}  // namespace sim

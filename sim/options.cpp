@@ -1,0 +1,92 @@
+// Command line of orvane-sim.
+#include "options.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace sim {
+
+const char* usageText() {
+  return "usage: orvane-sim [options]\n"
+         "  --state DIR        board state folder (flash page, RTC registers, clock); default .orvane-sim\n"
+         "                     a new folder is a board powered on for the first time\n"
+         "  --speed X          virtual time per wall time: 1 = real time, 0 = as fast as possible\n"
+         "                     (default 1 on a terminal, else 0)\n"
+         "  --console MODE     stdio (default) or pty (prints the pty path for picocom/minicom)\n"
+         "  --pty-link PATH    with --console pty: keep a symlink to the pty at PATH\n"
+         "  --burst            send piped input in one burst instead of line by line\n"
+         "  --seed N           seed of the simulated world (default 1)\n"
+         "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n"
+         "console escapes (Ctrl-A then a key): r reset button, p power cut, x quit, Ctrl-A literal Ctrl-A\n";
+}
+
+bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
+  out.argv.assign(argv, argv + argc);
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](std::string& dst) -> bool {
+      if (i + 1 >= argc) {
+        message = "orvane-sim: " + arg + " needs a value\n";
+        return false;
+      }
+      dst = argv[++i];
+      return true;
+    };
+    std::string v;
+    if (arg == "--help" || arg == "-h") {
+      message = usageText();
+      return false;
+    } else if (arg == "--state") {
+      if (!value(out.stateDir)) return false;
+      if (out.stateDir.empty()) {
+        message = "orvane-sim: --state needs a folder\n";
+        return false;
+      }
+    } else if (arg == "--speed") {
+      if (!value(v)) return false;
+      char* end = nullptr;
+      const double s = std::strtod(v.c_str(), &end);
+      if (end == v.c_str() || *end != '\0' || !(s >= 0.0) || s > 1e6) {
+        message = "orvane-sim: --speed takes a number >= 0\n";
+        return false;
+      }
+      out.speed = s;
+    } else if (arg == "--console") {
+      if (!value(v)) return false;
+      if (v == "stdio") {
+        out.console = ConsoleMode::stdio;
+      } else if (v == "pty") {
+        out.console = ConsoleMode::pty;
+      } else {
+        message = "orvane-sim: --console takes stdio or pty\n";
+        return false;
+      }
+    } else if (arg == "--pty-link") {
+      if (!value(out.ptyLink)) return false;
+    } else if (arg == "--burst") {
+      out.burst = true;
+    } else if (arg == "--seed") {
+      if (!value(v)) return false;
+      char* end = nullptr;
+      out.seed = std::strtoull(v.c_str(), &end, 0);
+      if (end == v.c_str() || *end != '\0') {
+        message = "orvane-sim: --seed takes a number\n";
+        return false;
+      }
+    } else if (arg == "--chip-id") {
+      if (!value(v)) return false;
+      if (v.rfind("0x", 0) == 0 || v.rfind("0X", 0) == 0) v = v.substr(2);
+      if (v.size() != 24 || v.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        message = "orvane-sim: --chip-id takes 24 hex digits (96 bits)\n";
+        return false;
+      }
+      out.chipId = v;
+    } else {
+      message = "orvane-sim: unknown option " + arg + "\n" + usageText();
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace sim

@@ -1,0 +1,26 @@
+// System tick of the simulated core.
+#include "systick_model.h"
+
+namespace sim {
+
+void SysTick::start(uint32_t periodUs) {
+  periodUs_ = periodUs == 0 ? 1000 : periodUs;
+  configured_ = true;
+  running_ = true;
+  next_ = board_.nowUs() + periodUs_;
+}
+
+void SysTick::resume() {
+  if (!configured_ || running_) return;
+  running_ = true;
+  next_ = board_.nowUs() + periodUs_;
+}
+
+void SysTick::fire(uint64_t nowUs) {
+  while (next_ <= nowUs) {
+    next_ += periodUs_;
+    board_.pendIrq(SysTick_IRQn);
+  }
+}
+
+}  // namespace sim

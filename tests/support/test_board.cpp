@@ -1,0 +1,46 @@
+// In-process simulated board for unit tests.
+#include "test_board.h"
+
+#include "DemoShell.h"
+#include "MCUState.h"
+#include "SerialConfig.h"
+#include "gstate.h"
+#include "main.h"
+#include "uart_model.h"
+
+namespace testing_support {
+
+sim::Board& freshBoard() {
+  sim::Options options;
+  options.console = sim::ConsoleMode::capture;
+  options.stateDir.clear();
+  options.speed = 0;
+  sim::Board& b = sim::Board::create(options);
+  b.setRestartHandler([](sim::ResetKind, uint32_t) {});
+  MCUState::make();
+  GState::make();
+  gPending = Pending::none;
+  HAL_Init();
+  MX_DMA_Init();
+  MX_USART1_UART_Init();
+  setMCUGstate().hlpuart1 = &huart1;
+  serialConfigInit();
+  return b;
+}
+
+std::string takeOutput() { return sim::board().console().takeOutput(); }
+
+void typeAndPoll(const std::string& text) {
+  sim::board().uart1().hostSend(text);
+  // Until the wire is empty and the last idle event has been taken.
+  for (int guard = 0; guard < 1000000; ++guard) {
+    sim::board().busyWait(50);
+    serialConfigPoll();
+    if (!sim::board().uart1().receiving() && sim::board().uart1().nextEventUs() == sim::kNever) break;
+  }
+  serialConfigPoll();
+}
+
+void runFor(uint64_t us) { sim::board().busyWait(us); }
+
+}  // namespace testing_support

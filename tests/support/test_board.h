@@ -1,0 +1,22 @@
+// In-process simulated board for unit tests: console output captured, input injected.
+#pragma once
+
+#include <string>
+
+#include "board.h"
+#include "console.h"
+
+namespace testing_support {
+
+// A fresh board with a capturing console, no state folder, speed 0; firmware records reset,
+// the console UART handle registered and reception running.
+sim::Board& freshBoard();
+// What the firmware printed since the last call.
+std::string takeOutput();
+// Type `text` on the console and let the board run until it is idle again, polling the
+// firmware's line transport so each complete line is dispatched.
+void typeAndPoll(const std::string& text);
+// Let virtual time pass (interrupts delivered).
+void runFor(uint64_t us);
+
+}  // namespace testing_support

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs, only those that are missing.
+#   tools/install-deps.sh host     compilers, CMake, Ninja, GoogleTest, Google Benchmark, clang
+#   tools/install-deps.sh target   the arm-none-eabi cross toolchain with newlib-nano
+set -euo pipefail
+
+host_pkgs=(g++ cmake ninja-build make git libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev libsqlite3-dev)
+target_pkgs=(gcc-arm-none-eabi libnewlib-arm-none-eabi libstdc++-arm-none-eabi-newlib)
+
+want=()
+for set in "$@"; do
+  case "$set" in
+    host) want+=("${host_pkgs[@]}") ;;
+    target) want+=("${target_pkgs[@]}") ;;
+    *) echo "install-deps: unknown set '$set' (host|target)" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "install-deps: installing ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
