@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# "reset" restarts the firmware from its entry point: the banner appears again, input typed
+# after the reset is still delivered, and the start reports a software reset.
+source "$(dirname "$0")/lib/common.sh"
+
+out="$(printf 'reset\nhelp\n' | run_sim "$WORK/s")" || fail "exit status"
+[ "$(count_of "$out" "=== Orvane demo shell ===")" -eq 2 ] || fail "banner should appear twice"
+expect_contains "$out" "ok: reset" "reset acknowledged"
+after_reset="${out#*ok: reset}"
+expect_contains "$after_reset" "> help" "line after the reset is handled by the new start"
+
+# "reset" wins over an action armed earlier in the same burst, and a burst is one delivery.
+out="$(printf 'reset\nreset\n' | run_sim "$WORK/b" --burst)" || fail "exit status (burst)"
+[ "$(count_of "$out" "ok: reset")" -eq 2 ] || fail "both resets acknowledged in one burst"
+[ "$(count_of "$out" "=== Orvane demo shell ===")" -eq 2 ] || fail "one restart for the burst"
+echo "reset: ok"
