@@ -4,11 +4,15 @@
 #include <array>
 
 #include "Debug.h"
+#include "DemoShellBoard.h"
+#include "DemoShellInfo.h"
 #include "MCUState.h"
 #include "SerialCommandUtil.h"
 #include "SerialConfig.h"
+#include "SerialSetters.h"
 #include "SerialTokenizer.h"
 #include "build_info.h"
+#include "dbg1_toggle.h"
 #include "gstate.h"
 #include "stm32g0xx_hal.h"
 
@@ -28,8 +32,11 @@ namespace {
 
 constexpr const char* kRule = "##########################";
 
-const std::array<SCU::CommandEntry, 2> kShellCommands = {{
+const std::array<SCU::CommandEntry, 5> kShellCommands = {{
     {"help", cmdHelp},
+    {"compileInfo", cmdCompileInfo},
+    {"set", cmdSet},
+    {"dbg1", cmdDbg1},
     {"reset", cmdReset},
 }};
 
@@ -65,6 +72,9 @@ void runPendingAction() {
       NVIC_SystemReset();
       for (;;) {
       }
+    case Pending::dbg1Toggle:
+      runDbg1Toggle();
+      break;
     default:
       break;
   }

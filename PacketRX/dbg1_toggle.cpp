@@ -1,0 +1,21 @@
+// Square wave on debug line 1: a bench signal to check timing with a scope.
+#include "dbg1_toggle.h"
+
+#include "Debug.h"
+#include "DemoShellBoard.h"
+#include "MCUState.h"
+#include "sleep.h"
+
+void runDbg1Toggle() {
+  const DPinH& line = mcustate().pin.dbg._1;
+  const uint32_t period = gDbg1OnMs + gDbg1OffMs;
+  const uint32_t cycles = period == 0 ? 0 : gDbg1TotalMs / period;
+  for (uint32_t i = 0; i < cycles; ++i) {
+    line.setOn();
+    delayMsLowPower(gDbg1OnMs);
+    line.setOff();
+    delayMsLowPower(gDbg1OffMs);
+  }
+  line.setOff();
+  printV2("ok: dbg1 done (%lu cycles)", static_cast<unsigned long>(cycles));
+}
