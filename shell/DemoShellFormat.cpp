@@ -20,8 +20,10 @@ uint32_t pow10u(unsigned decimals) {
 // dashes and plus signs from the third character on.
 void printRule(char* line) {
   for (char* p = line + 2; *p != '\0'; ++p) {
-    if (*p == ' ') *p = '-';
-    else if (*p == '|') *p = '+';
+    if (*p == ' ')
+      *p = '-';
+    else if (*p == '|')
+      *p = '+';
   }
   print(line);
 }

@@ -20,10 +20,9 @@ struct Switch {
   bool value;
 };
 constexpr Switch kReportedSwitches[] = {
-    {"prov.bySerial", false},     {"prov.byLora", true},      {"debug.enabled", true},
-    {"debug.adcInfo", true},      {"debug.adcBuffer", true},  {"debug.rmsInfo", false},
-    {"debug.powerInfo", true},    {"debug.vRef", true},       {"debug.temperature", true},
-    {"debug.lora", true},
+    {"prov.bySerial", false},    {"prov.byLora", true},    {"debug.enabled", true},   {"debug.adcInfo", true},
+    {"debug.adcBuffer", true},   {"debug.rmsInfo", false}, {"debug.powerInfo", true}, {"debug.vRef", true},
+    {"debug.temperature", true}, {"debug.lora", true},
 };
 
 void rowText(const char* label, const char* format, long value) {
