@@ -72,8 +72,11 @@ void runPendingAction() {
       NVIC_SystemReset();
       for (;;) {
       }
-    case Pending::dbg1Toggle: runDbg1Toggle(); break;
-    default: break;
+    case Pending::dbg1Toggle:
+      runDbg1Toggle();
+      break;
+    default:
+      break;
   }
 }
 
