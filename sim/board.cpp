@@ -286,6 +286,8 @@ void Board::busyWait(uint64_t us) { advanceTo(nowUs_ + us); }
 void Board::waitForInterrupt() {
   for (;;) {
     deliverInterrupts();
+    // A pending enabled interrupt ends the sleep at once, even with interrupts masked.
+    if ((pending_ & (enabled_ | (1ull << (SysTick_IRQn + kIrqBias)))) != 0) return;
     console_->pollInput();
     if (nextEvent(false) == kNever) {
       // Nothing but the tick is going to happen: the firmware is idle. Feed it console input,

@@ -13,4 +13,10 @@ expect_contains "$after_reset" "> help" "line after the reset is handled by the 
 out="$(printf 'reset\nreset\n' | run_sim "$WORK/b" --burst)" || fail "exit status (burst)"
 [ "$(count_of "$out" "ok: reset")" -eq 2 ] || fail "both resets acknowledged in one burst"
 [ "$(count_of "$out" "=== Orvane demo shell ===")" -eq 2 ] || fail "one restart for the burst"
-echo "reset: ok"
+echo "reset command: ok"
+
+# The reset button (Ctrl-A r) restarts the board too; Ctrl-A x leaves the simulator at once.
+out="$(printf 'help\n\001r\nhelp\n\001x\nhelp\n' | run_sim "$WORK/p")" || fail "exit status (escapes)"
+[ "$(count_of "$out" "=== Orvane demo shell ===")" -eq 2 ] || fail "reset button restarts once"
+[ "$(count_of "$out" "ok: help")" -eq 4 ] || fail "help before and after the reset button, none after quit"
+echo "reset button: ok"
