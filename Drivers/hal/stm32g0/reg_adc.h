@@ -8,19 +8,19 @@
 #define ADC1_COMMON_BASE (APBPERIPH_BASE + 0x12708UL)
 
 typedef struct {
-  volatile uint32_t ISR;     // interrupt and status (flags cleared by writing 1)
-  volatile uint32_t IER;     // interrupt enable
-  volatile uint32_t CR;      // control
-  volatile uint32_t CFGR1;   // configuration 1
-  volatile uint32_t CFGR2;   // configuration 2
-  volatile uint32_t SMPR;    // sampling time
+  volatile uint32_t ISR;    // interrupt and status (flags cleared by writing 1)
+  volatile uint32_t IER;    // interrupt enable
+  volatile uint32_t CR;     // control
+  volatile uint32_t CFGR1;  // configuration 1
+  volatile uint32_t CFGR2;  // configuration 2
+  volatile uint32_t SMPR;   // sampling time
   uint32_t RESERVED0[2];
   volatile uint32_t AWD1TR;  // watchdog 1 threshold
   volatile uint32_t AWD2TR;  // watchdog 2 threshold
   volatile uint32_t CHSELR;  // channel selection
   volatile uint32_t AWD3TR;  // watchdog 3 threshold
   uint32_t RESERVED1[4];
-  volatile uint32_t DR;      // data
+  volatile uint32_t DR;  // data
   uint32_t RESERVED2[23];
   volatile uint32_t AWD2CR;  // watchdog 2 configuration
   volatile uint32_t AWD3CR;  // watchdog 3 configuration
@@ -79,15 +79,15 @@ typedef struct {
 
 // ADC_CFGR1 (writable only while ADSTART = 0, most fields only while ADEN = 0)
 #define ADC_CFGR1_DMAEN 0x00000001U
-#define ADC_CFGR1_DMACFG 0x00000002U  // 0: one-shot, 1: circular
+#define ADC_CFGR1_DMACFG 0x00000002U   // 0: one-shot, 1: circular
 #define ADC_CFGR1_SCANDIR 0x00000004U  // 1: backward scan
 #define ADC_CFGR1_RES_Pos 3U
-#define ADC_CFGR1_RES 0x00000018U  // 00: 12, 01: 10, 10: 8, 11: 6 bits
+#define ADC_CFGR1_RES 0x00000018U    // 00: 12, 01: 10, 10: 8, 11: 6 bits
 #define ADC_CFGR1_ALIGN 0x00000020U  // 1: left aligned
 #define ADC_CFGR1_EXTSEL_Pos 6U
 #define ADC_CFGR1_EXTSEL 0x000001C0U
 #define ADC_CFGR1_EXTEN_Pos 10U
-#define ADC_CFGR1_EXTEN 0x00000C00U  // 00: software trigger
+#define ADC_CFGR1_EXTEN 0x00000C00U   // 00: software trigger
 #define ADC_CFGR1_OVRMOD 0x00001000U  // 1: overwrite DR on overrun, 0: keep the old data
 #define ADC_CFGR1_CONT 0x00002000U
 #define ADC_CFGR1_WAIT 0x00004000U
@@ -141,7 +141,7 @@ typedef struct {
 #define ADC_CHSELR_CHSEL(ch) (1U << (ch))
 #define ADC_CHSELR_CHSEL_ALL 0x0007FFFFU
 // ADC_CHSELR with CHSELRMOD = 1: sequence SQ1..SQ8 of 4-bit channel numbers (0..14), 0xF ends it
-#define ADC_CHSELR_SQ_Pos(n) (4U * ((n) - 1U))
+#define ADC_CHSELR_SQ_Pos(n) (4U * ((n)-1U))
 #define ADC_CHSELR_SQ(n) (0xFU << ADC_CHSELR_SQ_Pos(n))
 #define ADC_CHSELR_SQ_END 0xFU
 

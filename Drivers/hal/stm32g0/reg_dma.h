@@ -22,8 +22,8 @@ REG_CHECK_OFFSET(DMA_Channel_TypeDef, CMAR, 0x0C);
 #define DMA_CHANNEL_COUNT 7U
 
 typedef struct {
-  volatile uint32_t ISR;   // interrupt status
-  volatile uint32_t IFCR;  // interrupt flag clear
+  volatile uint32_t ISR;                      // interrupt status
+  volatile uint32_t IFCR;                     // interrupt flag clear
   DMA_Channel_TypeDef CH[DMA_CHANNEL_COUNT];  // channel n at CH[n - 1]
 } DMA_TypeDef;
 REG_CHECK_OFFSET(DMA_TypeDef, IFCR, 0x04);
@@ -32,14 +32,14 @@ REG_CHECK_OFFSET(DMA_TypeDef, CH[1], 0x1C);
 REG_CHECK_OFFSET(DMA_TypeDef, CH[6], 0x80);
 
 // DMA_ISR / DMA_IFCR: four flags per channel, channel = 1..7
-#define DMA_ISR_GIF(ch) (0x1U << (4U * ((ch) - 1U)))   // global
-#define DMA_ISR_TCIF(ch) (0x2U << (4U * ((ch) - 1U)))  // transfer complete
-#define DMA_ISR_HTIF(ch) (0x4U << (4U * ((ch) - 1U)))  // half transfer
-#define DMA_ISR_TEIF(ch) (0x8U << (4U * ((ch) - 1U)))  // transfer error
-#define DMA_IFCR_CGIF(ch) (0x1U << (4U * ((ch) - 1U)))  // clears all four flags of the channel
-#define DMA_IFCR_CTCIF(ch) (0x2U << (4U * ((ch) - 1U)))
-#define DMA_IFCR_CHTIF(ch) (0x4U << (4U * ((ch) - 1U)))
-#define DMA_IFCR_CTEIF(ch) (0x8U << (4U * ((ch) - 1U)))
+#define DMA_ISR_GIF(ch) (0x1U << (4U * ((ch)-1U)))    // global
+#define DMA_ISR_TCIF(ch) (0x2U << (4U * ((ch)-1U)))   // transfer complete
+#define DMA_ISR_HTIF(ch) (0x4U << (4U * ((ch)-1U)))   // half transfer
+#define DMA_ISR_TEIF(ch) (0x8U << (4U * ((ch)-1U)))   // transfer error
+#define DMA_IFCR_CGIF(ch) (0x1U << (4U * ((ch)-1U)))  // clears all four flags of the channel
+#define DMA_IFCR_CTCIF(ch) (0x2U << (4U * ((ch)-1U)))
+#define DMA_IFCR_CHTIF(ch) (0x4U << (4U * ((ch)-1U)))
+#define DMA_IFCR_CTEIF(ch) (0x8U << (4U * ((ch)-1U)))
 
 // DMA_CCRx (writable only while EN = 0, except the interrupt enables)
 #define DMA_CCR_EN 0x00000001U

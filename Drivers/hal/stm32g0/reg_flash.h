@@ -7,7 +7,7 @@
 #define FLASH_R_BASE (AHBPERIPH_BASE + 0x2000UL)
 
 typedef struct {
-  volatile uint32_t ACR;      // access control
+  volatile uint32_t ACR;  // access control
   uint32_t RESERVED0;
   volatile uint32_t KEYR;     // key (unlocks FLASH_CR)
   volatile uint32_t OPTKEYR;  // option key
@@ -15,10 +15,10 @@ typedef struct {
   volatile uint32_t CR;       // control
   volatile uint32_t ECCR;     // ECC
   uint32_t RESERVED1;
-  volatile uint32_t OPTR;     // option register
+  volatile uint32_t OPTR;  // option register
   uint32_t RESERVED2[2];
-  volatile uint32_t WRP1AR;   // write protection area A
-  volatile uint32_t WRP1BR;   // write protection area B
+  volatile uint32_t WRP1AR;  // write protection area A
+  volatile uint32_t WRP1BR;  // write protection area B
 } FLASH_TypeDef;
 REG_CHECK_OFFSET(FLASH_TypeDef, KEYR, 0x08);
 REG_CHECK_OFFSET(FLASH_TypeDef, OPTKEYR, 0x0C);
@@ -58,7 +58,7 @@ REG_CHECK_OFFSET(FLASH_TypeDef, WRP1BR, 0x30);
 #define FLASH_SR_OPTVERR 0x00008000U
 #define FLASH_SR_BSY1 0x00010000U
 #define FLASH_SR_CFGBSY 0x00040000U  // FLASH_CR programming/erase configuration in use
-#define FLASH_SR_ERRORS                                                                                  \
+#define FLASH_SR_ERRORS                                                                                        \
   (FLASH_SR_OPERR | FLASH_SR_PROGERR | FLASH_SR_WRPERR | FLASH_SR_PGAERR | FLASH_SR_SIZERR | FLASH_SR_PGSERR | \
    FLASH_SR_MISSERR | FLASH_SR_FASTERR | FLASH_SR_RDERR | FLASH_SR_OPTVERR)
 

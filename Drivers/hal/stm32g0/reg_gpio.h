@@ -68,7 +68,7 @@ REG_CHECK_OFFSET(GPIO_TypeDef, BRR, 0x28);
 #define GPIO_LCKR_LCKK 0x00010000U
 
 // GPIOx_AFR[pin / 8]: AFSELy[3:0]
-#define GPIO_AFR_AFSEL_Pos(pin) (4U * ((pin) & 7U))
+#define GPIO_AFR_AFSEL_Pos(pin) (4U * ((pin)&7U))
 #define GPIO_AFR_AFSEL(pin) (0xFU << GPIO_AFR_AFSEL_Pos(pin))
 
 #define GPIOA ((GPIO_TypeDef*)GPIOA_BASE)

@@ -7,13 +7,13 @@
 #define PWR_BASE (APBPERIPH_BASE + 0x7000UL)
 
 typedef struct {
-  volatile uint32_t CR1;    // control 1
-  volatile uint32_t CR2;    // control 2 (no voltage detector on the STM32G070)
-  volatile uint32_t CR3;    // control 3
-  volatile uint32_t CR4;    // control 4
-  volatile uint32_t SR1;    // status 1 (wake-up and standby flags)
-  volatile uint32_t SR2;    // status 2
-  volatile uint32_t SCR;    // status clear
+  volatile uint32_t CR1;  // control 1
+  volatile uint32_t CR2;  // control 2 (no voltage detector on the STM32G070)
+  volatile uint32_t CR3;  // control 3
+  volatile uint32_t CR4;  // control 4
+  volatile uint32_t SR1;  // status 1 (wake-up and standby flags)
+  volatile uint32_t SR2;  // status 2
+  volatile uint32_t SCR;  // status clear
   uint32_t RESERVED0;
   volatile uint32_t PUCRA;  // port A pull-up control (standby)
   volatile uint32_t PDCRA;  // port A pull-down control

@@ -7,30 +7,30 @@
 #define RCC_BASE (AHBPERIPH_BASE + 0x1000UL)
 
 typedef struct {
-  volatile uint32_t CR;        // clock control
-  volatile uint32_t ICSCR;     // internal clock sources calibration
-  volatile uint32_t CFGR;      // clock configuration
-  volatile uint32_t PLLCFGR;   // PLL configuration
+  volatile uint32_t CR;       // clock control
+  volatile uint32_t ICSCR;    // internal clock sources calibration
+  volatile uint32_t CFGR;     // clock configuration
+  volatile uint32_t PLLCFGR;  // PLL configuration
   uint32_t RESERVED0[2];
-  volatile uint32_t CIER;      // clock interrupt enable
-  volatile uint32_t CIFR;      // clock interrupt flag
-  volatile uint32_t CICR;      // clock interrupt clear
-  volatile uint32_t IOPRSTR;   // I/O port reset
-  volatile uint32_t AHBRSTR;   // AHB peripheral reset
-  volatile uint32_t APBRSTR1;  // APB peripheral reset 1
-  volatile uint32_t APBRSTR2;  // APB peripheral reset 2
-  volatile uint32_t IOPENR;    // I/O port clock enable
-  volatile uint32_t AHBENR;    // AHB peripheral clock enable
-  volatile uint32_t APBENR1;   // APB peripheral clock enable 1
-  volatile uint32_t APBENR2;   // APB peripheral clock enable 2
-  volatile uint32_t IOPSMENR;  // I/O port clock enable in Sleep mode
-  volatile uint32_t AHBSMENR;  // AHB peripheral clock enable in Sleep/Stop mode
-  volatile uint32_t APBSMENR1; // APB peripheral clock enable in Sleep/Stop mode 1
-  volatile uint32_t APBSMENR2; // APB peripheral clock enable in Sleep/Stop mode 2
-  volatile uint32_t CCIPR;     // peripherals independent clock configuration
+  volatile uint32_t CIER;       // clock interrupt enable
+  volatile uint32_t CIFR;       // clock interrupt flag
+  volatile uint32_t CICR;       // clock interrupt clear
+  volatile uint32_t IOPRSTR;    // I/O port reset
+  volatile uint32_t AHBRSTR;    // AHB peripheral reset
+  volatile uint32_t APBRSTR1;   // APB peripheral reset 1
+  volatile uint32_t APBRSTR2;   // APB peripheral reset 2
+  volatile uint32_t IOPENR;     // I/O port clock enable
+  volatile uint32_t AHBENR;     // AHB peripheral clock enable
+  volatile uint32_t APBENR1;    // APB peripheral clock enable 1
+  volatile uint32_t APBENR2;    // APB peripheral clock enable 2
+  volatile uint32_t IOPSMENR;   // I/O port clock enable in Sleep mode
+  volatile uint32_t AHBSMENR;   // AHB peripheral clock enable in Sleep/Stop mode
+  volatile uint32_t APBSMENR1;  // APB peripheral clock enable in Sleep/Stop mode 1
+  volatile uint32_t APBSMENR2;  // APB peripheral clock enable in Sleep/Stop mode 2
+  volatile uint32_t CCIPR;      // peripherals independent clock configuration
   uint32_t RESERVED1;
-  volatile uint32_t BDCR;      // RTC domain control
-  volatile uint32_t CSR;       // control/status (LSI, reset flags)
+  volatile uint32_t BDCR;  // RTC domain control
+  volatile uint32_t CSR;   // control/status (LSI, reset flags)
 } RCC_TypeDef;
 REG_CHECK_OFFSET(RCC_TypeDef, ICSCR, 0x04);
 REG_CHECK_OFFSET(RCC_TypeDef, CFGR, 0x08);

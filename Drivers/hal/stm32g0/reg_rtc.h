@@ -10,13 +10,13 @@
 
 // ---- RTC ----
 typedef struct {
-  volatile uint32_t TR;      // time (BCD)
-  volatile uint32_t DR;      // date (BCD)
-  volatile uint32_t SSR;     // sub-second
-  volatile uint32_t ICSR;    // initialization control and status
-  volatile uint32_t PRER;    // prescaler
-  volatile uint32_t WUTR;    // wake-up timer reload
-  volatile uint32_t CR;      // control
+  volatile uint32_t TR;    // time (BCD)
+  volatile uint32_t DR;    // date (BCD)
+  volatile uint32_t SSR;   // sub-second
+  volatile uint32_t ICSR;  // initialization control and status
+  volatile uint32_t PRER;  // prescaler
+  volatile uint32_t WUTR;  // wake-up timer reload
+  volatile uint32_t CR;    // control
   uint32_t RESERVED0[2];
   volatile uint32_t WPR;     // write protection key
   volatile uint32_t CALR;    // calibration
@@ -212,16 +212,16 @@ REG_CHECK_OFFSET(RTC_TypeDef, SCR, 0x5C);
 
 // ---- TAMP ----
 typedef struct {
-  volatile uint32_t CR1;    // control 1 (tamper enables)
-  volatile uint32_t CR2;    // control 2
+  volatile uint32_t CR1;  // control 1 (tamper enables)
+  volatile uint32_t CR2;  // control 2
   uint32_t RESERVED0;
   volatile uint32_t FLTCR;  // filter control
   uint32_t RESERVED1[7];
-  volatile uint32_t IER;    // interrupt enable
-  volatile uint32_t SR;     // status
-  volatile uint32_t MISR;   // masked interrupt status
+  volatile uint32_t IER;   // interrupt enable
+  volatile uint32_t SR;    // status
+  volatile uint32_t MISR;  // masked interrupt status
   uint32_t RESERVED2;
-  volatile uint32_t SCR;    // status clear
+  volatile uint32_t SCR;  // status clear
   uint32_t RESERVED3[48];
   volatile uint32_t BKP0R;  // backup registers: kept in standby and across resets, cleared by a
   volatile uint32_t BKP1R;  // tamper event or an RTC domain reset (RCC_BDCR.BDRST)

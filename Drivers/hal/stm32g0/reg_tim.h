@@ -8,16 +8,16 @@
 #define TIM7_BASE (APBPERIPH_BASE + 0x1400UL)
 
 typedef struct {
-  volatile uint32_t CR1;   // control 1
-  volatile uint32_t CR2;   // control 2
+  volatile uint32_t CR1;  // control 1
+  volatile uint32_t CR2;  // control 2
   uint32_t RESERVED0;
   volatile uint32_t DIER;  // DMA/interrupt enable
   volatile uint32_t SR;    // status (flags cleared by writing 0)
   volatile uint32_t EGR;   // event generation
   uint32_t RESERVED1[3];
-  volatile uint32_t CNT;   // counter
-  volatile uint32_t PSC;   // prescaler: counter clock = CK_PSC / (PSC + 1), loaded at the next update
-  volatile uint32_t ARR;   // auto-reload: update every ARR + 1 counts
+  volatile uint32_t CNT;  // counter
+  volatile uint32_t PSC;  // prescaler: counter clock = CK_PSC / (PSC + 1), loaded at the next update
+  volatile uint32_t ARR;  // auto-reload: update every ARR + 1 counts
 } TIM_TypeDef;
 REG_CHECK_OFFSET(TIM_TypeDef, CR2, 0x04);
 REG_CHECK_OFFSET(TIM_TypeDef, DIER, 0x0C);
