@@ -10,6 +10,17 @@ void waitForEvent() {
   __asm volatile("wfe" ::: "memory");
   __asm volatile("wfe" ::: "memory");  // this one sleeps
 }
+template <typename Access>
+void withPwrClock(Access access) {
+  const bool gated = (RCC->APBENR1 & RCC_APBENR1_PWREN) == 0U;
+  if (gated) {
+    regSet(RCC->APBENR1, RCC_APBENR1_PWREN);
+    (void)RCC->APBENR1;  // the clock runs before the access
+  }
+  access();
+  if (gated) regClear(RCC->APBENR1, RCC_APBENR1_PWREN);
+}
+
 }  // namespace
 
 extern "C" {
@@ -55,7 +66,17 @@ void HAL_PWR_EnterSTANDBYMode(void) {
 void HAL_PWR_EnableBkUpAccess(void) { regSet(PWR->CR1, PWR_CR1_DBP); }
 void HAL_PWR_DisableBkUpAccess(void) { regClear(PWR->CR1, PWR_CR1_DBP); }
 
-uint32_t HAL_PWREx_ReadSR1(void) { return PWR->SR1; }
-void HAL_PWREx_WriteSCR(uint32_t value) { PWR->SCR = value; }
+// The boot sequence reads the wake-up flags before anything has enabled the PWR interface
+// clock, and a register read with its clock gated returns 0: these two open the clock for the
+// access and leave the gate as they found it.
+uint32_t HAL_PWREx_ReadSR1(void) {
+  uint32_t value = 0;
+  withPwrClock([&value]() { value = PWR->SR1; });
+  return value;
+}
+
+void HAL_PWREx_WriteSCR(uint32_t value) {
+  withPwrClock([value]() { PWR->SCR = value; });
+}
 
 }  // extern "C"

@@ -295,9 +295,14 @@ void HAL_UART_IRQHandler(UART_HandleTypeDef* huart) {
   if ((isr & USART_ISR_IDLE) != 0U && (cr1 & USART_CR1_IDLEIE) != 0U) {
     usart->ICR = USART_ICR_IDLECF;
     if (huart->RxState != HAL_UART_STATE_BUSY_RX || huart->ReceptionType != HAL_UART_RECEPTION_TOIDLE) return;
+    // Requests off first, so no byte can land in the buffer after it has been counted.
+    regClear(usart->CR3, USART_CR3_DMAR);
     const uint32_t remaining = huart->hdmarx != nullptr ? HAL_DMA_GetCounter(huart->hdmarx) : 0U;
     // Nothing received yet: keep listening. Buffer full: the DMA transfer-complete ends it.
-    if (remaining == 0U || remaining >= huart->RxXferSize) return;
+    if (remaining == 0U || remaining >= huart->RxXferSize) {
+      regSet(usart->CR3, USART_CR3_DMAR);
+      return;
+    }
     stopReception(huart);
     huart->RxXferCount = static_cast<uint16_t>(remaining);
     endReception(huart, HAL_UART_RXEVENT_IDLE, static_cast<uint16_t>(huart->RxXferSize - remaining));
