@@ -10,6 +10,7 @@ void waitForEvent() {
   __asm volatile("wfe" ::: "memory");
   __asm volatile("wfe" ::: "memory");  // this one sleeps
 }
+
 template <typename Access>
 void withPwrClock(Access access) {
   const bool gated = (RCC->APBENR1 & RCC_APBENR1_PWREN) == 0U;
