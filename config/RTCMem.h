@@ -52,19 +52,13 @@ class RTCMem {
       return value;
     }
     // Adds modulo the field's width (the carry out of its top bit is dropped); returns the new value.
-    Value add(Value value) const
-      requires F::counting
-    {
+    Value add(Value value) const requires F::counting {
       const uint32_t reg = readReg(Reg::rtcRegister);
       const uint32_t sum = (((reg >> F::shift) & F::mask) + toRaw(value)) & F::mask;
       store(reg, sum);
       return fromRaw(sum);
     }
-    Value inc() const
-      requires F::counting
-    {
-      return add(fromRaw(1));
-    }
+    Value inc() const requires F::counting { return add(fromRaw(1)); }
 
    private:
     static void store(uint32_t reg, uint32_t raw) {

@@ -49,8 +49,8 @@ constexpr FlagText kResetFlags[] = {
 };
 
 constexpr FlagText kWakeFlags[] = {
-    {PWR_SR1_SBF, "SBF (standby flag set)"},   {PWR_SR1_WUF1, "WUF1 (wakeup flag 1)"},
-    {PWR_SR1_WUF2, "WUF2 (wakeup flag 2)"},    {PWR_SR1_WUF4, "WUF4 (wakeup flag 4)"},
+    {PWR_SR1_SBF, "SBF (standby flag set)"}, {PWR_SR1_WUF1, "WUF1 (wakeup flag 1)"},
+    {PWR_SR1_WUF2, "WUF2 (wakeup flag 2)"},  {PWR_SR1_WUF4, "WUF4 (wakeup flag 4)"},
     {PWR_SR1_WUF5, "WUF5 (wakeup flag 5)"},
 };
 

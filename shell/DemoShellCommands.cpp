@@ -2,9 +2,9 @@
 // "unprovision" and "sleep".
 #include <array>
 
+#include "Debug.h"
 #include "DemoShell.h"
 #include "DemoShellParse.h"
-#include "Debug.h"
 #include "DeviceConfig.h"
 #include "RTCMem.h"
 #include "SerialCommandUtil.h"

@@ -15,7 +15,7 @@ class Board;
 class FlashModel {
  public:
   static constexpr size_t kPageSize = 2048;
-  static constexpr uint32_t kPageIndex = 63;     // the last page of the 128 KiB flash
+  static constexpr uint32_t kPageIndex = 63;       // the last page of the 128 KiB flash
   static constexpr uint64_t kPageEraseUs = 22000;  // typical page erase time
   static constexpr uint64_t kProgramUs = 85;       // typical double-word program time
 

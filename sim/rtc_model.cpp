@@ -38,8 +38,8 @@ void RtcModel::save() const {
   if (path.empty()) return;
   char text[80];
   std::snprintf(text, sizeof text, "bkp %08x %08x %08x %08x %08x\n", static_cast<unsigned>(backup_[0]),
-                static_cast<unsigned>(backup_[1]), static_cast<unsigned>(backup_[2]),
-                static_cast<unsigned>(backup_[3]), static_cast<unsigned>(backup_[4]));
+                static_cast<unsigned>(backup_[1]), static_cast<unsigned>(backup_[2]), static_cast<unsigned>(backup_[3]),
+                static_cast<unsigned>(backup_[4]));
   writeText(path, text);
 }
 

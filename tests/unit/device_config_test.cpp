@@ -77,8 +77,8 @@ TEST_F(DeviceConfigTest, OnlyMagicAndVersionDecideValidity) {
     uint32_t magic;
     bool loads;
   } const cases[] = {
-      {16, FlashConfig::MAGIC, true},  {15, FlashConfig::MAGIC, false},      {17, FlashConfig::MAGIC, false},
-      {16, 0x80988605u, false},        {16, 0x04869880u, false},             {0, 0, false},
+      {16, FlashConfig::MAGIC, true}, {15, FlashConfig::MAGIC, false}, {17, FlashConfig::MAGIC, false},
+      {16, 0x80988605u, false},       {16, 0x04869880u, false},        {0, 0, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "version " << int(c.version) << " magic " << std::hex << c.magic);

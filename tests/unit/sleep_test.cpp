@@ -1,5 +1,7 @@
 // Low-power delay (chunking, tick accounting, wake-ups that are not the timer), standby entry,
 // and the reset/wake-up cause texts with their buffer limits.
+#include "sleep.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +10,6 @@
 
 #include "main.h"
 #include "rtc_model.h"
-#include "sleep.h"
 #include "stm32g0xx_hal.h"
 #include "test_board.h"
 #include "tim6_model.h"

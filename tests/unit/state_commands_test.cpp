@@ -36,9 +36,10 @@ TEST_F(StateCommandsTest, SleepTakesOneSecondsValue) {
     bool ok;
     uint16_t secs;
   } cases[] = {
-      {"sleep 1", true, 1},      {"sleep 65535", true, 65535}, {"sleep  +7 ", true, 7},  {"sleep 0", false, 0},
-      {"sleep 65536", false, 0}, {"sleep -1", false, 0},       {"sleep", false, 0},      {"sleep 5 6", false, 0},
-      {"sleep 1.5", false, 0},   {"sleep 0x10", false, 0},     {"sleep 99999999999", false, 0},
+      {"sleep 1", true, 1},     {"sleep 65535", true, 65535},    {"sleep  +7 ", true, 7},
+      {"sleep 0", false, 0},    {"sleep 65536", false, 0},       {"sleep -1", false, 0},
+      {"sleep", false, 0},      {"sleep 5 6", false, 0},         {"sleep 1.5", false, 0},
+      {"sleep 0x10", false, 0}, {"sleep 99999999999", false, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);

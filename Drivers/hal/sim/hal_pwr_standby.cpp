@@ -32,8 +32,7 @@ void HAL_PWR_EnterSTANDBYMode(void) {
     board.exitSim(0);
   }
   std::fprintf(stderr, "orvane-sim: standby at t=%.6f s, RTC wake-up after %lu x %.6f s, wake at t=%.6f s\n", nowS,
-               static_cast<unsigned long>(rtc.wakeUpPeriods()),
-               static_cast<double>(rtc.wakeUpClockPeriodNs()) / 1e9,
+               static_cast<unsigned long>(rtc.wakeUpPeriods()), static_cast<double>(rtc.wakeUpClockPeriodNs()) / 1e9,
                static_cast<double>(board.nowUs() + delayUs) / 1e6);
   board.skipTime(delayUs);
   board.restart(sim::ResetKind::standbyWake, PWR_SR1_SBF | PWR_SR1_WUFI);

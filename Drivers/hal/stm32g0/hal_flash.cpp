@@ -63,8 +63,7 @@ HAL_StatusTypeDef HAL_FLASHEx_Erase(FLASH_EraseInitTypeDef* erase, uint32_t* Pag
       *PageError = page;
       return HAL_ERROR;
     }
-    FLASH->CR = (FLASH->CR & ~(FLASH_CR_PNB | FLASH_CR_PG | FLASH_CR_MER1)) | FLASH_CR_PER |
-                (page << FLASH_CR_PNB_Pos);
+    FLASH->CR = (FLASH->CR & ~(FLASH_CR_PNB | FLASH_CR_PG | FLASH_CR_MER1)) | FLASH_CR_PER | (page << FLASH_CR_PNB_Pos);
     FLASH->CR |= FLASH_CR_STRT;
     if (finish(FLASH_CR_PER | FLASH_CR_PNB) != HAL_OK) {
       *PageError = page;

@@ -22,9 +22,7 @@ void unlockWrites() {
 
 void lockWrites() { RTC->WPR = RTC_WPR_LOCK; }
 
-volatile uint32_t* backupRegister(uint32_t index) {
-  return index < TAMP_BKP_COUNT ? &TAMP->BKP0R + index : nullptr;
-}
+volatile uint32_t* backupRegister(uint32_t index) { return index < TAMP_BKP_COUNT ? &TAMP->BKP0R + index : nullptr; }
 
 HAL_StatusTypeDef fail(RTC_HandleTypeDef* hrtc, HAL_StatusTypeDef status) {
   lockWrites();
