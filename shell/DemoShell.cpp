@@ -66,9 +66,7 @@ void runPendingAction() {
   const Pending action = gPending;
   gPending = Pending::none;
   switch (action) {
-    case Pending::standby:
-      standBy(gStandbySecs);
-      break;
+    case Pending::standby: standBy(gStandbySecs); break;
     case Pending::reset:
       __DSB();
       NVIC_SystemReset();
