@@ -37,6 +37,7 @@ void Tim6::start() {
   if (running_) return;
   setCounter(baseCnt_);
   running_ = true;
+  if (started_.size() == 64) started_.erase(started_.begin());
   started_.push_back(arr_);
 }
 

@@ -25,7 +25,8 @@ class Tim6 : public Device {
   bool updateFlag() const { return uif_; }
   void clearUpdateFlag() { uif_ = false; }
 
-  // Auto-reload value of every start, oldest first (what the firmware asked the timer to count).
+  // Auto-reload value of the latest starts (at most 64), oldest first: what the firmware asked
+  // the timer to count.
   const std::vector<uint32_t>& startedPeriods() const { return started_; }
 
   uint64_t nextEventUs() const override;
