@@ -24,9 +24,9 @@ struct Options {
   std::string ptyLink;  // with --console pty: keep a symlink to the pty here
   bool burst = false;   // send piped input all at once instead of line by line
   uint64_t seed = 1;
-  std::string chipId;  // 96-bit unique ID as 24 hex digits (empty: derived from the seed)
-  FlashFaults flashFaults;
+  std::string chipId;   // 96-bit unique ID as 24 hex digits (empty: derived from the seed)
   std::vector<std::string> argv;  // the command line, for restarting the process
+  FlashFaults flashFaults;
 };
 
 // Parses argv into `out`; on error or --help returns false with a message in `message`.
