@@ -6,6 +6,7 @@
 #include "Debug.h"
 #include "DemoShellBoard.h"
 #include "DemoShellInfo.h"
+#include "DeviceConfig.h"
 #include "MCUState.h"
 #include "SerialCommandUtil.h"
 #include "SerialConfig.h"
@@ -14,6 +15,7 @@
 #include "build_info.h"
 #include "dbg1_toggle.h"
 #include "gstate.h"
+#include "sleep.h"
 #include "stm32g0xx_hal.h"
 
 Pending gPending = Pending::none;
@@ -32,11 +34,15 @@ namespace {
 
 constexpr const char* kRule = "##########################";
 
-const std::array<SCU::CommandEntry, 5> kShellCommands = {{
+const std::array<SCU::CommandEntry, 9> kShellCommands = {{
     {"help", cmdHelp},
     {"compileInfo", cmdCompileInfo},
+    {"print", cmdPrint},
     {"set", cmdSet},
+    {"save", cmdSave},
+    {"unprovision", cmdUnprovision},
     {"dbg1", cmdDbg1},
+    {"sleep", cmdSleep},
     {"reset", cmdReset},
 }};
 
@@ -67,14 +73,13 @@ void runPendingAction() {
   const Pending action = gPending;
   gPending = Pending::none;
   switch (action) {
+    case Pending::standby: standBy(gStandbySecs); break;
     case Pending::reset:
       __DSB();
       NVIC_SystemReset();
       for (;;) {
       }
-    case Pending::dbg1Toggle:
-      runDbg1Toggle();
-      break;
+    case Pending::dbg1Toggle: runDbg1Toggle(); break;
     default:
       break;
   }
@@ -143,6 +148,7 @@ void DemoShell::handleLine(const char* line) {
 
 void DemoShell::run() {
   printBanner();
+  DeviceConfig::init();
   printReadyState();
   cmdHelp("");
   for (;;) {

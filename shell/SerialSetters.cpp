@@ -8,6 +8,7 @@
 #include "Debug.h"
 #include "DemoShellFormat.h"
 #include "SerialTokenizer.h"
+#include "DeviceConfig.h"
 #include "gstate.h"
 #include "uid.h"
 
@@ -35,8 +36,6 @@ bool onlyBlanks(const char* text) { return *SCU::skipWs(text) == '\0'; }
 
 // A fixed-point number with at most 5 decimals, scaled back to a float.
 float fromScaled5(int32_t scaled) { return static_cast<float>(scaled) * 0.00001f; }
-
-FlashConfig& liveConfig() { return setGstate().config; }
 
 }  // namespace
 
@@ -95,7 +94,7 @@ void setVariableHmacHash(const char* value, const char* rest) {
     print("err: hmacHash needs 32 hex digits (128 bits)");
     return;
   }
-  liveConfig().hmacKey = key;
+  flash().hmacKey.setTemp(key);
   print("ok: hmacHash staged");
 }
 
@@ -105,7 +104,7 @@ void setVariableUid(const char* value, const char* rest) {
     print("err: uid needs 1..6 hex digits (24-bit value)");
     return;
   }
-  liveConfig().uid.storeU24(uid);
+  DeviceConfig::configRef().uid.storeU24(uid);
   print("ok: uid staged");
 }
 
@@ -116,7 +115,7 @@ void setPhaseShift(const char* value, const char* rest) {
     print("err: phase needs fixed-point rad (max 5 decimal)");
     return;
   }
-  liveConfig().inductive50HzPhaseCorrection = fromScaled5(scaled);
+  DeviceConfig::configRef().inductive50HzPhaseCorrection = fromScaled5(scaled);
   print("ok: phase staged");
 }
 
@@ -137,9 +136,9 @@ void setVariableClampMapping(const char* value, const char* rest) {
     print(kUsage);
     return;
   }
-  ClampMapping mapping = liveConfig().clampMapping;
+  ClampMapping mapping = flash().clampMapping.get();
   mapping[static_cast<size_t>(index)] = TablePoint{fromScaled5(in), fromScaled5(out)};
-  liveConfig().clampMapping = mapping;
+  flash().clampMapping.setTemp(mapping);
   const ShellFmt::SplitText inText = ShellFmt::split(mapping[static_cast<size_t>(index)].input, 5);
   const ShellFmt::SplitText outText = ShellFmt::split(mapping[static_cast<size_t>(index)].output, 5);
   printV2("ok: clampMapping[%u] staged = (%s.%05lu, %s.%05lu)\n", static_cast<unsigned>(index), inText.integer,
