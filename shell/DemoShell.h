@@ -57,3 +57,4 @@ void cmdSleep(const char* args);
 
 // Targets of "print".
 void printRtcCmd(const char* args);
+void printProv(const char* args);

@@ -13,8 +13,9 @@
 namespace {
 
 // In the order of the help text: adc, rms, power, csv, rtc, prov, adcinfo, vref, temp, soc.
-const std::array<SCU::CommandEntry, 1> kPrintTargets = {{
+const std::array<SCU::CommandEntry, 2> kPrintTargets = {{
     {"rtc", printRtcCmd},
+    {"prov", printProv},
 }};
 
 const char* okText(bool ok) { return ok ? "yes" : "NO"; }
