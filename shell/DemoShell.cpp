@@ -28,8 +28,10 @@ namespace {
 
 constexpr const char* kRule = "##########################";
 
-const std::array<SCU::CommandEntry, 2> kShellCommands = {{
+const std::array<SCU::CommandEntry, 4> kShellCommands = {{
     {"help", cmdHelp},
+    {"radio", cmdRadio},
+    {"pin", cmdPin},
     {"reset", cmdReset},
 }};
 

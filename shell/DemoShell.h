@@ -50,3 +50,6 @@ void printReadyState();
 
 void cmdHelp(const char* args);
 void cmdReset(const char* args);
+// Radio supply and board switches (DemoShellRadio.cpp).
+void cmdRadio(const char* args);
+void cmdPin(const char* args);

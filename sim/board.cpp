@@ -14,8 +14,12 @@
 #include <fstream>
 #include <thread>
 
+#include "air_script.h"
 #include "console.h"
 #include "gpio_model.h"
+#include "llcc68_model.h"
+#include "radio_medium.h"
+#include "radio_options.h"
 #include "state_store.h"
 #include "systick_model.h"
 #include "uart_model.h"
@@ -74,6 +78,14 @@ Board::Board(const Options& options) : options_(options) {
   loadState();
   paceBaseVirtualUs_ = nowUs_;
   paceBaseWallUs_ = wallUs();
+  // The radio world: medium, scripted transmitter and the node's transceiver on SPI1.
+  radioMedium_ = std::make_unique<RadioMedium>(*this);
+  airScript_ = std::make_unique<AirScript>(*this, *radioMedium_);
+  radio_ = std::make_unique<Llcc68Model>(*this, *radioMedium_, "node");
+  addDevice(radioMedium_.get());
+  addDevice(airScript_.get());
+  addDevice(radio_.get());
+  applyRadioOptions(*this);
 }
 
 Board::~Board() {

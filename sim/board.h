@@ -35,6 +35,9 @@ class Console;
 class Uart;
 class Gpio;
 class SysTick;
+class RadioMedium;
+class AirScript;
+class Llcc68Model;
 
 class Board {
  public:
@@ -86,6 +89,9 @@ class Board {
   Uart& uart1() { return *uart1_; }
   Gpio& gpio() { return *gpio_; }
   SysTick& sysTick() { return *sysTick_; }
+  RadioMedium& radioMedium() { return *radioMedium_; }
+  AirScript& airScript() { return *airScript_; }
+  Llcc68Model& radio() { return *radio_; }
   std::string statePath(const std::string& name) const;
 
  private:
@@ -114,6 +120,9 @@ class Board {
   std::unique_ptr<Uart> uart1_;
   std::unique_ptr<Gpio> gpio_;
   std::unique_ptr<SysTick> sysTick_;
+  std::unique_ptr<RadioMedium> radioMedium_;
+  std::unique_ptr<AirScript> airScript_;
+  std::unique_ptr<Llcc68Model> radio_;
 };
 
 inline Board& board() { return Board::instance(); }

@@ -4,10 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "radio_options.h"
+
 namespace sim {
 
 const char* usageText() {
-  return "usage: orvane-sim [options]\n"
+  static const std::string text = std::string(
+      "usage: orvane-sim [options]\n"
          "  --state DIR        board state folder (flash page, RTC registers, clock); default .orvane-sim\n"
          "                     a new folder is a board powered on for the first time\n"
          "  --speed X          virtual time per wall time: 1 = real time, 0 = as fast as possible\n"
@@ -16,8 +19,10 @@ const char* usageText() {
          "  --pty-link PATH    with --console pty: keep a symlink to the pty at PATH\n"
          "  --burst            send piped input in one burst instead of line by line\n"
          "  --seed N           seed of the simulated world (default 1)\n"
-         "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n"
-         "console escapes (Ctrl-A then a key): r reset button, p power cut, x quit, Ctrl-A literal Ctrl-A\n";
+         "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n") +
+      radioUsageText() +
+      "console escapes (Ctrl-A then a key): r reset button, p power cut, x quit, Ctrl-A literal Ctrl-A\n";
+  return text.c_str();
 }
 
 bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
@@ -81,12 +86,29 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
         return false;
       }
       out.chipId = v;
+    } else if (arg == "--air-log") {
+      if (!value(out.airLog)) return false;
+    } else if (arg == "--air-script") {
+      if (!value(out.airScript)) return false;
+    } else if (arg == "--link-loss") {
+      if (!value(v)) return false;
+      char* end = nullptr;
+      out.linkLossDb = std::strtod(v.c_str(), &end);
+      if (end == v.c_str() || *end != '\0' || !(out.linkLossDb >= 0.0) || out.linkLossDb > 200.0) {
+        message = "orvane-sim: --link-loss takes a number of dB, 0..200\n";
+        return false;
+      }
+    } else if (arg == "--interferer") {
+      if (!value(out.interferer)) return false;
+    } else if (arg == "--radio-fault") {
+      if (!value(v)) return false;
+      out.radioFaults.push_back(v);
     } else {
       message = "orvane-sim: unknown option " + arg + "\n" + usageText();
       return false;
     }
   }
-  return true;
+  return checkRadioOptions(out, message);
 }
 
 }  // namespace sim

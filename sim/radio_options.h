@@ -1,0 +1,24 @@
+// orvane-sim options of the radio world (--air-log, --air-script, --link-loss, --interferer,
+// --radio-fault): their checks and how they set up the medium and the transceiver.
+#pragma once
+
+#include <string>
+
+#include "options.h"
+
+namespace sim {
+
+class Board;
+struct Interferer;
+
+// "DBM[:ON_MS:OFF_MS]": a carrier of DBM at the receivers, always on or pulsed.
+bool parseInterferer(const std::string& text, Interferer& out, std::string& error);
+// "FAULT[@MS]": the fault and the virtual milliseconds after start at which it appears (0: at once).
+bool splitRadioFault(const std::string& text, std::string& fault, uint64_t& atMs, std::string& error);
+// Checks every radio option (readable script, writable log, known faults).
+bool checkRadioOptions(const Options& options, std::string& message);
+const char* radioUsageText();
+// Applies the checked options to the board's medium, script and transceiver.
+void applyRadioOptions(Board& board);
+
+}  // namespace sim
