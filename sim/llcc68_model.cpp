@@ -294,7 +294,8 @@ void Llcc68Model::boot(uint64_t durationUs, bool cold) {
 
 // ---- SPI --------------------------------------------------------------------------------------
 
-bool Llcc68Model::spiTransferAllowed() {
+bool Llcc68Model::spiTransferAllowed(uint8_t first) {
+  if (faults_.failOpcode >= 0 && first == faults_.failOpcode && (!selected_ || frame_.empty())) return false;
   if (faults_.spiFailCount == 0) return true;
   if (faults_.spiFailSkip > 0) {
     --faults_.spiFailSkip;
@@ -327,6 +328,11 @@ uint8_t Llcc68Model::statusByte() const {
 
 uint8_t Llcc68Model::replyByte(size_t index) {
   const uint8_t op = frame_[0];
+  const auto forced = replyOverrides_.find(op);
+  if (forced != replyOverrides_.end()) {
+    const size_t first = op == 0xC0 ? 1 : op == 0x1D ? 4 : op == 0x1E ? 3 : 2;
+    if (index >= first && index - first < forced->second.size()) return forced->second[index - first];
+  }
   auto afterNop = [&](size_t first) -> int { return index >= first ? static_cast<int>(index - first) : -1; };
   switch (op) {
     case 0x1D: {  // ReadRegister: opcode, address, NOP, data

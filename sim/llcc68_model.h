@@ -24,6 +24,7 @@ struct Llcc68Faults {
   unsigned spiFailSkip = 0;   // transfers that still succeed before the failures start
   unsigned spiFailCount = 0;  // SPI transfers that fail (HAL error), then the bus works again
   bool irqSilent = false;     // the chip never reports an IRQ flag
+  int failOpcode = -1;        // every SPI transfer that starts with this opcode fails
 };
 
 class Llcc68Model : public Device, public RadioEndpoint {
@@ -44,8 +45,9 @@ class Llcc68Model : public Device, public RadioEndpoint {
   Llcc68Model(Board& board, RadioMedium& medium, std::string name);
   ~Llcc68Model() override;
 
-  // SPI side (the hardware layer's SPI1). Returns false for an injected transfer failure.
-  bool spiTransferAllowed();
+  // SPI side (the hardware layer's SPI1). Returns false for an injected transfer failure of a
+  // transfer whose first byte is `first`.
+  bool spiTransferAllowed(uint8_t first);
   uint8_t spiExchange(uint8_t mosi);
 
   Llcc68Faults& faults() { return faults_; }
@@ -60,6 +62,9 @@ class Llcc68Model : public Device, public RadioEndpoint {
   void scheduleFault(const std::string& spec, uint64_t atUs);
   static const char* faultHelp();
   void refreshBusy();
+
+  // Tests: the chip answers `reply` as the data bytes of `opcode` (after its status bytes).
+  void overrideReply(uint8_t opcode, std::vector<uint8_t> reply) { replyOverrides_[opcode] = std::move(reply); }
 
   // Observation for tests.
   Mode mode() const { return mode_; }
@@ -166,6 +171,8 @@ class Llcc68Model : public Device, public RadioEndpoint {
   std::array<uint8_t, 3> pktStatus_{};
   uint8_t lastRssiRaw_ = 0;
   std::array<uint8_t, 4> rng4_{};
+
+  std::map<uint8_t, std::vector<uint8_t>> replyOverrides_;
 
   struct TimedFault {
     uint64_t atUs;

@@ -13,7 +13,7 @@ HAL_StatusTypeDef transfer(SPI_HandleTypeDef* hspi, const uint8_t* tx, uint8_t* 
   if (hspi == nullptr || size == 0 || (tx == nullptr && rx == nullptr)) return HAL_ERROR;
   if (hspi->State != HAL_SPI_STATE_READY) return HAL_BUSY;
   sim::Llcc68Model& radio = sim::board().radio();
-  if (!radio.spiTransferAllowed()) {
+  if (!radio.spiTransferAllowed(tx != nullptr ? tx[0] : rx[0])) {
     hspi->ErrorCode = HAL_SPI_ERROR_FLAG;
     return HAL_ERROR;
   }
