@@ -234,7 +234,7 @@ void Llcc68Model::onChipSelect(bool level) {
   if (!selected_) return;
   selected_ = false;
   if (frame_.empty()) return;
-  transactions_.push_back(frame_);
+  if (recording_) transactions_.push_back(frame_);
   if (!frameAccepted_) {
     ++ignored_;
     return;

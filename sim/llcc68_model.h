@@ -77,7 +77,9 @@ class Llcc68Model : public Device, public RadioEndpoint {
   uint32_t freqHz() const;
   int txPowerDbm() const { return txPower_; }
   LoraAirSettings airSettings() const;
-  // MOSI bytes of every chip-select frame, and every byte clocked on the bus, since the last clear.
+  // MOSI bytes of every chip-select frame (kept only while recording, for tests), and every byte
+  // clocked on the bus, since the last clear.
+  void recordTransactions(bool on) { recording_ = on; }
   const std::vector<std::vector<uint8_t>>& transactions() const { return transactions_; }
   uint64_t spiBytes() const { return spiBytes_; }
   void clearTransactions();
@@ -136,6 +138,7 @@ class Llcc68Model : public Device, public RadioEndpoint {
 
   std::vector<uint8_t> frame_;  // MOSI bytes of the current chip-select frame
   std::vector<std::vector<uint8_t>> transactions_;
+  bool recording_ = false;
   uint64_t spiBytes_ = 0;
   unsigned ignored_ = 0;
 

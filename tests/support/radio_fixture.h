@@ -25,6 +25,7 @@ class RadioTest : public ::testing::Test {
     freshBoard();
     MX_GPIO_Init();
     MX_SPI1_Init();
+    chip().recordTransactions(true);
     llcc68HandlerInstance().markPoweredOff();
     llcc68HandlerInstance().setRxCallback(nullptr, nullptr);
   }

@@ -199,6 +199,38 @@ TEST_F(HandlerTest, InitFailureMessages) {
   }
 }
 
+TEST_F(HandlerTest, EachFailedPreTransmissionStepAbandonsTheFrameWithItsLine) {
+  struct Case {
+    int failOpcode;
+    bool busyStuck;
+    std::string lines;
+  };
+  const Case cases[] = {
+      {-1, true, "LoRa: BUSY timeout during pre-tx idle check #1\n"},
+      {0xC0, false, "LoRa: get_status failed during pre-tx status check #1\n"},
+      {0x17, false, "LoRa: get_device_errors failed during pre-tx error check #1\n"},
+      {0x80, false, "LoRa: set_standby failed before TX\n"},
+      {0x02, false, "LoRa: clear_irq_status failed before TX\n"},
+      {0x11, false, "LoRa: get_pkt_type failed before TX\n"},
+      {0xC1, false, "LoRa: set_fs failed before TX\n"},
+      {0x0E, false, ""},  // loading the buffer: abandoned without a line of its own
+      {0x83, false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines);
+    SetUp();
+    radioOn();
+    chip().faults().failOpcode = c.failOpcode;
+    chip().faults().busyStuck = c.busyStuck;
+    chip().refreshBusy();
+    const uint8_t data[2] = {1, 2};
+    radio().send(data, 2);
+    EXPECT_EQ(takeOutput(), c.lines);
+    EXPECT_TRUE(nodeFrames().empty());
+    EXPECT_FALSE(mcustate().pin.lora.ant1.read());
+  }
+}
+
 TEST_F(HandlerTest, SendPutsOneFrameOnTheAirWithTheNodeSettings) {
   radioOn();
   const uint8_t data[5] = {0x03, 0x11, 0x22, 0x33, 0x44};
