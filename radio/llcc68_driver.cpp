@@ -21,8 +21,7 @@ llcc68_status_t write(const void* context, const uint8_t* command, uint16_t leng
   return static_cast<llcc68_status_t>(llcc68_hal_write(context, command, length, data, dataLength));
 }
 
-llcc68_status_t read(const void* context, const uint8_t* command, uint16_t length, uint8_t* data,
-                     uint16_t dataLength) {
+llcc68_status_t read(const void* context, const uint8_t* command, uint16_t length, uint8_t* data, uint16_t dataLength) {
   return static_cast<llcc68_status_t>(llcc68_hal_read(context, command, length, data, dataLength));
 }
 
@@ -51,7 +50,8 @@ llcc68_status_t readModifyWrite(const void* context, uint16_t address, uint8_t a
 
 // Set `bit` or clear it in a one-byte register.
 llcc68_status_t setBit(const void* context, uint16_t address, uint8_t bit, bool on) {
-  return on ? readModifyWrite(context, address, 0xFF, bit) : readModifyWrite(context, address, static_cast<uint8_t>(~bit), 0);
+  return on ? readModifyWrite(context, address, 0xFF, bit)
+            : readModifyWrite(context, address, static_cast<uint8_t>(~bit), 0);
 }
 
 bool isUnsupportedLoraPair(uint8_t sf, uint8_t bw) {
@@ -116,8 +116,7 @@ llcc68_status_t llcc68_set_pa_cfg(const void* context, const llcc68_pa_cfg_param
 }
 
 llcc68_status_t llcc68_write_register(const void* context, uint16_t address, const uint8_t* buffer, uint8_t size) {
-  const uint8_t command[3] = {LLCC68_WRITE_REGISTER, static_cast<uint8_t>(address >> 8),
-                              static_cast<uint8_t>(address)};
+  const uint8_t command[3] = {LLCC68_WRITE_REGISTER, static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)};
   return write(context, command, sizeof command, buffer, size);
 }
 
@@ -139,10 +138,10 @@ llcc68_status_t llcc68_read_buffer(const void* context, uint8_t offset, uint8_t*
 
 llcc68_status_t llcc68_set_dio_irq_params(const void* context, uint16_t irq_mask, uint16_t dio1_mask,
                                           uint16_t dio2_mask, uint16_t dio3_mask) {
-  const uint8_t command[9] = {LLCC68_SET_DIO_IRQ_PARAMS,          static_cast<uint8_t>(irq_mask >> 8),
-                              static_cast<uint8_t>(irq_mask),     static_cast<uint8_t>(dio1_mask >> 8),
-                              static_cast<uint8_t>(dio1_mask),    static_cast<uint8_t>(dio2_mask >> 8),
-                              static_cast<uint8_t>(dio2_mask),    static_cast<uint8_t>(dio3_mask >> 8),
+  const uint8_t command[9] = {LLCC68_SET_DIO_IRQ_PARAMS,       static_cast<uint8_t>(irq_mask >> 8),
+                              static_cast<uint8_t>(irq_mask),  static_cast<uint8_t>(dio1_mask >> 8),
+                              static_cast<uint8_t>(dio1_mask), static_cast<uint8_t>(dio2_mask >> 8),
+                              static_cast<uint8_t>(dio2_mask), static_cast<uint8_t>(dio3_mask >> 8),
                               static_cast<uint8_t>(dio3_mask)};
   return write(context, command, sizeof command);
 }
@@ -217,8 +216,7 @@ llcc68_status_t llcc68_set_lora_pkt_params(const void* context, const llcc68_pkt
   return setBit(context, LLCC68_REG_IQ_POLARITY, kIqPolarityNormalBit, !params->invert_iq_is_on);
 }
 
-llcc68_status_t llcc68_set_buffer_base_address(const void* context, uint8_t tx_base_address,
-                                               uint8_t rx_base_address) {
+llcc68_status_t llcc68_set_buffer_base_address(const void* context, uint8_t tx_base_address, uint8_t rx_base_address) {
   const uint8_t command[3] = {LLCC68_SET_BUFFER_BASE_ADDRESS, tx_base_address, rx_base_address};
   return write(context, command, sizeof command);
 }
@@ -277,9 +275,7 @@ llcc68_status_t llcc68_clear_device_errors(const void* context) {
 
 llcc68_status_t llcc68_reset(const void* context) { return static_cast<llcc68_status_t>(llcc68_hal_reset(context)); }
 
-llcc68_status_t llcc68_wakeup(const void* context) {
-  return static_cast<llcc68_status_t>(llcc68_hal_wakeup(context));
-}
+llcc68_status_t llcc68_wakeup(const void* context) { return static_cast<llcc68_status_t>(llcc68_hal_wakeup(context)); }
 
 llcc68_status_t llcc68_cfg_tx_clamp(const void* context) {
   return readModifyWrite(context, LLCC68_REG_TX_CLAMP_CFG, 0xFF, kTxClampBits);
@@ -336,8 +332,7 @@ llcc68_status_t llcc68_get_random_numbers(const void* context, uint32_t* numbers
   }
   for (unsigned int i = 0; i < n; ++i) {
     uint8_t bytes[4] = {0};
-    if ((status = llcc68_read_register(context, LLCC68_REG_RNGBASEADDRESS, bytes, sizeof bytes)) !=
-        LLCC68_STATUS_OK) {
+    if ((status = llcc68_read_register(context, LLCC68_REG_RNGBASEADDRESS, bytes, sizeof bytes)) != LLCC68_STATUS_OK) {
       return status;
     }
     std::memcpy(&numbers[i], bytes, sizeof bytes);  // in the order received

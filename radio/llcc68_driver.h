@@ -249,8 +249,7 @@ llcc68_status_t llcc68_get_pkt_type(const void* context, llcc68_pkt_type_t* pkt_
 llcc68_status_t llcc68_set_tx_params(const void* context, int8_t pwr_in_dbm, llcc68_ramp_time_t ramp_time);
 llcc68_status_t llcc68_set_lora_mod_params(const void* context, const llcc68_mod_params_lora_t* params);
 llcc68_status_t llcc68_set_lora_pkt_params(const void* context, const llcc68_pkt_params_lora_t* params);
-llcc68_status_t llcc68_set_buffer_base_address(const void* context, uint8_t tx_base_address,
-                                               uint8_t rx_base_address);
+llcc68_status_t llcc68_set_buffer_base_address(const void* context, uint8_t tx_base_address, uint8_t rx_base_address);
 
 // Status and communication state.
 llcc68_status_t llcc68_get_status(const void* context, llcc68_chip_status_t* radio_status);

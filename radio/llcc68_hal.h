@@ -19,8 +19,8 @@ typedef enum llcc68_hal_status_e {
 bool llcc68_hal_busy_wait_ready(uint32_t timeout_ms);
 llcc68_hal_status_t llcc68_hal_write(const void* context, const uint8_t* command, uint16_t command_length,
                                      const uint8_t* data, uint16_t data_length);
-llcc68_hal_status_t llcc68_hal_read(const void* context, const uint8_t* command, uint16_t command_length,
-                                    uint8_t* data, uint16_t data_length);
+llcc68_hal_status_t llcc68_hal_read(const void* context, const uint8_t* command, uint16_t command_length, uint8_t* data,
+                                    uint16_t data_length);
 llcc68_hal_status_t llcc68_hal_reset(const void* context);
 llcc68_hal_status_t llcc68_hal_wakeup(const void* context);
 

@@ -1,7 +1,6 @@
 // Bus glue of the LLCC68 on this board: SPI1, chip select, reset and BUSY from the pin map.
-#include "llcc68_hal.h"
-
 #include "MCUState.h"
+#include "llcc68_hal.h"
 #include "main.h"
 #include "stm32g0xx_hal.h"
 
@@ -28,8 +27,8 @@ bool llcc68_hal_busy_wait_ready(uint32_t timeout_ms) {
   }
 }
 
-llcc68_hal_status_t llcc68_hal_write(const void*, const uint8_t* command, uint16_t command_length,
-                                     const uint8_t* data, uint16_t data_length) {
+llcc68_hal_status_t llcc68_hal_write(const void*, const uint8_t* command, uint16_t command_length, const uint8_t* data,
+                                     uint16_t data_length) {
   if (!llcc68_hal_busy_wait_ready(kBusyWaitMs)) return LLCC68_HAL_STATUS_ERROR;
   cs_assert();
   if (command_length != 0 && HAL_SPI_Transmit(&hspi1, command, command_length, kSpiTimeoutMs) != HAL_OK) {

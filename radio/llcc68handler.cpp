@@ -25,8 +25,8 @@ constexpr uint8_t kSyncWord[2] = {0x10, 0x20};
 int8_t storedTxPowerDbm() { return 0; }
 
 const char* cmdStatusName(unsigned v) {
-  static const char* const kNames[] = {"RESERVED",          "RFU",              "DATA_AVAILABLE", "CMD_TIMEOUT",
-                                       "CMD_PROCESS_ERROR", "CMD_EXEC_FAILURE", "CMD_TX_DONE"};
+  static const char* const kNames[] = {
+      "RESERVED", "RFU", "DATA_AVAILABLE", "CMD_TIMEOUT", "CMD_PROCESS_ERROR", "CMD_EXEC_FAILURE", "CMD_TX_DONE"};
   return v < sizeof kNames / sizeof kNames[0] ? kNames[v] : "UNKNOWN";
 }
 
@@ -151,8 +151,7 @@ bool Llcc68Handler::init() {
 
 bool Llcc68Handler::setTxPowerDbm(int8_t dbm) {
   if (!ensureInit()) return false;
-  return llcc68_set_tx_params(ctx(), dbm, static_cast<llcc68_ramp_time_t>(mcustate().lora.rTime)) ==
-         LLCC68_STATUS_OK;
+  return llcc68_set_tx_params(ctx(), dbm, static_cast<llcc68_ramp_time_t>(mcustate().lora.rTime)) == LLCC68_STATUS_OK;
 }
 
 bool Llcc68Handler::waitUntilIdle(uint32_t timeout_ms, const char* stage) {
@@ -162,7 +161,8 @@ bool Llcc68Handler::waitUntilIdle(uint32_t timeout_ms, const char* stage) {
 }
 
 bool Llcc68Handler::statusIsError(const llcc68_chip_status_t& status) {
-  return status.cmd_status == LLCC68_CMD_STATUS_CMD_TIMEOUT || status.cmd_status == LLCC68_CMD_STATUS_CMD_PROCESS_ERROR ||
+  return status.cmd_status == LLCC68_CMD_STATUS_CMD_TIMEOUT ||
+         status.cmd_status == LLCC68_CMD_STATUS_CMD_PROCESS_ERROR ||
          status.cmd_status == LLCC68_CMD_STATUS_CMD_EXEC_FAILURE;
 }
 
@@ -227,7 +227,8 @@ void Llcc68Handler::printChipInfo() {
   uartLine("\n========== LLCC68 / SX126x CHIP INFO ==========\n");
   uartLine("  Packet type:      %s (0x%02X)\n", type == LLCC68_PKT_TYPE_LORA ? "LoRa" : "FSK",
            static_cast<unsigned>(type));
-  uartLine("  Chip mode:        0x%02X (%s)\n", static_cast<unsigned>(status.chip_mode), chipModeName(status.chip_mode));
+  uartLine("  Chip mode:        0x%02X (%s)\n", static_cast<unsigned>(status.chip_mode),
+           chipModeName(status.chip_mode));
   uartLine("  Device errors:   0x%04X (%s)\n", static_cast<unsigned>(errors), errors == 0 ? "none" : "set");
   uartLine("  Random (reg):    0x%08lX\n", static_cast<unsigned long>(random));
   uartLine("  RSSI inst (dBm): %d\n", static_cast<int>(rssi));
@@ -243,6 +244,6 @@ void Llcc68Handler::uartLine(const char* format, ...) {
   const int n = std::vsnprintf(line, sizeof line, format, args);
   va_end(args);
   if (n < 1 || n > 255) return;
-  (void)HAL_UART_Transmit(config_->mcuState->hlpuart1, reinterpret_cast<const uint8_t*>(line),
-                          static_cast<uint16_t>(n), kUartLineTimeoutMs);
+  (void)HAL_UART_Transmit(config_->mcuState->hlpuart1, reinterpret_cast<const uint8_t*>(line), static_cast<uint16_t>(n),
+                          kUartLineTimeoutMs);
 }

@@ -88,8 +88,8 @@ bool loraChannelHasRssiEnergy(int16_t thresholdDbm, uint16_t sampleMs);
 void lora_send(const uint8_t* data, uint8_t len);
 // The same with a wider length (a 32-bit count), of which the low 8 bits are used: 256 sends nothing.
 template <typename Length>
-  requires(std::is_integral_v<Length> && !std::is_same_v<Length, uint8_t>)
-void lora_send(const uint8_t* data, Length len) {
+requires(std::is_integral_v<Length> && !std::is_same_v<Length, uint8_t>) void lora_send(const uint8_t* data,
+                                                                                        Length len) {
   lora_send(data, static_cast<uint8_t>(static_cast<uint32_t>(len) & 0xFFu));
 }
 LoraListenResult lora_listen(uint16_t timeout_ms);

@@ -10,7 +10,8 @@
 
 namespace {
 
-constexpr uint16_t kRxIrqMask = LLCC68_IRQ_RX_DONE | LLCC68_IRQ_HEADER_ERROR | LLCC68_IRQ_CRC_ERROR | LLCC68_IRQ_TIMEOUT;
+constexpr uint16_t kRxIrqMask =
+    LLCC68_IRQ_RX_DONE | LLCC68_IRQ_HEADER_ERROR | LLCC68_IRQ_CRC_ERROR | LLCC68_IRQ_TIMEOUT;
 constexpr uint16_t kRejectIrqs = LLCC68_IRQ_RX_DONE | LLCC68_IRQ_HEADER_ERROR | LLCC68_IRQ_CRC_ERROR;
 constexpr uint32_t kPollPeriodMs = 5;
 constexpr uint32_t kPollSlackMs = 20;
@@ -101,10 +102,10 @@ LoraListenResult Llcc68Handler::listen(uint16_t timeout_ms) {
       }
       result.len = buffer.pld_len_in_bytes;
       char line[128];
-      const int n = std::snprintf(line, sizeof line, "LoRa RX: %u bytes (listen %lums, rssi %ddBm, snr %ddB, wake +%lums)\n",
-                                  static_cast<unsigned>(result.len), static_cast<unsigned long>(result.elapsedMs),
-                                  static_cast<int>(result.rssiDbm), static_cast<int>(result.snrDb),
-                                  static_cast<unsigned long>(debugWakeMs()));
+      const int n = std::snprintf(
+          line, sizeof line, "LoRa RX: %u bytes (listen %lums, rssi %ddBm, snr %ddB, wake +%lums)\n",
+          static_cast<unsigned>(result.len), static_cast<unsigned long>(result.elapsedMs),
+          static_cast<int>(result.rssiDbm), static_cast<int>(result.snrDb), static_cast<unsigned long>(debugWakeMs()));
       if (n > 0) printRaw(line, n < static_cast<int>(sizeof line) ? n : static_cast<int>(sizeof line) - 1);
       if (rx_callback_ != nullptr) rx_callback_(rxBuffer_.data(), result.len, rx_user_);
     }

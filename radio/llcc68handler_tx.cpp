@@ -132,12 +132,14 @@ void Llcc68Handler::send(const uint8_t* data, uint8_t len) {
   if (llcc68_set_buffer_base_address(ctx(), 0, 0) != LLCC68_STATUS_OK ||
       llcc68_write_buffer(ctx(), 0, data, len) != LLCC68_STATUS_OK ||
       !getStatusChecked("pre-tx final status", nullptr) || !checkDeviceErrors("pre-tx final error check") ||
-      !waitUntilIdle(100, "pre-tx idle check #3") || llcc68_clear_irq_status(ctx(), LLCC68_IRQ_ALL) != LLCC68_STATUS_OK) {
+      !waitUntilIdle(100, "pre-tx idle check #3") ||
+      llcc68_clear_irq_status(ctx(), LLCC68_IRQ_ALL) != LLCC68_STATUS_OK) {
     return abandon();
   }
 
   pins().ant1.setOn();
-  if (llcc68_set_lora_pkt_params(ctx(), &pkt) != LLCC68_STATUS_OK || llcc68_set_tx(ctx(), kTxTimeoutMs) != LLCC68_STATUS_OK) {
+  if (llcc68_set_lora_pkt_params(ctx(), &pkt) != LLCC68_STATUS_OK ||
+      llcc68_set_tx(ctx(), kTxTimeoutMs) != LLCC68_STATUS_OK) {
     return abandon();
   }
   // Not confirmed by an interrupt: the frame is on the air for its computed time.

@@ -38,8 +38,8 @@ constexpr uint32_t timeOnAirNumerator(const llcc68_pkt_params_lora_t& pkt, const
   }
   if (n < 0) n = 0;
   const int32_t blocks = (n + denominator - 1) / denominator;
-  const int32_t q = (static_cast<int32_t>(mod.cr) + 4) * blocks + static_cast<int32_t>(pkt.preamble_len_in_symb) +
-                    (sf > 6 ? 12 : 14);
+  const int32_t q =
+      (static_cast<int32_t>(mod.cr) + 4) * blocks + static_cast<int32_t>(pkt.preamble_len_in_symb) + (sf > 6 ? 12 : 14);
   return static_cast<uint32_t>(4 * q + 1) << (sf - 2);
 }
 

@@ -1,9 +1,9 @@
 // Shell commands that switch the radio and the board's supply lines: "radio on" and "pin".
 #include <cstring>
 
+#include "Debug.h"
 #include "DemoShell.h"
 #include "DemoShellParse.h"
-#include "Debug.h"
 #include "MCUState.h"
 #include "SerialCommandUtil.h"
 #include "SerialTokenizer.h"

@@ -14,10 +14,10 @@ namespace {
 
 // Pins of the board (port index, pin).
 constexpr int kPortA = 0, kPortB = 1;
-constexpr int kSupplyPin = 8;   // PA8
-constexpr int kResetPin = 0;    // PB0
-constexpr int kBusyPin = 11;    // PB11
-constexpr int kCsPin = 12;      // PB12
+constexpr int kSupplyPin = 8;  // PA8
+constexpr int kResetPin = 0;   // PB0
+constexpr int kBusyPin = 11;   // PB11
+constexpr int kCsPin = 12;     // PB12
 
 // Registers the model gives a meaning or a reset value to.
 constexpr uint16_t kRegRetentionList = 0x029F;
@@ -33,8 +33,8 @@ constexpr uint16_t kRegAnaMixer = 0x08E5;
 // Reset values. Sync word 0x1424 is the chip's private LoRa sync word (0x12); the others are this
 // model's choice where the datasheet does not give one.
 const std::map<uint16_t, uint8_t> kRegisterDefaults = {
-    {kRegIqPolarity, 0x0D}, {kRegSyncWord, 0x14},    {kRegSyncWord + 1, 0x24}, {kRegTxModulation, 0x03},
-    {kRegRxGain, 0x94},     {kRegTxClamp, 0xC8},     {kRegAnaLna, 0x25},       {kRegAnaMixer, 0x87},
+    {kRegIqPolarity, 0x0D}, {kRegSyncWord, 0x14}, {kRegSyncWord + 1, 0x24}, {kRegTxModulation, 0x03},
+    {kRegRxGain, 0x94},     {kRegTxClamp, 0xC8},  {kRegAnaLna, 0x25},       {kRegAnaMixer, 0x87},
 };
 // Lost by a warm-start sleep unless the retention list holds them.
 constexpr uint16_t kVolatileRegisters[] = {kRegRxGain, kRegTxModulation, kRegIqPolarity};
@@ -52,11 +52,27 @@ constexpr double kRtcStepUs = 15.625;  // 64 kHz
 // Bytes a command needs, opcode included (0: any length).
 size_t minimumLength(uint8_t op) {
   switch (op) {
-    case 0x84: case 0x80: case 0x8A: case 0x9D: case 0x96: case 0x9F: case 0xA0: case 0x93: case 0x89: case 0x0E:
-      return 2;
-    case 0x98: case 0x8E: case 0x8F: case 0x02: case 0x07: return 3;
-    case 0x83: case 0x82: case 0x0D: return 4;
-    case 0x95: case 0x86: case 0x8B: return 5;
+    case 0x84:
+    case 0x80:
+    case 0x8A:
+    case 0x9D:
+    case 0x96:
+    case 0x9F:
+    case 0xA0:
+    case 0x93:
+    case 0x89:
+    case 0x0E: return 2;
+    case 0x98:
+    case 0x8E:
+    case 0x8F:
+    case 0x02:
+    case 0x07: return 3;
+    case 0x83:
+    case 0x82:
+    case 0x0D: return 4;
+    case 0x95:
+    case 0x86:
+    case 0x8B: return 5;
     case 0x8C: return 7;
     case 0x08: return 9;
     default: return 1;
@@ -80,11 +96,6 @@ Llcc68Model::Llcc68Model(Board& board, RadioMedium& medium, std::string name)
 }
 
 Llcc68Model::~Llcc68Model() { medium_.detach(this); }
-
-const char* Llcc68Model::faultHelp() {
-  return "absent | busy-stuck | busy-stuck-after-command | spi-error[=N] | irq-silent |\n"
-         "                     device-errors=0xHHHH | device-errors-persist=0xHHHH, each optionally @MS";
-}
 
 bool Llcc68Model::parseFault(const std::string& spec, Llcc68Faults& faults, uint16_t& errors, bool& persist,
                              std::string& error) {
@@ -217,8 +228,8 @@ void Llcc68Model::onChipSelect(bool level) {
         // Registers outside the retention list come back with their reset values.
         std::vector<uint16_t> kept;
         for (unsigned k = 0; k < std::min<unsigned>(reg(kRegRetentionList), 4); ++k) {
-          kept.push_back(static_cast<uint16_t>((reg(kRegRetentionList + 1 + 2 * k) << 8) |
-                                               reg(kRegRetentionList + 2 + 2 * k)));
+          kept.push_back(
+              static_cast<uint16_t>((reg(kRegRetentionList + 1 + 2 * k) << 8) | reg(kRegRetentionList + 2 + 2 * k)));
         }
         for (uint16_t r : kVolatileRegisters) {
           if (std::find(kept.begin(), kept.end(), r) == kept.end()) regs_[r] = kRegisterDefaults.at(r);
@@ -448,12 +459,8 @@ void Llcc68Model::execute(const std::vector<uint8_t>& cmd) {
       case 0x02:  // ClearIrqStatus
         irqFlags_ = static_cast<uint16_t>(irqFlags_ & ~((cmd[1] << 8) | cmd[2]));
         break;
-      case 0x9D:
-        dio2RfSwitch_ = cmd[1] != 0;
-        break;
-      case 0x86:
-        freqSteps_ = (static_cast<uint32_t>(cmd[1]) << 24) | (cmd[2] << 16) | (cmd[3] << 8) | cmd[4];
-        break;
+      case 0x9D: dio2RfSwitch_ = cmd[1] != 0; break;
+      case 0x86: freqSteps_ = (static_cast<uint32_t>(cmd[1]) << 24) | (cmd[2] << 16) | (cmd[3] << 8) | cmd[4]; break;
       case 0x8A:  // SetPacketType: only in standby
         if (!standby || cmd[1] > 1) {
           fail();
@@ -496,12 +503,19 @@ void Llcc68Model::execute(const std::vector<uint8_t>& cmd) {
       case 0x07:  // ClearDeviceErrors
         if (!deviceErrorsPersist_) deviceErrors_ = 0;
         break;
-      case 0x1D: case 0x1E: case 0x11: case 0x12: case 0x13: case 0x14: case 0x15: case 0x17:
-      case 0x96: case 0x9F: case 0xA0: case 0x93:
-        break;  // reads answered while clocked; settings without effect on this model
-      default:
-        fail();
-        break;
+      case 0x1D:
+      case 0x1E:
+      case 0x11:
+      case 0x12:
+      case 0x13:
+      case 0x14:
+      case 0x15:
+      case 0x17:
+      case 0x96:
+      case 0x9F:
+      case 0xA0:
+      case 0x93: break;  // reads answered while clocked; settings without effect on this model
+      default: fail(); break;
     }
   }
   if (mode_ != Mode::sleep) setBusyFor(busyUs);
@@ -617,7 +631,8 @@ bool Llcc68Model::listening(const AirFrame& frame) const {
   if (static_cast<double>(rxEnteredUs_) > static_cast<double>(frame.startUs) + slackSymbols * frame.air.symbolUs()) {
     return false;
   }
-  const uint32_t diff = mine.freqHz > frame.air.freqHz ? mine.freqHz - frame.air.freqHz : frame.air.freqHz - mine.freqHz;
+  const uint32_t diff =
+      mine.freqHz > frame.air.freqHz ? mine.freqHz - frame.air.freqHz : frame.air.freqHz - mine.freqHz;
   return diff < mine.bwHz() / 4 && mine.sf == frame.air.sf && mine.bwCode == frame.air.bwCode &&
          mine.syncWord == frame.air.syncWord && mine.iqInverted == frame.air.iqInverted &&
          mine.implicitHeader == frame.air.implicitHeader;

@@ -18,13 +18,13 @@ namespace sim {
 
 // Injected faults (tests set them directly; orvane-sim from --radio-fault).
 struct Llcc68Faults {
-  bool absent = false;      // no chip on the board: nothing answers, BUSY idles high
-  bool busyStuck = false;   // BUSY never falls
+  bool absent = false;                     // no chip on the board: nothing answers, BUSY idles high
+  bool busyStuck = false;                  // BUSY never falls
   bool busyStuckAfterNextCommand = false;  // BUSY rises with the next command and stays high
-  unsigned spiFailSkip = 0;   // transfers that still succeed before the failures start
-  unsigned spiFailCount = 0;  // SPI transfers that fail (HAL error), then the bus works again
-  bool irqSilent = false;     // the chip never reports an IRQ flag
-  int failOpcode = -1;        // every SPI transfer that starts with this opcode fails
+  unsigned spiFailSkip = 0;                // transfers that still succeed before the failures start
+  unsigned spiFailCount = 0;               // SPI transfers that fail (HAL error), then the bus works again
+  bool irqSilent = false;                  // the chip never reports an IRQ flag
+  int failOpcode = -1;                     // every SPI transfer that starts with this opcode fails
 };
 
 class Llcc68Model : public Device, public RadioEndpoint {
@@ -53,14 +53,13 @@ class Llcc68Model : public Device, public RadioEndpoint {
   Llcc68Faults& faults() { return faults_; }
   // Device errors reported by GetDeviceErrors; `persist`: ClearDeviceErrors does not clear them.
   void setDeviceErrors(uint16_t errors, bool persist);
-  // Apply a fault by its orvane-sim name (see faultHelp()); false for an unknown one.
+  // Apply a fault by its orvane-sim name (see sim/RADIO.md); false for an unknown one.
   bool applyFault(const std::string& spec, std::string& error);
   // The same on a fault record; a device-error fault sets `errors` and `persist`.
   static bool parseFault(const std::string& spec, Llcc68Faults& faults, uint16_t& errors, bool& persist,
                          std::string& error);
   // Arms `spec` at virtual time `atUs`.
   void scheduleFault(const std::string& spec, uint64_t atUs);
-  static const char* faultHelp();
   void refreshBusy();
 
   // Tests: the chip answers `reply` as the data bytes of `opcode` (after its status bytes).

@@ -9,8 +9,7 @@
 namespace sim {
 
 const char* usageText() {
-  static const std::string text = std::string(
-      "usage: orvane-sim [options]\n"
+  return "usage: orvane-sim [options]\n"
          "  --state DIR        board state folder (flash page, RTC registers, clock); default .orvane-sim\n"
          "                     a new folder is a board powered on for the first time\n"
          "  --speed X          virtual time per wall time: 1 = real time, 0 = as fast as possible\n"
@@ -19,10 +18,9 @@ const char* usageText() {
          "  --pty-link PATH    with --console pty: keep a symlink to the pty at PATH\n"
          "  --burst            send piped input in one burst instead of line by line\n"
          "  --seed N           seed of the simulated world (default 1)\n"
-         "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n") +
-      radioUsageText() +
-      "console escapes (Ctrl-A then a key): r reset button, p power cut, x quit, Ctrl-A literal Ctrl-A\n";
-  return text.c_str();
+         "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n"
+         SIM_RADIO_USAGE_TEXT
+         "console escapes (Ctrl-A then a key): r reset button, p power cut, x quit, Ctrl-A literal Ctrl-A\n";
 }
 
 bool parseOptions(int argc, char** argv, Options& out, std::string& message) {

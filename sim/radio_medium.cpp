@@ -222,10 +222,11 @@ void RadioMedium::logFrame(const AirFrame& f) {
                "\"ldro\":%s,\"sync\":\"0x%02X\",\"iq\":\"%s\",\"preamble\":%u,\"header\":\"%s\",\"crc\":%s,"
                "\"power_dbm\":%d,\"len\":%zu,\"toa_us\":%llu,\"hex\":\"%s\"",
                static_cast<unsigned long long>(f.startUs), f.sender.c_str(), f.lora ? "lora" : "gfsk",
-               static_cast<unsigned>(f.air.freqHz), static_cast<unsigned>(f.air.sf), static_cast<unsigned>(f.air.bwHz()),
-               crText(f.air.cr), f.air.ldro ? "true" : "false", static_cast<unsigned>(f.air.syncWord),
-               f.air.iqInverted ? "inverted" : "normal", static_cast<unsigned>(f.air.preamble),
-               f.air.implicitHeader ? "implicit" : "explicit", f.air.crcOn ? "true" : "false", f.powerDbm, f.bytes.size(),
+               static_cast<unsigned>(f.air.freqHz), static_cast<unsigned>(f.air.sf),
+               static_cast<unsigned>(f.air.bwHz()), crText(f.air.cr), f.air.ldro ? "true" : "false",
+               static_cast<unsigned>(f.air.syncWord), f.air.iqInverted ? "inverted" : "normal",
+               static_cast<unsigned>(f.air.preamble), f.air.implicitHeader ? "implicit" : "explicit",
+               f.air.crcOn ? "true" : "false", f.powerDbm, f.bytes.size(),
                static_cast<unsigned long long>(f.endUs - f.startUs), hex.c_str());
   if (f.rssiDbm) std::fprintf(airLog_, ",\"rssi_dbm\":%.1f", *f.rssiDbm);
   if (f.snrDb) std::fprintf(airLog_, ",\"snr_db\":%.1f", *f.snrDb);

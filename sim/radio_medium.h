@@ -73,7 +73,7 @@ class RadioEndpoint {
 };
 
 struct Interferer {
-  double dbm = 0;  // power at every receiver while on
+  double dbm = 0;     // power at every receiver while on
   uint64_t onUs = 0;  // 0: always on
   uint64_t offUs = 0;
   bool active = false;

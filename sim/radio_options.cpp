@@ -22,16 +22,6 @@ bool parseMs(const std::string& text, uint64_t& out) {
 
 }  // namespace
 
-const char* radioUsageText() {
-  return "  --air-log FILE     append every radio transmission to FILE, one JSON line each\n"
-         "  --air-script FILE  scripted test transmitter: one frame per line (see sim/air_script.h)\n"
-         "  --link-loss DB     path loss between the node and other radios (default 80)\n"
-         "  --interferer DBM[:ON_MS:OFF_MS]  a carrier on the channel, always on or pulsed\n"
-         "  --radio-fault F    inject a transceiver fault (repeatable):\n"
-         "                     absent | busy-stuck | busy-stuck-after-command | spi-error[=N] | irq-silent |\n"
-         "                     device-errors=0xHHHH | device-errors-persist=0xHHHH, each optionally @MS\n";
-}
-
 bool parseInterferer(const std::string& text, Interferer& out, std::string& error) {
   error = "--interferer takes DBM or DBM:ON_MS:OFF_MS";
   const size_t c1 = text.find(':');

@@ -6,6 +6,16 @@
 
 #include "options.h"
 
+// Their lines of the usage text.
+#define SIM_RADIO_USAGE_TEXT                                                                             \
+  "  --air-log FILE     append every radio transmission to FILE, one JSON line each\n"                   \
+  "  --air-script FILE  scripted test transmitter: one frame per line (see sim/RADIO.md)\n"              \
+  "  --link-loss DB     path loss between the node and other radios (default 80)\n"                      \
+  "  --interferer DBM[:ON_MS:OFF_MS]  a carrier on the channel, always on or pulsed\n"                   \
+  "  --radio-fault F    inject a transceiver fault (repeatable):\n"                                      \
+  "                     absent | busy-stuck | busy-stuck-after-command | spi-error[=N] | irq-silent |\n" \
+  "                     device-errors=0xHHHH | device-errors-persist=0xHHHH, each optionally @MS\n"
+
 namespace sim {
 
 class Board;
@@ -17,7 +27,6 @@ bool parseInterferer(const std::string& text, Interferer& out, std::string& erro
 bool splitRadioFault(const std::string& text, std::string& fault, uint64_t& atMs, std::string& error);
 // Checks every radio option (readable script, writable log, known faults).
 bool checkRadioOptions(const Options& options, std::string& message);
-const char* radioUsageText();
 // Applies the checked options to the board's medium, script and transceiver.
 void applyRadioOptions(Board& board);
 

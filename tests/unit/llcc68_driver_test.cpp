@@ -28,69 +28,110 @@ struct FrameCase {
 
 TEST_F(DriverTest, CommandFramesAreByteExact) {
   const FrameCase cases[] = {
-      {"rf 868.0 MHz", [] { return llcc68_set_rf_freq(nullptr, 868000000); }, LLCC68_STATUS_OK,
+      {"rf 868.0 MHz",
+       [] { return llcc68_set_rf_freq(nullptr, 868000000); },
+       LLCC68_STATUS_OK,
        {{0x86, 0x36, 0x40, 0x00, 0x00}}},
-      {"rf 869.525 MHz", [] { return llcc68_set_rf_freq(nullptr, 869525000); }, LLCC68_STATUS_OK,
+      {"rf 869.525 MHz",
+       [] { return llcc68_set_rf_freq(nullptr, 869525000); },
+       LLCC68_STATUS_OK,
        {{0x86, 0x36, 0x58, 0x66, 0x66}}},
-      {"rf 868.1 MHz", [] { return llcc68_set_rf_freq(nullptr, 868100000); }, LLCC68_STATUS_OK,
+      {"rf 868.1 MHz",
+       [] { return llcc68_set_rf_freq(nullptr, 868100000); },
+       LLCC68_STATUS_OK,
        {{0x86, 0x36, 0x41, 0x99, 0x9A}}},
       {"tx 1000 ms", [] { return llcc68_set_tx(nullptr, 1000); }, LLCC68_STATUS_OK, {{0x83, 0x00, 0xFA, 0x00}}},
       {"tx 0 ms", [] { return llcc68_set_tx(nullptr, 0); }, LLCC68_STATUS_OK, {{0x83, 0x00, 0x00, 0x00}}},
       {"rx 262143 ms", [] { return llcc68_set_rx(nullptr, 262143); }, LLCC68_STATUS_OK, {{0x82, 0xFF, 0xFF, 0xC0}}},
       {"rx 262144 ms", [] { return llcc68_set_rx(nullptr, 262144); }, LLCC68_STATUS_UNKNOWN_VALUE, {}},
       {"tx 262144 ms", [] { return llcc68_set_tx(nullptr, 262144); }, LLCC68_STATUS_UNKNOWN_VALUE, {}},
-      {"rx continuous", [] { return llcc68_set_rx_with_timeout_in_rtc_step(nullptr, LLCC68_RX_CONTINUOUS); },
-       LLCC68_STATUS_OK, {{0x82, 0xFF, 0xFF, 0xFF}}},
-      {"image calibration 863..870 MHz", [] { return llcc68_cal_img_in_mhz(nullptr, 863, 870); }, LLCC68_STATUS_OK,
+      {"rx continuous",
+       [] { return llcc68_set_rx_with_timeout_in_rtc_step(nullptr, LLCC68_RX_CONTINUOUS); },
+       LLCC68_STATUS_OK,
+       {{0x82, 0xFF, 0xFF, 0xFF}}},
+      {"image calibration 863..870 MHz",
+       [] { return llcc68_cal_img_in_mhz(nullptr, 863, 870); },
+       LLCC68_STATUS_OK,
        {{0x98, 0xD7, 0xDA}}},
-      {"sleep warm", [] { return llcc68_set_sleep(nullptr, LLCC68_SLEEP_CFG_WARM_START); }, LLCC68_STATUS_ERROR,
+      {"sleep warm",
+       [] { return llcc68_set_sleep(nullptr, LLCC68_SLEEP_CFG_WARM_START); },
+       LLCC68_STATUS_ERROR,
        {{0x84, 0x04}}},  // the sleeping chip holds BUSY high: the post-command wait runs out
-      {"standby xosc", [] { return llcc68_set_standby(nullptr, LLCC68_STANDBY_CFG_XOSC); }, LLCC68_STATUS_OK,
+      {"standby xosc",
+       [] { return llcc68_set_standby(nullptr, LLCC68_STANDBY_CFG_XOSC); },
+       LLCC68_STATUS_OK,
        {{0x80, 0x01}}},
       {"fs", [] { return llcc68_set_fs(nullptr); }, LLCC68_STATUS_OK, {{0xC1}}},
-      {"pa config", [] {
+      {"pa config",
+       [] {
          const llcc68_pa_cfg_params_t pa{0x02, 0x02, 0x00, 0x01};
          return llcc68_set_pa_cfg(nullptr, &pa);
        },
-       LLCC68_STATUS_OK, {{0x95, 0x02, 0x02, 0x00, 0x01}}},
-      {"tx params -9 dBm", [] { return llcc68_set_tx_params(nullptr, -9, LLCC68_RAMP_40_US); }, LLCC68_STATUS_OK,
+       LLCC68_STATUS_OK,
+       {{0x95, 0x02, 0x02, 0x00, 0x01}}},
+      {"tx params -9 dBm",
+       [] { return llcc68_set_tx_params(nullptr, -9, LLCC68_RAMP_40_US); },
+       LLCC68_STATUS_OK,
        {{0x8E, 0xF7, 0x02}}},
-      {"irq params", [] { return llcc68_set_dio_irq_params(nullptr, 0x0262, 0x0001, 0x0200, 0x0000); },
-       LLCC68_STATUS_OK, {{0x08, 0x02, 0x62, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00}}},
-      {"clear irq", [] { return llcc68_clear_irq_status(nullptr, LLCC68_IRQ_ALL); }, LLCC68_STATUS_OK,
+      {"irq params",
+       [] { return llcc68_set_dio_irq_params(nullptr, 0x0262, 0x0001, 0x0200, 0x0000); },
+       LLCC68_STATUS_OK,
+       {{0x08, 0x02, 0x62, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00}}},
+      {"clear irq",
+       [] { return llcc68_clear_irq_status(nullptr, LLCC68_IRQ_ALL); },
+       LLCC68_STATUS_OK,
        {{0x02, 0x03, 0xFF}}},
-      {"dio2 switch off", [] { return llcc68_set_dio2_as_rf_sw_ctrl(nullptr, false); }, LLCC68_STATUS_OK, {{0x9D, 0x00}}},
-      {"packet type lora", [] { return llcc68_set_pkt_type(nullptr, LLCC68_PKT_TYPE_LORA); }, LLCC68_STATUS_OK,
+      {"dio2 switch off",
+       [] { return llcc68_set_dio2_as_rf_sw_ctrl(nullptr, false); },
+       LLCC68_STATUS_OK,
+       {{0x9D, 0x00}}},
+      {"packet type lora",
+       [] { return llcc68_set_pkt_type(nullptr, LLCC68_PKT_TYPE_LORA); },
+       LLCC68_STATUS_OK,
        {{0x8A, 0x01}}},
-      {"buffer base", [] { return llcc68_set_buffer_base_address(nullptr, 0x10, 0x80); }, LLCC68_STATUS_OK,
+      {"buffer base",
+       [] { return llcc68_set_buffer_base_address(nullptr, 0x10, 0x80); },
+       LLCC68_STATUS_OK,
        {{0x8F, 0x10, 0x80}}},
-      {"write buffer", [] {
+      {"write buffer",
+       [] {
          const uint8_t data[3] = {0xAA, 0xBB, 0xCC};
          return llcc68_write_buffer(nullptr, 0x05, data, 3);
        },
-       LLCC68_STATUS_OK, {{0x0E, 0x05, 0xAA, 0xBB, 0xCC}}},
-      {"write sync word", [] {
+       LLCC68_STATUS_OK,
+       {{0x0E, 0x05, 0xAA, 0xBB, 0xCC}}},
+      {"write sync word",
+       [] {
          const uint8_t data[2] = {0x10, 0x20};
          return llcc68_write_register(nullptr, LLCC68_REG_LR_SYNCWORD, data, 2);
        },
-       LLCC68_STATUS_OK, {{0x0D, 0x07, 0x40, 0x10, 0x20}}},
-      {"clear device errors", [] { return llcc68_clear_device_errors(nullptr); }, LLCC68_STATUS_OK,
+       LLCC68_STATUS_OK,
+       {{0x0D, 0x07, 0x40, 0x10, 0x20}}},
+      {"clear device errors",
+       [] { return llcc68_clear_device_errors(nullptr); },
+       LLCC68_STATUS_OK,
        {{0x07, 0x00, 0x00}}},
-      {"get status", [] {
+      {"get status",
+       [] {
          llcc68_chip_status_t s;
          return llcc68_get_status(nullptr, &s);
        },
-       LLCC68_STATUS_OK, {{0xC0, 0x00}}},
-      {"get irq status", [] {
+       LLCC68_STATUS_OK,
+       {{0xC0, 0x00}}},
+      {"get irq status",
+       [] {
          llcc68_irq_mask_t irq;
          return llcc68_get_irq_status(nullptr, &irq);
        },
-       LLCC68_STATUS_OK, {{0x12, 0x00, 0x00, 0x00}}},
-      {"read buffer", [] {
+       LLCC68_STATUS_OK,
+       {{0x12, 0x00, 0x00, 0x00}}},
+      {"read buffer",
+       [] {
          uint8_t data[2] = {0x55, 0x66};  // the caller's buffer is clocked out as it is
          return llcc68_read_buffer(nullptr, 0x07, data, 2);
        },
-       LLCC68_STATUS_OK, {{0x1E, 0x07, 0x00, 0x55, 0x66}}},
+       LLCC68_STATUS_OK,
+       {{0x1E, 0x07, 0x00, 0x55, 0x66}}},
   };
   for (const FrameCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -110,8 +151,8 @@ TEST_F(DriverTest, PllStepsRoundToTheNearestStep) {
 struct ModCase {
   llcc68_mod_params_lora_t mod;
   llcc68_status_t status;
-  Bytes command;     // empty: nothing on the bus
-  uint8_t before;    // TX modulation register before and after
+  Bytes command;   // empty: nothing on the bus
+  uint8_t before;  // TX modulation register before and after
   uint8_t after;
 };
 
@@ -138,9 +179,7 @@ TEST_F(DriverTest, ModulationParametersAndTheirRegisterFixUp) {
       EXPECT_TRUE(frames().empty());
       continue;
     }
-    const std::vector<Bytes> expected = {c.command,
-                                         {0x1D, 0x08, 0x89, 0x00, 0x00},
-                                         {0x0D, 0x08, 0x89, c.after}};
+    const std::vector<Bytes> expected = {c.command, {0x1D, 0x08, 0x89, 0x00, 0x00}, {0x0D, 0x08, 0x89, c.after}};
     EXPECT_EQ(frames(), expected);
   }
 }
@@ -232,7 +271,9 @@ TEST_F(DriverTest, RetentionList) {
       {"empty", {0, 0, 0, 0, 0, 0, 0, 0, 0}, LLCC68_STATUS_OK, {3, 0x08, 0xAC, 0x08, 0x89, 0x07, 0x36, 0, 0}},
       {"already held", {3, 0x08, 0xAC, 0x08, 0x89, 0x07, 0x36, 0, 0}, LLCC68_STATUS_OK, {}},
       {"held in another order", {3, 0x07, 0x36, 0x08, 0xAC, 0x08, 0x89, 0, 0}, LLCC68_STATUS_OK, {}},
-      {"one held, one other", {2, 0x08, 0x89, 0x01, 0x23, 0, 0, 0, 0}, LLCC68_STATUS_OK,
+      {"one held, one other",
+       {2, 0x08, 0x89, 0x01, 0x23, 0, 0, 0, 0},
+       LLCC68_STATUS_OK,
        {4, 0x08, 0x89, 0x01, 0x23, 0x08, 0xAC, 0x07, 0x36}},
       {"full of others", {4, 0x01, 0x01, 0x01, 0x02, 0x01, 0x03, 0x01, 0x04}, LLCC68_STATUS_ERROR, {}},
       {"room for fewer than needed", {3, 0x01, 0x01, 0x01, 0x02, 0x01, 0x03, 0, 0}, LLCC68_STATUS_ERROR, {}},
@@ -281,10 +322,16 @@ TEST_F(DriverTest, RandomNumbersComeFromReceiveWithLnaAndMixerRestored) {
   uint32_t numbers[2] = {0, 0};
   ASSERT_EQ(llcc68_get_random_numbers(nullptr, numbers, 2), LLCC68_STATUS_OK);
   EXPECT_NE(numbers[0], numbers[1]);
-  const std::vector<Bytes> expected = {
-      {0x1D, 0x08, 0xE2, 0x00, 0x00}, {0x0D, 0x08, 0xE2, 0x24}, {0x1D, 0x08, 0xE5, 0x00, 0x00},
-      {0x0D, 0x08, 0xE5, 0x07},       {0x82, 0xFF, 0xFF, 0xFF}, {0x1D, 0x08, 0x19, 0x00, 0, 0, 0, 0},
-      {0x1D, 0x08, 0x19, 0x00, 0, 0, 0, 0}, {0x80, 0x00}, {0x0D, 0x08, 0xE2, 0x25}, {0x0D, 0x08, 0xE5, 0x87}};
+  const std::vector<Bytes> expected = {{0x1D, 0x08, 0xE2, 0x00, 0x00},
+                                       {0x0D, 0x08, 0xE2, 0x24},
+                                       {0x1D, 0x08, 0xE5, 0x00, 0x00},
+                                       {0x0D, 0x08, 0xE5, 0x07},
+                                       {0x82, 0xFF, 0xFF, 0xFF},
+                                       {0x1D, 0x08, 0x19, 0x00, 0, 0, 0, 0},
+                                       {0x1D, 0x08, 0x19, 0x00, 0, 0, 0, 0},
+                                       {0x80, 0x00},
+                                       {0x0D, 0x08, 0xE2, 0x25},
+                                       {0x0D, 0x08, 0xE5, 0x87}};
   EXPECT_EQ(frames(), expected);
   EXPECT_EQ(chip().mode(), sim::Llcc68Model::Mode::stbyRc);
 

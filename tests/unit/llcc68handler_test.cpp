@@ -140,11 +140,11 @@ TEST_F(HandlerTest, StatusChecksAcceptDataAvailableAndTxDoneButNotErrors) {
     std::string line;
   };
   const Case cases[] = {
-      {0x24, ""},                                                                         // data available
-      {0x2C, ""},                                                                         // TX done
-      {0x26, "LoRa: bad status during pre-tx status check #1 (cmd=3 mode=2)\n"},        // command timeout
-      {0x28, "LoRa: bad status during pre-tx status check #1 (cmd=4 mode=2)\n"},        // processing error
-      {0x2A, "LoRa: bad status during pre-tx status check #1 (cmd=5 mode=2)\n"},        // execution failure
+      {0x24, ""},                                                                 // data available
+      {0x2C, ""},                                                                 // TX done
+      {0x26, "LoRa: bad status during pre-tx status check #1 (cmd=3 mode=2)\n"},  // command timeout
+      {0x28, "LoRa: bad status during pre-tx status check #1 (cmd=4 mode=2)\n"},  // processing error
+      {0x2A, "LoRa: bad status during pre-tx status check #1 (cmd=5 mode=2)\n"},  // execution failure
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.status);
@@ -322,23 +322,78 @@ TEST_F(HandlerTest, ReceiveWindowOutcomes) {
   sim::Llcc68Faults setupFails;
   setupFails.failOpcode = 0x8C;
   const ListenCase cases[] = {
-      {"no traffic", {}, {}, Outcome::timeout, 0, 0,
-       "LoRa RX: timeout after ", " (window 1000ms, 0 corrupt frames dropped)\n\r"},
-      {"a frame", {"in_rx_ms=100 data=0D0102030405 rssi=-80 snr=9"}, {}, Outcome::rxDone, 6, 0,
-       "LoRa RX: 6 bytes (listen ", "ms)\n\r"},
-      {"a corrupt frame, then nothing", {"in_rx_ms=100 data=0D01 crc=bad"}, {}, Outcome::timeout, 0, 1,
-       "LoRa RX: timeout after ", " (window 1000ms, 1 corrupt frames dropped)\n\r"},
-      {"a bad header, then nothing", {"in_rx_ms=100 data=0D01 header=bad"}, {}, Outcome::timeout, 0, 1,
-       "LoRa RX: timeout after ", " (window 1000ms, 1 corrupt frames dropped)\n\r"},
-      {"a corrupt frame, then a good one", {"in_rx_ms=100 data=0D01 crc=bad", "after_ms=200 data=0D0203"}, {},
-       Outcome::rxDone, 3, 1, "LoRa RX: 3 bytes (listen ", "ms)\n\r"},
-      {"an empty frame", {"in_rx_ms=100 data="}, {}, Outcome::rxDone, 0, 0,
-       "LoRa RX: RX_DONE but no payload read (listen ", "ms)\n\r"},
-      {"a frame on another channel", {"in_rx_ms=100 data=0D01 freq=869525000"}, {}, Outcome::timeout, 0, 0,
-       "LoRa RX: timeout after ", " (window 1000ms, 0 corrupt frames dropped)\n\r"},
-      {"a frame with another sync word", {"in_rx_ms=100 data=0D01 sync=0x34"}, {}, Outcome::timeout, 0, 0,
-       "LoRa RX: timeout after ", " (window 1000ms, 0 corrupt frames dropped)\n\r"},
-      {"a chip that never raises an IRQ", {}, silent, Outcome::pollExpired, 0, 0, "LoRa RX: poll-expired after 10", " (window 1000ms, 0 corrupt frames dropped)\n\r"},
+      {"no traffic",
+       {},
+       {},
+       Outcome::timeout,
+       0,
+       0,
+       "LoRa RX: timeout after ",
+       " (window 1000ms, 0 corrupt frames dropped)\n\r"},
+      {"a frame",
+       {"in_rx_ms=100 data=0D0102030405 rssi=-80 snr=9"},
+       {},
+       Outcome::rxDone,
+       6,
+       0,
+       "LoRa RX: 6 bytes (listen ",
+       "ms)\n\r"},
+      {"a corrupt frame, then nothing",
+       {"in_rx_ms=100 data=0D01 crc=bad"},
+       {},
+       Outcome::timeout,
+       0,
+       1,
+       "LoRa RX: timeout after ",
+       " (window 1000ms, 1 corrupt frames dropped)\n\r"},
+      {"a bad header, then nothing",
+       {"in_rx_ms=100 data=0D01 header=bad"},
+       {},
+       Outcome::timeout,
+       0,
+       1,
+       "LoRa RX: timeout after ",
+       " (window 1000ms, 1 corrupt frames dropped)\n\r"},
+      {"a corrupt frame, then a good one",
+       {"in_rx_ms=100 data=0D01 crc=bad", "after_ms=200 data=0D0203"},
+       {},
+       Outcome::rxDone,
+       3,
+       1,
+       "LoRa RX: 3 bytes (listen ",
+       "ms)\n\r"},
+      {"an empty frame",
+       {"in_rx_ms=100 data="},
+       {},
+       Outcome::rxDone,
+       0,
+       0,
+       "LoRa RX: RX_DONE but no payload read (listen ",
+       "ms)\n\r"},
+      {"a frame on another channel",
+       {"in_rx_ms=100 data=0D01 freq=869525000"},
+       {},
+       Outcome::timeout,
+       0,
+       0,
+       "LoRa RX: timeout after ",
+       " (window 1000ms, 0 corrupt frames dropped)\n\r"},
+      {"a frame with another sync word",
+       {"in_rx_ms=100 data=0D01 sync=0x34"},
+       {},
+       Outcome::timeout,
+       0,
+       0,
+       "LoRa RX: timeout after ",
+       " (window 1000ms, 0 corrupt frames dropped)\n\r"},
+      {"a chip that never raises an IRQ",
+       {},
+       silent,
+       Outcome::pollExpired,
+       0,
+       0,
+       "LoRa RX: poll-expired after 10",
+       " (window 1000ms, 0 corrupt frames dropped)\n\r"},
       {"setup fails", {}, setupFails, Outcome::setupFailed, 0, 0, ""},
   };
   for (const ListenCase& c : cases) {

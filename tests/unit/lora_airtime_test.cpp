@@ -1,9 +1,10 @@
 // LoRa time on air: the values the transmit path relies on, and agreement with the chip maker's
 // formula (computed independently in floating point by the simulated medium) across settings.
+#include "lora_airtime.h"
+
 #include <gtest/gtest.h>
 
 #include "llcc68_driver.h"
-#include "lora_airtime.h"
 #include "radio_medium.h"
 
 namespace {
@@ -13,8 +14,8 @@ constexpr llcc68_mod_params_lora_t kNodeMod{7, LLCC68_LORA_BW_125, LLCC68_LORA_C
 static_assert(LoraAirTime::timeOnAirMsForTx(16, kNodeMod, 8) == 52, "packet 3 is declared as 52 ms");
 
 TEST(LoraAirTime, NodeSettingsGiveTheDeclaredTimes) {
-  const std::pair<uint8_t, uint32_t> cases[] = {{0, 26}, {1, 26}, {2, 31}, {16, 52}, {20, 57},
-                                                {80, 144}, {90, 159}, {255, 400}};
+  const std::pair<uint8_t, uint32_t> cases[] = {{0, 26},  {1, 26},   {2, 31},   {16, 52},
+                                                {20, 57}, {80, 144}, {90, 159}, {255, 400}};
   for (const auto& [len, ms] : cases) {
     const llcc68_pkt_params_lora_t pkt{8, LLCC68_LORA_PKT_EXPLICIT, len, true, false};
     EXPECT_EQ(LoraAirTime::timeOnAirMs(pkt, kNodeMod), ms) << int(len);
@@ -28,9 +29,9 @@ TEST(LoraAirTime, NodeSettingsGiveTheDeclaredTimes) {
 }
 
 TEST(LoraAirTime, BandwidthTable) {
-  const std::pair<uint8_t, uint32_t> cases[] = {{0, 7812},    {1, 15625},   {2, 31250}, {3, 62500},
-                                                {4, 125000},  {5, 250000},  {6, 500000}, {7, 0},
-                                                {8, 10417},   {9, 20833},   {10, 41667}, {11, 0}, {255, 0}};
+  const std::pair<uint8_t, uint32_t> cases[] = {{0, 7812},   {1, 15625},  {2, 31250}, {3, 62500}, {4, 125000},
+                                                {5, 250000}, {6, 500000}, {7, 0},     {8, 10417}, {9, 20833},
+                                                {10, 41667}, {11, 0},     {255, 0}};
   for (const auto& [code, hz] : cases) {
     EXPECT_EQ(LoraAirTime::bwInHz(code), hz) << int(code);
     EXPECT_EQ(llcc68_get_lora_bw_in_hz(static_cast<llcc68_lora_bw_t>(code)), hz) << int(code);
@@ -47,9 +48,9 @@ TEST(LoraAirTime, AgreesWithThePublishedFormulaForOtherSettings) {
             const bool implicit = (variant & 2) != 0;
             for (int len = 0; len <= 255; len += (len < 20 ? 1 : 7)) {
               const llcc68_mod_params_lora_t mod{sf, bw, cr, ldro};
-              const llcc68_pkt_params_lora_t pkt{12, implicit ? uint8_t(LLCC68_LORA_PKT_IMPLICIT)
-                                                              : uint8_t(LLCC68_LORA_PKT_EXPLICIT),
-                                                 static_cast<uint8_t>(len), crc, false};
+              const llcc68_pkt_params_lora_t pkt{
+                  12, implicit ? uint8_t(LLCC68_LORA_PKT_IMPLICIT) : uint8_t(LLCC68_LORA_PKT_EXPLICIT),
+                  static_cast<uint8_t>(len), crc, false};
               sim::LoraAirSettings air;
               air.sf = sf;
               air.bwCode = bw;

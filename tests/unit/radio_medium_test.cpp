@@ -26,7 +26,10 @@ TEST_F(MediumTest, WhatTheReceiverMakesOfTheAir) {
       {"below the SF7 floor", {"in_rx_ms=50 data=01 rssi=-126"}, Outcome::timeout, 0, 0},
       {"just above it, noise included", {"in_rx_ms=50 data=01 rssi=-124"}, Outcome::rxDone, 0, -116},
       {"two at the same level collide",
-       {"in_rx_ms=50 data=01 rssi=-80", "after_ms=0 at_us=0 data=02 rssi=-80"}, Outcome::timeout, 1, 0},
+       {"in_rx_ms=50 data=01 rssi=-80", "after_ms=0 at_us=0 data=02 rssi=-80"},
+       Outcome::timeout,
+       1,
+       0},
       {"inverted IQ is not heard", {"in_rx_ms=50 data=01 iq=inverted"}, Outcome::timeout, 0, 0},
       {"another spreading factor is not heard", {"in_rx_ms=50 data=01 sf=8"}, Outcome::timeout, 0, 0},
   };

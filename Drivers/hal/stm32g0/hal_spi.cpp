@@ -1,6 +1,6 @@
 // SPI in master mode with software slave select (SSM and SSI set, so no mode fault can arise):
-// set-up and blocking full-duplex transfers of 8-bit frames, each bounded by a time-out on the millisecond tick. Receiving clocks out the
-// buffer's current contents, as the chip maker's full-duplex receive does.
+// set-up and blocking full-duplex transfers of 8-bit frames, each bounded by a time-out on the millisecond tick.
+// Receiving clocks out the buffer's current contents, as the chip maker's full-duplex receive does.
 #include "hal_backend.h"
 
 namespace {
@@ -84,8 +84,8 @@ HAL_StatusTypeDef HAL_SPI_Init(SPI_HandleTypeDef* hspi) {
              (init.BaudRatePrescaler & SPI_CR1_BR) | (init.FirstBit & SPI_CR1_LSBFIRST) |
              (init.CRCCalculation & SPI_CR1_CRCEN);
   // NSS pulses exist only with the first clock edge and outside TI mode.
-  const bool nssPulse = init.NSSPMode == SPI_NSS_PULSE_ENABLE && init.CLKPhase == SPI_PHASE_1EDGE &&
-                        init.TIMode == SPI_TIMODE_DISABLE;
+  const bool nssPulse =
+      init.NSSPMode == SPI_NSS_PULSE_ENABLE && init.CLKPhase == SPI_PHASE_1EDGE && init.TIMode == SPI_TIMODE_DISABLE;
   spi->CR2 = ((init.NSS >> 16) & SPI_CR2_SSOE) | (init.TIMode & SPI_CR2_FRF) | (nssPulse ? SPI_CR2_NSSP : 0U) |
              (init.DataSize & SPI_CR2_DS) | SPI_CR2_FRXTH;
   if (init.CRCCalculation == SPI_CRCCALCULATION_ENABLE) spi->CRCPR = init.CRCPolynomial & SPI_CRCPR_CRCPOLY;
