@@ -7,6 +7,7 @@
 
 #include "Debug.h"
 #include "MCUState.h"
+#include "RTCMem.h"
 #include "llcc68_hal.h"
 #include "sleep.h"
 #include "stm32g0xx_hal.h"
@@ -20,9 +21,8 @@ constexpr llcc68_pa_cfg_params_t kPaConfig{0x02, 0x02, 0x00, 0x01};
 // LoRa sync word 0x12 in the high nibbles of both registers; the low nibbles are written as 0.
 constexpr uint8_t kSyncWord[2] = {0x10, 0x20};
 
-// TX power applied at initialisation. Until the RTC backup memory is linked, the value a cold
-// start leaves there.
-int8_t storedTxPowerDbm() { return 0; }
+// TX power applied at initialisation: the value kept in the RTC backup registers.
+int8_t storedTxPowerDbm() { return static_cast<int8_t>(rtcMem().txPowerDbm.get()); }
 
 const char* cmdStatusName(unsigned v) {
   static const char* const kNames[] = {

@@ -38,6 +38,9 @@ class SysTick;
 class RadioMedium;
 class AirScript;
 class Llcc68Model;
+class FlashModel;
+class RtcModel;
+class Tim6;
 
 class Board {
  public:
@@ -58,6 +61,8 @@ class Board {
   void busyWait(uint64_t us);
   // Core sleep until an interrupt is taken. Returns once one has been delivered.
   void waitForInterrupt();
+  // Let `us` pass with the core powered down (standby): nothing runs and no device fires.
+  void skipTime(uint64_t us) { nowUs_ += us; }
 
   void addDevice(Device* device);
   void removeDevice(Device* device);
@@ -92,6 +97,9 @@ class Board {
   RadioMedium& radioMedium() { return *radioMedium_; }
   AirScript& airScript() { return *airScript_; }
   Llcc68Model& radio() { return *radio_; }
+  FlashModel& flash() { return *flash_; }
+  RtcModel& rtc() { return *rtc_; }
+  Tim6& tim6() { return *tim6_; }
   std::string statePath(const std::string& name) const;
 
  private:
@@ -123,6 +131,9 @@ class Board {
   std::unique_ptr<RadioMedium> radioMedium_;
   std::unique_ptr<AirScript> airScript_;
   std::unique_ptr<Llcc68Model> radio_;
+  std::unique_ptr<FlashModel> flash_;
+  std::unique_ptr<RtcModel> rtc_;
+  std::unique_ptr<Tim6> tim6_;
 };
 
 inline Board& board() { return Board::instance(); }
