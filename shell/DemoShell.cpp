@@ -30,11 +30,13 @@ namespace {
 
 constexpr const char* kRule = "##########################";
 
-const std::array<SCU::CommandEntry, 6> kShellCommands = {{
+const std::array<SCU::CommandEntry, 8> kShellCommands = {{
     {"help", cmdHelp},
     {"print", cmdPrint},
     {"save", cmdSave},
     {"unprovision", cmdUnprovision},
+    {"radio", cmdRadio},
+    {"pin", cmdPin},
     {"sleep", cmdSleep},
     {"reset", cmdReset},
 }};

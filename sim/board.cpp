@@ -14,9 +14,13 @@
 #include <fstream>
 #include <thread>
 
+#include "air_script.h"
 #include "console.h"
 #include "flash_model.h"
 #include "gpio_model.h"
+#include "llcc68_model.h"
+#include "radio_medium.h"
+#include "radio_options.h"
 #include "rtc_model.h"
 #include "state_store.h"
 #include "systick_model.h"
@@ -82,6 +86,14 @@ Board::Board(const Options& options) : options_(options) {
   addDevice(tim6_.get());
   paceBaseVirtualUs_ = nowUs_;
   paceBaseWallUs_ = wallUs();
+  // The radio world: medium, scripted transmitter and the node's transceiver on SPI1.
+  radioMedium_ = std::make_unique<RadioMedium>(*this);
+  airScript_ = std::make_unique<AirScript>(*this, *radioMedium_);
+  radio_ = std::make_unique<Llcc68Model>(*this, *radioMedium_, "node");
+  addDevice(radioMedium_.get());
+  addDevice(airScript_.get());
+  addDevice(radio_.get());
+  applyRadioOptions(*this);
 }
 
 Board::~Board() {

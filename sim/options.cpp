@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "radio_options.h"
+
 namespace sim {
 
 const char* usageText() {
@@ -17,6 +19,7 @@ const char* usageText() {
          "  --burst            send piped input in one burst instead of line by line\n"
          "  --seed N           seed of the simulated world (default 1)\n"
          "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n"
+         SIM_RADIO_USAGE_TEXT
          "  --flash-fail-erase       every erase of the configuration page fails (page unchanged)\n"
          "  --flash-fail-program N   programming double word N (0..255) after an erase fails\n"
          "  --flash-power-cut N|erase  cut the power once, with N (0..255) double words programmed\n"
@@ -85,6 +88,23 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
         return false;
       }
       out.chipId = v;
+    } else if (arg == "--air-log") {
+      if (!value(out.airLog)) return false;
+    } else if (arg == "--air-script") {
+      if (!value(out.airScript)) return false;
+    } else if (arg == "--link-loss") {
+      if (!value(v)) return false;
+      char* end = nullptr;
+      out.linkLossDb = std::strtod(v.c_str(), &end);
+      if (end == v.c_str() || *end != '\0' || !(out.linkLossDb >= 0.0) || out.linkLossDb > 200.0) {
+        message = "orvane-sim: --link-loss takes a number of dB, 0..200\n";
+        return false;
+      }
+    } else if (arg == "--interferer") {
+      if (!value(out.interferer)) return false;
+    } else if (arg == "--radio-fault") {
+      if (!value(v)) return false;
+      out.radioFaults.push_back(v);
     } else if (arg == "--flash-fail-erase") {
       out.flashFaults.eraseFails = true;
     } else if (arg == "--flash-fail-program" || arg == "--flash-power-cut") {
@@ -107,7 +127,7 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
       return false;
     }
   }
-  return true;
+  return checkRadioOptions(out, message);
 }
 
 }  // namespace sim

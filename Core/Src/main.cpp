@@ -12,6 +12,7 @@ UART_HandleTypeDef huart1;
 DMA_HandleTypeDef hdma_usart1_rx;
 RTC_HandleTypeDef hrtc;
 TIM_HandleTypeDef htim6;
+SPI_HandleTypeDef hspi1;
 
 namespace {
 constexpr uint32_t kExpectedPclkHz = 4000000;
@@ -28,6 +29,7 @@ int main(void) {
   MX_GPIO_Init();
   MX_DMA_Init();
   MX_RTC_Init();
+  MX_SPI1_Init();
   MX_USART1_UART_Init();
   MX_TIM6_Init();
   initDelayTimer();
@@ -129,6 +131,26 @@ void MX_RTC_Init(void) {
   hrtc.Init.OutPutType = RTC_OUTPUT_TYPE_OPENDRAIN;
   hrtc.Init.OutPutPullUp = RTC_OUTPUT_PULLUP_NONE;
   if (HAL_RTC_Init(&hrtc) != HAL_OK) Error_Handler();
+}
+
+// The radio bus: master, mode 0, 8-bit, MSB first, 125 kHz at 4 MHz; the radio's chip select
+// is driven by hand.
+void MX_SPI1_Init(void) {
+  hspi1.Instance = SPI1;
+  hspi1.Init.Mode = SPI_MODE_MASTER;
+  hspi1.Init.Direction = SPI_DIRECTION_2LINES;
+  hspi1.Init.DataSize = SPI_DATASIZE_8BIT;
+  hspi1.Init.CLKPolarity = SPI_POLARITY_LOW;
+  hspi1.Init.CLKPhase = SPI_PHASE_1EDGE;
+  hspi1.Init.NSS = SPI_NSS_SOFT;
+  hspi1.Init.BaudRatePrescaler = SPI_BAUDRATEPRESCALER_32;
+  hspi1.Init.FirstBit = SPI_FIRSTBIT_MSB;
+  hspi1.Init.TIMode = SPI_TIMODE_DISABLE;
+  hspi1.Init.CRCCalculation = SPI_CRCCALCULATION_DISABLE;
+  hspi1.Init.CRCPolynomial = 7;
+  hspi1.Init.CRCLength = SPI_CRC_LENGTH_DATASIZE;
+  hspi1.Init.NSSPMode = SPI_NSS_PULSE_ENABLE;
+  if (HAL_SPI_Init(&hspi1) != HAL_OK) Error_Handler();
 }
 
 void MX_TIM6_Init(void) {

@@ -43,6 +43,20 @@ void HAL_UART_MspInit(UART_HandleTypeDef* huart) {
   __HAL_LINKDMA(huart, hdmarx, hdma_usart1_rx);
 }
 
+void HAL_SPI_MspInit(SPI_HandleTypeDef* hspi) {
+  if (hspi->Instance != SPI1) return;
+  __HAL_RCC_SPI1_CLK_ENABLE();
+  __HAL_RCC_GPIOA_CLK_ENABLE();
+  // PA5 SCK, PA6 MISO, PA7 MOSI.
+  GPIO_InitTypeDef pins{};
+  pins.Pin = GPIO_PIN_5 | GPIO_PIN_6 | GPIO_PIN_7;
+  pins.Mode = GPIO_MODE_AF_PP;
+  pins.Pull = GPIO_NOPULL;
+  pins.Speed = GPIO_SPEED_FREQ_LOW;
+  pins.Alternate = GPIO_AF0_SPI1;
+  HAL_GPIO_Init(GPIOA, &pins);
+}
+
 void HAL_RTC_MspInit(RTC_HandleTypeDef* hrtc) {
   if (hrtc->Instance != RTC) return;
   HAL_PWR_EnableBkUpAccess();  // the clock selection and enable live in the backup domain
