@@ -9,6 +9,7 @@
 #include "SerialConfig.h"
 #include "SerialTokenizer.h"
 #include "build_info.h"
+#include "functionsMCU.h"
 #include "gstate.h"
 #include "stm32g0xx_hal.h"
 
@@ -133,6 +134,11 @@ void DemoShell::handleLine(const char* line) {
 
 void DemoShell::run() {
   printBanner();
+  print("boot: calibrating vref");
+  calibrateVRef();
+  print("boot: reading temperature");
+  setGstate().temperature = getTemperature();
+  setMCUGstate().SoC = getStateOfCharge(gstate().adc.VRef, gstate().temperature);
   printReadyState();
   cmdHelp("");
   for (;;) {

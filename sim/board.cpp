@@ -14,6 +14,7 @@
 #include <fstream>
 #include <thread>
 
+#include "adc_model.h"
 #include "console.h"
 #include "gpio_model.h"
 #include "state_store.h"
@@ -70,6 +71,13 @@ Board::Board(const Options& options) : options_(options) {
   sysTick_ = std::make_unique<SysTick>(*this);
   addDevice(uart1_.get());
   addDevice(sysTick_.get());
+  adc_ = std::make_unique<Adc>(*this, options_);
+  addDevice(adc_.get());
+  {
+    Scenario scenario;
+    std::string ignored;  // checked when the command line was parsed
+    if (parseScenario(options_.scenario, scenario, ignored)) adc_->frontEnd().setScenario(scenario);
+  }
   if (options_.speed < 0) options_.speed = console_->isInteractive() ? 1.0 : 0.0;
   loadState();
   paceBaseVirtualUs_ = nowUs_;

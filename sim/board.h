@@ -35,6 +35,7 @@ class Console;
 class Uart;
 class Gpio;
 class SysTick;
+class Adc;
 
 class Board {
  public:
@@ -86,6 +87,7 @@ class Board {
   Uart& uart1() { return *uart1_; }
   Gpio& gpio() { return *gpio_; }
   SysTick& sysTick() { return *sysTick_; }
+  Adc& adc() { return *adc_; }
   std::string statePath(const std::string& name) const;
 
  private:
@@ -114,6 +116,7 @@ class Board {
   std::unique_ptr<Uart> uart1_;
   std::unique_ptr<Gpio> gpio_;
   std::unique_ptr<SysTick> sysTick_;
+  std::unique_ptr<Adc> adc_;
 };
 
 inline Board& board() { return Board::instance(); }

@@ -3,6 +3,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "analog_frontend.h"
 
 namespace sim {
 
@@ -17,6 +21,8 @@ const char* usageText() {
          "  --burst            send piped input in one burst instead of line by line\n"
          "  --seed N           seed of the simulated world (default 1)\n"
          "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n"
+         "  --load ITEMS       analog front-end scenario, e.g. current=5,pf=0.8 (repeatable)\n"
+         "  --load-file FILE   scenario items from a file (one or more per line, # comments)\n"
          "console escapes (Ctrl-A then a key): r reset button, p power cut, x quit, Ctrl-A literal Ctrl-A\n";
 }
 
@@ -81,6 +87,26 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
         return false;
       }
       out.chipId = v;
+    } else if (arg == "--load" || arg == "--load-file") {
+      if (!value(v)) return false;
+      std::string text = v;
+      if (arg == "--load-file") {
+        std::ifstream in(v);
+        if (!in) {
+          message = "orvane-sim: --load-file cannot read " + v + "\n";
+          return false;
+        }
+        std::ostringstream all;
+        all << in.rdbuf();
+        text = all.str();
+      }
+      Scenario check;
+      std::string why;
+      if (!parseScenario(out.scenario + "\n" + text, check, why)) {
+        message = "orvane-sim: " + arg + ": " + why + "\n" + scenarioHelp();
+        return false;
+      }
+      out.scenario += "\n" + text;
     } else {
       message = "orvane-sim: unknown option " + arg + "\n" + usageText();
       return false;

@@ -17,6 +17,7 @@ struct Options {
   bool burst = false;   // send piped input all at once instead of line by line
   uint64_t seed = 1;
   std::string chipId;   // 96-bit unique ID as 24 hex digits (empty: derived from the seed)
+  std::string scenario;  // analog front end: --load-file text, then --load items (key=value,...)
   std::vector<std::string> argv;  // the command line, for restarting the process
 };
 

@@ -5,10 +5,13 @@
 
 extern UART_HandleTypeDef huart1;
 extern DMA_HandleTypeDef hdma_usart1_rx;
+extern ADC_HandleTypeDef hadc1;
+extern DMA_HandleTypeDef hdma_adc1;
 
 void SystemClock_Config(void);
 void MX_GPIO_Init(void);
 void MX_DMA_Init(void);
+void MX_ADC1_Init(void);
 void MX_USART1_UART_Init(void);
 // A configuration failure: nothing sensible can run, so the board restarts.
 [[noreturn]] void Error_Handler(void);
