@@ -160,7 +160,10 @@ std::complex<double> ClampModel::magnetisingAdmittance(double secondaryTimesTurn
                                          static_cast<uint16_t>(std::lround(burdenOhm)));
   // Secondary = (primary / turns) / (1 + Rb Ym): the branch that gives this ratio and lead.
   const std::complex<double> onePlus = std::polar(1.0 / gain, -lead);
-  return (onePlus - 1.0) / burdenOhm;
+  const std::complex<double> ym = (onePlus - 1.0) / burdenOhm;
+  // A branch cannot give power back: where the two curves ask for that (the low range below a few
+  // milliamperes), the core loss stays at zero.
+  return {std::max(ym.real(), 0.0), ym.imag()};
 }
 
 std::complex<double> ClampModel::ratio(std::complex<double> ym, double burdenOhm, int harmonic) {
