@@ -2,7 +2,7 @@
 // disable, self-calibration, fixed-order channel selection, oversampling, regular conversions by
 // polling or into memory through DMA1 channel 1 (its DMAMUX request and channel settings come
 // from HAL_DMA_Init in the MSP), the internal channels, factory calibration words, unique ID.
-#include "stm32g0xx_hal.h"
+#include "hal_backend.h"
 
 namespace {
 
@@ -17,27 +17,22 @@ void spinUs(uint32_t us) {
   while (i < loops) i = i + 1u;
 }
 
-// Waits until (reg & mask) == want; false after the time-out.
-bool waitBits(volatile uint32_t& reg, uint32_t mask, uint32_t want) {
-  const uint32_t start = HAL_GetTick();
-  while ((reg & mask) != want) {
-    if (HAL_GetTick() - start > kStepTimeoutMs) return (reg & mask) == want;
-  }
-  return true;
+bool waitBits(const volatile uint32_t& reg, uint32_t mask, uint32_t want) {
+  return regWait(reg, mask, want, kStepTimeoutMs) == HAL_OK;
 }
 
 bool validHandle(const ADC_HandleTypeDef* hadc) { return hadc != nullptr && hadc->Instance == ADC1; }
 
 bool stopConversion(ADC_TypeDef* adc) {
   if ((adc->CR & ADC_CR_ADSTART) == 0) return true;
-  adc->CR = adc->CR | ADC_CR_ADSTP;
+  regSet(adc->CR, ADC_CR_ADSTP);
   return waitBits(adc->CR, ADC_CR_ADSTART, 0);
 }
 
 bool disable(ADC_TypeDef* adc) {
   if (!stopConversion(adc)) return false;
   if ((adc->CR & ADC_CR_ADEN) == 0) return true;
-  adc->CR = adc->CR | ADC_CR_ADDIS;
+  regSet(adc->CR, ADC_CR_ADDIS);
   if (!waitBits(adc->CR, ADC_CR_ADEN, 0)) return false;
   adc->ISR = ADC_ISR_ADRDY;
   return true;
@@ -46,7 +41,7 @@ bool disable(ADC_TypeDef* adc) {
 bool enable(ADC_TypeDef* adc) {
   if (adc->CR & ADC_CR_ADEN) return true;
   adc->ISR = ADC_ISR_ADRDY;
-  adc->CR = adc->CR | ADC_CR_ADEN;
+  regSet(adc->CR, ADC_CR_ADEN);
   return waitBits(adc->ISR, ADC_ISR_ADRDY, ADC_ISR_ADRDY);
 }
 
@@ -55,7 +50,7 @@ bool startRegular(ADC_HandleTypeDef* hadc) {
   ADC_TypeDef* adc = hadc->Instance;
   if (!enable(adc)) return false;
   adc->ISR = ADC_ISR_EOC | ADC_ISR_EOS | ADC_ISR_OVR | ADC_ISR_EOSMP;
-  adc->CR = adc->CR | ADC_CR_ADSTART;
+  regSet(adc->CR, ADC_CR_ADSTART);
   return true;
 }
 
@@ -71,11 +66,6 @@ void adcDmaComplete(DMA_HandleTypeDef* hdma) {
 void adcDmaError(DMA_HandleTypeDef* hdma) {
   auto* hadc = static_cast<ADC_HandleTypeDef*>(hdma->Parent);
   if (hadc != nullptr) hadc->State = hadc->State | HAL_ADC_STATE_ERROR_DMA;
-}
-
-void stopDmaChannel(DMA_Channel_TypeDef* ch) {
-  ch->CCR = ch->CCR & ~(DMA_CCR_EN | DMA_CCR_TCIE | DMA_CCR_HTIE | DMA_CCR_TEIE);
-  DMA1->IFCR = DMA_IFCR_CGIF(1);
 }
 
 }  // namespace
@@ -144,7 +134,7 @@ HAL_StatusTypeDef HAL_ADC_DeInit(ADC_HandleTypeDef* hadc) {
   adc->SMPR = 0;
   adc->CHSELR = 0;
   adc->CR = 0;  // regulator off: the calibration factor is lost with it
-  ADC1_COMMON->CCR = ADC1_COMMON->CCR & ~(ADC_CCR_TSEN | ADC_CCR_VREFEN | ADC_CCR_VBATEN);
+  regClear(ADC1_COMMON->CCR, ADC_CCR_TSEN | ADC_CCR_VREFEN | ADC_CCR_VBATEN);
   HAL_ADC_MspDeInit(hadc);
   hadc->ErrorCode = 0;
   hadc->State = HAL_ADC_STATE_RESET;
@@ -157,10 +147,10 @@ HAL_StatusTypeDef HAL_ADCEx_Calibration_Start(ADC_HandleTypeDef* hadc) {
   // Calibration runs with the converter disabled and its DMA requests off.
   if (!disable(adc)) return HAL_ERROR;
   const uint32_t dma = adc->CFGR1 & (ADC_CFGR1_DMAEN | ADC_CFGR1_DMACFG);
-  adc->CFGR1 = adc->CFGR1 & ~(ADC_CFGR1_DMAEN | ADC_CFGR1_DMACFG);
-  adc->CR = adc->CR | ADC_CR_ADCAL;
+  regClear(adc->CFGR1, ADC_CFGR1_DMAEN | ADC_CFGR1_DMACFG);
+  regSet(adc->CR, ADC_CR_ADCAL);
   const bool done = waitBits(adc->CR, ADC_CR_ADCAL, 0);
-  adc->CFGR1 = adc->CFGR1 | dma;
+  regSet(adc->CFGR1, dma);
   if (!done) {
     hadc->State = hadc->State | HAL_ADC_STATE_ERROR_INTERNAL;
     return HAL_ERROR;
@@ -180,14 +170,14 @@ HAL_StatusTypeDef HAL_ADC_ConfigChannel(ADC_HandleTypeDef* hadc, ADC_ChannelConf
   }
   adc->ISR = ADC_ISR_CCRDY;
   if (config->Rank == ADC_RANK_NONE) {
-    adc->CHSELR = adc->CHSELR & ~ADC_CHSELR_CHSEL(n);
+    regClear(adc->CHSELR, ADC_CHSELR_CHSEL(n));
   } else {
     // Without scan the sequence is this channel alone; in the fixed sequence it joins the others.
     adc->CHSELR = hadc->Init.ScanConvMode == ADC_SCAN_DISABLE ? ADC_CHSELR_CHSEL(n) : (adc->CHSELR | ADC_CHSELR_CHSEL(n));
     if (config->SamplingTime == ADC_SAMPLINGTIME_COMMON_2)
-      adc->SMPR = adc->SMPR | ADC_SMPR_SMPSEL_CH(n);
+      regSet(adc->SMPR, ADC_SMPR_SMPSEL_CH(n));
     else
-      adc->SMPR = adc->SMPR & ~ADC_SMPR_SMPSEL_CH(n);
+      regClear(adc->SMPR, ADC_SMPR_SMPSEL_CH(n));
   }
   // The new selection takes effect once the converter flags it ready (only while enabled).
   if (adc->CR & ADC_CR_ADEN) (void)waitBits(adc->ISR, ADC_ISR_CCRDY, ADC_ISR_CCRDY);
@@ -197,7 +187,7 @@ HAL_StatusTypeDef HAL_ADC_ConfigChannel(ADC_HandleTypeDef* hadc, ADC_ChannelConf
     if (n == ADC_CH_VREFINT) path = ADC_CCR_VREFEN;
     if (n == ADC_CH_VBAT) path = ADC_CCR_VBATEN;
     if ((ADC1_COMMON->CCR & path) != path) {
-      ADC1_COMMON->CCR = ADC1_COMMON->CCR | path;
+      regSet(ADC1_COMMON->CCR, path);
       spinUs(kSensorStartUs);
     }
   }
@@ -210,23 +200,17 @@ HAL_StatusTypeDef HAL_ADC_Start_DMA(ADC_HandleTypeDef* hadc, uint32_t* data, uin
   ADC_TypeDef* adc = hadc->Instance;
   if (adc->CR & ADC_CR_ADSTART) return HAL_BUSY;
   DMA_HandleTypeDef* hdma = hadc->DMA_Handle;
-  DMA_Channel_TypeDef* ch = hdma->Instance;
   hdma->Parent = hadc;
   hdma->XferCpltCallback = adcDmaComplete;
+  hdma->XferHalfCpltCallback = nullptr;
   hdma->XferErrorCallback = adcDmaError;
-  hdma->State = HAL_DMA_STATE_BUSY;
-  stopDmaChannel(ch);
-  ch->CPAR = reinterpret_cast<uint32_t>(&adc->DR);
-  ch->CMAR = reinterpret_cast<uint32_t>(data);
-  ch->CNDTR = length;
-  ch->CCR = ch->CCR | DMA_CCR_TCIE | DMA_CCR_TEIE;
-  ch->CCR = ch->CCR | DMA_CCR_EN;
-  adc->CFGR1 = adc->CFGR1 | ADC_CFGR1_DMAEN;
+  if (HAL_DMA_Start_IT(hdma, reinterpret_cast<uint32_t>(&adc->DR), reinterpret_cast<uint32_t>(data), length) != HAL_OK)
+    return HAL_ERROR;
+  regSet(adc->CFGR1, ADC_CFGR1_DMAEN);
   hadc->State = (hadc->State & ~(HAL_ADC_STATE_READY | HAL_ADC_STATE_REG_EOC | HAL_ADC_STATE_REG_OVR)) |
                 HAL_ADC_STATE_REG_BUSY;
   if (!startRegular(hadc)) {
-    stopDmaChannel(ch);
-    hdma->State = HAL_DMA_STATE_READY;
+    (void)HAL_DMA_Abort(hdma);
     hadc->State = HAL_ADC_STATE_ERROR_INTERNAL;
     return HAL_ERROR;
   }
@@ -237,11 +221,8 @@ HAL_StatusTypeDef HAL_ADC_Stop_DMA(ADC_HandleTypeDef* hadc) {
   if (!validHandle(hadc)) return HAL_ERROR;
   ADC_TypeDef* adc = hadc->Instance;
   const bool stopped = stopConversion(adc);
-  if (hadc->DMA_Handle != nullptr) {
-    stopDmaChannel(hadc->DMA_Handle->Instance);
-    hadc->DMA_Handle->State = HAL_DMA_STATE_READY;
-  }
-  adc->CFGR1 = adc->CFGR1 & ~ADC_CFGR1_DMAEN;
+  if (hadc->DMA_Handle != nullptr) (void)HAL_DMA_Abort(hadc->DMA_Handle);
+  regClear(adc->CFGR1, ADC_CFGR1_DMAEN);
   if (!stopped || !disable(adc)) {
     hadc->State = hadc->State | HAL_ADC_STATE_ERROR_INTERNAL;
     return HAL_ERROR;
