@@ -4,6 +4,7 @@
 #include <array>
 
 #include "Debug.h"
+#include "DeviceConfig.h"
 #include "MCUState.h"
 #include "SerialCommandUtil.h"
 #include "SerialConfig.h"
@@ -11,6 +12,7 @@
 #include "build_info.h"
 #include "functionsMCU.h"
 #include "gstate.h"
+#include "sleep.h"
 #include "stm32g0xx_hal.h"
 
 Pending gPending = Pending::none;
@@ -29,8 +31,12 @@ namespace {
 
 constexpr const char* kRule = "##########################";
 
-const std::array<SCU::CommandEntry, 2> kShellCommands = {{
+const std::array<SCU::CommandEntry, 6> kShellCommands = {{
     {"help", cmdHelp},
+    {"print", cmdPrint},
+    {"save", cmdSave},
+    {"unprovision", cmdUnprovision},
+    {"sleep", cmdSleep},
     {"reset", cmdReset},
 }};
 
@@ -61,6 +67,7 @@ void runPendingAction() {
   const Pending action = gPending;
   gPending = Pending::none;
   switch (action) {
+    case Pending::standby: standBy(gStandbySecs); break;
     case Pending::reset:
       __DSB();
       NVIC_SystemReset();
@@ -134,6 +141,7 @@ void DemoShell::handleLine(const char* line) {
 
 void DemoShell::run() {
   printBanner();
+  DeviceConfig::init();
   print("boot: calibrating vref");
   calibrateVRef();
   print("boot: reading temperature");

@@ -23,6 +23,10 @@ const char* usageText() {
          "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n"
          "  --load ITEMS       analog front-end scenario, e.g. current=5,pf=0.8 (repeatable)\n"
          "  --load-file FILE   scenario items from a file (one or more per line, # comments)\n"
+         "  --flash-fail-erase       every erase of the configuration page fails (page unchanged)\n"
+         "  --flash-fail-program N   programming double word N (0..255) after an erase fails\n"
+         "  --flash-power-cut N|erase  cut the power once, with N (0..255) double words programmed\n"
+         "                     after an erase, or as an erase starts (the page keeps its old data)\n"
          "console escapes (Ctrl-A then a key): r reset button, p power cut, x quit, Ctrl-A literal Ctrl-A\n";
 }
 
@@ -107,6 +111,23 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
         return false;
       }
       out.scenario += "\n" + text;
+    } else if (arg == "--flash-fail-erase") {
+      out.flashFaults.eraseFails = true;
+    } else if (arg == "--flash-fail-program" || arg == "--flash-power-cut") {
+      if (!value(v)) return false;
+      const bool cut = arg == "--flash-power-cut";
+      if (cut && v == "erase") {
+        out.flashFaults.powerCutInErase = true;
+        continue;
+      }
+      char* end = nullptr;
+      const unsigned long n = std::strtoul(v.c_str(), &end, 10);
+      if (end == v.c_str() || *end != '\0' || v[0] == '-' || n > 255) {  // 256 double words in a page
+        message = cut ? "orvane-sim: --flash-power-cut takes 0..255 or erase\n"
+                      : "orvane-sim: --flash-fail-program takes 0..255\n";
+        return false;
+      }
+      (cut ? out.flashFaults.powerCutAt : out.flashFaults.programFailsAt) = static_cast<int>(n);
     } else {
       message = "orvane-sim: unknown option " + arg + "\n" + usageText();
       return false;

@@ -19,6 +19,7 @@ void PendSV_Handler(void) {}
 void SysTick_Handler(void) { HAL_IncTick(); }
 void DMA1_Channel1_IRQHandler(void) { HAL_DMA_IRQHandler(&hdma_adc1); }
 void DMA1_Channel2_3_IRQHandler(void) { HAL_DMA_IRQHandler(&hdma_usart1_rx); }
+void TIM6_IRQHandler(void) { HAL_TIM_IRQHandler(&htim6); }
 void USART1_IRQHandler(void) { HAL_UART_IRQHandler(&huart1); }
 
 }  // extern "C"
