@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "air_script.h"
+#include "adc_model.h"
 #include "console.h"
 #include "flash_model.h"
 #include "gpio_model.h"
@@ -77,6 +78,13 @@ Board::Board(const Options& options) : options_(options) {
   sysTick_ = std::make_unique<SysTick>(*this);
   addDevice(uart1_.get());
   addDevice(sysTick_.get());
+  adc_ = std::make_unique<Adc>(*this, options_);
+  addDevice(adc_.get());
+  {
+    Scenario scenario;
+    std::string ignored;  // checked when the command line was parsed
+    if (parseScenario(options_.scenario, scenario, ignored)) adc_->frontEnd().setScenario(scenario);
+  }
   if (options_.speed < 0) options_.speed = console_->isInteractive() ? 1.0 : 0.0;
   loadState();
   flash_ = std::make_unique<FlashModel>(*this, reinterpret_cast<uint8_t*>(__device_config_flash_start),

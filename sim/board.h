@@ -38,6 +38,7 @@ class SysTick;
 class RadioMedium;
 class AirScript;
 class Llcc68Model;
+class Adc;
 class FlashModel;
 class RtcModel;
 class Tim6;
@@ -97,6 +98,7 @@ class Board {
   RadioMedium& radioMedium() { return *radioMedium_; }
   AirScript& airScript() { return *airScript_; }
   Llcc68Model& radio() { return *radio_; }
+  Adc& adc() { return *adc_; }
   FlashModel& flash() { return *flash_; }
   RtcModel& rtc() { return *rtc_; }
   Tim6& tim6() { return *tim6_; }
@@ -131,6 +133,7 @@ class Board {
   std::unique_ptr<RadioMedium> radioMedium_;
   std::unique_ptr<AirScript> airScript_;
   std::unique_ptr<Llcc68Model> radio_;
+  std::unique_ptr<Adc> adc_;
   std::unique_ptr<FlashModel> flash_;
   std::unique_ptr<RtcModel> rtc_;
   std::unique_ptr<Tim6> tim6_;

@@ -3,6 +3,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "analog_frontend.h"
 
 #include "radio_options.h"
 
@@ -20,6 +24,8 @@ const char* usageText() {
          "  --seed N           seed of the simulated world (default 1)\n"
          "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n"
          SIM_RADIO_USAGE_TEXT
+         "  --load ITEMS       analog front-end scenario, e.g. current=5,pf=0.8 (repeatable)\n"
+         "  --load-file FILE   scenario items from a file (one or more per line, # comments)\n"
          "  --flash-fail-erase       every erase of the configuration page fails (page unchanged)\n"
          "  --flash-fail-program N   programming double word N (0..255) after an erase fails\n"
          "  --flash-power-cut N|erase  cut the power once, with N (0..255) double words programmed\n"
@@ -105,6 +111,26 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
     } else if (arg == "--radio-fault") {
       if (!value(v)) return false;
       out.radioFaults.push_back(v);
+    } else if (arg == "--load" || arg == "--load-file") {
+      if (!value(v)) return false;
+      std::string text = v;
+      if (arg == "--load-file") {
+        std::ifstream in(v);
+        if (!in) {
+          message = "orvane-sim: --load-file cannot read " + v + "\n";
+          return false;
+        }
+        std::ostringstream all;
+        all << in.rdbuf();
+        text = all.str();
+      }
+      Scenario check;
+      std::string why;
+      if (!parseScenario(out.scenario + "\n" + text, check, why)) {
+        message = "orvane-sim: " + arg + ": " + why + "\n" + scenarioHelp();
+        return false;
+      }
+      out.scenario += "\n" + text;
     } else if (arg == "--flash-fail-erase") {
       out.flashFaults.eraseFails = true;
     } else if (arg == "--flash-fail-program" || arg == "--flash-power-cut") {

@@ -31,6 +31,7 @@ struct Options {
   double linkLossDb = 80.0;
   std::string interferer;
   std::vector<std::string> radioFaults;
+  std::string scenario;  // analog front end: --load-file text, then --load items (key=value,...)
   std::vector<std::string> argv;  // the command line, for restarting the process
   FlashFaults flashFaults;
 };
