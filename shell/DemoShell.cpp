@@ -14,6 +14,7 @@
 #include "SerialTokenizer.h"
 #include "build_info.h"
 #include "dbg1_toggle.h"
+#include "functionsMCU.h"
 #include "gstate.h"
 #include "sleep.h"
 #include "stm32g0xx_hal.h"
@@ -34,14 +35,16 @@ namespace {
 
 constexpr const char* kRule = "##########################";
 
-const std::array<SCU::CommandEntry, 9> kShellCommands = {{
+const std::array<SCU::CommandEntry, 11> kShellCommands = {{
     {"help", cmdHelp},
     {"compileInfo", cmdCompileInfo},
     {"print", cmdPrint},
     {"set", cmdSet},
     {"save", cmdSave},
     {"unprovision", cmdUnprovision},
+    {"radio", cmdRadio},
     {"dbg1", cmdDbg1},
+    {"pin", cmdPin},
     {"sleep", cmdSleep},
     {"reset", cmdReset},
 }};
@@ -149,6 +152,11 @@ void DemoShell::handleLine(const char* line) {
 void DemoShell::run() {
   printBanner();
   DeviceConfig::init();
+  print("boot: calibrating vref");
+  calibrateVRef();
+  print("boot: reading temperature");
+  setGstate().temperature = getTemperature();
+  setMCUGstate().SoC = getStateOfCharge(gstate().adc.VRef, gstate().temperature);
   printReadyState();
   cmdHelp("");
   for (;;) {
