@@ -6,6 +6,7 @@
 #include "Debug.h"
 #include "DemoShellBoard.h"
 #include "DemoShellInfo.h"
+#include "DemoShellSample.h"
 #include "DeviceConfig.h"
 #include "MCUState.h"
 #include "SerialCommandUtil.h"
@@ -35,9 +36,11 @@ namespace {
 
 constexpr const char* kRule = "##########################";
 
-const std::array<SCU::CommandEntry, 11> kShellCommands = {{
+const std::array<SCU::CommandEntry, 13> kShellCommands = {{
     {"help", cmdHelp},
     {"compileInfo", cmdCompileInfo},
+    {"sample", cmdSample},
+    {"every", cmdEvery},
     {"print", cmdPrint},
     {"set", cmdSet},
     {"save", cmdSave},
@@ -82,6 +85,8 @@ void runPendingAction() {
       NVIC_SystemReset();
       for (;;) {
       }
+    case Pending::sample: runSample(gSampleMode); break;
+    case Pending::sampleRepeat: runSampleRepeat(); break;
     case Pending::dbg1Toggle: runDbg1Toggle(); break;
     default:
       break;

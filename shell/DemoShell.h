@@ -59,5 +59,13 @@ void cmdRadio(const char* args);
 void cmdPin(const char* args);
 
 // Targets of "print".
+void printAdc(const char* args);
+void printRms(const char* args);
+void printPower(const char* args);
+void printCsv(const char* args);
 void printRtcCmd(const char* args);
 void printProv(const char* args);
+void printAdcInfoCmd(const char* args);
+void printVref(const char* args);
+void printTemp(const char* args);
+void printSoc(const char* args);

@@ -13,9 +13,17 @@
 namespace {
 
 // In the order of the help text: adc, rms, power, csv, rtc, prov, adcinfo, vref, temp, soc.
-const std::array<SCU::CommandEntry, 2> kPrintTargets = {{
+const std::array<SCU::CommandEntry, 10> kPrintTargets = {{
+    {"adc", printAdc},
+    {"rms", printRms},
+    {"power", printPower},
+    {"csv", printCsv},
     {"rtc", printRtcCmd},
     {"prov", printProv},
+    {"adcinfo", printAdcInfoCmd},
+    {"vref", printVref},
+    {"temp", printTemp},
+    {"soc", printSoc},
 }};
 
 const char* okText(bool ok) { return ok ? "yes" : "NO"; }

@@ -1,7 +1,13 @@
-// Labels of the shell's tables.
+// Labels of the shell's tables and the tables of measurement results.
 #include "DemoShellRender.h"
 
 #include <array>
+#include <cstdio>
+
+#include "Debug.h"
+#include "DemoShellFormat.h"
+#include "gstate.h"
+#include "measure_report.h"
 
 const char* yn(bool value) { return value ? "yes" : "no"; }
 const char* yesNO(bool value) { return value ? "yes" : "NO"; }
@@ -31,3 +37,83 @@ const char* loraRampLabel(uint8_t ramp) {
                                                          "200 us", "800 us", "1700 us", "3400 us"};
   return ramp < kLabels.size() ? kLabels[ramp] : "?";
 }
+
+namespace {
+
+const char* measureLabel(const Measure& m) { return m.chan != nullptr ? adcChanLabel(m.chan->chanId) : "null"; }
+
+const char* phaseCorrectionText(char* buffer, unsigned capacity, float correction) {
+  if (isAutoInductivePhaseCorrection(correction)) return "AUTO";
+  return ShellFmt::fixed(buffer, capacity, correction, 4);
+}
+
+}  // namespace
+
+namespace ShellFmt {
+
+void measures(const Measure& a, const Measure& b) {
+  head2("measure", measureLabel(a), measureLabel(b));
+  char textA[24];
+  char textB[24];
+  std::snprintf(textA, sizeof textA, "%u", a.chan != nullptr ? static_cast<unsigned>(a.chan->size()) : 0u);
+  row2("samples (both)", textA, "\"");
+  std::snprintf(textA, sizeof textA, "%ld", static_cast<long>(a.average));
+  std::snprintf(textB, sizeof textB, "%ld", static_cast<long>(b.average));
+  row2("average (counts)", textA, textB);
+  std::snprintf(textA, sizeof textA, "%u", a.chan != nullptr ? static_cast<unsigned>(a.chan->burdenResistor) : 0u);
+  row2("burden (ohm)", textA, "-");
+  rowFloat2("rmsRaw (counts)", a.rmsRaw, b.rmsRaw, 4);
+  rowFloat2("rmsV (V)", a.rmsV, b.rmsV, 4);
+  row2("phaseOk", yesNO(a.phaseOk), yesNO(b.phaseOk));
+  rowFloat2("phase (rad)", a.getPhaseRad(), b.getPhaseRad(), 4);
+  rowFloat2("phase (deg)", a.getPhaseRad() * kRadToDeg, b.getPhaseRad() * kRadToDeg, 3);
+  rowFloat2("magnitude", a.magnitude, b.magnitude, 4);
+}
+
+void power(const GState& state) {
+  const uint16_t burden = state.bField.chan != nullptr ? state.bField.chan->burdenResistor : 0;
+  const float correctedB = clampCorrectedBPhaseRad(state.bField.phaseRad, state.currOriginal, burden);
+  const float shift = powerShiftRad(correctedB, state.eFieldInductive.getPhaseRad());
+  print("\n");
+  head1("metric", "value");
+  rowFloat1("active power (W @ 230V)", state.power.estimatedPower, 3);
+  rowFloat1("power factor", state.power.powerFactor, 4);
+  rowFloat1("current raw (A)", state.currOriginal, 4);
+  rowFloat1("current corrected (A)", state.currCorrected, 4);
+  rowFloat1("B phase corrected", correctedB, 4);
+  rowFloat1("phase shift (rad)", shift, 4);
+  rowFloat1("phase shift (deg)", shift * kRadToDeg, 3);
+  char text[24];
+  row1("phase corr (rad)", phaseCorrectionText(text, sizeof text, state.config.inductive50HzPhaseCorrection));
+}
+
+void adcStats(const GState& state) {
+  head2("adc channel", "min / max", "pp / mean");
+  const ADC_Chan* channels[] = {&state.chanBField, &state.chanEFieldInd, &state.chanEFieldCap};
+  for (const ADC_Chan* chan : channels) {
+    // Never read past the buffer, whatever the row count says.
+    uint16_t n = chan->size();
+    if (n > ADCBufT::capacity()) n = ADCBufT::capacity();
+    if (n == 0) {
+      row2(adcChanLabel(chan->chanId), "empty", "empty");
+      continue;
+    }
+    int min = chan->at(0);
+    int max = min;
+    int32_t sum = 0;
+    for (uint16_t i = 0; i < n; ++i) {
+      const int v = chan->at(i);
+      if (v < min) min = v;
+      if (v > max) max = v;
+      sum += v;
+    }
+    char minMax[24];
+    char ppMean[24];
+    std::snprintf(minMax, sizeof minMax, "%d / %d", min, max);
+    std::snprintf(ppMean, sizeof ppMean, "%d / %ld", max - min, static_cast<long>(sum / n));
+    row2(adcChanLabel(chan->chanId), minMax, ppMean);
+  }
+  rowU32_1("samples per channel", state.chanBField.size());
+}
+
+}  // namespace ShellFmt

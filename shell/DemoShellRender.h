@@ -5,6 +5,9 @@
 
 #include "MCUState.h"
 
+struct GState;
+struct Measure;
+
 // "yes" / "no".
 const char* yn(bool value);
 // "yes" / "NO": for flags whose "no" needs attention (configuration valid, phase found).
@@ -14,3 +17,14 @@ const char* boardRevisionLabel(MCUState::HwRevision revision);
 const char* loraBwLabel(uint8_t bw);
 const char* loraCrLabel(uint8_t cr);
 const char* loraRampLabel(uint8_t ramp);
+
+namespace ShellFmt {
+
+// Two-channel table of the analysis results (the shell passes bField and eFieldInductive).
+void measures(const Measure& a, const Measure& b);
+// Current, power, power factor and the phases they came from.
+void power(const GState& state);
+// Minimum, maximum, peak-to-peak and mean of each channel view of the capture.
+void adcStats(const GState& state);
+
+}  // namespace ShellFmt

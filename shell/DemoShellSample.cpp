@@ -5,10 +5,17 @@
 #include <cstring>
 
 #include "Debug.h"
+#include "DemoShellFormat.h"
 #include "DemoShellParse.h"
+#include "DemoShellRender.h"
 #include "MCUState.h"
 #include "SerialCommandUtil.h"
 #include "SerialTokenizer.h"
+#include "adc.h"
+#include "clamp_phase_comp.h"
+#include "gstate.h"
+#include "logic.h"
+#include "sleep.h"
 
 bool gCaptureDone = false;
 
@@ -16,6 +23,15 @@ namespace {
 constexpr uint32_t kEveryMaxCount = 10000;
 constexpr uint32_t kEveryMaxPeriodSec = 3600;
 constexpr uint32_t kEveryMaxTotalSec = 86400;
+constexpr uint32_t kFrontEndSettleMs = 20;
+
+const char* sampleTitle(SampleMode mode) {
+  switch (mode) {
+    case SampleMode::full: return "sample full";
+    case SampleMode::hp: return "sample hp";
+    default: return "sample lp";
+  }
+}
 }  // namespace
 
 void cmdSample(const char* args) {
@@ -75,4 +91,40 @@ void cmdEvery(const char* args) {
   gRepeatPeriodSec = periodSec;
   printV2("ok: every %lu %lu (mode stays as last 'sample')", static_cast<unsigned long>(count),
           static_cast<unsigned long>(periodSec));
+}
+
+void sampleSingleBranch(bool highPower) {
+  const Stage1& frontEnd = mcustate().pin.switch_.stage1;
+  frontEnd.setOn();
+  delayMsLowPower(kFrontEndSettleMs);
+  if (highPower) {
+    ADCRead_HP(false);
+  } else {
+    ADCRead_LP(false);
+  }
+  computePowerFast();
+  frontEnd.setOff();
+}
+
+void runSample(SampleMode mode) {
+  switch (mode) {
+    case SampleMode::full: powerReadingLogic(true); break;
+    case SampleMode::hp: sampleSingleBranch(true); break;
+    default: sampleSingleBranch(false); break;
+  }
+  gCaptureDone = true;
+  ShellFmt::section(sampleTitle(mode));
+  GState& state = setGstate();
+  state.eFieldInductive.computeRMS();
+  ShellFmt::measures(state.bField, state.eFieldInductive);
+  ShellFmt::power(state);
+}
+
+void runSampleRepeat() {
+  for (uint32_t i = 1; i <= gRepeatCount; ++i) {
+    printV2("-- sample %lu/%lu", static_cast<unsigned long>(i), static_cast<unsigned long>(gRepeatCount));
+    runSample(gSampleMode);
+    if (i < gRepeatCount) delayMsLowPower(gRepeatPeriodSec * 1000u);
+  }
+  printV2("ok: every done (%lu samples)", static_cast<unsigned long>(gRepeatCount));
 }
