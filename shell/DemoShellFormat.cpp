@@ -102,9 +102,11 @@ SplitText split(float value, unsigned decimals) {
   if (decimals > kMaxDecimals) decimals = kMaxDecimals;
   float m = 1.0f;
   for (unsigned i = 0; i < decimals; ++i) m *= 10.0f;
-  // Same single-precision steps as the plain integer/fraction split, so both agree digit for
-  // digit wherever the plain one is right; rounding noise of large values is kept in range.
-  float frac = std::fabs(std::trunc(m * value - whole * m));
+  // Below 32768 the same single-precision steps as the plain integer/fraction split, so both
+  // agree digit for digit wherever the plain one is right. Above it m x value loses the fraction
+  // to rounding, so the fraction (exact as value - whole) is scaled on its own.
+  float frac = std::fabs(whole) < 32768.0f ? std::fabs(std::trunc(m * value - whole * m))
+                                           : std::trunc(std::fabs(value - whole) * m);
   if (frac >= m) frac = m - 1.0f;
   out.decimal = static_cast<unsigned long>(frac);
   const unsigned long integer = static_cast<unsigned long>(std::fabs(whole));

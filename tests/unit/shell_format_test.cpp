@@ -6,6 +6,7 @@
 #include <string>
 
 #include "DemoShellFormat.h"
+#include "functions.h"
 #include "test_board.h"
 
 namespace {
@@ -66,6 +67,7 @@ TEST(ShellFmtSplit, Table) {
       {-12.05f, 2, "-12", 5},       {-0.5f, 4, "-0", 5000},        {0.5f, 4, "0", 5000},
       {1.05f, 4, "1", 500},         {-0.00001f, 4, "0", 0},  // nothing left to carry a sign
       {40000.5f, 1, "40000", 5},    {-70000.25f, 2, "-70000", 25}, {123456.0f, 4, "123456", 0},
+      {40000.5f, 4, "40000", 5000}, {-40000.5f, 4, "-40000", 5000},
       {0.99999994f, 4, "0", 9999},  {5.0e9f, 4, "huge", 0},        {-5.0e9f, 4, "-huge", 0},
       {std::nanf(""), 4, "nan", 0},
   };
@@ -73,6 +75,20 @@ TEST(ShellFmtSplit, Table) {
     const ShellFmt::SplitText s = ShellFmt::split(c.value, c.decimals);
     EXPECT_STREQ(s.integer, c.integer) << c.value;
     EXPECT_EQ(s.decimal, c.decimal) << c.value;
+  }
+}
+
+// Wherever the plain 16-bit split is right (integer part in range, sign not lost), the report
+// split gives the same digits.
+TEST(ShellFmtSplit, AgreesWithThePlainSplitInItsRange) {
+  for (float v = -32767.0f; v < 32767.0f; v += 12.3456789f) {
+    for (unsigned digits : {2u, 4u, 5u}) {
+      const SplitFloat plain = splitFloat6(v, static_cast<uint8_t>(digits));
+      const ShellFmt::SplitText text = ShellFmt::split(v, digits);
+      if (v > -1.0f && v < 0.0f) continue;  // where the plain split drops the sign
+      EXPECT_EQ(std::string(text.integer), std::to_string(plain.integer)) << v;
+      EXPECT_EQ(text.decimal, static_cast<unsigned long>(plain.decimal)) << v;
+    }
   }
 }
 
