@@ -3,11 +3,12 @@
 #   make test       build the simulator, the sanitizer build and the target image; run every test
 #   make firmware   build the target image (build/stm32g070/orvane-node.{elf,bin,hex,map})
 #   make bench      run the benchmarks
+#   make fuzz       run the fuzz targets under libFuzzer (clang)
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 SIM_ARGS ?=
 
-.PHONY: run test firmware sim sim-asan deps-host deps-target bench clean format
+.PHONY: run test firmware sim sim-asan deps-host deps-target bench fuzz clean format
 
 deps-host:
 	@tools/install-deps.sh host
@@ -34,6 +35,12 @@ test: sim sim-asan firmware
 	ctest --preset sim -j $(JOBS)
 	ctest --preset sim-asan -j $(JOBS)
 	ctest --preset stm32g070
+
+# libFuzzer runs of the fuzz targets (clang), a bounded number of inputs each.
+fuzz: deps-host
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz -j $(JOBS)
+	ctest --test-dir build/fuzz -L fuzz --output-on-failure
 
 bench: sim
 	@for b in build/sim/tests/*_bench; do [ -x "$$b" ] && "$$b"; done; true

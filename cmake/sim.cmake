@@ -1,6 +1,12 @@
 # Host build: the firmware linked against the simulated board, plus every test.
 enable_testing()
 
+option(ORVANE_LIBFUZZER "Build the fuzz targets with clang's libFuzzer (and ASan/UBSan)" OFF)
+if(ORVANE_LIBFUZZER)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 if(ORVANE_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)

@@ -25,7 +25,7 @@ struct FrontPin {
   int port;
   int pin;
 };
-constexpr int kPortA = 0, kPortB = 1;
+constexpr int kPortB = 1;
 constexpr int kStage1Pin = 5, kOptoHpPin = 6, kOptoLpPin = 7;  // PB5, PB6, PB7
 
 double harmonicSum(const Scenario& s) {

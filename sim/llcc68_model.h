@@ -133,7 +133,6 @@ class Llcc68Model : public Device, public RadioEndpoint {
   bool warmSleep_ = false;
   uint64_t busyUntilUs_ = 0;
   uint64_t bootDoneUs_ = kNever;
-  bool stuckFromNextCommand_ = false;
 
   std::vector<uint8_t> frame_;  // MOSI bytes of the current chip-select frame
   std::vector<std::vector<uint8_t>> transactions_;
