@@ -107,8 +107,8 @@ void adcStats(const GState& state) {
       if (v > max) max = v;
       sum += v;
     }
-    char minMax[24];
-    char ppMean[24];
+    char minMax[32];
+    char ppMean[32];
     std::snprintf(minMax, sizeof minMax, "%d / %d", min, max);
     std::snprintf(ppMean, sizeof ppMean, "%d / %ld", max - min, static_cast<long>(sum / n));
     row2(adcChanLabel(chan->chanId), minMax, ppMean);
