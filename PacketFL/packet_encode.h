@@ -42,26 +42,31 @@ constexpr bool hasWireHeader() {
          std::is_trivially_copyable_v<P>;
 }
 
-// The first wireBodyBytes bytes of the payload, then their tag. Empty buffer on any failure.
-template <typename P>
-LoRaFrameBuffer encodePayloadWithHmacBody(const P& payload, size_t wireBodyBytes, const HMAC::Key& key) {
-  static_assert(std::is_trivially_copyable_v<P>);
+// The body bytes one by one, then their tag. Empty buffer on any failure, never a partial frame.
+inline LoRaFrameBuffer encodeBodyWithHmac(const uint8_t* body, size_t bodyBytes, const HMAC::Key& key) {
   LoRaFrameBuffer out;
-  if (wireBodyBytes > sizeof(P)) return out;
-  uint8_t bytes[sizeof(P)];
-  std::memcpy(bytes, &payload, sizeof(P));
-  for (size_t i = 0; i < wireBodyBytes; ++i) {
-    if (!out.append_bits(bytes[i], 8)) {
+  for (size_t i = 0; i < bodyBytes; ++i) {
+    if (!out.append_bits(body[i], 8)) {
       out.reset();
       return out;
     }
   }
-  if (!out.isValid() || out.used_bytes() != wireBodyBytes) {
+  if (!out.isValid() || out.used_bytes() != bodyBytes) {
     out.reset();
     return out;
   }
-  (void)HMAC::appendTag(key, out, wireBodyBytes);  // the largest body leaves room for the tag
+  (void)HMAC::appendTag(key, out, bodyBytes);  // the largest body (249 bytes) leaves room for the tag
   return out;
+}
+
+// The first wireBodyBytes bytes of the payload's memory, then their tag.
+template <typename P>
+LoRaFrameBuffer encodePayloadWithHmacBody(const P& payload, size_t wireBodyBytes, const HMAC::Key& key) {
+  static_assert(std::is_trivially_copyable_v<P>);
+  if (wireBodyBytes > sizeof(P)) return LoRaFrameBuffer{};
+  uint8_t bytes[sizeof(P)];
+  std::memcpy(bytes, &payload, sizeof(P));
+  return encodeBodyWithHmac(bytes, wireBodyBytes, key);
 }
 
 template <typename P>
