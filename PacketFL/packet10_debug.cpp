@@ -12,8 +12,15 @@ void debugPkt(const Payload& p) {
   char ts[kTsPrefixReserve];
   ts[0] = '\0';
   debugTsPrefix(ts, sizeof ts);
-  char label[32];
   printV2("%sPayload (packet 10 STM32 UID):", ts);
+  debugPktFields(p);
+  uint8_t body[WIRE_BODY_BYTES];
+  writeWireBody(body, p);
+  debugPacketRawHexWithHmac("  ", body, sizeof body);
+}
+
+void debugPktFields(const Payload& p) {
+  char label[32];
   printV2("  packetCode: %u", static_cast<unsigned>(p.header.packetCode));
   printV2("  packetCounter (u24): %lu", static_cast<unsigned long>(p.header.packetCounter.toU32()));
   debugV2Uid(p.header.uid, false);
@@ -30,9 +37,6 @@ void debugPkt(const Payload& p) {
   for (unsigned i = 0; i < PHASE_TAG_COPIES; ++i) printV2("  phaseTag[%u]: 0x%04X", i, p.phaseTag[i]);
   printV2("  phaseTagCopiesOk: %s", verifyPhaseTagCopies(p) ? "yes" : "no");
   printV2("  assignPhaseTag: %s", isAssignPhaseTag(p.phaseTag[0]) ? "yes" : "no");
-  uint8_t body[WIRE_BODY_BYTES];
-  writeWireBody(body, p);
-  debugPacketRawHexWithHmac("  ", body, sizeof body);
 }
 
 }  // namespace LoRaPacket10

@@ -5,4 +5,6 @@
 
 namespace LoRaPacket10 {
 void debugPkt(const Payload& payload);
+// The lines from "packetCode" to "assignPhaseTag", shared with downlink packet 13's printout.
+void debugPktFields(const Payload& payload);
 }
