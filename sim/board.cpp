@@ -286,30 +286,27 @@ void Board::busyWait(uint64_t us) { advanceTo(nowUs_ + us); }
 void Board::waitForInterrupt() {
   for (;;) {
     deliverInterrupts();
+    // A pending enabled interrupt ends the sleep at once, even with interrupts masked.
+    if ((pending_ & (enabled_ | (1ull << (SysTick_IRQn + kIrqBias)))) != 0) return;
     console_->pollInput();
-    const uint64_t busyEvent = nextEvent(false);
-    if (busyEvent == kNever) {
+    if (nextEvent(false) == kNever) {
       // Nothing but the tick is going to happen: the firmware is idle. Feed it console input,
-      // or wait for some (blocking, so an idle shell costs no host CPU).
+      // or block until some arrives, so an idle shell costs no host CPU. In real time, the
+      // ticks that fell due while blocked are caught up in one go when input arrives.
       if (console_->offerInput()) continue;
       if (console_->inputEnded()) exitSim(0);
-      if (options_.speed > 0.0) {
-        // Real time passes while the operator thinks: keep the tick running.
-        const uint64_t tick = nextEvent(true);
-        if (tick != kNever) {
-          advanceTo(tick);
-          return;
-        }
-      }
+      const uint64_t wallBefore = wallUs();
       console_->waitForInput(-1);
-      paceBaseVirtualUs_ = nowUs_;
-      paceBaseWallUs_ = wallUs();
+      if (options_.speed > 0.0) {
+        const uint64_t slept = static_cast<uint64_t>(static_cast<double>(wallUs() - wallBefore) * options_.speed);
+        paceBaseVirtualUs_ = nowUs_ + slept;
+        paceBaseWallUs_ = wallUs();
+        advanceTo(nowUs_ + slept);
+      }
       continue;
     }
-    const uint64_t next = nextEvent(true);
-    const uint64_t pendingBefore = pending_;
-    advanceTo(next);
-    if (pending_ != pendingBefore || next != kNever) return;
+    advanceTo(nextEvent(true));
+    return;
   }
 }
 

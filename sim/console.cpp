@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,6 +28,13 @@ void writeAll(int fd, const char* data, size_t len) {
     const ssize_t n = ::write(fd, data, len);
     if (n < 0) {
       if (errno == EINTR) continue;
+      if (errno == EAGAIN) {
+        // A pty nobody reads: wait a little, then drop, as a wire without a listener would.
+        struct pollfd pfd {
+          fd, POLLOUT, 0
+        };
+        if (::poll(&pfd, 1, 100) > 0) continue;
+      }
       return;  // the operator went away; output is dropped as on a disconnected wire
     }
     data += n;
@@ -55,6 +63,16 @@ Console::Console(Board& board) : board_(board) {
           std::fprintf(stderr, "orvane-sim: cannot open a pty: %s\n", std::strerror(errno));
           std::exit(2);
         }
+        // Raw, no echo: the line discipline must not bounce the board's output back as input.
+        struct termios tio {};
+        if (::tcgetattr(slave, &tio) == 0) {
+          ::cfmakeraw(&tio);
+          ::cfsetispeed(&tio, B115200);
+          ::cfsetospeed(&tio, B115200);
+          ::tcsetattr(slave, TCSANOW, &tio);
+        }
+        // The slave end stays open here so that the pty outlives detaching terminal programs.
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
         inFd_ = outFd_ = master;
         char fdText[16];
         std::snprintf(fdText, sizeof fdText, "%d", master);
