@@ -47,5 +47,7 @@ const char* reasonLabel(uint8_t reason);
 
 LoRaFrameBuffer encode(const Payload& payload);
 LoRaFrameBuffer encode(const Payload& payload, const HMAC::Key& key);
+// Receiving side: a frame of exactly WIRE_MAX_BYTES, tagged under key, with this packet's code.
+bool decode(Payload& payload, const uint8_t* wire, size_t len, const HMAC::Key& key);
 
 }  // namespace LoRaPacket17

@@ -39,6 +39,9 @@ uint32_t encodeAdcSample(const Row& row) {
 
 LoRaFrameBuffer encode(const Payload& payload);
 LoRaFrameBuffer encode(const Payload& payload, const HMAC::Key& key);
+inline bool decode(Payload& payload, const uint8_t* wire, size_t len, const HMAC::Key& key) {
+  return decodeCapture(payload, wire, len, key, PACKET_CODE);
+}
 
 // The whole capture as frames of 80, 80 and 71 rows (for 231 rows); see encodeCaptureSeries.
 template <typename Row, typename Sink>

@@ -70,4 +70,8 @@ Payload makePayload(LoRaPacketCounterU24 counter, const UID& uid, float vRef, co
 LoRaFrameBuffer encode(const Payload& payload) { return encodePayloadWithHmac(payload); }
 LoRaFrameBuffer encode(const Payload& payload, const HMAC::Key& key) { return encodePayloadWithHmac(payload, key); }
 
+bool decode(Payload& payload, const uint8_t* wire, size_t len, const HMAC::Key& key) {
+  return decodePayloadWithHmac(payload, wire, len, key, PACKET_CODE);
+}
+
 }  // namespace LoRaPacket7

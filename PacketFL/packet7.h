@@ -139,5 +139,7 @@ Payload makePayload(LoRaPacketCounterU24 counter, const UID& uid, float vRef, co
 
 LoRaFrameBuffer encode(const Payload& payload);
 LoRaFrameBuffer encode(const Payload& payload, const HMAC::Key& key);
+// Receiving side: a frame of exactly WIRE_MAX_BYTES, tagged under key, with this packet's code.
+bool decode(Payload& payload, const uint8_t* wire, size_t len, const HMAC::Key& key);
 
 }  // namespace LoRaPacket7

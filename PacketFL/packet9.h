@@ -64,6 +64,9 @@ Row decodeAdcSampleAs(uint32_t sample) {
 
 LoRaFrameBuffer encode(const Payload& payload);
 LoRaFrameBuffer encode(const Payload& payload, const HMAC::Key& key);
+inline bool decode(Payload& payload, const uint8_t* wire, size_t len, const HMAC::Key& key) {
+  return decodeCapture(payload, wire, len, key, PACKET_CODE);
+}
 
 // The whole capture as frames of 60, 60, 60 and 51 rows (for 231 rows); see encodeCaptureSeries.
 template <typename Row, typename Sink>

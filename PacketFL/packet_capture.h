@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "packet_encode.h"
 
@@ -71,6 +72,20 @@ LoRaFrameBuffer encodeCapture(const CapturePayload<S, M>& p, const HMAC::Key& ke
   }
   (void)HMAC::appendTag(key, out, body);
   return out;
+}
+
+// Receiving side: a frame of 13 + S x readings bytes (readings at most M), tagged under key, with
+// the packet's code; only then is the payload written (samples beyond readings zero).
+template <size_t S, size_t M>
+bool decodeCapture(CapturePayload<S, M>& p, const uint8_t* wire, size_t len, const HMAC::Key& key, uint8_t code) {
+  if (wire == nullptr || len < kCaptureHeaderBytes) return false;
+  const size_t readings = wire[offsetof(CaptureHeader, readings)];
+  if (readings > M || len != kCaptureHeaderBytes + S * readings) return false;
+  if (!HMAC::verifyTag(key, wire, len - HMAC::TAG_BYTES, len) || wire[0] != code) return false;
+  CapturePayload<S, M> out{};
+  std::memcpy(&out, wire, len - HMAC::TAG_BYTES);
+  p = out;
+  return true;
 }
 
 // Splits rows [0, rowCount) of a capture into frames of at most M samples, one counter for all,

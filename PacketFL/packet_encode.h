@@ -95,3 +95,20 @@ bool decodePayloadWithHmacBody(P& payload, const uint8_t* wire, size_t len, size
   std::memcpy(&payload, wire, wireBodyBytes);
   return true;
 }
+
+// Receiving side of a frame whose body is a whole payload structure: exactly sizeof(P) + 4 bytes,
+// a tag that verifies under key, and one of the packet's codes; only then is payload written.
+template <typename P>
+bool decodePayloadWithHmac(P& payload, const uint8_t* wire, size_t len, const HMAC::Key& key, uint8_t code,
+                           uint8_t otherCode) {
+  P candidate{};
+  if (!decodePayloadWithHmacBody(candidate, wire, len, sizeof(P), key)) return false;
+  if (candidate.packetCode != code && candidate.packetCode != otherCode) return false;
+  payload = candidate;
+  return true;
+}
+
+template <typename P>
+bool decodePayloadWithHmac(P& payload, const uint8_t* wire, size_t len, const HMAC::Key& key, uint8_t code) {
+  return decodePayloadWithHmac(payload, wire, len, key, code, code);
+}

@@ -86,12 +86,7 @@ bool isSupportedOpcode(Op op) { return findRegister(op) != nullptr; }
 bool verifyFecCopies(const Payload& p) { return p.opcode == p.opcode2 && p.args == p.args2; }
 
 bool decodeWithKey(Payload& p, const uint8_t* wire, size_t len, const HMAC::Key& key) {
-  if (len != WIRE_MAX_BYTES) return false;
-  Payload candidate{};
-  if (!decodePayloadWithHmacBody(candidate, wire, len, WIRE_BODY_BYTES, key)) return false;
-  if (candidate.packetCode != PACKET_CODE) return false;
-  p = candidate;
-  return true;
+  return decodePayloadWithHmac(p, wire, len, key, PACKET_CODE);
 }
 
 bool decode(Payload& p, const uint8_t* wire, size_t len) { return decodeWithKey(p, wire, len, HMAC::liveKey()); }

@@ -1,7 +1,7 @@
-// Downlink decoders and their apply functions over arbitrary bytes from the air: nothing may crash,
-// read outside the frame, or leave a setting out of its range. The first input byte chooses how
-// the rest is shaped: as it is, or built into a frame that passes the tag (and optionally the copy
-// and chip checks) so that the deeper paths are reached too.
+// Downlink decoders and their apply functions (and the receiving side's uplink decoders) over
+// arbitrary bytes from the air: nothing may crash, read outside the frame, or leave a setting out of
+// its range. The first input byte chooses how the rest is shaped: as it is, or built into a frame
+// that passes the tag (and optionally the copy and chip checks) so that the deeper paths are reached.
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -14,6 +14,13 @@
 #include "HMAC.h"
 #include "MCUState.h"
 #include "dbg1_toggle.h"
+#include "packet10.h"
+#include "packet17.h"
+#include "packet3.h"
+#include "packet4.h"
+#include "packet7.h"
+#include "packet8.h"
+#include "packet9.h"
 #include "gstate.h"
 #include "rxpacket13.h"
 #include "rxpacket13_debug.h"
@@ -122,6 +129,30 @@ void run14(const std::vector<uint8_t>& frame, const FlashConfig& live, int8_t tx
   takeDbg1ToggleRequest();
 }
 
+// The receiving side's decoders of uplink frames take air bytes too.
+void runUplinkDecoders(const std::vector<uint8_t>& frame, const HMAC::Key& key) {
+  const uint8_t* w = frame.data();
+  const size_t n = frame.size();
+  LoRaPacket3::Payload p3{};
+  LoRaPacket7::Payload p7{};
+  LoRaPacket8::Payload p8{};
+  LoRaPacket10::Payload p10{};
+  LoRaPacket17::Payload p17{};
+  LoRaPacket4::Payload p4{};
+  LoRaPacket9::Payload p9{};
+  (void)LoRaPacket3::decode(p3, w, n, key);
+  (void)LoRaPacket7::decode(p7, w, n, key);
+  (void)LoRaPacket8::decode(p8, w, n, key);
+  (void)LoRaPacket10::decode(p10, w, n, key);
+  (void)LoRaPacket17::decode(p17, w, n, key);
+  (void)LoRaPacket4::decode(p4, w, n, key);
+  (void)LoRaPacket9::decode(p9, w, n, key);
+  // A capture frame whose tag verifies: its own count and length agree.
+  if (n >= 13 && HMAC::verifyTag(key, w, n - 4, n) && w[0] == 9 && LoRaPacket9::decode(p9, w, n, key)) {
+    check(p9.bodyBytes() + 4 == n, "capture frame length");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -141,6 +172,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::vector<uint8_t> frame(in.data + in.pos, in.data + in.size);
       run13(frame, live);
       run14(frame, live, txPower);
+      runUplinkDecoders(frame, key);
       break;
     }
     case 1: {  // a tagged packet 13 built from the input, copies and chip made to agree on request

@@ -162,6 +162,24 @@ TEST_F(Capture, Packet9SeriesIsFourFrames) {
       uid, counter, rows, 231, key, [&](const LoRaPacket9::Payload&, const LoRaFrameBuffer& f) { frames.push_back(bytesOf(f)); }));
   checkSeries(frames, 9, 4, {60, 60, 60, 51}, rows, key, [](const Row& r) { return LoRaPacket9::encodeAdcSample(r); });
   EXPECT_EQ(frames.back().size(), 217u);
+
+  // The receiving side reads the last frame back; a frame whose count disagrees with its length,
+  // or a frame of the other capture packet, is refused.
+  auto last = frames.back();
+  LoRaPacket9::Payload p{};
+  ASSERT_TRUE(LoRaPacket9::decode(p, last.data(), last.size(), key));
+  EXPECT_EQ(p.header.sequence, 3);
+  EXPECT_EQ(p.header.readings, 51);
+  EXPECT_EQ(LoRaPacket9::decodeAdcSampleValues(p.adc[50].word()).eFieldCap,
+            LoRaPacket9::decodeAdcSampleValues(LoRaPacket9::encodeAdcSample(rows[230])).eFieldCap);
+  EXPECT_FALSE(LoRaPacket9::decode(p, last.data(), last.size() - 4, key));
+  last[8] = 50;
+  EXPECT_FALSE(LoRaPacket9::decode(p, last.data(), last.size(), key));
+  last[8] = 200;
+  EXPECT_FALSE(LoRaPacket9::decode(p, last.data(), last.size(), key));
+  LoRaPacket4::Payload p4{};
+  EXPECT_FALSE(LoRaPacket4::decode(p4, frames[0].data(), frames[0].size(), key));
+  EXPECT_FALSE(LoRaPacket4::decode(p4, frames[0].data(), 12, key));
 }
 
 TEST_F(Capture, LiveKeyFramesAndPacket4Line) {

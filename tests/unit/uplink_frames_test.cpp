@@ -347,4 +347,63 @@ TEST_F(Uplink, Packet17ByteExactAndPrintout) {
   EXPECT_NE(out.find("  reason: unknown (copiesOk=no)\r\n"), std::string::npos);
 }
 
+// What the node sends, the receiving side decodes back field for field, and only under the key.
+TEST_F(Uplink, ReceivingSideDecodesEveryFrame) {
+  const HMAC::Key key = HMAC::liveKey();
+  const HMAC::Key other{key[0], key[1] ^ 1};
+  const UID uid = gstate().config.uid;
+  auto roundTrip = [&](const char* name, const LoRaFrameBuffer& f, auto decodeFn, auto sameFn) {
+    std::vector<uint8_t> w = bytesOf(f);
+    EXPECT_TRUE(decodeFn(w.data(), w.size(), key) && sameFn()) << name;
+    EXPECT_FALSE(decodeFn(w.data(), w.size(), other)) << name;
+    EXPECT_FALSE(decodeFn(w.data(), w.size() - 1, key)) << name;
+    w.push_back(0);
+    EXPECT_FALSE(decodeFn(w.data(), w.size(), key)) << name;
+  };
+  {
+    const auto p = LoRaPacket3::makePayload(counter(), uid, 21.0f, 3.0f, 0.5f, 2.0f, true);
+    LoRaPacket3::Payload q{};
+    roundTrip("3", LoRaPacket3::encode(p),
+              [&](const uint8_t* w, size_t n, const HMAC::Key& k) { return LoRaPacket3::decode(q, w, n, k); },
+              [&] { return std::memcmp(&p, &q, sizeof p) == 0; });
+  }
+  {
+    LoRaPacket7::MeasureValues m{true, 0, 57, 20, 5, 1.5f, 0.1f, true, 0.5f, 9.0f};
+    const auto p = LoRaPacket7::makePayload(counter(), uid, 3.1f, LoRaPacket7::makeMeasurePayload(m),
+                                            LoRaPacket7::makeMeasurePayload(m), LoRaPacket7::PowerPayload{});
+    LoRaPacket7::Payload q{};
+    roundTrip("7", LoRaPacket7::encode(p),
+              [&](const uint8_t* w, size_t n, const HMAC::Key& k) { return LoRaPacket7::decode(q, w, n, k); },
+              [&] { return std::memcmp(&p, &q, sizeof p) == 0; });
+  }
+  {
+    const auto p = LoRaPacket8::makePayload(counter(), uid, {1, 2, 3}, 0.5f, 0.25f, kDefaultClampMapping);
+    LoRaPacket8::Payload q{};
+    roundTrip("8", LoRaPacket8::encode(p),
+              [&](const uint8_t* w, size_t n, const HMAC::Key& k) { return LoRaPacket8::decode(q, w, n, k); },
+              [&] { return std::memcmp(&p, &q, sizeof p) == 0; });
+  }
+  {
+    const auto p = LoRaPacket10::makePayload(counter(), uid, LoRaPacket10::packStUidBytes({4, 5, 6}), 0);
+    LoRaPacket10::Payload q{};
+    roundTrip("10", LoRaPacket10::encode(p),
+              [&](const uint8_t* w, size_t n, const HMAC::Key& k) { return LoRaPacket10::decode(q, w, n, k); },
+              [&] {
+                return q.header.uid.bytes == p.header.uid.bytes && q.stUid == p.stUid && q.phaseTag == p.phaseTag &&
+                       LoRaPacket10::verifyProvisionedUidCopies(q);
+              });
+  }
+  {
+    const auto p = LoRaPacket17::makePayload(counter(), uid, false, LoRaPacket17::Reason::CommitFailed);
+    LoRaPacket17::Payload q{};
+    roundTrip("17", LoRaPacket17::encode(p),
+              [&](const uint8_t* w, size_t n, const HMAC::Key& k) { return LoRaPacket17::decode(q, w, n, k); },
+              [&] { return std::memcmp(&p, &q, sizeof p) == 0; });
+  }
+  // A frame of another packet with a valid tag is refused by its code.
+  const auto f3 = bytesOf(LoRaPacket3::encode(LoRaPacket3::makePayload(counter(), uid, 0, 0, 0, 0, false)));
+  LoRaPacket17::Payload r{};
+  EXPECT_FALSE(LoRaPacket17::decode(r, f3.data(), f3.size(), key));
+}
+
 }  // namespace
