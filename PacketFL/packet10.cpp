@@ -61,8 +61,10 @@ bool verifyPhaseTagCopies(const Payload& p) {
 
 void writeWireBody(uint8_t* dst, const Payload& p) {
   std::memcpy(dst, &p.header, PacketHeader::WIRE_BYTES);
-  for (size_t i = 0; i < PROVISIONED_UID_COPIES; ++i) std::memcpy(dst + kOffProvisionedUid + 3 * i, p.provisionedUid[i].bytes.data(), 3);
-  for (size_t i = 0; i < ST_UID_COPIES; ++i) std::memcpy(dst + kOffStUid + ST_UID_BYTES * i, p.stUid[i].data(), ST_UID_BYTES);
+  for (size_t i = 0; i < PROVISIONED_UID_COPIES; ++i)
+    std::memcpy(dst + kOffProvisionedUid + 3 * i, p.provisionedUid[i].bytes.data(), 3);
+  for (size_t i = 0; i < ST_UID_COPIES; ++i)
+    std::memcpy(dst + kOffStUid + ST_UID_BYTES * i, p.stUid[i].data(), ST_UID_BYTES);
   for (size_t i = 0; i < PHASE_TAG_COPIES; ++i) {
     dst[kOffPhaseTag + 2 * i] = static_cast<uint8_t>(p.phaseTag[i]);
     dst[kOffPhaseTag + 2 * i + 1] = static_cast<uint8_t>(p.phaseTag[i] >> 8);
@@ -71,8 +73,10 @@ void writeWireBody(uint8_t* dst, const Payload& p) {
 
 void readWireBody(Payload& p, const uint8_t* src) {
   std::memcpy(&p.header, src, PacketHeader::WIRE_BYTES);
-  for (size_t i = 0; i < PROVISIONED_UID_COPIES; ++i) std::memcpy(p.provisionedUid[i].bytes.data(), src + kOffProvisionedUid + 3 * i, 3);
-  for (size_t i = 0; i < ST_UID_COPIES; ++i) std::memcpy(p.stUid[i].data(), src + kOffStUid + ST_UID_BYTES * i, ST_UID_BYTES);
+  for (size_t i = 0; i < PROVISIONED_UID_COPIES; ++i)
+    std::memcpy(p.provisionedUid[i].bytes.data(), src + kOffProvisionedUid + 3 * i, 3);
+  for (size_t i = 0; i < ST_UID_COPIES; ++i)
+    std::memcpy(p.stUid[i].data(), src + kOffStUid + ST_UID_BYTES * i, ST_UID_BYTES);
   for (size_t i = 0; i < PHASE_TAG_COPIES; ++i) {
     p.phaseTag[i] = static_cast<uint16_t>(src[kOffPhaseTag + 2 * i] | (src[kOffPhaseTag + 2 * i + 1] << 8));
   }

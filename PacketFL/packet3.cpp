@@ -33,8 +33,8 @@ uint16_t tou16(float amperes) {
   return static_cast<uint16_t>(static_cast<uint32_t>(x));
 }
 
-Payload makePayload(LoRaPacketCounterU24 counter, const UID& uid, float temperature, float vbat, float pf,
-                    float curr, bool openRX) {
+Payload makePayload(LoRaPacketCounterU24 counter, const UID& uid, float temperature, float vbat, float pf, float curr,
+                    bool openRX) {
   Payload p{};
   p.packetCounter = counter;
   p.packetCode = openRX ? PACKET_CODE_OPEN_RX : PACKET_CODE;

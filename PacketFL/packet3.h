@@ -40,8 +40,8 @@ static_assert(offsetof(Payload, curr) == 10);
 // are kept (70 A gives 4464).
 uint16_t tou16(float amperes);
 
-Payload makePayload(LoRaPacketCounterU24 counter, const UID& uid, float temperature, float vbat, float pf,
-                    float curr, bool openRX);
+Payload makePayload(LoRaPacketCounterU24 counter, const UID& uid, float temperature, float vbat, float pf, float curr,
+                    bool openRX);
 LoRaFrameBuffer encode(const Payload& payload);
 LoRaFrameBuffer encode(const Payload& payload, const HMAC::Key& key);
 // Receiving side: a frame of exactly WIRE_MAX_BYTES, tagged under key, with this packet's code.

@@ -47,8 +47,8 @@ inline bool decode(Payload& payload, const uint8_t* wire, size_t len, const HMAC
 template <typename Row, typename Sink>
 bool encodeCaptureSeries(const UID& uid, LoRaPacketCounterU24 counter, const Row* rows, size_t rowCount,
                          const HMAC::Key& key, Sink&& sink) {
-  return ::encodeCaptureSeries<Payload>(PACKET_CODE, uid, counter, rows, rowCount, key,
-                                        [](const Row& r) { return encodeAdcSample(r); }, sink);
+  return ::encodeCaptureSeries<Payload>(
+      PACKET_CODE, uid, counter, rows, rowCount, key, [](const Row& r) { return encodeAdcSample(r); }, sink);
 }
 
 }  // namespace LoRaPacket4

@@ -21,7 +21,7 @@ struct Payload {
   uint8_t packetCode;
   UID uid;
   LoRaPacketCounterU24 packetCounter;
-  char gitRevision[BuildGitRevisionWireBytes];    // zero-padded, unterminated when full
+  char gitRevision[BuildGitRevisionWireBytes];   // zero-padded, unterminated when full
   char buildTimestamp[BuildTimestampWireBytes];  // zero-padded
   uint8_t gap47;
   float phaseCorrection;

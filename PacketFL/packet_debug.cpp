@@ -36,8 +36,7 @@ void debugPacketHexLine(const char* label, const uint8_t* data, size_t len) {
   printRaw(buf, n);
 }
 
-void debugPacketRawHexParts(const char* label, const uint8_t* data, size_t len, const uint8_t* extra,
-                            size_t extraLen) {
+void debugPacketRawHexParts(const char* label, const uint8_t* data, size_t len, const uint8_t* extra, size_t extraLen) {
   char buf[kHexDumpBufCap];
   int n = std::snprintf(buf, sizeof buf, "%sRAW HEX %3u bytes: ", label != nullptr ? label : "",
                         static_cast<unsigned>(len + extraLen));

@@ -13,5 +13,4 @@ void printPacketHexLine(const char* label, const uint8_t* data, size_t len);
 void debugPacketHexLine(const char* label, const uint8_t* data, size_t len);
 // "<label>RAW HEX <n> bytes: " + body + its tag (live key), n = bodyLen + 4.
 void debugPacketRawHexWithHmac(const char* label, const uint8_t* body, size_t bodyLen);
-void debugPacketRawHexParts(const char* label, const uint8_t* data, size_t len, const uint8_t* extra,
-                            size_t extraLen);
+void debugPacketRawHexParts(const char* label, const uint8_t* data, size_t len, const uint8_t* extra, size_t extraLen);

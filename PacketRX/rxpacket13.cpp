@@ -45,12 +45,14 @@ bool verifyPayloadFecCopies(const Payload& p) {
 
 void writeWireBody(uint8_t* dst, const Payload& p) {
   LoRaPacket10::writeWireBody(dst, p);
-  for (size_t i = 0; i < HMAC_KEY_COPIES; ++i) std::memcpy(dst + kOffHmacKey + HMAC_KEY_BYTES * i, p.hmacKey[i].data(), HMAC_KEY_BYTES);
+  for (size_t i = 0; i < HMAC_KEY_COPIES; ++i)
+    std::memcpy(dst + kOffHmacKey + HMAC_KEY_BYTES * i, p.hmacKey[i].data(), HMAC_KEY_BYTES);
 }
 
 void readWireBody(Payload& p, const uint8_t* src) {
   LoRaPacket10::readWireBody(p, src);
-  for (size_t i = 0; i < HMAC_KEY_COPIES; ++i) std::memcpy(p.hmacKey[i].data(), src + kOffHmacKey + HMAC_KEY_BYTES * i, HMAC_KEY_BYTES);
+  for (size_t i = 0; i < HMAC_KEY_COPIES; ++i)
+    std::memcpy(p.hmacKey[i].data(), src + kOffHmacKey + HMAC_KEY_BYTES * i, HMAC_KEY_BYTES);
 }
 
 DecodeFail decodeWithKey(Payload& p, const uint8_t* wire, size_t len, const HMAC::Key& key) {
@@ -74,7 +76,8 @@ DecodeFail decodeFailReason(const uint8_t* wire, size_t len) {
 Payload makePayload(LoRaPacketCounterU24 counter, const UID& assignedUid, const LoRaPacket10::StUid& stUid,
                     uint16_t phaseTag, const HmacKey& hmacKey) {
   Payload p{};
-  static_cast<LoRaPacket10::Payload&>(p) = LoRaPacket10::makePayloadBody(PACKET_CODE, counter, assignedUid, stUid, phaseTag);
+  static_cast<LoRaPacket10::Payload&>(p) =
+      LoRaPacket10::makePayloadBody(PACKET_CODE, counter, assignedUid, stUid, phaseTag);
   p.hmacKey[0] = hmacKey;
   sealHmacKeyCopies(p);
   return p;

@@ -60,8 +60,8 @@ void debugPkt(const Payload& p) {
 }
 
 void logTxDebugPacketRateChange(uint16_t before, uint16_t after) {
-  debugV2("RX14 SET_txDebugPacketRate: txDebugPacketRate %u -> %u, committing flash\r\n",
-          static_cast<unsigned>(before), static_cast<unsigned>(after));
+  debugV2("RX14 SET_txDebugPacketRate: txDebugPacketRate %u -> %u, committing flash\r\n", static_cast<unsigned>(before),
+          static_cast<unsigned>(after));
 }
 
 void logSleepForceRXChange(float secondsBefore, float secondsAfter, bool forceBefore, bool forceAfter) {

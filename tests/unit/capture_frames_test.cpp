@@ -37,11 +37,9 @@ TEST(CaptureSamples, Packet4BitLayout) {
     Row row;
     std::vector<uint8_t> bytes;
   } cases[] = {
-      {{3000, 0, 0, -5}, {0xFF, 0x07, 0x00}},
-      {{-3000, 0, 0, 5000}, {0x00, 0xF8, 0xFF}},
+      {{3000, 0, 0, -5}, {0xFF, 0x07, 0x00}},      {{-3000, 0, 0, 5000}, {0x00, 0xF8, 0xFF}},
       {{100, 101, 0, 0x123}, {0xFF, 0x3F, 0x12}},  // -1 from the difference; E-field low nibble at bits 12-15
-      {{2047, 0, 0, 4095}, {0xFF, 0xF7, 0xFF}},
-      {{0, 2048, 0, 0}, {0x00, 0x08, 0x00}},
+      {{2047, 0, 0, 4095}, {0xFF, 0xF7, 0xFF}},    {{0, 2048, 0, 0}, {0x00, 0x08, 0x00}},
       {{-32768, 32767, 0, 0}, {0x01, 0x00, 0x00}},  // the difference is truncated to 16 bits first: +1
   };
   for (const auto& c : cases) {
@@ -136,7 +134,8 @@ void checkSeries(const std::vector<std::vector<uint8_t>>& frames, uint8_t code, 
     EXPECT_EQ(f[8], n);
     for (size_t i = 0; i < n; ++i, ++row) {
       const auto at = f.begin() + static_cast<long>(9 + sampleBytesN * i);
-      ASSERT_EQ(std::vector<uint8_t>(at, at + static_cast<long>(sampleBytesN)), sampleBytes(sample(rows[row]), sampleBytesN))
+      ASSERT_EQ(std::vector<uint8_t>(at, at + static_cast<long>(sampleBytesN)),
+                sampleBytes(sample(rows[row]), sampleBytesN))
           << "frame " << k << " sample " << i;
     }
     EXPECT_TRUE(HMAC::verifyTag(key, f.data(), f.size() - 4, f.size())) << k;
@@ -159,7 +158,8 @@ TEST_F(Capture, Packet4SeriesIsThreeFrames) {
 TEST_F(Capture, Packet9SeriesIsFourFrames) {
   std::vector<std::vector<uint8_t>> frames;
   ASSERT_TRUE(LoRaPacket9::encodeCaptureSeries(
-      uid, counter, rows, 231, key, [&](const LoRaPacket9::Payload&, const LoRaFrameBuffer& f) { frames.push_back(bytesOf(f)); }));
+      uid, counter, rows, 231, key,
+      [&](const LoRaPacket9::Payload&, const LoRaFrameBuffer& f) { frames.push_back(bytesOf(f)); }));
   checkSeries(frames, 9, 4, {60, 60, 60, 51}, rows, key, [](const Row& r) { return LoRaPacket9::encodeAdcSample(r); });
   EXPECT_EQ(frames.back().size(), 217u);
 

@@ -125,14 +125,14 @@ TEST_F(Downlink, Packet13RefusalReasons) {
     cases.push_back({"code 14, tag of the frame as sent", f, P13::DecodeFail::WrongPacketCode});
   }
   {
-    auto f = bytesOf(P13::encode(P13::makePayload(LoRaPacketCounterU24(9), assigned, chip, 0xAAAA, newKey),
-                                 HMAC::Key{1, 2}));
+    auto f = bytesOf(
+        P13::encode(P13::makePayload(LoRaPacketCounterU24(9), assigned, chip, 0xAAAA, newKey), HMAC::Key{1, 2}));
     cases.push_back({"other key", f, P13::DecodeFail::HmacTag});
   }
   const struct {
     const char* name;
     size_t offset;
-  } flips[] = {{"header uid", 2}, {"provisionedUid copy 3", 16}, {"stUid copy 2", 19 + 24 + 5},
+  } flips[] = {{"header uid", 2},       {"provisionedUid copy 3", 16},    {"stUid copy 2", 19 + 24 + 5},
                {"phaseTag copy 1", 69}, {"hmacKey copy 3", 75 + 48 + 15}, {"hmacKey copy 0", 75}};
   for (const auto& fl : flips) {
     auto f = good;
@@ -419,11 +419,10 @@ TEST_F(Settings, SleepAndForcedListen) {
 TEST_F(Settings, PhaseShiftReadsOnlyArgument7) {
   P14::Target t{cfg, 0};
   takeOutput();
-  EXPECT_EQ(P14::applyDecodedTo(frame(11, P14::Op::SET_PhaseShift, {f2u(1.0f), 0, 0, 0, 0, 0, 0, f2u(0.0f)}), t,
-                                fakeCommit),
-            P14::ApplyOutcome::Unchanged);
-  EXPECT_EQ(P14::applyDecodedTo(frame(12, P14::Op::SET_PhaseShift, {0, 0, 0, 0, 0, 0, 0, f2u(-1.25f)}), t,
-                                fakeCommit),
+  EXPECT_EQ(
+      P14::applyDecodedTo(frame(11, P14::Op::SET_PhaseShift, {f2u(1.0f), 0, 0, 0, 0, 0, 0, f2u(0.0f)}), t, fakeCommit),
+      P14::ApplyOutcome::Unchanged);
+  EXPECT_EQ(P14::applyDecodedTo(frame(12, P14::Op::SET_PhaseShift, {0, 0, 0, 0, 0, 0, 0, f2u(-1.25f)}), t, fakeCommit),
             P14::ApplyOutcome::Applied);
   EXPECT_EQ(cfg.inductive50HzPhaseCorrection, -1.25f);
   EXPECT_EQ(takeOutput(),
@@ -432,9 +431,9 @@ TEST_F(Settings, PhaseShiftReadsOnlyArgument7) {
   const float refused[] = {NAN, INFINITY, -INFINITY, 1e30f, -21475.0f};
   uint32_t counter = 13;
   for (float v : refused) {
-    EXPECT_EQ(P14::applyDecodedTo(frame(counter++, P14::Op::SET_PhaseShift, {0, 0, 0, 0, 0, 0, 0, f2u(v)}), t,
-                                  fakeCommit),
-              P14::ApplyOutcome::RejectedValue)
+    EXPECT_EQ(
+        P14::applyDecodedTo(frame(counter++, P14::Op::SET_PhaseShift, {0, 0, 0, 0, 0, 0, 0, f2u(v)}), t, fakeCommit),
+        P14::ApplyOutcome::RejectedValue)
         << v;
   }
   EXPECT_EQ(cfg.inductive50HzPhaseCorrection, -1.25f);
@@ -460,16 +459,17 @@ TEST_F(Settings, Packet14Printout) {
   const P14::Payload p = frame(0x0102, P14::Op::SET_PhaseShift, {1, 2, 3, 4000000000u, 5, 6, 7, f2u(-0.0625f)});
   P14::debugPkt(p);
   const auto f = bytesOf(P14::encode(p, HMAC::liveKey()));
-  EXPECT_EQ(takeOutput(), "Payload (RX packet 14):\n\r"
-                          "  packetCode: 14\r\n"
-                          "  packetCounter (u24): 258\r\n"
-                          "  UID (u24): 48879 (0x00BEEF)\r\n"
-                          "  opcode: 0x0002\r\n"
-                          "  opcode2: 0x0002 (fecOk=yes)\r\n"
-                          "  args: [1, 2, 3, 4000000000]\r\n"
-                          "  phaseRad: -0.0625 rad\r\n"  // the sign of a value above -1 is kept
-                          "  RAW HEX  80 bytes: " +
-                              hex(f) + "\r\n");
+  EXPECT_EQ(takeOutput(),
+            "Payload (RX packet 14):\n\r"
+            "  packetCode: 14\r\n"
+            "  packetCounter (u24): 258\r\n"
+            "  UID (u24): 48879 (0x00BEEF)\r\n"
+            "  opcode: 0x0002\r\n"
+            "  opcode2: 0x0002 (fecOk=yes)\r\n"
+            "  args: [1, 2, 3, 4000000000]\r\n"
+            "  phaseRad: -0.0625 rad\r\n"  // the sign of a value above -1 is kept
+            "  RAW HEX  80 bytes: " +
+                hex(f) + "\r\n");
   P14::Payload q = frame(7, P14::Op::SET_txDebugPacketRate, {0x12345});
   q.opcode2 = P14::Op::DBG1_TOGGLE;
   P14::debugPkt(q);

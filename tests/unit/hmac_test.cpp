@@ -1,11 +1,12 @@
 // The frame tag: HalfSipHash-2-4 against the published vectors, the key taken from the live
 // configuration, tag position and verification.
+#include "HMAC.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>
 
-#include "HMAC.h"
 #include "gstate.h"
 
 namespace {
@@ -40,8 +41,7 @@ TEST(HalfSipHash, PublishedVectors) {
   const std::array<uint32_t, 2> key{0x03020100u, 0x07060504u};
   for (size_t n = 0; n < 16; ++n) {
     const uint32_t want = static_cast<uint32_t>(kVectors[n][0]) | (static_cast<uint32_t>(kVectors[n][1]) << 8) |
-                          (static_cast<uint32_t>(kVectors[n][2]) << 16) |
-                          (static_cast<uint32_t>(kVectors[n][3]) << 24);
+                          (static_cast<uint32_t>(kVectors[n][2]) << 16) | (static_cast<uint32_t>(kVectors[n][3]) << 24);
     EXPECT_EQ(halfsiphash_2_4(key, msg, n), want) << "n=" << n;
   }
   uint8_t keyBytes[8];

@@ -1,10 +1,11 @@
 // Bit packer, packet counter, common header and the generic encoder.
+#include "packed_buffer.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "HMAC.h"
-#include "packed_buffer.h"
 #include "packet_counter.h"
 #include "packet_encode.h"
 

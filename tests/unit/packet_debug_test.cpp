@@ -1,4 +1,6 @@
 // Hex lines and raw frame dumps on the console.
+#include "packet_debug.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,7 +9,6 @@
 #include "Debug.h"
 #include "HMAC.h"
 #include "gstate.h"
-#include "packet_debug.h"
 #include "test_board.h"
 
 namespace {

@@ -76,16 +76,15 @@ struct ByteCase {
 };
 
 TEST(ScalingHelpers, SaturateAndRound) {
-  const ByteCase temps[] = {{-30.0f, 0}, {-25.0f, 0}, {60.0f, 255}, {20.0f, 135}, {-24.9f, 0}, {0.1f, 75},
-                            {59.8f, 254}, {1e9f, 255}, {-INFINITY, 0}, {NAN, 0}};
+  const ByteCase temps[] = {{-30.0f, 0}, {-25.0f, 0},  {60.0f, 255}, {20.0f, 135},   {-24.9f, 0},
+                            {0.1f, 75},  {59.8f, 254}, {1e9f, 255},  {-INFINITY, 0}, {NAN, 0}};
   for (const auto& c : temps) EXPECT_EQ(encodeTemperatureScaled(c.in), c.want) << c.in;
   const ByteCase vbat[] = {{2.4f, 0}, {3.3f, 160}, {4.0f, 255}, {2.5f, 0}, {3.775f, 255}, {3.0f, 100}, {NAN, 0}};
   for (const auto& c : vbat) EXPECT_EQ(encodeVbatScaled(c.in), c.want) << c.in;
-  const ByteCase pfs[] = {{-1.2f, -100}, {0.456f, 46}, {1.0f, 100}, {-0.455f, -46}, {0.004f, 0}, {5.0f, 100},
-                          {NAN, 0}};
+  const ByteCase pfs[] = {{-1.2f, -100}, {0.456f, 46}, {1.0f, 100}, {-0.455f, -46}, {0.004f, 0}, {5.0f, 100}, {NAN, 0}};
   for (const auto& c : pfs) EXPECT_EQ(encodePfScaled(c.in), c.want) << c.in;
-  const ByteCase amps[] = {{1.2345f, 1234}, {-0.5f, 0}, {70.0f, 4464}, {65.535f, 65535}, {0.0f, 0},
-                           {NAN, 0},        {1e12f, 0xFFFF}};
+  const ByteCase amps[] = {{1.2345f, 1234}, {-0.5f, 0}, {70.0f, 4464},  {65.535f, 65535},
+                           {0.0f, 0},       {NAN, 0},   {1e12f, 0xFFFF}};
   for (const auto& c : amps) EXPECT_EQ(LoRaPacket3::tou16(c.in), c.want) << c.in;
 }
 
@@ -117,7 +116,8 @@ TEST_F(Uplink, Packet3ByteExact) {
   EXPECT_EQ(frame5[0], 5);
   EXPECT_TRUE(std::equal(frame5.begin() + 1, frame5.begin() + 12, frame.begin() + 1));
   expectTagged(frame5, 12);
-  EXPECT_NE(std::vector<uint8_t>(frame5.begin() + 12, frame5.end()), std::vector<uint8_t>(frame.begin() + 12, frame.end()));
+  EXPECT_NE(std::vector<uint8_t>(frame5.begin() + 12, frame5.end()),
+            std::vector<uint8_t>(frame.begin() + 12, frame.end()));
 
   LoRaPacket3::debugPkt(p);
   LoRaPacket3::debugPkt(q);
@@ -335,13 +335,14 @@ TEST_F(Uplink, Packet17ByteExactAndPrintout) {
   EXPECT_STREQ(reasonLabel(200), "unknown");
 
   debugPkt(p);
-  EXPECT_EQ(takeOutput(), "Payload (packet 17):\n\r"  // a lone LF is followed by CR
-                          "  packetCode: 17\r\n"
-                          "  packetCounter (u24): 66051\r\n"
-                          "  UID (u24): 11259375 (0xABCDEF)\r\n"
-                          "  ok: true (copiesOk=yes)\r\n"
-                          "  reason: unknown (copiesOk=yes)\r\n" +
-                              rawLine(f));
+  EXPECT_EQ(takeOutput(),
+            "Payload (packet 17):\n\r"  // a lone LF is followed by CR
+            "  packetCode: 17\r\n"
+            "  packetCounter (u24): 66051\r\n"
+            "  UID (u24): 11259375 (0xABCDEF)\r\n"
+            "  ok: true (copiesOk=yes)\r\n"
+            "  reason: unknown (copiesOk=yes)\r\n" +
+                rawLine(f));
   debugPkt(bad);
   const std::string out = takeOutput();
   EXPECT_NE(out.find("  reason: unknown (copiesOk=no)\r\n"), std::string::npos);
@@ -363,42 +364,47 @@ TEST_F(Uplink, ReceivingSideDecodesEveryFrame) {
   {
     const auto p = LoRaPacket3::makePayload(counter(), uid, 21.0f, 3.0f, 0.5f, 2.0f, true);
     LoRaPacket3::Payload q{};
-    roundTrip("3", LoRaPacket3::encode(p),
-              [&](const uint8_t* w, size_t n, const HMAC::Key& k) { return LoRaPacket3::decode(q, w, n, k); },
-              [&] { return std::memcmp(&p, &q, sizeof p) == 0; });
+    roundTrip(
+        "3", LoRaPacket3::encode(p),
+        [&](const uint8_t* w, size_t n, const HMAC::Key& k) { return LoRaPacket3::decode(q, w, n, k); },
+        [&] { return std::memcmp(&p, &q, sizeof p) == 0; });
   }
   {
     LoRaPacket7::MeasureValues m{true, 0, 57, 20, 5, 1.5f, 0.1f, true, 0.5f, 9.0f};
     const auto p = LoRaPacket7::makePayload(counter(), uid, 3.1f, LoRaPacket7::makeMeasurePayload(m),
                                             LoRaPacket7::makeMeasurePayload(m), LoRaPacket7::PowerPayload{});
     LoRaPacket7::Payload q{};
-    roundTrip("7", LoRaPacket7::encode(p),
-              [&](const uint8_t* w, size_t n, const HMAC::Key& k) { return LoRaPacket7::decode(q, w, n, k); },
-              [&] { return std::memcmp(&p, &q, sizeof p) == 0; });
+    roundTrip(
+        "7", LoRaPacket7::encode(p),
+        [&](const uint8_t* w, size_t n, const HMAC::Key& k) { return LoRaPacket7::decode(q, w, n, k); },
+        [&] { return std::memcmp(&p, &q, sizeof p) == 0; });
   }
   {
     const auto p = LoRaPacket8::makePayload(counter(), uid, {1, 2, 3}, 0.5f, 0.25f, kDefaultClampMapping);
     LoRaPacket8::Payload q{};
-    roundTrip("8", LoRaPacket8::encode(p),
-              [&](const uint8_t* w, size_t n, const HMAC::Key& k) { return LoRaPacket8::decode(q, w, n, k); },
-              [&] { return std::memcmp(&p, &q, sizeof p) == 0; });
+    roundTrip(
+        "8", LoRaPacket8::encode(p),
+        [&](const uint8_t* w, size_t n, const HMAC::Key& k) { return LoRaPacket8::decode(q, w, n, k); },
+        [&] { return std::memcmp(&p, &q, sizeof p) == 0; });
   }
   {
     const auto p = LoRaPacket10::makePayload(counter(), uid, LoRaPacket10::packStUidBytes({4, 5, 6}), 0);
     LoRaPacket10::Payload q{};
-    roundTrip("10", LoRaPacket10::encode(p),
-              [&](const uint8_t* w, size_t n, const HMAC::Key& k) { return LoRaPacket10::decode(q, w, n, k); },
-              [&] {
-                return q.header.uid.bytes == p.header.uid.bytes && q.stUid == p.stUid && q.phaseTag == p.phaseTag &&
-                       LoRaPacket10::verifyProvisionedUidCopies(q);
-              });
+    roundTrip(
+        "10", LoRaPacket10::encode(p),
+        [&](const uint8_t* w, size_t n, const HMAC::Key& k) { return LoRaPacket10::decode(q, w, n, k); },
+        [&] {
+          return q.header.uid.bytes == p.header.uid.bytes && q.stUid == p.stUid && q.phaseTag == p.phaseTag &&
+                 LoRaPacket10::verifyProvisionedUidCopies(q);
+        });
   }
   {
     const auto p = LoRaPacket17::makePayload(counter(), uid, false, LoRaPacket17::Reason::CommitFailed);
     LoRaPacket17::Payload q{};
-    roundTrip("17", LoRaPacket17::encode(p),
-              [&](const uint8_t* w, size_t n, const HMAC::Key& k) { return LoRaPacket17::decode(q, w, n, k); },
-              [&] { return std::memcmp(&p, &q, sizeof p) == 0; });
+    roundTrip(
+        "17", LoRaPacket17::encode(p),
+        [&](const uint8_t* w, size_t n, const HMAC::Key& k) { return LoRaPacket17::decode(q, w, n, k); },
+        [&] { return std::memcmp(&p, &q, sizeof p) == 0; });
   }
   // A frame of another packet with a valid tag is refused by its code.
   const auto f3 = bytesOf(LoRaPacket3::encode(LoRaPacket3::makePayload(counter(), uid, 0, 0, 0, 0, false)));

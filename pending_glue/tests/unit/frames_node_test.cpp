@@ -97,7 +97,8 @@ TEST_F(FramesNode, AssignAndConfirmForThisChip) {
   EXPECT_TRUE(P13::applyConfirmDecoded(confirm));
   auto other = chip;
   other[0] ^= 1;
-  const P13::Payload elsewhere = P13::makePayload(LoRaPacketCounterU24(1), id, other, LoRaPacket10::kPhaseTagAssign, key);
+  const P13::Payload elsewhere =
+      P13::makePayload(LoRaPacketCounterU24(1), id, other, LoRaPacket10::kPhaseTagAssign, key);
   EXPECT_FALSE(P13::applyAssignDecoded(elsewhere));
 }
 
