@@ -1,5 +1,6 @@
 # Size report of the target image and the checks that keep it honest:
-# no heap, no exceptions, nothing placed in the configuration page, fits 126 KiB flash / 36 KiB RAM.
+# vector table at the start of flash, no heap, no exceptions, nothing placed in the configuration
+# page, fits 126 KiB flash / 36 KiB RAM.
 set(flash_limit 129024)     # 128 KiB less the 2 KiB configuration page
 set(ram_limit 36864)
 set(config_page 0x0801F800)
@@ -12,6 +13,7 @@ endif()
 string(REPLACE "\n" ";" lines "${sections}")
 set(flash_used 0)
 set(ram_used 0)
+set(vectors_at_start FALSE)
 foreach(line ${lines})
   if(line MATCHES "^([.A-Za-z0-9_]+)[ \t]+([0-9]+)[ \t]+([0-9]+)")
     set(name ${CMAKE_MATCH_1})
@@ -21,6 +23,9 @@ foreach(line ${lines})
       continue()
     endif()
     math(EXPR end "${addr} + ${sz}")
+    if(name STREQUAL ".isr_vector" AND addr EQUAL 134217728)
+      set(vectors_at_start TRUE)  # the core boots from the table at 0x08000000
+    endif()
     if(addr GREATER_EQUAL 134217728 AND addr LESS 268435456)
       # Flash-resident section: must end below the configuration page.
       math(EXPR flash_used "${flash_used} + ${sz}")
@@ -35,6 +40,10 @@ foreach(line ${lines})
     endif()
   endif()
 endforeach()
+
+if(NOT vectors_at_start)
+  message(FATAL_ERROR "no vector table (.isr_vector) at 0x08000000")
+endif()
 
 execute_process(COMMAND ${NM} -C ${ELF} OUTPUT_VARIABLE symbols)
 foreach(bad "malloc" "_malloc_r" "_sbrk" "__cxa_throw" "__cxa_allocate_exception" "operator new" "__gxx_personality_v0")

@@ -13,10 +13,12 @@ add_executable(orvane-node.elf ${ORVANE_FW_SOURCES} ${ORVANE_HAL_TARGET_SOURCES}
 target_include_directories(orvane-node.elf PRIVATE ${ORVANE_FW_INCLUDES} ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0)
 target_compile_options(orvane-node.elf PRIVATE ${ORVANE_WARNINGS})
 add_dependencies(orvane-node.elf build_meta)
-# No nosys.specs: nothing provides _sbrk, so any use of the heap fails the link.
+# No nosys.specs: nothing provides _sbrk, so any use of the heap fails the link. The C library's
+# internal allocator entry points are wrapped (Drivers/hal/stm32g0/runtime_support.cpp): snprintf
+# refers to them on a path fixed buffers never take, and they must not pull in malloc.
 target_link_options(orvane-node.elf PRIVATE ${ORVANE_MCU_FLAGS} --specs=nano.specs -nostartfiles
   -T${ORVANE_LINKER_SCRIPT} -Wl,--gc-sections -Wl,-Map=${CMAKE_BINARY_DIR}/orvane-node.map
-  -Wl,--print-memory-usage)
+  -Wl,--print-memory-usage -Wl,--wrap=_malloc_r,--wrap=_realloc_r,--wrap=_free_r)
 set_target_properties(orvane-node.elf PROPERTIES LINK_DEPENDS ${ORVANE_LINKER_SCRIPT})
 
 add_custom_command(TARGET orvane-node.elf POST_BUILD

@@ -1,0 +1,83 @@
+// Power control: regulator range, sleep and standby entry, RTC domain write access and the
+// wake-up flags.
+#include "hal_backend.h"
+
+namespace {
+constexpr uint32_t kRegulatorTimeoutMs = 2;  // range change takes tens of microseconds
+
+void waitForEvent() {
+  __asm volatile("sev" ::: "memory");  // set the event register, so the first WFE clears it
+  __asm volatile("wfe" ::: "memory");
+  __asm volatile("wfe" ::: "memory");  // this one sleeps
+}
+
+template <typename Access>
+void withPwrClock(Access access) {
+  const bool gated = (RCC->APBENR1 & RCC_APBENR1_PWREN) == 0U;
+  if (gated) {
+    regSet(RCC->APBENR1, RCC_APBENR1_PWREN);
+    (void)RCC->APBENR1;  // the clock runs before the access
+  }
+  access();
+  if (gated) regClear(RCC->APBENR1, RCC_APBENR1_PWREN);
+}
+
+}  // namespace
+
+extern "C" {
+
+HAL_StatusTypeDef HAL_PWREx_ControlVoltageScaling(uint32_t voltageScaling) {
+  if (voltageScaling != PWR_REGULATOR_VOLTAGE_SCALE1 && voltageScaling != PWR_REGULATOR_VOLTAGE_SCALE2)
+    return HAL_ERROR;
+  if ((PWR->CR1 & PWR_CR1_VOS) == voltageScaling) return HAL_OK;
+  regModify(PWR->CR1, PWR_CR1_VOS, voltageScaling);
+  // Going up to range 1 the regulator needs time before the clock may rise.
+  if (voltageScaling == PWR_REGULATOR_VOLTAGE_SCALE1) return regWait(PWR->SR2, PWR_SR2_VOSF, 0U, kRegulatorTimeoutMs);
+  return HAL_OK;
+}
+
+// Sleep: the core stops until an interrupt (WFI) or event (WFE); peripherals run on. With
+// interrupts masked, WFI still returns on a pending interrupt. The low-power regulator needs
+// SYSCLK at most 2 MHz (the caller's choice) and stays in force after the wake-up.
+void HAL_PWR_EnterSLEEPMode(uint32_t regulator, uint8_t sleepEntry) {
+  if (regulator == PWR_LOWPOWERREGULATOR_ON) {
+    regSet(PWR->CR1, PWR_CR1_LPR);
+  } else if ((PWR->CR1 & PWR_CR1_LPR) != 0U) {
+    regClear(PWR->CR1, PWR_CR1_LPR);
+    (void)regWait(PWR->SR2, PWR_SR2_REGLPF, 0U, kRegulatorTimeoutMs);
+  }
+  regClear(SCB->SCR, SCB_SCR_SLEEPDEEP);
+  if (sleepEntry == PWR_SLEEPENTRY_WFI) {
+    __WFI();
+  } else {
+    waitForEvent();
+  }
+}
+
+// Standby: the core domain is switched off and the next start is a reset, with RAM lost and
+// the RTC domain (RTC, backup registers) kept. Returns only if standby could not be entered
+// (a wake-up source already pending).
+void HAL_PWR_EnterSTANDBYMode(void) {
+  regModify(PWR->CR1, PWR_CR1_LPMS, PWR_CR1_LPMS_STANDBY);
+  regSet(SCB->SCR, SCB_SCR_SLEEPDEEP);
+  __WFI();
+  regClear(SCB->SCR, SCB_SCR_SLEEPDEEP);  // later sleeps stay ordinary sleeps
+}
+
+void HAL_PWR_EnableBkUpAccess(void) { regSet(PWR->CR1, PWR_CR1_DBP); }
+void HAL_PWR_DisableBkUpAccess(void) { regClear(PWR->CR1, PWR_CR1_DBP); }
+
+// The boot sequence reads the wake-up flags before anything has enabled the PWR interface
+// clock, and a register read with its clock gated returns 0: these two open the clock for the
+// access and leave the gate as they found it.
+uint32_t HAL_PWREx_ReadSR1(void) {
+  uint32_t value = 0;
+  withPwrClock([&value]() { value = PWR->SR1; });
+  return value;
+}
+
+void HAL_PWREx_WriteSCR(uint32_t value) {
+  withPwrClock([value]() { PWR->SCR = value; });
+}
+
+}  // extern "C"

@@ -1,0 +1,312 @@
+// USART in asynchronous mode: set-up, blocking transmission, and reception to idle line through
+// a DMA channel, with its events (half buffer, full buffer, idle line, line errors) reported
+// through the application's callbacks as the simulated board reports them.
+#include "hal_backend.h"
+
+namespace {
+
+constexpr uint32_t kEnableAckTimeoutMs = 10;
+constexpr uint32_t kRxErrorFlags = USART_ISR_PE | USART_ISR_FE | USART_ISR_NE | USART_ISR_ORE;
+constexpr uint32_t kRxErrorClears = USART_ICR_PECF | USART_ICR_FECF | USART_ICR_NECF | USART_ICR_ORECF;
+constexpr uint16_t kPrescalerDivider[12] = {1, 2, 4, 6, 8, 10, 12, 16, 32, 64, 128, 256};
+
+uint32_t kernelClockHz(const USART_TypeDef* usart) {
+  if (usart != USART1) return HAL_RCC_GetPCLK1Freq();  // USART2..4 run on PCLK
+  switch ((RCC->CCIPR & RCC_CCIPR_USART1SEL) >> RCC_CCIPR_USART1SEL_Pos) {
+    case RCC_CCIPR_USART1SEL_SYSCLK: return HAL_RCC_GetSysClockFreq();
+    case RCC_CCIPR_USART1SEL_HSI16: return HSI16_VALUE;
+    case RCC_CCIPR_USART1SEL_LSE: return LSE_VALUE;
+    default: return HAL_RCC_GetPCLK1Freq();
+  }
+}
+
+// USART_BRR for the handle's baud rate, rounded to the nearest divider; 0 when out of range.
+uint32_t baudRateRegister(const UART_HandleTypeDef& huart) {
+  const uint32_t presc = huart.Init.ClockPrescaler;
+  const uint32_t baud = huart.Init.BaudRate;
+  if (presc >= sizeof(kPrescalerDivider) / sizeof(kPrescalerDivider[0]) || baud == 0U) return 0U;
+  const uint32_t clock = kernelClockHz(huart.Instance) / kPrescalerDivider[presc];
+  if ((huart.Init.OverSampling & USART_CR1_OVER8) != 0U) {
+    const uint32_t div = (2U * clock + baud / 2U) / baud;
+    if (div < 16U || div > 0xFFFFU) return 0U;
+    return (div & 0xFFF0U) | ((div & 0xFU) >> 1U);
+  }
+  const uint32_t div = (clock + baud / 2U) / baud;
+  return (div < 16U || div > 0xFFFFU) ? 0U : div;
+}
+
+// Runs `change` with the USART disabled (FIFO and CR3 fields need UE = 0), then restores CR1.
+template <typename Change>
+HAL_StatusTypeDef whileDisabled(UART_HandleTypeDef* huart, Change change) {
+  if (huart == nullptr || huart->Instance == nullptr) return HAL_ERROR;
+  if (huart->gState != HAL_UART_STATE_READY) return HAL_BUSY;
+  huart->gState = HAL_UART_STATE_BUSY;
+  USART_TypeDef* usart = huart->Instance;
+  const uint32_t cr1 = usart->CR1;
+  regClear(usart->CR1, USART_CR1_UE);
+  change(usart);
+  usart->CR1 = (usart->CR1 & USART_CR1_FIFOEN) | (cr1 & ~USART_CR1_FIFOEN);
+  huart->gState = HAL_UART_STATE_READY;
+  return HAL_OK;
+}
+
+// Stops a reception: interrupts, the DMA request and the channel.
+void stopReception(UART_HandleTypeDef* huart) {
+  USART_TypeDef* usart = huart->Instance;
+  regClear(usart->CR1, USART_CR1_IDLEIE | USART_CR1_RXNEIE | USART_CR1_PEIE);
+  regClear(usart->CR3, USART_CR3_EIE | USART_CR3_DMAR);
+  if (huart->hdmarx != nullptr) (void)HAL_DMA_Abort(huart->hdmarx);
+}
+
+// A reception that has ended: READY before the callback, which may start the next one.
+void endReception(UART_HandleTypeDef* huart, HAL_UART_RxEventTypeTypeDef type, uint16_t received) {
+  huart->RxState = HAL_UART_STATE_READY;
+  huart->ReceptionType = HAL_UART_RECEPTION_STANDARD;
+  huart->RxEventType = type;
+  HAL_UARTEx_RxEventCallback(huart, received);
+}
+
+void failReception(UART_HandleTypeDef* huart) {
+  stopReception(huart);
+  huart->RxState = HAL_UART_STATE_READY;
+  huart->ReceptionType = HAL_UART_RECEPTION_STANDARD;
+  HAL_UART_ErrorCallback(huart);
+}
+
+UART_HandleTypeDef* uartOf(DMA_HandleTypeDef* hdma) { return static_cast<UART_HandleTypeDef*>(hdma->Parent); }
+
+void rxDmaHalfComplete(DMA_HandleTypeDef* hdma) {
+  UART_HandleTypeDef* huart = uartOf(hdma);
+  if (huart == nullptr || huart->RxState != HAL_UART_STATE_BUSY_RX) return;
+  huart->RxEventType = HAL_UART_RXEVENT_HT;
+  HAL_UARTEx_RxEventCallback(huart, static_cast<uint16_t>(huart->RxXferSize / 2U));
+}
+
+// The buffer is full: the reception ends (normal mode).
+void rxDmaComplete(DMA_HandleTypeDef* hdma) {
+  UART_HandleTypeDef* huart = uartOf(hdma);
+  if (huart == nullptr || huart->RxState != HAL_UART_STATE_BUSY_RX) return;
+  stopReception(huart);
+  huart->RxXferCount = 0U;
+  endReception(huart, HAL_UART_RXEVENT_TC, huart->RxXferSize);
+}
+
+void rxDmaError(DMA_HandleTypeDef* hdma) {
+  UART_HandleTypeDef* huart = uartOf(hdma);
+  if (huart == nullptr || huart->RxState != HAL_UART_STATE_BUSY_RX) return;
+  huart->ErrorCode = huart->ErrorCode | HAL_UART_ERROR_DMA;
+  failReception(huart);
+}
+
+}  // namespace
+
+extern "C" {
+
+__attribute__((weak)) void HAL_UART_MspInit(UART_HandleTypeDef*) {}
+__attribute__((weak)) void HAL_UART_MspDeInit(UART_HandleTypeDef*) {}
+__attribute__((weak)) void HAL_UARTEx_RxEventCallback(UART_HandleTypeDef*, uint16_t) {}
+__attribute__((weak)) void HAL_UART_ErrorCallback(UART_HandleTypeDef*) {}
+
+// Asynchronous mode: frame format, direction, oversampling, baud rate; FIFO settings are kept
+// (the FIFO functions below change them).
+HAL_StatusTypeDef HAL_UART_Init(UART_HandleTypeDef* huart) {
+  if (huart == nullptr || huart->Instance == nullptr) return HAL_ERROR;
+  if (huart->gState == HAL_UART_STATE_RESET) {
+    huart->Lock = HAL_UNLOCKED;
+    HAL_UART_MspInit(huart);  // clocks, pins, DMA
+  }
+  huart->gState = HAL_UART_STATE_BUSY;
+  USART_TypeDef* usart = huart->Instance;
+  regClear(usart->CR1, USART_CR1_UE);
+
+  const uint32_t brr = baudRateRegister(*huart);
+  if (brr == 0U) {
+    huart->gState = HAL_UART_STATE_RESET;
+    return HAL_ERROR;
+  }
+  const uint32_t frame = USART_CR1_M | USART_CR1_PCE | USART_CR1_PS | USART_CR1_TE | USART_CR1_RE | USART_CR1_OVER8;
+  regModify(usart->CR1, frame,
+            (huart->Init.WordLength | huart->Init.Parity | huart->Init.Mode | huart->Init.OverSampling) & frame);
+  regModify(usart->CR2, USART_CR2_STOP, huart->Init.StopBits & USART_CR2_STOP);
+  regModify(
+      usart->CR3, USART_CR3_RTSE | USART_CR3_CTSE | USART_CR3_ONEBIT,
+      (huart->Init.HwFlowCtl | huart->Init.OneBitSampling) & (USART_CR3_RTSE | USART_CR3_CTSE | USART_CR3_ONEBIT));
+  usart->PRESC = huart->Init.ClockPrescaler & USART_PRESC_PRESCALER;
+  usart->BRR = brr;
+  // Plain asynchronous mode: no LIN, clock output, smartcard, half duplex or IrDA.
+  regClear(usart->CR2, USART_CR2_LINEN | USART_CR2_CLKEN);
+  regClear(usart->CR3, USART_CR3_SCEN | USART_CR3_HDSEL | USART_CR3_IREN);
+  regSet(usart->CR1, USART_CR1_UE);
+
+  // The transmitter and receiver acknowledge their enable.
+  const uint32_t acks = ((huart->Init.Mode & UART_MODE_TX) != 0U ? USART_ISR_TEACK : 0U) |
+                        ((huart->Init.Mode & UART_MODE_RX) != 0U ? USART_ISR_REACK : 0U);
+  if (regWait(usart->ISR, acks, acks, kEnableAckTimeoutMs) != HAL_OK) {
+    huart->gState = HAL_UART_STATE_READY;
+    return HAL_TIMEOUT;
+  }
+  huart->ErrorCode = HAL_UART_ERROR_NONE;
+  huart->ReceptionType = HAL_UART_RECEPTION_STANDARD;
+  huart->gState = HAL_UART_STATE_READY;
+  huart->RxState = HAL_UART_STATE_READY;
+  return HAL_OK;
+}
+
+HAL_StatusTypeDef HAL_UART_DeInit(UART_HandleTypeDef* huart) {
+  if (huart == nullptr || huart->Instance == nullptr) return HAL_ERROR;
+  huart->gState = HAL_UART_STATE_BUSY;
+  stopReception(huart);
+  USART_TypeDef* usart = huart->Instance;
+  regClear(usart->CR1, USART_CR1_UE);
+  usart->CR1 = 0U;
+  usart->CR2 = 0U;
+  usart->CR3 = 0U;
+  HAL_UART_MspDeInit(huart);
+  huart->ErrorCode = HAL_UART_ERROR_NONE;
+  huart->ReceptionType = HAL_UART_RECEPTION_STANDARD;
+  huart->gState = HAL_UART_STATE_RESET;
+  huart->RxState = HAL_UART_STATE_RESET;
+  return HAL_OK;
+}
+
+HAL_StatusTypeDef HAL_UARTEx_SetTxFifoThreshold(UART_HandleTypeDef* huart, uint32_t threshold) {
+  return whileDisabled(huart, [threshold](USART_TypeDef* usart) {
+    regModify(usart->CR3, USART_CR3_TXFTCFG, threshold & USART_CR3_TXFTCFG);
+  });
+}
+
+HAL_StatusTypeDef HAL_UARTEx_SetRxFifoThreshold(UART_HandleTypeDef* huart, uint32_t threshold) {
+  return whileDisabled(huart, [threshold](USART_TypeDef* usart) {
+    regModify(usart->CR3, USART_CR3_RXFTCFG, threshold & USART_CR3_RXFTCFG);
+  });
+}
+
+HAL_StatusTypeDef HAL_UARTEx_DisableFifoMode(UART_HandleTypeDef* huart) {
+  return whileDisabled(huart, [](USART_TypeDef* usart) { regClear(usart->CR1, USART_CR1_FIFOEN); });
+}
+
+// Blocking: each byte waits for room in the transmit data register, then the last one for the
+// end of transmission. timeoutMs bounds the whole call (HAL_MAX_DELAY: no bound).
+HAL_StatusTypeDef HAL_UART_Transmit(UART_HandleTypeDef* huart, const uint8_t* data, uint16_t size, uint32_t timeoutMs) {
+  if (huart == nullptr || data == nullptr || size == 0U) return HAL_ERROR;
+  if (huart->gState != HAL_UART_STATE_READY) return HAL_BUSY;
+  huart->gState = HAL_UART_STATE_BUSY_TX;
+  USART_TypeDef* usart = huart->Instance;
+  const uint32_t start = HAL_GetTick();
+  const auto expired = [&]() { return timeoutMs != HAL_MAX_DELAY && HAL_GetTick() - start > timeoutMs; };
+
+  for (uint16_t i = 0; i < size; ++i) {
+    while ((usart->ISR & USART_ISR_TXE) == 0U) {
+      if (expired()) {
+        huart->gState = HAL_UART_STATE_READY;
+        return HAL_TIMEOUT;
+      }
+    }
+    usart->TDR = data[i];
+  }
+  while ((usart->ISR & USART_ISR_TC) == 0U) {
+    if (expired()) {
+      huart->gState = HAL_UART_STATE_READY;
+      return HAL_TIMEOUT;
+    }
+  }
+  huart->gState = HAL_UART_STATE_READY;
+  return HAL_OK;
+}
+
+// Receives into data until the buffer is full or the line goes idle after at least one byte:
+// the DMA channel writes the buffer, the USART raises IDLE and line errors. Half and full buffer
+// come from the DMA channel. Each event reaches HAL_UARTEx_RxEventCallback with the number of
+// bytes in the buffer; idle and full end the reception, a line error ends it through
+// HAL_UART_ErrorCallback.
+HAL_StatusTypeDef HAL_UARTEx_ReceiveToIdle_DMA(UART_HandleTypeDef* huart, uint8_t* data, uint16_t size) {
+  if (huart == nullptr || data == nullptr || size == 0U) return HAL_ERROR;
+  if (huart->RxState != HAL_UART_STATE_READY) return HAL_BUSY;
+  DMA_HandleTypeDef* hdma = huart->hdmarx;
+  if (hdma == nullptr) return HAL_ERROR;
+  USART_TypeDef* usart = huart->Instance;
+
+  huart->pRxBuffPtr = data;
+  huart->RxXferSize = size;
+  huart->RxXferCount = size;
+  huart->ErrorCode = HAL_UART_ERROR_NONE;
+  huart->ReceptionType = HAL_UART_RECEPTION_TOIDLE;
+  huart->RxEventType = HAL_UART_RXEVENT_TC;
+  huart->RxState = HAL_UART_STATE_BUSY_RX;
+
+  hdma->XferHalfCpltCallback = rxDmaHalfComplete;
+  hdma->XferCpltCallback = rxDmaComplete;
+  hdma->XferErrorCallback = rxDmaError;
+  hdma->XferAbortCallback = nullptr;
+  if (HAL_DMA_Start_IT(hdma, reinterpret_cast<uint32_t>(&usart->RDR), reinterpret_cast<uint32_t>(data), size) !=
+      HAL_OK) {
+    huart->ErrorCode = HAL_UART_ERROR_DMA;
+    huart->RxState = HAL_UART_STATE_READY;
+    huart->ReceptionType = HAL_UART_RECEPTION_STANDARD;
+    return HAL_ERROR;
+  }
+  // Errors and idle from before this reception are not its own. A byte already waiting in RDR
+  // is, and the DMA takes it as soon as the request is enabled.
+  usart->ICR = kRxErrorClears | USART_ICR_IDLECF;
+  if ((usart->CR1 & USART_CR1_PCE) != 0U) regSet(usart->CR1, USART_CR1_PEIE);
+  regSet(usart->CR3, USART_CR3_EIE | USART_CR3_DMAR);
+  regSet(usart->CR1, USART_CR1_IDLEIE);
+  return HAL_OK;
+}
+
+HAL_UART_RxEventTypeTypeDef HAL_UARTEx_GetRxEventType(const UART_HandleTypeDef* huart) { return huart->RxEventType; }
+
+// Stops a reception without a callback.
+HAL_StatusTypeDef HAL_UART_AbortReceive(UART_HandleTypeDef* huart) {
+  if (huart == nullptr || huart->Instance == nullptr) return HAL_ERROR;
+  stopReception(huart);
+  huart->Instance->ICR = kRxErrorClears | USART_ICR_IDLECF;
+  huart->RxXferCount = 0U;
+  huart->RxState = HAL_UART_STATE_READY;
+  huart->ReceptionType = HAL_UART_RECEPTION_STANDARD;
+  return HAL_OK;
+}
+
+// USART interrupt: line errors first (they end the reception), then the idle line.
+void HAL_UART_IRQHandler(UART_HandleTypeDef* huart) {
+  if (huart == nullptr || huart->Instance == nullptr) return;
+  USART_TypeDef* usart = huart->Instance;
+  const uint32_t isr = usart->ISR;
+  const uint32_t cr1 = usart->CR1;
+  const uint32_t cr3 = usart->CR3;
+
+  const uint32_t errors = isr & kRxErrorFlags;
+  if (errors != 0U && ((cr3 & USART_CR3_EIE) != 0U || (cr1 & USART_CR1_PEIE) != 0U)) {
+    usart->ICR = kRxErrorClears;
+    uint32_t code = 0U;
+    if ((errors & USART_ISR_PE) != 0U) code |= HAL_UART_ERROR_PE;
+    if ((errors & USART_ISR_FE) != 0U) code |= HAL_UART_ERROR_FE;
+    if ((errors & USART_ISR_NE) != 0U) code |= HAL_UART_ERROR_NE;
+    if ((errors & USART_ISR_ORE) != 0U) code |= HAL_UART_ERROR_ORE;
+    huart->ErrorCode = huart->ErrorCode | code;
+    if (huart->RxState == HAL_UART_STATE_BUSY_RX) {
+      failReception(huart);
+    } else {
+      regClear(usart->CR3, USART_CR3_EIE);  // nothing is receiving: no one to tell
+    }
+    return;
+  }
+
+  if ((isr & USART_ISR_IDLE) != 0U && (cr1 & USART_CR1_IDLEIE) != 0U) {
+    usart->ICR = USART_ICR_IDLECF;
+    if (huart->RxState != HAL_UART_STATE_BUSY_RX || huart->ReceptionType != HAL_UART_RECEPTION_TOIDLE) return;
+    // Requests off first, so no byte can land in the buffer after it has been counted.
+    regClear(usart->CR3, USART_CR3_DMAR);
+    const uint32_t remaining = huart->hdmarx != nullptr ? HAL_DMA_GetCounter(huart->hdmarx) : 0U;
+    // Nothing received yet: keep listening. Buffer full: the DMA transfer-complete ends it.
+    if (remaining == 0U || remaining >= huart->RxXferSize) {
+      regSet(usart->CR3, USART_CR3_DMAR);
+      return;
+    }
+    stopReception(huart);
+    huart->RxXferCount = static_cast<uint16_t>(remaining);
+    endReception(huart, HAL_UART_RXEVENT_IDLE, static_cast<uint16_t>(huart->RxXferSize - remaining));
+  }
+}
+
+}  // extern "C"

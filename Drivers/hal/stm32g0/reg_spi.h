@@ -1,0 +1,113 @@
+// Serial peripheral interface (SPI1, SPI2; SPI1 also I2S). With 8-bit frames, access DR as a byte
+// (*(volatile uint8_t*)&SPIx->DR): a 16-bit access packs two frames. Set CR2.FRXTH for 8-bit
+// frames so RXNE rises after one byte.
+#pragma once
+
+#include "reg_base.h"
+
+#define SPI1_BASE (APBPERIPH_BASE + 0x13000UL)
+#define SPI2_BASE (APBPERIPH_BASE + 0x3800UL)
+
+typedef struct {
+  volatile uint32_t CR1;      // control 1
+  volatile uint32_t CR2;      // control 2
+  volatile uint32_t SR;       // status
+  volatile uint32_t DR;       // data (FIFO access)
+  volatile uint32_t CRCPR;    // CRC polynomial
+  volatile uint32_t RXCRCR;   // receive CRC
+  volatile uint32_t TXCRCR;   // transmit CRC
+  volatile uint32_t I2SCFGR;  // I2S configuration
+  volatile uint32_t I2SPR;    // I2S prescaler
+} SPI_TypeDef;
+REG_CHECK_OFFSET(SPI_TypeDef, CR2, 0x04);
+REG_CHECK_OFFSET(SPI_TypeDef, SR, 0x08);
+REG_CHECK_OFFSET(SPI_TypeDef, DR, 0x0C);
+REG_CHECK_OFFSET(SPI_TypeDef, CRCPR, 0x10);
+REG_CHECK_OFFSET(SPI_TypeDef, RXCRCR, 0x14);
+REG_CHECK_OFFSET(SPI_TypeDef, TXCRCR, 0x18);
+REG_CHECK_OFFSET(SPI_TypeDef, I2SCFGR, 0x1C);
+REG_CHECK_OFFSET(SPI_TypeDef, I2SPR, 0x20);
+
+// SPI_CR1
+#define SPI_CR1_CPHA 0x00000001U
+#define SPI_CR1_CPOL 0x00000002U
+#define SPI_CR1_MSTR 0x00000004U
+#define SPI_CR1_BR_Pos 3U
+#define SPI_CR1_BR 0x00000038U  // f_PCLK / 2^(BR + 1)
+#define SPI_CR1_BR_DIV2 0x00000000U
+#define SPI_CR1_BR_DIV4 0x00000008U
+#define SPI_CR1_BR_DIV8 0x00000010U
+#define SPI_CR1_BR_DIV16 0x00000018U
+#define SPI_CR1_BR_DIV32 0x00000020U
+#define SPI_CR1_BR_DIV64 0x00000028U
+#define SPI_CR1_BR_DIV128 0x00000030U
+#define SPI_CR1_BR_DIV256 0x00000038U
+#define SPI_CR1_SPE 0x00000040U
+#define SPI_CR1_LSBFIRST 0x00000080U
+#define SPI_CR1_SSI 0x00000100U
+#define SPI_CR1_SSM 0x00000200U
+#define SPI_CR1_RXONLY 0x00000400U
+#define SPI_CR1_CRCL 0x00000800U
+#define SPI_CR1_CRCNEXT 0x00001000U
+#define SPI_CR1_CRCEN 0x00002000U
+#define SPI_CR1_BIDIOE 0x00004000U
+#define SPI_CR1_BIDIMODE 0x00008000U
+
+// SPI_CR2
+#define SPI_CR2_RXDMAEN 0x00000001U
+#define SPI_CR2_TXDMAEN 0x00000002U
+#define SPI_CR2_SSOE 0x00000004U
+#define SPI_CR2_NSSP 0x00000008U
+#define SPI_CR2_FRF 0x00000010U  // 1: TI mode
+#define SPI_CR2_ERRIE 0x00000020U
+#define SPI_CR2_RXNEIE 0x00000040U
+#define SPI_CR2_TXEIE 0x00000080U
+#define SPI_CR2_DS_Pos 8U
+#define SPI_CR2_DS 0x00000F00U  // data size - 1 (0011: 4 bits .. 1111: 16 bits)
+#define SPI_CR2_DS_8BIT 0x00000700U
+#define SPI_CR2_DS_16BIT 0x00000F00U
+#define SPI_CR2_FRXTH 0x00001000U
+#define SPI_CR2_LDMA_RX 0x00002000U
+#define SPI_CR2_LDMA_TX 0x00004000U
+
+// SPI_SR
+#define SPI_SR_RXNE 0x00000001U
+#define SPI_SR_TXE 0x00000002U
+#define SPI_SR_CHSIDE 0x00000004U
+#define SPI_SR_UDR 0x00000008U
+#define SPI_SR_CRCERR 0x00000010U
+#define SPI_SR_MODF 0x00000020U
+#define SPI_SR_OVR 0x00000040U
+#define SPI_SR_BSY 0x00000080U
+#define SPI_SR_FRE 0x00000100U
+#define SPI_SR_FRLVL_Pos 9U
+#define SPI_SR_FRLVL 0x00000600U  // receive FIFO level: 00 empty .. 11 full
+#define SPI_SR_FTLVL_Pos 11U
+#define SPI_SR_FTLVL 0x00001800U  // transmit FIFO level
+
+// SPI_DR / SPI_CRCPR / SPI_RXCRCR / SPI_TXCRCR
+#define SPI_DR_DR 0x0000FFFFU
+#define SPI_CRCPR_CRCPOLY 0x0000FFFFU
+#define SPI_RXCRCR_RXCRC 0x0000FFFFU
+#define SPI_TXCRCR_TXCRC 0x0000FFFFU
+
+// SPI_I2SCFGR
+#define SPI_I2SCFGR_CHLEN 0x00000001U
+#define SPI_I2SCFGR_DATLEN_Pos 1U
+#define SPI_I2SCFGR_DATLEN 0x00000006U
+#define SPI_I2SCFGR_CKPOL 0x00000008U
+#define SPI_I2SCFGR_I2SSTD_Pos 4U
+#define SPI_I2SCFGR_I2SSTD 0x00000030U
+#define SPI_I2SCFGR_PCMSYNC 0x00000080U
+#define SPI_I2SCFGR_I2SCFG_Pos 8U
+#define SPI_I2SCFGR_I2SCFG 0x00000300U
+#define SPI_I2SCFGR_I2SE 0x00000400U
+#define SPI_I2SCFGR_I2SMOD 0x00000800U
+
+// SPI_I2SPR
+#define SPI_I2SPR_I2SDIV 0x000000FFU
+#define SPI_I2SPR_ODD 0x00000100U
+#define SPI_I2SPR_MCKOE 0x00000200U
+
+#define SPI1 ((SPI_TypeDef*)SPI1_BASE)
+#define SPI2 ((SPI_TypeDef*)SPI2_BASE)

@@ -1,0 +1,39 @@
+// What the C and C++ runtime libraries expect from a board without heap, exceptions or exit.
+// newlib-nano's string formatting (snprintf) carries a growth path for dynamically allocated
+// streams (asprintf) that a fixed buffer never takes; the link routes it here (--wrap), so no
+// allocator and no _sbrk are linked, and an allocation that did happen would fail cleanly.
+#include <cerrno>
+#include <cstddef>
+
+struct _reent;
+
+extern "C" {
+
+void* __wrap__malloc_r(struct _reent*, size_t) {
+  errno = ENOMEM;
+  return nullptr;
+}
+
+void* __wrap__realloc_r(struct _reent*, void*, size_t) {
+  errno = ENOMEM;
+  return nullptr;
+}
+
+void __wrap__free_r(struct _reent*, void*) {}
+
+// Static destructors are registered here (the build uses atexit, not __cxa_atexit). The program
+// never exits, so they are never run, and the C library's exit-handler tables stay out.
+int atexit(void (*)(void)) { return 0; }
+
+// A pure virtual function called during construction or destruction: a program fault.
+void __cxa_pure_virtual(void) {
+  for (;;) {
+  }
+}
+
+}  // extern "C"
+
+// Virtual destructors refer to operator delete even though nothing is ever allocated; these
+// keep the library's version (and free) out of the image.
+void operator delete(void*) noexcept {}
+void operator delete(void*, size_t) noexcept {}
