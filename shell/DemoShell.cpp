@@ -4,12 +4,14 @@
 #include <array>
 
 #include "Debug.h"
+#include "DeviceConfig.h"
 #include "MCUState.h"
 #include "SerialCommandUtil.h"
 #include "SerialConfig.h"
 #include "SerialTokenizer.h"
 #include "build_info.h"
 #include "gstate.h"
+#include "sleep.h"
 #include "stm32g0xx_hal.h"
 
 Pending gPending = Pending::none;
@@ -28,8 +30,12 @@ namespace {
 
 constexpr const char* kRule = "##########################";
 
-const std::array<SCU::CommandEntry, 2> kShellCommands = {{
+const std::array<SCU::CommandEntry, 6> kShellCommands = {{
     {"help", cmdHelp},
+    {"print", cmdPrint},
+    {"save", cmdSave},
+    {"unprovision", cmdUnprovision},
+    {"sleep", cmdSleep},
     {"reset", cmdReset},
 }};
 
@@ -60,6 +66,7 @@ void runPendingAction() {
   const Pending action = gPending;
   gPending = Pending::none;
   switch (action) {
+    case Pending::standby: standBy(gStandbySecs); break;
     case Pending::reset:
       __DSB();
       NVIC_SystemReset();
@@ -133,6 +140,7 @@ void DemoShell::handleLine(const char* line) {
 
 void DemoShell::run() {
   printBanner();
+  DeviceConfig::init();
   printReadyState();
   cmdHelp("");
   for (;;) {

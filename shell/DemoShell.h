@@ -50,3 +50,10 @@ void printReadyState();
 
 void cmdHelp(const char* args);
 void cmdReset(const char* args);
+void cmdPrint(const char* args);
+void cmdSave(const char* args);
+void cmdUnprovision(const char* args);
+void cmdSleep(const char* args);
+
+// Targets of "print".
+void printRtcCmd(const char* args);

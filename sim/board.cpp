@@ -15,9 +15,12 @@
 #include <thread>
 
 #include "console.h"
+#include "flash_model.h"
 #include "gpio_model.h"
+#include "rtc_model.h"
 #include "state_store.h"
 #include "systick_model.h"
+#include "tim6_model.h"
 #include "uart_model.h"
 
 // The firmware's interrupt handlers, called by name as the vector table would. Weak, so that a
@@ -72,6 +75,11 @@ Board::Board(const Options& options) : options_(options) {
   addDevice(sysTick_.get());
   if (options_.speed < 0) options_.speed = console_->isInteractive() ? 1.0 : 0.0;
   loadState();
+  flash_ = std::make_unique<FlashModel>(*this, reinterpret_cast<uint8_t*>(__device_config_flash_start),
+                                        options_.flashFaults);
+  rtc_ = std::make_unique<RtcModel>(*this);
+  tim6_ = std::make_unique<Tim6>(*this);
+  addDevice(tim6_.get());
   paceBaseVirtualUs_ = nowUs_;
   paceBaseWallUs_ = wallUs();
 }
@@ -139,9 +147,10 @@ void Board::saveState(ResetKind kind, uint32_t sr1Flags) {
     case ResetKind::software: csr = RCC_CSR_SFTRSTF | RCC_CSR_PINRSTF; break;
     case ResetKind::standbyWake: csr = 0; break;
   }
+  // PWR_SR1 is cleared only by a power-on (or by software): flags not yet cleared stay.
+  const uint32_t sr1 = kind == ResetKind::powerOn ? sr1Flags : (sr1_ | sr1Flags);
   char text[64];
-  std::snprintf(text, sizeof text, "csr=%08x sr1=%08x\n", static_cast<unsigned>(csr),
-                static_cast<unsigned>(sr1Flags));
+  std::snprintf(text, sizeof text, "csr=%08x sr1=%08x\n", static_cast<unsigned>(csr), static_cast<unsigned>(sr1));
   writeText(statePath("restart"), text);
 }
 

@@ -35,6 +35,9 @@ class Console;
 class Uart;
 class Gpio;
 class SysTick;
+class FlashModel;
+class RtcModel;
+class Tim6;
 
 class Board {
  public:
@@ -55,6 +58,8 @@ class Board {
   void busyWait(uint64_t us);
   // Core sleep until an interrupt is taken. Returns once one has been delivered.
   void waitForInterrupt();
+  // Let `us` pass with the core powered down (standby): nothing runs and no device fires.
+  void skipTime(uint64_t us) { nowUs_ += us; }
 
   void addDevice(Device* device);
   void removeDevice(Device* device);
@@ -86,6 +91,9 @@ class Board {
   Uart& uart1() { return *uart1_; }
   Gpio& gpio() { return *gpio_; }
   SysTick& sysTick() { return *sysTick_; }
+  FlashModel& flash() { return *flash_; }
+  RtcModel& rtc() { return *rtc_; }
+  Tim6& tim6() { return *tim6_; }
   std::string statePath(const std::string& name) const;
 
  private:
@@ -114,6 +122,9 @@ class Board {
   std::unique_ptr<Uart> uart1_;
   std::unique_ptr<Gpio> gpio_;
   std::unique_ptr<SysTick> sysTick_;
+  std::unique_ptr<FlashModel> flash_;
+  std::unique_ptr<RtcModel> rtc_;
+  std::unique_ptr<Tim6> tim6_;
 };
 
 inline Board& board() { return Board::instance(); }

@@ -17,6 +17,10 @@ const char* usageText() {
          "  --burst            send piped input in one burst instead of line by line\n"
          "  --seed N           seed of the simulated world (default 1)\n"
          "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n"
+         "  --flash-fail-erase       every erase of the configuration page fails (page unchanged)\n"
+         "  --flash-fail-program N   programming double word N (0..255) after an erase fails\n"
+         "  --flash-power-cut N|erase  cut the power once, with N (0..255) double words programmed\n"
+         "                     after an erase, or as an erase starts (the page keeps its old data)\n"
          "console escapes (Ctrl-A then a key): r reset button, p power cut, x quit, Ctrl-A literal Ctrl-A\n";
 }
 
@@ -81,6 +85,23 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
         return false;
       }
       out.chipId = v;
+    } else if (arg == "--flash-fail-erase") {
+      out.flashFaults.eraseFails = true;
+    } else if (arg == "--flash-fail-program" || arg == "--flash-power-cut") {
+      if (!value(v)) return false;
+      const bool cut = arg == "--flash-power-cut";
+      if (cut && v == "erase") {
+        out.flashFaults.powerCutInErase = true;
+        continue;
+      }
+      char* end = nullptr;
+      const unsigned long n = std::strtoul(v.c_str(), &end, 10);
+      if (end == v.c_str() || *end != '\0' || v[0] == '-' || n > 255) {  // 256 double words in a page
+        message = cut ? "orvane-sim: --flash-power-cut takes 0..255 or erase\n"
+                      : "orvane-sim: --flash-fail-program takes 0..255\n";
+        return false;
+      }
+      (cut ? out.flashFaults.powerCutAt : out.flashFaults.programFailsAt) = static_cast<int>(n);
     } else {
       message = "orvane-sim: unknown option " + arg + "\n" + usageText();
       return false;

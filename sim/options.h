@@ -9,6 +9,14 @@ namespace sim {
 
 enum class ConsoleMode { stdio, pty, capture };
 
+// Faults of the configuration flash page, injected for tests.
+struct FlashFaults {
+  bool eraseFails = false;       // every page erase fails and leaves the page as it was
+  int programFailsAt = -1;       // programming double word n (0 = first) after an erase fails
+  int powerCutAt = -1;           // the power is cut once, with n double words programmed after an erase
+  bool powerCutInErase = false;  // the power is cut once, as a page erase starts (the page keeps its data)
+};
+
 struct Options {
   std::string stateDir = ".orvane-sim";
   double speed = -1.0;  // <0: decide from the console (1 on a terminal, else 0)
@@ -18,6 +26,7 @@ struct Options {
   uint64_t seed = 1;
   std::string chipId;   // 96-bit unique ID as 24 hex digits (empty: derived from the seed)
   std::vector<std::string> argv;  // the command line, for restarting the process
+  FlashFaults flashFaults;
 };
 
 // Parses argv into `out`; on error or --help returns false with a message in `message`.

@@ -5,10 +5,15 @@
 
 extern UART_HandleTypeDef huart1;
 extern DMA_HandleTypeDef hdma_usart1_rx;
+extern RTC_HandleTypeDef hrtc;
+extern TIM_HandleTypeDef htim6;
 
 void SystemClock_Config(void);
 void MX_GPIO_Init(void);
 void MX_DMA_Init(void);
+void MX_RTC_Init(void);
 void MX_USART1_UART_Init(void);
-// A configuration failure: nothing sensible can run, so the board restarts.
+void MX_TIM6_Init(void);
+// A configuration failure: nothing sensible can run, so the board sleeps 5 s in standby and
+// restarts (at once, by a system reset, when standby cannot be entered).
 [[noreturn]] void Error_Handler(void);

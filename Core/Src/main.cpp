@@ -3,11 +3,15 @@
 
 #include "DemoShell.h"
 #include "Debug.h"
+#include "DeviceConfig.h"
 #include "MCUState.h"
 #include "SerialConfig.h"
+#include "sleep.h"
 
 UART_HandleTypeDef huart1;
 DMA_HandleTypeDef hdma_usart1_rx;
+RTC_HandleTypeDef hrtc;
+TIM_HandleTypeDef htim6;
 
 namespace {
 constexpr uint32_t kExpectedPclkHz = 4000000;
@@ -23,14 +27,20 @@ int main(void) {
   SystemClock_Config();
   MX_GPIO_Init();
   MX_DMA_Init();
+  MX_RTC_Init();
   MX_USART1_UART_Init();
+  MX_TIM6_Init();
+  initDelayTimer();
 
   (void)HAL_RCCEx_EnablePwrClockReadBack();
 
   setMCUGstate().hlpuart1 = &huart1;
+  setMCUGstate().hrtc = &hrtc;
 
   serialConfigInit();
+  DeviceConfig::init();
   debug("\n\n\n******************************\n\n\n");
+  resetCauseDecoder(mcustate().resetCause, mcustate().bootCause);
 
   const uint32_t pclk = HAL_RCC_GetPCLK1Freq();
   if (pclk != kExpectedPclkHz) debugV2("CPU clock mismatch: %d != %d\n", static_cast<int>(pclk), static_cast<int>(kExpectedPclkHz));
@@ -108,6 +118,32 @@ void MX_DMA_Init(void) {
   HAL_NVIC_EnableIRQ(USART1_IRQn);
 }
 
+void MX_RTC_Init(void) {
+  hrtc.Instance = RTC;
+  hrtc.Init.HourFormat = RTC_HOURFORMAT_24;
+  hrtc.Init.AsynchPrediv = 127;
+  hrtc.Init.SynchPrediv = 255;
+  hrtc.Init.OutPut = RTC_OUTPUT_DISABLE;
+  hrtc.Init.OutPutRemap = RTC_OUTPUT_REMAP_NONE;
+  hrtc.Init.OutPutPolarity = RTC_OUTPUT_POLARITY_HIGH;
+  hrtc.Init.OutPutType = RTC_OUTPUT_TYPE_OPENDRAIN;
+  hrtc.Init.OutPutPullUp = RTC_OUTPUT_PULLUP_NONE;
+  if (HAL_RTC_Init(&hrtc) != HAL_OK) Error_Handler();
+}
+
+void MX_TIM6_Init(void) {
+  htim6.Instance = TIM6;
+  htim6.Init.Prescaler = 0;
+  htim6.Init.CounterMode = TIM_COUNTERMODE_UP;
+  htim6.Init.Period = 65535;
+  htim6.Init.AutoReloadPreload = TIM_AUTORELOAD_PRELOAD_DISABLE;
+  if (HAL_TIM_Base_Init(&htim6) != HAL_OK) Error_Handler();
+  TIM_MasterConfigTypeDef master{};
+  master.MasterOutputTrigger = TIM_TRGO_RESET;
+  master.MasterSlaveMode = TIM_MASTERSLAVEMODE_DISABLE;
+  if (HAL_TIMEx_MasterConfigSynchronization(&htim6, &master) != HAL_OK) Error_Handler();
+}
+
 void MX_USART1_UART_Init(void) {
   huart1.Instance = USART1;
   huart1.Init.BaudRate = 115200;
@@ -128,6 +164,9 @@ void MX_USART1_UART_Init(void) {
 
 void Error_Handler(void) {
   __disable_irq();
+  standBy(5);
+  // Standby could not be entered (no RTC to wake the board, or an interrupt pending): restart now
+  // rather than hang with interrupts off.
   NVIC_SystemReset();
   for (;;) {
   }

@@ -43,4 +43,19 @@ void HAL_UART_MspInit(UART_HandleTypeDef* huart) {
   __HAL_LINKDMA(huart, hdmarx, hdma_usart1_rx);
 }
 
+void HAL_RTC_MspInit(RTC_HandleTypeDef* hrtc) {
+  if (hrtc->Instance != RTC) return;
+  HAL_PWR_EnableBkUpAccess();  // the clock selection and enable live in the backup domain
+  RCC_PeriphCLKInitTypeDef periph{};
+  periph.PeriphClockSelection = RCC_PERIPHCLK_RTC;
+  periph.RTCClockSelection = RCC_RTCCLKSOURCE_LSI;
+  if (HAL_RCCEx_PeriphCLKConfig(&periph) != HAL_OK) Error_Handler();
+  __HAL_RCC_RTC_ENABLE();
+  __HAL_RCC_RTCAPB_CLK_ENABLE();
+}
+
+void HAL_TIM_Base_MspInit(TIM_HandleTypeDef* htim) {
+  if (htim->Instance == TIM6) __HAL_RCC_TIM6_CLK_ENABLE();
+}
+
 }  // extern "C"

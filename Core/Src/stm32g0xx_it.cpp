@@ -18,6 +18,7 @@ void SVC_Handler(void) {}
 void PendSV_Handler(void) {}
 void SysTick_Handler(void) { HAL_IncTick(); }
 void DMA1_Channel2_3_IRQHandler(void) { HAL_DMA_IRQHandler(&hdma_usart1_rx); }
+void TIM6_IRQHandler(void) { HAL_TIM_IRQHandler(&htim6); }
 void USART1_IRQHandler(void) { HAL_UART_IRQHandler(&huart1); }
 
 }  // extern "C"

@@ -6,6 +6,7 @@
 #include "SerialConfig.h"
 #include "gstate.h"
 #include "main.h"
+#include "sleep.h"
 #include "uart_model.h"
 
 namespace testing_support {
@@ -22,8 +23,12 @@ sim::Board& freshBoard() {
   gPending = Pending::none;
   HAL_Init();
   MX_DMA_Init();
+  MX_RTC_Init();
   MX_USART1_UART_Init();
+  MX_TIM6_Init();
+  initDelayTimer();
   setMCUGstate().hlpuart1 = &huart1;
+  setMCUGstate().hrtc = &hrtc;
   serialConfigInit();
   return b;
 }

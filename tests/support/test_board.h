@@ -9,7 +9,7 @@
 namespace testing_support {
 
 // A fresh board with a capturing console, no state folder, speed 0; firmware records reset,
-// the console UART handle registered and reception running.
+// the console UART and RTC handles registered, the delay timer set up and reception running.
 sim::Board& freshBoard();
 // What the firmware printed since the last call.
 std::string takeOutput();

@@ -22,8 +22,17 @@ extern "C" {
 #define PWR_SR1_WUF6 0x00000020U
 #define PWR_SR1_SBF 0x00000100U
 #define PWR_SR1_WUFI 0x00008000U
+#define PWR_SCR_CWUF1 0x00000001U
+#define PWR_SCR_CWUF2 0x00000002U
+#define PWR_SCR_CWUF4 0x00000008U
+#define PWR_SCR_CWUF5 0x00000010U
+#define PWR_SCR_CWUF6 0x00000020U
+#define PWR_SCR_CSBF 0x00000100U
 
 void HAL_PWR_EnterSLEEPMode(uint32_t regulator, uint8_t sleepEntry);
+// Standby: the core and RAM power down; a wake-up (RTC wake-up timer, wake-up pins) restarts the
+// program from reset with the standby flag set. Returns only when the core did not go down
+// (an interrupt was already pending at the wait-for-interrupt).
 void HAL_PWR_EnterSTANDBYMode(void);
 void HAL_PWR_EnableBkUpAccess(void);
 void HAL_PWR_DisableBkUpAccess(void);

@@ -38,6 +38,11 @@ extern RTC_TypeDef simRtc;
 #define SPI1 (&simSpi1)
 #define RTC (&simRtc)
 
+// The simulated flash holds only the configuration page (the program is host code). Its base is
+// placed so that the page has the index it has on the chip: the last of 64 pages of 2 KiB.
+extern uint32_t __device_config_flash_start[];
+#define FLASH_BASE ((uintptr_t)__device_config_flash_start - 63U * 0x800U)
+
 #ifdef __cplusplus
 }
 #endif

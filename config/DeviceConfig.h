@@ -1,0 +1,41 @@
+// The configuration store: loads the flash record into the live copy (GState::config), commits
+// the live copy to the configuration page and erases it.
+#pragma once
+
+#include <cstdint>
+#include <type_traits>
+#include <utility>
+
+#include "flashconfig.h"
+
+class DeviceConfig {
+ public:
+  // Typed access to one member of the live record: get() copies it out, setTemp() stages a
+  // new value (live at once, persistent only after commit()).
+  template <auto Member>
+  struct ConfigField {
+    using Value = std::remove_cvref_t<decltype(std::declval<FlashConfig&>().*Member)>;
+    Value get() const { return DeviceConfig::configRef().*Member; }
+    void setTemp(const Value& value) const { DeviceConfig::configRef().*Member = value; }
+  };
+
+  ConfigField<&FlashConfig::hmacKey> hmacKey;
+  ConfigField<&FlashConfig::uid> uid;
+  ConfigField<&FlashConfig::inductive50HzPhaseCorrection> phaseCorrection;
+  ConfigField<&FlashConfig::clampMapping> clampMapping;
+  ConfigField<&FlashConfig::txDebugPacketRate> txDebugPacketRate;
+
+  // The flash record into the live copy, or the defaults when the page holds no valid record.
+  static void init();
+  // False (and `out` untouched) for an erased page or a record that is not valid.
+  static bool loadFromFlash(const uint32_t* address, FlashConfig* out);
+  static bool commit();
+  // Marks `record` valid, erases the page and programs it. On failure the live record is
+  // reloaded from what the page then holds: staged changes are dropped.
+  static bool commitToFlash(FlashConfig& record);
+  // Erases the page; on success the live record returns to the defaults.
+  static bool erase();
+  static FlashConfig& configRef();
+};
+
+DeviceConfig& flash();

@@ -1,0 +1,75 @@
+// Flash page model of the simulated board.
+#include "flash_model.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "board.h"
+#include "state_store.h"
+
+namespace sim {
+
+namespace {
+constexpr const char* kPageFile = "flash-page.bin";
+constexpr const char* kCutDoneFile = "flash-power-cut-done";
+}  // namespace
+
+FlashModel::FlashModel(Board& board, uint8_t* memory, const FlashFaults& faults)
+    : board_(board), memory_(memory), faults_(faults) {
+  std::memset(memory_, 0xFF, kPageSize);  // a board that has never been written
+  std::vector<uint8_t> stored;
+  if (readBytes(board_.statePath(kPageFile), stored)) {
+    if (stored.size() == kPageSize) {
+      std::memcpy(memory_, stored.data(), kPageSize);
+    } else {
+      std::fprintf(stderr, "orvane-sim: %s is not %zu bytes; the flash page starts erased\n", kPageFile, kPageSize);
+    }
+  }
+  std::string done;
+  cutDone_ = readText(board_.statePath(kCutDoneFile), done);
+}
+
+void FlashModel::save() const {
+  const std::string path = board_.statePath(kPageFile);
+  if (!path.empty()) writeBytes(path, std::vector<uint8_t>(memory_, memory_ + kPageSize));
+}
+
+void FlashModel::cutPowerOnce() {
+  cutDone_ = true;
+  if (!board_.statePath(kCutDoneFile).empty()) writeText(board_.statePath(kCutDoneFile), "1\n");
+  std::fprintf(stderr, "orvane-sim: power cut during a flash write (%d double words after the erase)\n",
+               programmedSinceErase_);
+  board_.restart(ResetKind::powerOn);
+}
+
+FlashModel::Result FlashModel::erasePage(uint32_t page) {
+  if (locked_) return Result::locked;
+  if (page != kPageIndex) return Result::badAddress;  // the program pages are not modelled
+  if (faults_.powerCutInErase && !cutDone_) cutPowerOnce();
+  if (faults_.eraseFails) return Result::fault;
+  board_.busyWait(kPageEraseUs);
+  std::memset(memory_, 0xFF, kPageSize);
+  programmedSinceErase_ = 0;
+  save();
+  return Result::ok;
+}
+
+FlashModel::Result FlashModel::program(size_t offset, uint64_t value) {
+  if (locked_) return Result::locked;
+  if (offset % 8 != 0 || offset + 8 > kPageSize) return Result::badAddress;
+  if (faults_.powerCutAt >= 0 && programmedSinceErase_ == faults_.powerCutAt && !cutDone_) cutPowerOnce();
+  if (faults_.programFailsAt >= 0 && programmedSinceErase_ == faults_.programFailsAt) return Result::fault;
+  uint64_t current = 0;
+  std::memcpy(&current, memory_ + offset, 8);
+  // As the chip: only an erased double word takes new data, except that all zeros may always
+  // be written (PROGERR otherwise).
+  if (current != UINT64_MAX && value != 0) return Result::notErased;
+  board_.busyWait(kProgramUs);
+  std::memcpy(memory_ + offset, &value, 8);
+  ++programmedSinceErase_;
+  save();
+  return Result::ok;
+}
+
+}  // namespace sim

@@ -1,0 +1,52 @@
+// The configuration page of the on-chip flash: erase sets every byte to 0xFF, a double word can be
+// programmed only onto an erased one, and the page lives in the state folder. Faults (a failing
+// erase or program, a power cut in the middle of a commit) can be injected for tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "options.h"
+
+namespace sim {
+
+class Board;
+
+class FlashModel {
+ public:
+  static constexpr size_t kPageSize = 2048;
+  static constexpr uint32_t kPageIndex = 63;       // the last page of the 128 KiB flash
+  static constexpr uint64_t kPageEraseUs = 22000;  // typical page erase time
+  static constexpr uint64_t kProgramUs = 85;       // typical double-word program time
+
+  enum class Result { ok, locked, badAddress, notErased, fault };
+
+  // `memory` is the page as the core reads it (memory-mapped), kept equal to the model.
+  FlashModel(Board& board, uint8_t* memory, const FlashFaults& faults);
+
+  void unlock() { locked_ = false; }
+  void lock() { locked_ = true; }
+  bool locked() const { return locked_; }
+
+  Result erasePage(uint32_t page);
+  // Program the double word at byte `offset` of the page.
+  Result program(size_t offset, uint64_t value);
+
+  const uint8_t* page() const { return memory_; }
+  FlashFaults& faults() { return faults_; }
+  // Double words programmed since the last erase.
+  int programmedSinceErase() const { return programmedSinceErase_; }
+
+ private:
+  void cutPowerOnce();
+  void save() const;
+
+  Board& board_;
+  uint8_t* memory_;
+  FlashFaults faults_;
+  bool locked_ = true;
+  int programmedSinceErase_ = 0;
+  bool cutDone_ = false;
+};
+
+}  // namespace sim

@@ -1,0 +1,170 @@
+// Low-power delay (chunking, tick accounting, wake-ups that are not the timer), standby entry,
+// and the reset/wake-up cause texts with their buffer limits.
+#include "sleep.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "main.h"
+#include "rtc_model.h"
+#include "stm32g0xx_hal.h"
+#include "test_board.h"
+#include "tim6_model.h"
+#include "uart_model.h"
+
+namespace {
+
+class SleepTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing_support::freshBoard();
+    testing_support::takeOutput();
+  }
+  static sim::Tim6& tim6() { return sim::board().tim6(); }
+};
+
+TEST_F(SleepTest, ShortDelaysDoNotUseTheTimer) {
+  const uint64_t t0 = sim::board().nowUs();
+  delayMsLowPower(0);
+  EXPECT_EQ(sim::board().nowUs(), t0);
+  delayMsLowPower(2);
+  const uint64_t waited = sim::board().nowUs() - t0;
+  EXPECT_GE(waited, 2000u);
+  EXPECT_LT(waited, 3200u);
+  EXPECT_TRUE(tim6().startedPeriods().empty());
+}
+
+TEST_F(SleepTest, LongDelaySleepsInChunksAndAdvancesTheTick) {
+  const uint64_t t0 = sim::board().nowUs();
+  const uint32_t tick0 = HAL_GetTick();
+  delayMsLowPower(70000);
+  EXPECT_EQ(tim6().startedPeriods(), (std::vector<uint32_t>{65534, 4464}));
+  EXPECT_EQ(HAL_GetTick() - tick0, 70000u);
+  const uint64_t waited = sim::board().nowUs() - t0;
+  EXPECT_GE(waited, 70000000u);
+  EXPECT_LT(waited, 70001000u);
+  EXPECT_FALSE(tim6().running());
+}
+
+TEST_F(SleepTest, OtherInterruptsDoNotShortenTheDelay) {
+  // Console bytes arrive (UART and DMA interrupts wake the core) while the delay runs.
+  sim::board().uart1().hostSend("typing during the delay\r\n");
+  const uint64_t t0 = sim::board().nowUs();
+  const uint32_t tick0 = HAL_GetTick();
+  delayMsLowPower(100);
+  EXPECT_GE(sim::board().nowUs() - t0, 100000u);
+  EXPECT_LT(sim::board().nowUs() - t0, 101000u);
+  EXPECT_EQ(HAL_GetTick() - tick0, 100u);
+  EXPECT_EQ(tim6().startedPeriods(), (std::vector<uint32_t>{99}));
+}
+
+struct Restarted {
+  sim::ResetKind kind;
+  uint32_t sr1;
+};
+
+TEST_F(SleepTest, StandbyWakesAfterSleepPlusOneRtcPeriods) {
+  sim::board().setRestartHandler([](sim::ResetKind kind, uint32_t sr1) { throw Restarted{kind, sr1}; });
+  const uint64_t t0 = sim::board().nowUs();
+  try {
+    standBy(5);
+    FAIL() << "standby returned";
+  } catch (const Restarted& r) {
+    EXPECT_EQ(r.kind, sim::ResetKind::standbyWake);
+    EXPECT_EQ(r.sr1 & PWR_SR1_SBF, PWR_SR1_SBF);
+  }
+  // LSI 32 kHz / 128 / 256: 1.024 s per period, 6 periods.
+  const uint64_t slept = sim::board().nowUs() - t0;
+  EXPECT_GE(slept, 6144000u);
+  EXPECT_LT(slept, 6145000u);
+}
+
+TEST_F(SleepTest, StandbyWithoutWakeUpTimerLogsAndReturns) {
+  sim::board().rtc().failWakeUpTimer(true);
+  standBy(5);
+  EXPECT_EQ(testing_support::takeOutput(), "Failed to set wake up timer\r\n");
+  // Still awake and usable: the delay works and the tick runs.
+  const uint32_t tick0 = HAL_GetTick();
+  testing_support::runFor(5000);
+  EXPECT_GE(HAL_GetTick() - tick0, 4u);
+  delayMsLowPower(10);
+}
+
+std::string resetText(uint32_t csr, size_t size = 256) {
+  std::vector<char> buf(size + 8, '#');
+  getResetCauseString(csr, buf.data(), size);
+  EXPECT_EQ(buf[size - 1], '\0');
+  for (size_t i = size; i < buf.size(); ++i) EXPECT_EQ(buf[i], '#') << "written past the buffer";
+  return buf.data();
+}
+
+std::string bootText(uint32_t sr1, size_t size = 256) {
+  std::vector<char> buf(size + 8, '#');
+  getBootCauseMaskString(sr1, buf.data(), size);
+  for (size_t i = size; i < buf.size(); ++i) EXPECT_EQ(buf[i], '#') << "written past the buffer";
+  return std::string(buf.data(), strnlen(buf.data(), size));
+}
+
+TEST(ResetCause, HighestPriorityFlagWins) {
+  const struct {
+    uint32_t csr;
+    const char* text;
+  } cases[] = {
+      {0x80000000u, "LPWRRSTF (low-power reset)"},
+      {0x40000000u, "WWDGRSTF (window watchdog reset)"},
+      {0x20000000u, "IWDGRSTF (independent watchdog reset)"},
+      {0x14000000u, "SFTRSTF (software reset)"},  // software reset also pulls NRST
+      {0x0C000000u, "PWRRSTF (power-on/brownout reset)"},
+      {0x04000000u, "PINRSTF (NRST pin reset)"},
+      {0x02000000u, "OBLRSTF (option byte loader reset)"},
+      {0xFE000000u, "LPWRRSTF (low-power reset)"},
+      {0x00000000u, "unhandled reason CSR=0x00000000"},
+      {0x01800603u, "unhandled reason CSR=0x01800603"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(resetText(c.csr), c.text) << std::hex << c.csr;
+}
+
+TEST(ResetCause, ShortBufferIsCutAndTerminated) {
+  EXPECT_EQ(resetText(0x10000000u, 8), "SFTRSTF");
+  EXPECT_EQ(resetText(0, 10), "unhandled");
+  EXPECT_EQ(resetText(0x10000000u, 1), "");
+}
+
+TEST(BootCause, FirstWakeFlagWins) {
+  const struct {
+    uint32_t sr1;
+    const char* text;
+  } cases[] = {
+      {0x00000100u, "SBF (standby flag set)"},
+      {0x00008100u, "SBF (standby flag set)"},
+      {0x0000011Bu, "SBF (standby flag set)"},
+      {0x00000001u, "WUF1 (wakeup flag 1)"},
+      {0x00000002u, "WUF2 (wakeup flag 2)"},
+      {0x00000018u, "WUF4 (wakeup flag 4)"},
+      {0x00000010u, "WUF5 (wakeup flag 5)"},
+      {0x00000000u, "unhandled reason SR1=0x00000000"},
+      {0x00008020u, "unhandled reason SR1=0x00008020"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(bootText(c.sr1), c.text) << std::hex << c.sr1;
+}
+
+TEST(BootCause, TextThatDoesNotFitGivesTheNoneTextCut) {
+  // "SBF (standby flag set)" is 22 characters: it fits in 23, not in 22.
+  EXPECT_EQ(bootText(PWR_SR1_SBF, 23), "SBF (standby flag set)");
+  EXPECT_EQ(bootText(PWR_SR1_SBF, 22), "none (no RCC/PWR rese");
+  EXPECT_EQ(bootText(PWR_SR1_SBF, 10), "none (no ");
+  EXPECT_EQ(bootText(0, 31), "none (no RCC/PWR reset-wakeup ");
+  EXPECT_EQ(bootText(0, 32), "unhandled reason SR1=0x00000000");
+  EXPECT_EQ(bootText(PWR_SR1_SBF, 1), "");
+}
+
+TEST_F(SleepTest, DecoderLogsBothCauses) {
+  resetCauseDecoder(RCC_CSR_SFTRSTF | RCC_CSR_PINRSTF, PWR_SR1_SBF);
+  EXPECT_EQ(testing_support::takeOutput(),
+            "Reset cause: SFTRSTF (software reset)\n\rboot cause: SBF (standby flag set)\n\r");
+}
+
+}  // namespace
