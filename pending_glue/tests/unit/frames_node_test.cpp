@@ -1,5 +1,5 @@
-// The frames' node-side glue on the simulated board: packet 7 from the measurement state, packet 13
-// for this chip committed to flash, packet 14 into the configuration and the RTC power.
+// To join tests/unit/frames_node_test.cpp: packet 7 from the measurement state, packet 9 samples
+// as buffer rows, packet 13 for this chip committed to flash.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -7,14 +7,12 @@
 
 #include "DeviceConfig.h"
 #include "HMAC.h"
-#include "RTCMem.h"
 #include "clamp_phase_comp.h"
 #include "functionsMCU.h"
 #include "gstate.h"
 #include "packet7_node.h"
 #include "packet9_node.h"
 #include "rxpacket13_node.h"
-#include "rxpacket14_node.h"
 #include "test_board.h"
 
 namespace {
@@ -100,26 +98,6 @@ TEST_F(FramesNode, AssignAndConfirmForThisChip) {
   const P13::Payload elsewhere =
       P13::makePayload(LoRaPacketCounterU24(1), id, other, LoRaPacket10::kPhaseTagAssign, key);
   EXPECT_FALSE(P13::applyAssignDecoded(elsewhere));
-}
-
-TEST_F(FramesNode, SettingsReachFlashAndRtc) {
-  namespace P14 = LoRaRXPacket14;
-  FlashConfig& c = setGstate().config;
-  c.uid.storeU24(0x0C0FFE);
-  ASSERT_TRUE(DeviceConfig::commit());
-  rtcMem().txPowerDbm.set(14);
-  EXPECT_EQ(P14::applyDecoded(P14::makePayload(LoRaPacketCounterU24(1), c.uid, P14::Op::SET_TxPowerDbm, {0})),
-            P14::ApplyOutcome::Applied);
-  EXPECT_EQ(rtcMem().txPowerDbm.get(), 9);
-  P14::Args a{};
-  a[7] = std::bit_cast<uint32_t>(0.75f);
-  EXPECT_EQ(P14::applyDecoded(P14::makePayload(LoRaPacketCounterU24(2), c.uid, P14::Op::SET_PhaseShift, a)),
-            P14::ApplyOutcome::Applied);
-  DeviceConfig::init();
-  EXPECT_EQ(gstate().config.inductive50HzPhaseCorrection, 0.75f);
-  EXPECT_EQ(gstate().config.lastDownlinkCounter, 2u);
-  EXPECT_EQ(P14::applyDecoded(P14::makePayload(LoRaPacketCounterU24(2), c.uid, P14::Op::DBG1_TOGGLE, {})),
-            P14::ApplyOutcome::StaleCounter);
 }
 
 }  // namespace
