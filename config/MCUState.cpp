@@ -25,12 +25,6 @@ void configure(const PinH& h, uint32_t mode, uint32_t pull) {
 
 }  // namespace
 
-// STM32G0 ADC channel selectors (channel number in bits 0..4, as the chip maker encodes them,
-// plus the channel bit used by the fixed scan sequence).
-namespace {
-constexpr uint32_t adcChannel(uint32_t n) { return (n << 26) | (1u << n); }
-}  // namespace
-
 const MCUState& mcustate() { return MCUState_; }
 MCUState& setMCUGstate() { return MCUState_; }
 void MCUState::make() { MCUState_ = MCUState(); }
@@ -91,7 +85,7 @@ void detail::PinLayout::Lora::initGpioInputs() const {
 }
 
 detail::PinR10::PinR10() {
-  adc = Adc{adcChannel(0), adcChannel(1), adcChannel(2), adcChannel(4), 0, 0, adcChannel(9), adcChannel(9), adcChannel(9)};
+  adc = Adc{ADC_CHANNEL_0, ADC_CHANNEL_1, ADC_CHANNEL_2, ADC_CHANNEL_4, 0, 0, ADC_CHANNEL_9, ADC_CHANNEL_9, ADC_CHANNEL_9};
   dbg = Debug{output(GPIOD, GPIO_PIN_0), output(GPIOB, GPIO_PIN_13), output(GPIOB, GPIO_PIN_14),
               output(GPIOB, GPIO_PIN_15)};
   lora = Lora{output(GPIOB, GPIO_PIN_12), output(GPIOB, GPIO_PIN_0), input(GPIOB, GPIO_PIN_11),

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "llcc68_driver.h"
 #include "packet_counter.h"
 #include "stm32g0xx_hal.h"
 
@@ -123,16 +124,16 @@ struct MCUState {
   };
 
   // Radio modulation and frequency of the node, and the counter of the frame being built.
-  struct Lora {
-    uint8_t sf = 7;    // SF7
-    uint8_t bw = 4;    // 125 kHz
-    uint8_t cr = 1;    // 4/5
-    uint8_t ldro = 0;
-    uint32_t freq = 868000000;
-    uint8_t rTime = 2;  // PA ramp 40 us
-    LoRaPacketCounterU24 currentPackedNum{};
+  struct Lora : llcc68_mod_params_lora_s {
+    static constexpr llcc68_mod_params_lora_t modParams{LLCC68_LORA_SF7, LLCC68_LORA_BW_125, LLCC68_LORA_CR_4_5, 0};
     static constexpr int16_t channelBusyRssiDbm = -95;
     static constexpr int16_t channelBusySampleTimeMs = 5;
+
+    Lora() : llcc68_mod_params_lora_s(modParams) {}
+
+    uint32_t freq = 868000000;
+    uint8_t rTime = LLCC68_RAMP_40_US;
+    LoRaPacketCounterU24 currentPackedNum{};
   };
 
   UART_HandleTypeDef* hlpuart1 = nullptr;

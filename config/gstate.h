@@ -3,7 +3,18 @@
 
 #include <cstdint>
 
+#include "adc.h"
+#include "adc_chan.h"
+#include "clamp_phase_comp.h"
 #include "flashconfig.h"
+#include "rms_signal.h"
+
+// The capture and the two values every conversion of it depends on.
+struct ADC_ {
+  ADCBufT buf;
+  float VRef;                   // supply / reference voltage from the reference calibration
+  float eFieldSlopeCorrection;  // counts per row added along the inductive E-field capture
+};
 
 struct GState {
   struct AdaptivePowerTX {
@@ -12,8 +23,22 @@ struct GState {
   };
 
   FlashConfig config;
-  float temperature = 0.0f;
+  ADC_ adc;
+  float temperature;
+  ADC_Chan chanBField;
+  ADC_Chan chanEFieldInd;
+  ADC_Chan chanEFieldCap;
+  Measure bField;           // bound to chanBField
+  Measure eFieldInductive;  // bound to chanEFieldInd
+  float currCorrected;
+  float currOriginal;
   AdaptivePowerTX adaptivePowerTX;
+  RealPower power;
+
+  GState();
+  // The measures point into the record itself: it is built in place, never copied.
+  GState(const GState&) = delete;
+  GState& operator=(const GState&) = delete;
 
   static void make();
 };

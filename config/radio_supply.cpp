@@ -1,5 +1,7 @@
-// Radio side of the supply switch. Until a radio driver is linked, nothing answers on the bus.
+// Radio side of the supply switch: after power-on the handler configures the chip; after
+// power-off it must configure it again on next use.
 #include "MCUState.h"
+#include "llcc68handler.h"
 
-bool loraSupplyBringUpRadio() { return false; }
-void loraSupplyMarkRadioDown() {}
+bool loraSupplyBringUpRadio() { return llcc68HandlerInstance().ensureInit(); }
+void loraSupplyMarkRadioDown() { llcc68HandlerInstance().markPoweredOff(); }

@@ -1,6 +1,8 @@
 // Low-power delay, standby and reset causes.
 #include "sleep.h"
 
+#include "MCUState.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -112,7 +114,10 @@ void delayMsLowPower(uint32_t ms) {
 
 void standBy(uint16_t sleep) {
   (void)HAL_TIM_Base_Stop_IT(&htim6);
-  // The ADC is stopped and de-initialised here once it has a driver.
+  if (mcustate().hadc1 != nullptr) {
+    (void)HAL_ADC_DeInit(mcustate().hadc1);
+    (void)HAL_ADC_Stop(mcustate().hadc1);
+  }
   HAL_PWREx_WriteSCR(PWR_SCR_CWUF1 | PWR_SCR_CWUF2 | PWR_SCR_CWUF4 | PWR_SCR_CWUF5 | PWR_SCR_CWUF6 | PWR_SCR_CSBF);
   if (HAL_RTCEx_SetWakeUpTimer_IT(&hrtc, sleep, RTC_WAKEUPCLOCK_CK_SPRE_16BITS) != HAL_OK) {
     debug("Failed to set wake up timer");

@@ -10,6 +10,7 @@
 #include "SerialConfig.h"
 #include "SerialTokenizer.h"
 #include "build_info.h"
+#include "functionsMCU.h"
 #include "gstate.h"
 #include "sleep.h"
 #include "stm32g0xx_hal.h"
@@ -30,11 +31,13 @@ namespace {
 
 constexpr const char* kRule = "##########################";
 
-const std::array<SCU::CommandEntry, 6> kShellCommands = {{
+const std::array<SCU::CommandEntry, 8> kShellCommands = {{
     {"help", cmdHelp},
     {"print", cmdPrint},
     {"save", cmdSave},
     {"unprovision", cmdUnprovision},
+    {"radio", cmdRadio},
+    {"pin", cmdPin},
     {"sleep", cmdSleep},
     {"reset", cmdReset},
 }};
@@ -141,6 +144,11 @@ void DemoShell::handleLine(const char* line) {
 void DemoShell::run() {
   printBanner();
   DeviceConfig::init();
+  print("boot: calibrating vref");
+  calibrateVRef();
+  print("boot: reading temperature");
+  setGstate().temperature = getTemperature();
+  setMCUGstate().SoC = getStateOfCharge(gstate().adc.VRef, gstate().temperature);
   printReadyState();
   cmdHelp("");
   for (;;) {

@@ -54,6 +54,9 @@ void cmdPrint(const char* args);
 void cmdSave(const char* args);
 void cmdUnprovision(const char* args);
 void cmdSleep(const char* args);
+// Radio supply and board switches (DemoShellRadio.cpp).
+void cmdRadio(const char* args);
+void cmdPin(const char* args);
 
 // Targets of "print".
 void printRtcCmd(const char* args);

@@ -14,9 +14,14 @@
 #include <fstream>
 #include <thread>
 
+#include "air_script.h"
+#include "adc_model.h"
 #include "console.h"
 #include "flash_model.h"
 #include "gpio_model.h"
+#include "llcc68_model.h"
+#include "radio_medium.h"
+#include "radio_options.h"
 #include "rtc_model.h"
 #include "state_store.h"
 #include "systick_model.h"
@@ -73,6 +78,13 @@ Board::Board(const Options& options) : options_(options) {
   sysTick_ = std::make_unique<SysTick>(*this);
   addDevice(uart1_.get());
   addDevice(sysTick_.get());
+  adc_ = std::make_unique<Adc>(*this, options_);
+  addDevice(adc_.get());
+  {
+    Scenario scenario;
+    std::string ignored;  // checked when the command line was parsed
+    if (parseScenario(options_.scenario, scenario, ignored)) adc_->frontEnd().setScenario(scenario);
+  }
   if (options_.speed < 0) options_.speed = console_->isInteractive() ? 1.0 : 0.0;
   loadState();
   flash_ = std::make_unique<FlashModel>(*this, reinterpret_cast<uint8_t*>(__device_config_flash_start),
@@ -82,6 +94,14 @@ Board::Board(const Options& options) : options_(options) {
   addDevice(tim6_.get());
   paceBaseVirtualUs_ = nowUs_;
   paceBaseWallUs_ = wallUs();
+  // The radio world: medium, scripted transmitter and the node's transceiver on SPI1.
+  radioMedium_ = std::make_unique<RadioMedium>(*this);
+  airScript_ = std::make_unique<AirScript>(*this, *radioMedium_);
+  radio_ = std::make_unique<Llcc68Model>(*this, *radioMedium_, "node");
+  addDevice(radioMedium_.get());
+  addDevice(airScript_.get());
+  addDevice(radio_.get());
+  applyRadioOptions(*this);
 }
 
 Board::~Board() {

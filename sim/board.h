@@ -35,6 +35,10 @@ class Console;
 class Uart;
 class Gpio;
 class SysTick;
+class RadioMedium;
+class AirScript;
+class Llcc68Model;
+class Adc;
 class FlashModel;
 class RtcModel;
 class Tim6;
@@ -91,6 +95,10 @@ class Board {
   Uart& uart1() { return *uart1_; }
   Gpio& gpio() { return *gpio_; }
   SysTick& sysTick() { return *sysTick_; }
+  RadioMedium& radioMedium() { return *radioMedium_; }
+  AirScript& airScript() { return *airScript_; }
+  Llcc68Model& radio() { return *radio_; }
+  Adc& adc() { return *adc_; }
   FlashModel& flash() { return *flash_; }
   RtcModel& rtc() { return *rtc_; }
   Tim6& tim6() { return *tim6_; }
@@ -122,6 +130,10 @@ class Board {
   std::unique_ptr<Uart> uart1_;
   std::unique_ptr<Gpio> gpio_;
   std::unique_ptr<SysTick> sysTick_;
+  std::unique_ptr<RadioMedium> radioMedium_;
+  std::unique_ptr<AirScript> airScript_;
+  std::unique_ptr<Llcc68Model> radio_;
+  std::unique_ptr<Adc> adc_;
   std::unique_ptr<FlashModel> flash_;
   std::unique_ptr<RtcModel> rtc_;
   std::unique_ptr<Tim6> tim6_;

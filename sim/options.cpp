@@ -3,6 +3,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "analog_frontend.h"
+
+#include "radio_options.h"
 
 namespace sim {
 
@@ -17,6 +23,9 @@ const char* usageText() {
          "  --burst            send piped input in one burst instead of line by line\n"
          "  --seed N           seed of the simulated world (default 1)\n"
          "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n"
+         SIM_RADIO_USAGE_TEXT
+         "  --load ITEMS       analog front-end scenario, e.g. current=5,pf=0.8 (repeatable)\n"
+         "  --load-file FILE   scenario items from a file (one or more per line, # comments)\n"
          "  --flash-fail-erase       every erase of the configuration page fails (page unchanged)\n"
          "  --flash-fail-program N   programming double word N (0..255) after an erase fails\n"
          "  --flash-power-cut N|erase  cut the power once, with N (0..255) double words programmed\n"
@@ -85,6 +94,43 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
         return false;
       }
       out.chipId = v;
+    } else if (arg == "--air-log") {
+      if (!value(out.airLog)) return false;
+    } else if (arg == "--air-script") {
+      if (!value(out.airScript)) return false;
+    } else if (arg == "--link-loss") {
+      if (!value(v)) return false;
+      char* end = nullptr;
+      out.linkLossDb = std::strtod(v.c_str(), &end);
+      if (end == v.c_str() || *end != '\0' || !(out.linkLossDb >= 0.0) || out.linkLossDb > 200.0) {
+        message = "orvane-sim: --link-loss takes a number of dB, 0..200\n";
+        return false;
+      }
+    } else if (arg == "--interferer") {
+      if (!value(out.interferer)) return false;
+    } else if (arg == "--radio-fault") {
+      if (!value(v)) return false;
+      out.radioFaults.push_back(v);
+    } else if (arg == "--load" || arg == "--load-file") {
+      if (!value(v)) return false;
+      std::string text = v;
+      if (arg == "--load-file") {
+        std::ifstream in(v);
+        if (!in) {
+          message = "orvane-sim: --load-file cannot read " + v + "\n";
+          return false;
+        }
+        std::ostringstream all;
+        all << in.rdbuf();
+        text = all.str();
+      }
+      Scenario check;
+      std::string why;
+      if (!parseScenario(out.scenario + "\n" + text, check, why)) {
+        message = "orvane-sim: " + arg + ": " + why + "\n" + scenarioHelp();
+        return false;
+      }
+      out.scenario += "\n" + text;
     } else if (arg == "--flash-fail-erase") {
       out.flashFaults.eraseFails = true;
     } else if (arg == "--flash-fail-program" || arg == "--flash-power-cut") {
@@ -107,7 +153,7 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
       return false;
     }
   }
-  return true;
+  return checkRadioOptions(out, message);
 }
 
 }  // namespace sim

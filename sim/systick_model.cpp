@@ -13,7 +13,10 @@ void SysTick::start(uint32_t periodUs) {
 void SysTick::resume() {
   if (!configured_ || running_) return;
   running_ = true;
-  next_ = board_.nowUs() + periodUs_;
+  // The counter kept counting while its interrupt was off: the next tick comes on the old phase,
+  // the ticks of the suspension are lost (the low-power delay adds them to the tick count).
+  const uint64_t now = board_.nowUs();
+  if (next_ <= now) next_ += ((now - next_) / periodUs_ + 1) * periodUs_;
 }
 
 void SysTick::fire(uint64_t nowUs) {

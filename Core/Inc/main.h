@@ -5,13 +5,18 @@
 
 extern UART_HandleTypeDef huart1;
 extern DMA_HandleTypeDef hdma_usart1_rx;
+extern ADC_HandleTypeDef hadc1;
+extern DMA_HandleTypeDef hdma_adc1;
 extern RTC_HandleTypeDef hrtc;
 extern TIM_HandleTypeDef htim6;
+extern SPI_HandleTypeDef hspi1;
 
 void SystemClock_Config(void);
 void MX_GPIO_Init(void);
 void MX_DMA_Init(void);
+void MX_ADC1_Init(void);
 void MX_RTC_Init(void);
+void MX_SPI1_Init(void);
 void MX_USART1_UART_Init(void);
 void MX_TIM6_Init(void);
 // A configuration failure: nothing sensible can run, so the board sleeps 5 s in standby and

@@ -10,8 +10,11 @@
 
 UART_HandleTypeDef huart1;
 DMA_HandleTypeDef hdma_usart1_rx;
+ADC_HandleTypeDef hadc1;
+DMA_HandleTypeDef hdma_adc1;
 RTC_HandleTypeDef hrtc;
 TIM_HandleTypeDef htim6;
+SPI_HandleTypeDef hspi1;
 
 namespace {
 constexpr uint32_t kExpectedPclkHz = 4000000;
@@ -27,7 +30,9 @@ int main(void) {
   SystemClock_Config();
   MX_GPIO_Init();
   MX_DMA_Init();
+  MX_ADC1_Init();
   MX_RTC_Init();
+  MX_SPI1_Init();
   MX_USART1_UART_Init();
   MX_TIM6_Init();
   initDelayTimer();
@@ -35,6 +40,7 @@ int main(void) {
   (void)HAL_RCCEx_EnablePwrClockReadBack();
 
   setMCUGstate().hlpuart1 = &huart1;
+  setMCUGstate().hadc1 = &hadc1;
   setMCUGstate().hrtc = &hrtc;
 
   serialConfigInit();
@@ -44,6 +50,11 @@ int main(void) {
 
   const uint32_t pclk = HAL_RCC_GetPCLK1Freq();
   if (pclk != kExpectedPclkHz) debugV2("CPU clock mismatch: %d != %d\n", static_cast<int>(pclk), static_cast<int>(kExpectedPclkHz));
+
+  if (HAL_ADCEx_Calibration_Start(&hadc1) != HAL_OK) {
+    debug("calibration error!");
+    Error_Handler();
+  }
 
   for (;;) appLoop();
 }
@@ -118,6 +129,35 @@ void MX_DMA_Init(void) {
   HAL_NVIC_EnableIRQ(USART1_IRQn);
 }
 
+void MX_ADC1_Init(void) {
+  hadc1.Instance = ADC1;
+  hadc1.Init.ClockPrescaler = ADC_CLOCK_SYNC_PCLK_DIV2;
+  hadc1.Init.Resolution = ADC_RESOLUTION_12B;
+  hadc1.Init.DataAlign = ADC_DATAALIGN_RIGHT;
+  hadc1.Init.ScanConvMode = ADC_SCAN_SEQ_FIXED;
+  hadc1.Init.EOCSelection = ADC_EOC_SINGLE_CONV;
+  hadc1.Init.LowPowerAutoWait = DISABLE;
+  hadc1.Init.LowPowerAutoPowerOff = DISABLE;
+  hadc1.Init.ContinuousConvMode = ENABLE;
+  hadc1.Init.NbrOfConversion = 4;
+  hadc1.Init.DiscontinuousConvMode = DISABLE;
+  hadc1.Init.ExternalTrigConv = ADC_SOFTWARE_START;
+  hadc1.Init.ExternalTrigConvEdge = ADC_EXTERNALTRIGCONVEDGE_NONE;
+  hadc1.Init.DMAContinuousRequests = DISABLE;
+  hadc1.Init.Overrun = ADC_OVR_DATA_PRESERVED;
+  hadc1.Init.SamplingTimeCommon1 = ADC_SAMPLETIME_160CYCLES_5;
+  hadc1.Init.SamplingTimeCommon2 = ADC_SAMPLETIME_1CYCLE_5;
+  hadc1.Init.OversamplingMode = DISABLE;
+  hadc1.Init.TriggerFrequencyMode = ADC_TRIGGER_FREQ_HIGH;
+  if (HAL_ADC_Init(&hadc1) != HAL_OK) Error_Handler();
+
+  ADC_ChannelConfTypeDef channel{};
+  channel.Channel = ADC_CHANNEL_0;
+  channel.Rank = ADC_RANK_CHANNEL_NUMBER;
+  channel.SamplingTime = ADC_SAMPLINGTIME_COMMON_1;
+  if (HAL_ADC_ConfigChannel(&hadc1, &channel) != HAL_OK) Error_Handler();
+}
+
 void MX_RTC_Init(void) {
   hrtc.Instance = RTC;
   hrtc.Init.HourFormat = RTC_HOURFORMAT_24;
@@ -129,6 +169,26 @@ void MX_RTC_Init(void) {
   hrtc.Init.OutPutType = RTC_OUTPUT_TYPE_OPENDRAIN;
   hrtc.Init.OutPutPullUp = RTC_OUTPUT_PULLUP_NONE;
   if (HAL_RTC_Init(&hrtc) != HAL_OK) Error_Handler();
+}
+
+// The radio bus: master, mode 0, 8-bit, MSB first, 125 kHz at 4 MHz; the radio's chip select
+// is driven by hand.
+void MX_SPI1_Init(void) {
+  hspi1.Instance = SPI1;
+  hspi1.Init.Mode = SPI_MODE_MASTER;
+  hspi1.Init.Direction = SPI_DIRECTION_2LINES;
+  hspi1.Init.DataSize = SPI_DATASIZE_8BIT;
+  hspi1.Init.CLKPolarity = SPI_POLARITY_LOW;
+  hspi1.Init.CLKPhase = SPI_PHASE_1EDGE;
+  hspi1.Init.NSS = SPI_NSS_SOFT;
+  hspi1.Init.BaudRatePrescaler = SPI_BAUDRATEPRESCALER_32;
+  hspi1.Init.FirstBit = SPI_FIRSTBIT_MSB;
+  hspi1.Init.TIMode = SPI_TIMODE_DISABLE;
+  hspi1.Init.CRCCalculation = SPI_CRCCALCULATION_DISABLE;
+  hspi1.Init.CRCPolynomial = 7;
+  hspi1.Init.CRCLength = SPI_CRC_LENGTH_DATASIZE;
+  hspi1.Init.NSSPMode = SPI_NSS_PULSE_ENABLE;
+  if (HAL_SPI_Init(&hspi1) != HAL_OK) Error_Handler();
 }
 
 void MX_TIM6_Init(void) {

@@ -43,6 +43,58 @@ void HAL_UART_MspInit(UART_HandleTypeDef* huart) {
   __HAL_LINKDMA(huart, hdmarx, hdma_usart1_rx);
 }
 
+void HAL_SPI_MspInit(SPI_HandleTypeDef* hspi) {
+  if (hspi->Instance != SPI1) return;
+  __HAL_RCC_SPI1_CLK_ENABLE();
+  __HAL_RCC_GPIOA_CLK_ENABLE();
+  // PA5 SCK, PA6 MISO, PA7 MOSI.
+  GPIO_InitTypeDef pins{};
+  pins.Pin = GPIO_PIN_5 | GPIO_PIN_6 | GPIO_PIN_7;
+  pins.Mode = GPIO_MODE_AF_PP;
+  pins.Pull = GPIO_NOPULL;
+  pins.Speed = GPIO_SPEED_FREQ_LOW;
+  pins.Alternate = GPIO_AF0_SPI1;
+  HAL_GPIO_Init(GPIOA, &pins);
+}
+
+// ADC inputs: PA0..PA4 and PB1 (channel 9, the inductive E-field pick-up). PB1 leaves the GPIO
+// bring-up as a driven-low output; as such the converter would read 0 V on it, so it becomes an
+// analog input here with the others.
+void HAL_ADC_MspInit(ADC_HandleTypeDef* hadc) {
+  if (hadc->Instance != ADC1) return;
+  __HAL_RCC_ADC_CLK_ENABLE();
+  __HAL_RCC_GPIOA_CLK_ENABLE();
+  __HAL_RCC_GPIOB_CLK_ENABLE();
+
+  GPIO_InitTypeDef pins{};
+  pins.Pin = GPIO_PIN_0 | GPIO_PIN_1 | GPIO_PIN_2 | GPIO_PIN_3 | GPIO_PIN_4;
+  pins.Mode = GPIO_MODE_ANALOG;
+  pins.Pull = GPIO_NOPULL;
+  HAL_GPIO_Init(GPIOA, &pins);
+  pins.Pin = GPIO_PIN_1;
+  HAL_GPIO_Init(GPIOB, &pins);
+
+  hdma_adc1.Instance = DMA1_Channel1;
+  hdma_adc1.Init.Request = DMA_REQUEST_ADC1;
+  hdma_adc1.Init.Direction = DMA_PERIPH_TO_MEMORY;
+  hdma_adc1.Init.PeriphInc = DMA_PINC_DISABLE;
+  hdma_adc1.Init.MemInc = DMA_MINC_ENABLE;
+  hdma_adc1.Init.PeriphDataAlignment = DMA_PDATAALIGN_HALFWORD;
+  hdma_adc1.Init.MemDataAlignment = DMA_MDATAALIGN_HALFWORD;
+  hdma_adc1.Init.Mode = DMA_NORMAL;
+  hdma_adc1.Init.Priority = DMA_PRIORITY_LOW;
+  if (HAL_DMA_Init(&hdma_adc1) != HAL_OK) Error_Handler();
+  __HAL_LINKDMA(hadc, DMA_Handle, hdma_adc1);
+}
+
+void HAL_ADC_MspDeInit(ADC_HandleTypeDef* hadc) {
+  if (hadc->Instance != ADC1) return;
+  __HAL_RCC_ADC_CLK_DISABLE();
+  HAL_GPIO_DeInit(GPIOA, GPIO_PIN_0 | GPIO_PIN_1 | GPIO_PIN_2 | GPIO_PIN_3 | GPIO_PIN_4);
+  HAL_GPIO_DeInit(GPIOB, GPIO_PIN_1);
+  (void)HAL_DMA_DeInit(hadc->DMA_Handle);
+}
+
 void HAL_RTC_MspInit(RTC_HandleTypeDef* hrtc) {
   if (hrtc->Instance != RTC) return;
   HAL_PWR_EnableBkUpAccess();  // the clock selection and enable live in the backup domain

@@ -17,6 +17,7 @@ void HardFault_Handler(void) {
 void SVC_Handler(void) {}
 void PendSV_Handler(void) {}
 void SysTick_Handler(void) { HAL_IncTick(); }
+void DMA1_Channel1_IRQHandler(void) { HAL_DMA_IRQHandler(&hdma_adc1); }
 void DMA1_Channel2_3_IRQHandler(void) { HAL_DMA_IRQHandler(&hdma_usart1_rx); }
 void TIM6_IRQHandler(void) { HAL_TIM_IRQHandler(&htim6); }
 void USART1_IRQHandler(void) { HAL_UART_IRQHandler(&huart1); }

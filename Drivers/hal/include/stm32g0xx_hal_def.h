@@ -8,6 +8,7 @@
 
 typedef enum { HAL_OK = 0x00U, HAL_ERROR = 0x01U, HAL_BUSY = 0x02U, HAL_TIMEOUT = 0x03U } HAL_StatusTypeDef;
 typedef enum { HAL_UNLOCKED = 0x00U, HAL_LOCKED = 0x01U } HAL_LockTypeDef;
+typedef enum { DISABLE = 0U, ENABLE = 1U } FunctionalState;
 
 #define HAL_MAX_DELAY 0xFFFFFFFFU
 

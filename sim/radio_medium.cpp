@@ -1,0 +1,239 @@
+// The simulated LoRa medium: delivery, link budget, collisions, interferer and air log.
+#include "radio_medium.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sim {
+
+namespace {
+
+constexpr double kPreambleSyncSymbols = 4.25;
+constexpr double kHeaderSymbols = 8.0;
+
+double toMw(double dbm) { return std::pow(10.0, dbm / 10.0); }
+
+bool sameChannel(const LoraAirSettings& a, const LoraAirSettings& b) {
+  const uint32_t diff = a.freqHz > b.freqHz ? a.freqHz - b.freqHz : b.freqHz - a.freqHz;
+  return diff < std::max(a.bwHz(), b.bwHz()) / 2;
+}
+
+const char* crText(uint8_t cr) {
+  switch (cr) {
+    case 1: return "4/5";
+    case 2: return "4/6";
+    case 3: return "4/7";
+    case 4: return "4/8";
+    default: return "?";
+  }
+}
+
+}  // namespace
+
+double addDbm(double a, double b) { return 10.0 * std::log10(toMw(a) + toMw(b)); }
+
+uint32_t LoraAirSettings::bwHz() const {
+  switch (bwCode) {
+    case 0: return 7812;
+    case 1: return 15625;
+    case 2: return 31250;
+    case 3: return 62500;
+    case 4: return 125000;
+    case 5: return 250000;
+    case 6: return 500000;
+    case 8: return 10417;
+    case 9: return 20833;
+    case 10: return 41667;
+    default: return 125000;
+  }
+}
+
+double LoraAirSettings::symbolUs() const { return std::ldexp(1.0, sf) * 1e6 / static_cast<double>(bwHz()); }
+
+uint64_t LoraAirSettings::timeOnAirUs(size_t len) const {
+  // SF7 and up: preamble (n + 4.25) symbols, payload 8 + max(ceil((8PL - 4SF + 28 + 16CRC - 20IH) /
+  // (4(SF - 2DE))) (CR + 4), 0) symbols. SF5 and SF6: preamble (n + 6.25) symbols and 20 instead of 28.
+  const int de = ldro ? 1 : 0;
+  const int ih = implicitHeader ? 1 : 0;
+  const int crc = crcOn ? 1 : 0;
+  double payloadSymbols;
+  double preambleSymbols = preamble + kPreambleSyncSymbols;
+  if (sf >= 7) {
+    const double num = 8.0 * static_cast<double>(len) - 4.0 * sf + 28 + 16 * crc - 20 * ih;
+    payloadSymbols = 8 + std::max(std::ceil(num / (4.0 * (sf - 2 * de))) * (cr + 4), 0.0);
+  } else {
+    const double num = 8.0 * static_cast<double>(len) - 4.0 * sf + 20 + 16 * crc - 20 * ih;
+    payloadSymbols = 8 + std::max(std::ceil(num / (4.0 * sf)) * (cr + 4), 0.0);
+    preambleSymbols += 2.0;
+  }
+  return static_cast<uint64_t>(std::ceil((preambleSymbols + payloadSymbols) * symbolUs()));
+}
+
+uint64_t LoraAirSettings::headerOffsetUs() const {
+  const double symbols = preamble + kPreambleSyncSymbols + (implicitHeader ? 0.0 : kHeaderSymbols);
+  return static_cast<uint64_t>(std::ceil(symbols * symbolUs()));
+}
+
+double RadioMedium::noiseFloorDbm(uint32_t bwHz) {
+  return -174.0 + 10.0 * std::log10(static_cast<double>(bwHz)) + kNoiseFigureDb;
+}
+
+double RadioMedium::demodulationFloorDb(uint8_t sf) {
+  // 2.5 dB lower per spreading factor step: -5 at SF6, -7.5 at SF7 ... -17.5 at SF11.
+  return -7.5 - 2.5 * (static_cast<double>(sf) - 7.0);
+}
+
+RadioMedium::~RadioMedium() {
+  if (airLog_ != nullptr) std::fclose(airLog_);
+}
+
+void RadioMedium::attach(RadioEndpoint* endpoint) { endpoints_.push_back(endpoint); }
+
+void RadioMedium::detach(RadioEndpoint* endpoint) {
+  endpoints_.erase(std::remove(endpoints_.begin(), endpoints_.end(), endpoint), endpoints_.end());
+  pending_.erase(std::remove_if(pending_.begin(), pending_.end(), [&](const Pending& p) { return p.to == endpoint; }),
+                 pending_.end());
+}
+
+bool RadioMedium::openAirLog(const std::string& path) {
+  if (airLog_ != nullptr) std::fclose(airLog_);
+  airLog_ = std::fopen(path.c_str(), "a");
+  return airLog_ != nullptr;
+}
+
+uint64_t RadioMedium::transmit(AirFrame frame) {
+  frame.id = history_.size() + 1;
+  if (frame.endUs < frame.startUs) frame.endUs = frame.startUs;
+  logFrame(frame);
+  const uint64_t index = history_.size();
+  history_.push_back(frame);
+  const uint64_t headerAt = std::min(frame.startUs + frame.air.headerOffsetUs(), frame.endUs);
+  for (RadioEndpoint* e : endpoints_) {
+    if (e->endpointName() == frame.sender) continue;
+    pending_.push_back({index, headerAt, true, e});
+    pending_.push_back({index, frame.endUs, false, e});
+  }
+  return frame.id;
+}
+
+void RadioMedium::truncate(uint64_t id, uint64_t atUs) {
+  if (id == 0 || id > history_.size()) return;
+  AirFrame& f = history_[id - 1];
+  if (atUs >= f.endUs) return;
+  f.endUs = std::max(atUs, f.startUs);
+  f.truncated = true;
+  for (Pending& p : pending_) {
+    if (p.frameIndex == id - 1) p.atUs = std::min(p.atUs, f.endUs);
+  }
+}
+
+double RadioMedium::interfererDbmAt(uint64_t fromUs, uint64_t toUs) const {
+  // The interferer counts when it is on at any moment of [fromUs, toUs].
+  if (!interferer_.active) return -1000.0;
+  if (interferer_.onUs == 0 || interferer_.offUs == 0) return interferer_.dbm;
+  const uint64_t period = interferer_.onUs + interferer_.offUs;
+  if (toUs - fromUs >= interferer_.offUs) return interferer_.dbm;
+  const uint64_t a = fromUs % period;
+  const uint64_t b = a + (toUs - fromUs);
+  const bool on = a < interferer_.onUs || b >= period;
+  return on ? interferer_.dbm : -1000.0;
+}
+
+double RadioMedium::channelPowerDbm(const RadioEndpoint* self, const LoraAirSettings& air, uint64_t nowUs) const {
+  double p = addDbm(noiseFloorDbm(air.bwHz()), interfererDbmAt(nowUs, nowUs));
+  for (const AirFrame& f : history_) {
+    if (f.startUs > nowUs || f.endUs <= nowUs) continue;
+    if (self != nullptr && f.sender == self->endpointName()) continue;
+    if (!sameChannel(f.air, air)) continue;
+    p = addDbm(p, f.rssiDbm ? *f.rssiDbm : f.powerDbm - linkLossDb_);
+  }
+  return p;
+}
+
+Reception RadioMedium::receive(const AirFrame& frame, const RadioEndpoint* at, bool wholeFrame) const {
+  Reception rx;
+  rx.signalDbm = frame.rssiDbm ? *frame.rssiDbm : frame.powerDbm - linkLossDb_;
+  const uint64_t until = wholeFrame ? frame.endUs : std::min(frame.startUs + frame.air.headerOffsetUs(), frame.endUs);
+  const double noise = addDbm(noiseFloorDbm(frame.air.bwHz()), interfererDbmAt(frame.startUs, until));
+  // Overlapping frames on the channel: a stronger or comparable one destroys this one.
+  bool collided = false;
+  double interference = noise;
+  for (const AirFrame& other : history_) {
+    if (other.id == frame.id || other.startUs >= until || other.endUs <= frame.startUs) continue;
+    if (other.sender == at->endpointName() || !sameChannel(other.air, frame.air)) continue;
+    const double otherDbm = other.rssiDbm ? *other.rssiDbm : other.powerDbm - linkLossDb_;
+    interference = addDbm(interference, otherDbm);
+    if (otherDbm > rx.signalDbm - kCaptureDb) collided = true;
+  }
+  rx.rssiDbm = addDbm(rx.signalDbm, interference);
+  rx.snrDb = frame.snrDb ? *frame.snrDb : rx.signalDbm - interference;
+  rx.detectable = frame.lora && rx.snrDb >= demodulationFloorDb(frame.air.sf);
+  rx.headerOk = rx.detectable && !collided && !frame.headerError;
+  rx.payloadOk = rx.headerOk && !frame.crcError && !frame.truncated;
+  return rx;
+}
+
+void RadioMedium::receiverArmed(const RadioEndpoint* who, uint64_t atUs, uint64_t windowUs) {
+  for (auto& fn : armWatchers_) fn(who->endpointName(), atUs, windowUs);
+}
+
+void RadioMedium::onReceiverArmed(std::function<void(const std::string&, uint64_t, uint64_t)> fn) {
+  armWatchers_.push_back(std::move(fn));
+}
+
+uint64_t RadioMedium::nextEventUs() const {
+  uint64_t next = kNever;
+  for (const Pending& p : pending_) next = std::min(next, p.atUs);
+  return next;
+}
+
+void RadioMedium::fire(uint64_t nowUs) {
+  // Deliver every event that is due, earliest first (headers before ends at the same time).
+  for (;;) {
+    auto due = pending_.end();
+    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+      if (it->atUs > nowUs) continue;
+      if (due == pending_.end() || it->atUs < due->atUs || (it->atUs == due->atUs && it->header && !due->header)) {
+        due = it;
+      }
+    }
+    if (due == pending_.end()) return;
+    const Pending p = *due;
+    pending_.erase(due);
+    const AirFrame frame = history_[p.frameIndex];
+    const Reception rx = receive(frame, p.to, !p.header);
+    if (p.header)
+      p.to->frameHeader(frame, rx);
+    else
+      p.to->frameEnd(frame, rx);
+  }
+}
+
+void RadioMedium::logFrame(const AirFrame& f) {
+  if (airLog_ == nullptr) return;
+  std::string hex;
+  static const char* const kDigits = "0123456789ABCDEF";
+  for (uint8_t b : f.bytes) {
+    hex.push_back(kDigits[b >> 4]);
+    hex.push_back(kDigits[b & 15]);
+  }
+  std::fprintf(airLog_,
+               "{\"t_us\":%llu,\"sender\":\"%s\",\"modem\":\"%s\",\"freq_hz\":%u,\"sf\":%u,\"bw_hz\":%u,\"cr\":\"%s\","
+               "\"ldro\":%s,\"sync\":\"0x%02X\",\"iq\":\"%s\",\"preamble\":%u,\"header\":\"%s\",\"crc\":%s,"
+               "\"power_dbm\":%d,\"len\":%zu,\"toa_us\":%llu,\"hex\":\"%s\"",
+               static_cast<unsigned long long>(f.startUs), f.sender.c_str(), f.lora ? "lora" : "gfsk",
+               static_cast<unsigned>(f.air.freqHz), static_cast<unsigned>(f.air.sf),
+               static_cast<unsigned>(f.air.bwHz()), crText(f.air.cr), f.air.ldro ? "true" : "false",
+               static_cast<unsigned>(f.air.syncWord), f.air.iqInverted ? "inverted" : "normal",
+               static_cast<unsigned>(f.air.preamble), f.air.implicitHeader ? "implicit" : "explicit",
+               f.air.crcOn ? "true" : "false", f.powerDbm, f.bytes.size(),
+               static_cast<unsigned long long>(f.endUs - f.startUs), hex.c_str());
+  if (f.rssiDbm) std::fprintf(airLog_, ",\"rssi_dbm\":%.1f", *f.rssiDbm);
+  if (f.snrDb) std::fprintf(airLog_, ",\"snr_db\":%.1f", *f.snrDb);
+  if (f.crcError) std::fprintf(airLog_, ",\"fault\":\"crc\"");
+  if (f.headerError) std::fprintf(airLog_, ",\"fault\":\"header\"");
+  std::fprintf(airLog_, "}\n");
+  std::fflush(airLog_);
+}
+
+}  // namespace sim

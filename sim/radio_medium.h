@@ -1,0 +1,149 @@
+// The simulated LoRa medium: carries frames between the radios attached to it (the node's
+// transceiver, the receiving node, the scripted test transmitter), with a link budget, collisions,
+// an optional interferer on the channel and the air log.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "board.h"
+
+namespace sim {
+
+// LoRa settings of a transmission or of a receiver (bandwidth in the LLCC68's code).
+struct LoraAirSettings {
+  uint32_t freqHz = 868000000;
+  uint8_t sf = 7;
+  uint8_t bwCode = 4;  // 4 = 125 kHz, 5 = 250 kHz, 6 = 500 kHz
+  uint8_t cr = 1;      // coding rate 4/(4 + cr)
+  bool ldro = false;
+  uint8_t syncWord = 0x12;
+  bool iqInverted = false;
+  uint16_t preamble = 8;
+  bool implicitHeader = false;
+  bool crcOn = true;
+
+  uint32_t bwHz() const;
+  // Time of one symbol and of the whole frame for `len` payload bytes (the chip maker's formula).
+  double symbolUs() const;
+  uint64_t timeOnAirUs(size_t len) const;
+  // Offset from the frame's start at which a receiver has seen preamble, sync word and header.
+  uint64_t headerOffsetUs() const;
+};
+
+struct AirFrame {
+  uint64_t id = 0;  // assigned by the medium
+  std::string sender;
+  bool lora = true;  // false: a GFSK transmission, which no LoRa receiver demodulates
+  LoraAirSettings air;
+  int powerDbm = 0;
+  std::vector<uint8_t> bytes;
+  uint64_t startUs = 0;
+  uint64_t endUs = 0;
+  bool truncated = false;  // cut short by the transmitter (its TX timeout)
+  // Test frames: fixed reception figures and deliberate corruption.
+  std::optional<double> rssiDbm;
+  std::optional<double> snrDb;
+  bool crcError = false;
+  bool headerError = false;
+};
+
+// What one receiver's antenna made of a frame.
+struct Reception {
+  double signalDbm = 0;  // the frame's own power
+  double rssiDbm = 0;    // signal plus noise and interference
+  double snrDb = 0;
+  bool detectable = false;  // strong enough for the spreading factor's demodulation floor
+  bool headerOk = false;
+  bool payloadOk = false;
+};
+
+class RadioEndpoint {
+ public:
+  virtual ~RadioEndpoint() = default;
+  virtual const std::string& endpointName() const = 0;
+  // Preamble, sync word and header of `frame` have passed (frame.startUs + headerOffsetUs()).
+  virtual void frameHeader(const AirFrame& frame, const Reception& rx) = 0;
+  // The frame has ended.
+  virtual void frameEnd(const AirFrame& frame, const Reception& rx) = 0;
+};
+
+struct Interferer {
+  double dbm = 0;     // power at every receiver while on
+  uint64_t onUs = 0;  // 0: always on
+  uint64_t offUs = 0;
+  bool active = false;
+};
+
+class RadioMedium : public Device {
+ public:
+  static constexpr double kNoiseFigureDb = 6.0;
+  static constexpr double kCaptureDb = 6.0;  // a frame survives a weaker overlapping one by this much
+
+  explicit RadioMedium(Board& board) : board_(board) {}
+  ~RadioMedium() override;
+
+  void attach(RadioEndpoint* endpoint);
+  void detach(RadioEndpoint* endpoint);
+
+  // Puts a frame on the air (startUs may lie slightly ahead: the transmitter's ramp-up).
+  // Returns the id of the frame.
+  uint64_t transmit(AirFrame frame);
+  // The transmitter stopped early at `atUs`.
+  void truncate(uint64_t id, uint64_t atUs);
+
+  // Power a receiver tuned to `air` sees on the channel now, transmissions of `self` excepted.
+  double channelPowerDbm(const RadioEndpoint* self, const LoraAirSettings& air, uint64_t nowUs) const;
+  static double noiseFloorDbm(uint32_t bwHz);
+  // Signal-to-noise floor below which a spreading factor cannot demodulate.
+  static double demodulationFloorDb(uint8_t sf);
+
+  void setInterferer(const Interferer& interferer) { interferer_ = interferer; }
+  const Interferer& interferer() const { return interferer_; }
+  void setLinkLossDb(double db) { linkLossDb_ = db; }
+  double linkLossDb() const { return linkLossDb_; }
+  // Every transmission as one JSON line (appended).
+  bool openAirLog(const std::string& path);
+
+  // A receiver was armed at `atUs` for `windowUs` (kNever: no timeout); the scripted transmitter
+  // places its frames relative to this.
+  void receiverArmed(const RadioEndpoint* who, uint64_t atUs, uint64_t windowUs);
+  void onReceiverArmed(std::function<void(const std::string&, uint64_t, uint64_t)> fn);
+
+  // Every frame put on the air since start, for tests.
+  const std::vector<AirFrame>& history() const { return history_; }
+
+  uint64_t nextEventUs() const override;
+  void fire(uint64_t nowUs) override;
+  // The medium raises no interrupt: its events never end a core sleep by themselves.
+  bool periodic() const override { return true; }
+
+ private:
+  struct Pending {
+    uint64_t frameIndex;
+    uint64_t atUs;
+    bool header;  // else end
+    RadioEndpoint* to;
+  };
+  Reception receive(const AirFrame& frame, const RadioEndpoint* at, bool wholeFrame) const;
+  double interfererDbmAt(uint64_t fromUs, uint64_t toUs) const;
+  void logFrame(const AirFrame& frame);
+
+  Board& board_;
+  std::vector<RadioEndpoint*> endpoints_;
+  std::vector<AirFrame> history_;
+  std::vector<Pending> pending_;
+  Interferer interferer_;
+  double linkLossDb_ = 80.0;
+  std::FILE* airLog_ = nullptr;
+  std::vector<std::function<void(const std::string&, uint64_t, uint64_t)>> armWatchers_;
+};
+
+// Power sum of two levels in dBm.
+double addDbm(double a, double b);
+
+}  // namespace sim

@@ -1,0 +1,78 @@
+// The simulated analog front end: scenario text, the clamp model against the firmware's
+// compensation data, and the truth a scenario stands for.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "analog_frontend.h"
+#include "clamp_phase_comp.h"
+#include "flashconfig.h"
+
+namespace {
+
+TEST(Scenario, ParsesItemsAndRefusesBadOnes) {
+  sim::Scenario s;
+  std::string why;
+  ASSERT_TRUE(sim::parseScenario("current=5, pf=-0.8\nlead=1 h3=0.1 # a comment, noise=9\nephase=30", s, why)) << why;
+  EXPECT_DOUBLE_EQ(s.current, 5);
+  EXPECT_DOUBLE_EQ(s.pf, -0.8);
+  EXPECT_TRUE(s.lead);
+  EXPECT_DOUBLE_EQ(s.harmonic[3], 0.1);
+  EXPECT_DOUBLE_EQ(s.noiseMv, 0.5);  // commented out
+  EXPECT_DOUBLE_EQ(s.ePhaseDeg, 30);
+  const char* bad[] = {"curent=5", "current=", "current=abc", "pf=1.5", "h1=0.2", "h26=0.1", "lead=2", "current"};
+  for (const char* b : bad) {
+    sim::Scenario t;
+    EXPECT_FALSE(sim::parseScenario(b, t, why)) << b;
+    EXPECT_FALSE(why.empty());
+  }
+}
+
+TEST(Scenario, TruthOfPowerAndPowerFactor) {
+  sim::Scenario s;
+  s.current = 10;
+  s.pf = -0.5;
+  EXPECT_NEAR(s.truePowerW(), -1150, 1e-9);
+  EXPECT_NEAR(s.truePowerFactor(), -0.5, 1e-12);
+  s.pf = 1;
+  s.harmonic[3] = 0.75;  // RMS 1.25 x fundamental
+  EXPECT_NEAR(s.fundamentalCurrent(), 8.0, 1e-12);
+  EXPECT_NEAR(s.truePowerFactor(), 0.8, 1e-12);
+}
+
+// The firmware's tables, taken as a description of the clamp: at every calibration point the
+// model's secondary current is the uncorrected current whose mapping is the true current, and its
+// lead is the table's phase.
+TEST(ClampModel, ReadsBackTheCompensationData) {
+  for (double burden : {20.0, 270.0}) {
+    const auto& phase = burden == 270.0 ? ClampPhaseMappingLp : clampPhaseMappingHp;
+    for (const TablePoint& p : kDefaultClampMapping) {
+      if (p.input < 0.01f || p.input > 50.0f) continue;
+      std::array<double, sim::kMaxHarmonic + 1> primary{};
+      primary[1] = p.output;  // the true current
+      const auto r = sim::ClampModel::solve(primary, burden);
+      EXPECT_NEAR(r.secondaryTimesTurnsA, p.input, p.input * 1e-5) << burden << " ohm, " << p.output << " A";
+      const double lead = interpolateFromTable(phase.data(), phase.size(), p.input);
+      EXPECT_NEAR(std::arg(r.ratio[1]), lead, 1e-5) << burden << " ohm, " << p.output << " A";
+    }
+  }
+}
+
+TEST(ClampModel, MagnetisingBranchIsPassive) {
+  // Core loss conductance never negative and magnetising susceptance positive over the whole
+  // range, so the secondary never exceeds the ideal ratio and always leads.
+  for (double burden : {20.0, 270.0}) {
+    for (double i = 0.0005; i < 80; i *= 1.3) {
+      const auto ym = sim::ClampModel::magnetisingAdmittance(i, burden);
+      EXPECT_GE(ym.real(), 0) << i;
+      EXPECT_LT(ym.imag(), 0) << i;  // inductive: G - jB
+      for (int n : {1, 3, 5}) {
+        const auto k = sim::ClampModel::ratio(ym, burden, n);
+        EXPECT_LE(std::abs(k), 1.0);
+        EXPECT_GT(std::arg(k), 0.0);
+      }
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+// Reading logic: threshold bands, the receive-window rule, and the stable run kept in the RTC
+// registers across readings, on the simulated board.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "MCUState.h"
+#include "RTCMem.h"
+#include "gstate.h"
+#include "gpio_model.h"
+#include "logic.h"
+#include "measure_bench.h"
+#include "test_board.h"
+
+using namespace testing_support;
+
+namespace {
+
+TEST(ThresholdBand, Examples) {
+  GState::make();
+  const struct {
+    float soc;
+    uint8_t stable;
+    float baseline, min, max, ths;
+  } cases[] = {
+      {1.0f, 0, 1.0f, 0.4f, 1.6f, 0.6f},       // a = 6, b = 0.01, c = 10
+      {0.5f, 0, 0.0f, 0.0f, 0.0f, 0.0f},       // cold start: only exactly 0 A is stable
+      {0.0f, 0, 60.0f, 0.0f, 100.0f, 3000.0f},  // capped at both ends
+      {0.5f, 1, 5.0f, 0.0f, 15.0f, 10.0f},     // a = 1, b = 2, c = 1
+      {0.85f, 5, 10.0f, 8.5f, 11.5f, 1.5f},    // a = 1, b = 0.5, c = 0.3
+      {0.5f, 255, 10.0f, 9.40436f, 10.59564f, 0.59564f},  // c = 0.05 + (0.0001 - 0.05) x 235 / 580
+  };
+  for (const auto& c : cases) {
+    const THS t = sendThs(c.soc, c.stable, c.baseline);
+    EXPECT_NEAR(t.ths, c.ths, 1e-4f + c.ths * 1e-5f) << c.baseline << " A, " << int(c.stable);
+    EXPECT_NEAR(t.min, c.min, 1e-4f + c.min * 1e-5f) << c.baseline << " A, " << int(c.stable);
+    EXPECT_NEAR(t.max, c.max, 1e-4f + c.max * 1e-5f) << c.baseline << " A, " << int(c.stable);
+  }
+  setGstate().config.forceLoraRX = true;
+  const THS forced = sendThs(1.0f, 3, 2.0f);
+  EXPECT_EQ(forced.min, 99999.0f);
+  EXPECT_EQ(forced.max, 0.0f);
+  EXPECT_EQ(forced.ths, 0.0f);
+}
+
+TEST(ReceiveWindowRule, StrictlyBeyondTheDelayOfTheStateOfCharge) {
+  EXPECT_FALSE(enableLoraRX(0, 1.0f));  // threshold 0, strict comparison
+  EXPECT_TRUE(enableLoraRX(1, 1.0f));
+  EXPECT_TRUE(enableLoraRX(301, 0.5f));
+  EXPECT_FALSE(enableLoraRX(300, 0.5f));
+  EXPECT_FALSE(enableLoraRX(3600, 0.0f));
+  EXPECT_TRUE(enableLoraRX(65535, -1.0f));
+  const TablePoint always[] = {{0.0f, -1.0f}};
+  EXPECT_TRUE(enableLoraRX(0, 0.3f, always, 1));
+}
+
+class ReadingLogic : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    bringUpMeasurementBoard();
+    setScenario(scenarioFrom("current=3"));
+    setMCUGstate().SoC = 1.0f;
+  }
+  static RTCMem& rtc() { return rtcMem(); }
+};
+
+TEST_F(ReadingLogic, ForcedReadingAlwaysTakesTheFullReadingAndRestartsTheRun) {
+  rtc().stableReadCounter.set(7);
+  rtc().firstStableRawCoarseRMSCurrent.set(1234);
+  takeOutput();
+  EXPECT_TRUE(powerReadingLogic(true));
+  EXPECT_EQ(rtc().stableReadCounter.get(), 0);
+  EXPECT_EQ(rtc().firstStableRawCoarseRMSCurrent.get(), 0);  // no quick read was taken
+  EXPECT_NE(takeOutput().find("high power read "), std::string::npos);
+  EXPECT_EQ(gstate().adc.buf.size2use, 231);
+  EXPECT_NEAR(gstate().currCorrected, 3.0f, 0.1f);
+  EXPECT_FALSE(sim::board().gpio().level(1, 5));  // front end off afterwards
+}
+
+TEST_F(ReadingLogic, QuickReadsInBandLengthenTheRunAndOutOfBandRestartsIt) {
+  // First reading after a cold start: baseline 0, band 0..0, the quick read is outside it.
+  EXPECT_TRUE(powerReadingLogic(false));
+  const uint16_t first = rtc().firstStableRawCoarseRMSCurrent.get();
+  EXPECT_NEAR(first, 3000 / 1.1, 300);  // the uncorrected coarse current, in mA
+  EXPECT_EQ(rtc().stableReadCounter.get(), 0);
+  // Same current: in band, no full reading, the run grows.
+  takeOutput();
+  EXPECT_FALSE(powerReadingLogic(false));
+  EXPECT_FALSE(powerReadingLogic(false));
+  EXPECT_EQ(rtc().stableReadCounter.get(), 2);
+  EXPECT_EQ(rtc().firstStableRawCoarseRMSCurrent.get(), first);
+  const std::string out = takeOutput();
+  EXPECT_NE(out.find("QuickRed Curr: "), std::string::npos);
+  EXPECT_EQ(out.find("high power read"), std::string::npos);
+  EXPECT_EQ(gstate().adc.buf.size2use, 57);
+  // The current changes: outside the narrowed band, a full reading restarts the run around it.
+  setScenario(scenarioFrom("current=6"));
+  EXPECT_TRUE(powerReadingLogic(false));
+  EXPECT_EQ(rtc().stableReadCounter.get(), 0);
+  EXPECT_NEAR(rtc().firstStableRawCoarseRMSCurrent.get(), 6000 / 1.15, 300);
+}
+
+TEST_F(ReadingLogic, ForcedListeningMakesEveryReadingFull) {
+  setGstate().config.forceLoraRX = true;
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(powerReadingLogic(false));
+    EXPECT_EQ(rtc().stableReadCounter.get(), 0);
+  }
+}
+
+TEST_F(ReadingLogic, StableCountWrapsAndTheBandWidensAgain) {
+  EXPECT_TRUE(powerReadingLogic(false));
+  rtc().stableReadCounter.set(255);
+  setMCUGstate().SoC = 0.0f;  // wide band: the reading stays in it
+  EXPECT_FALSE(powerReadingLogic(false));
+  EXPECT_EQ(rtc().stableReadCounter.get(), 0);
+  const float baseline = rtc().firstStableRawCoarseRMSCurrent.get() / 1000.0f;
+  EXPECT_NEAR(sendThs(0.0f, 0, baseline).ths, baseline * 5 * 10 * interpolateFromTable(currentMultTable.data(), 4, baseline),
+              1e-3f);
+}
+
+}  // namespace

@@ -1,0 +1,157 @@
+// Per-channel analysis on synthetic captures: Q15 tables, fundamental phase, caching markers,
+// phase helpers and the drift fit.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "gstate.h"
+#include "rms_signal.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kW = 2.0 * kPi * 50.0 * 4.0 * 173.0 / 2000000.0;
+
+class Capture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    GState::make();
+    setGstate().adc.VRef = 3.3f;
+  }
+  // Fills the E-field (inductive) and clamp words with the given functions of the row.
+  template <typename F>
+  void fill(uint16_t rows, F f) {
+    ADC_& adc = setGstate().adc;
+    adc.buf.size2use = rows;
+    for (uint16_t i = 0; i < rows; ++i) {
+      const int16_t v = static_cast<int16_t>(std::lround(f(i)));
+      adc.buf[i] = ADCStruct{static_cast<int16_t>(2048 + v), 2048, 0, static_cast<int16_t>(2048 + v)};
+    }
+  }
+};
+
+long q15(double v) { return std::lround(32767.0 * v); }
+
+TEST(RmsTrigLut, TablesAreTheRoundedSineAndCosineOfTheScanStep) {
+  for (int i = 0; i < RmsTrigLut::kSize; ++i) {
+    EXPECT_EQ(RmsTrigLut::kSinBaseQ15[i], q15(std::sin(i * kW))) << i;
+    EXPECT_EQ(RmsTrigLut::kCosBaseQ15[i], q15(std::cos(i * kW))) << i;
+  }
+  EXPECT_EQ(RmsTrigLut::kSinBaseQ15[0], 0);
+  EXPECT_EQ(RmsTrigLut::kSinBaseQ15[1], 3555);
+}
+
+TEST_F(Capture, FundamentalPhaseOfSineCosineAndInvertedSine) {
+  const struct {
+    double theta;
+    double expect;
+  } cases[] = {{0.0, 0.0}, {kPi / 2, kPi / 2}, {kPi, kPi}, {-1.0, -1.0}, {2.5, 2.5}};
+  for (const auto& c : cases) {
+    fill(231, [&](int i) { return 500.0 * std::sin(i * kW + c.theta) + 37; });
+    Measure& m = setGstate().bField;
+    m.reset();
+    ASSERT_TRUE(m.computeFundamentalPhase()) << c.theta;
+    // pi and -pi are the same phase; the record reports (-pi, pi].
+    EXPECT_NEAR(std::remainder(m.phaseRad - c.expect, 2 * kPi), 0.0, 2e-3) << c.theta;
+    EXPECT_GT(m.phaseRad, -kPi);
+    EXPECT_NEAR(m.rmsRaw, 500.0 / std::sqrt(2.0) + 0.5, 2.0);
+  }
+}
+
+TEST_F(Capture, ConstantCaptureHasNoFundamental) {
+  fill(231, [](int) { return 100.0; });
+  Measure& m = setGstate().bField;
+  m.reset();
+  EXPECT_FALSE(m.computeFundamentalPhase());
+  EXPECT_FLOAT_EQ(m.rmsRaw, 0.5f);
+  EXPECT_FLOAT_EQ(m.magnitude, 0.0f);
+  EXPECT_FALSE(m.phaseOk);
+  EXPECT_FLOAT_EQ(m.phaseRad, 0.0f);
+}
+
+TEST_F(Capture, EFieldChannelsCarryTheFixedPhaseCorrection) {
+  EXPECT_FLOAT_EQ(gstate().eFieldInductive.phaseCorrection, -0.05434955f);
+  EXPECT_FLOAT_EQ(gstate().bField.phaseCorrection, 0.0f);
+  ADC_Chan cap(ADCChan::EFieldCap);
+  EXPECT_FLOAT_EQ(Measure(&cap).phaseCorrection, -0.05434955f);
+  fill(231, [](int i) { return 300.0 * std::sin(i * kW + 1.0); });
+  Measure& e = setGstate().eFieldInductive;
+  e.reset();
+  ASSERT_TRUE(e.computeFundamentalPhase());
+  EXPECT_NEAR(e.getPhaseRad(), 1.0 - 0.05434955, 2e-3);
+}
+
+TEST_F(Capture, ResultsAreCachedUntilReset) {
+  fill(231, [](int i) { return 400.0 * std::sin(i * kW); });
+  Measure& m = setGstate().bField;
+  m.reset();
+  m.computeRMS();
+  const float first = m.rmsRaw;
+  fill(231, [](int i) { return 100.0 * std::sin(i * kW); });
+  m.computeRMS();
+  EXPECT_FLOAT_EQ(m.rmsRaw, first);  // a new capture needs reset()
+  m.reset();
+  m.computeRMS();
+  EXPECT_LT(m.rmsRaw, first / 2);
+}
+
+TEST(PhaseHelpers, NormalizeAndLookup) {
+  EXPECT_FLOAT_EQ(normalizePhaseRad(-3.1415927f), 3.1415927f);
+  EXPECT_FLOAT_EQ(normalizePhaseRad(3 * 3.1415927f), 3.1415927f);
+  EXPECT_FLOAT_EQ(normalizePhaseRad(0.25f), 0.25f);
+  EXPECT_FLOAT_EQ(normalizePhaseRad(INFINITY), 0.0f);  // would loop forever
+  EXPECT_NEAR(lookupTrigLutQ15(RmsTrigLut::kSinBaseQ15, -kPi / 2), -1.0, 2e-3);
+  EXPECT_NEAR(lookupTrigLutQ15(RmsTrigLut::kSinBaseQ15, 7 * kPi / 2), -1.0, 2e-3);
+  for (double a = -7.0; a < 7.0; a += 0.37) {
+    EXPECT_NEAR(lookupTrigLutQ15(RmsTrigLut::kSinBaseQ15, a), std::sin(a), 2e-3) << a;
+    EXPECT_NEAR(lookupTrigLutQ15(RmsTrigLut::kCosBaseQ15, a), std::cos(a), 2e-3) << a;
+  }
+}
+
+TEST(PhaseHelpers, AutomaticInductiveCorrectionBand) {
+  EXPECT_TRUE(isAutoInductivePhaseCorrection(0.01f));
+  EXPECT_TRUE(isAutoInductivePhaseCorrection(-0.01f));
+  EXPECT_TRUE(isAutoInductivePhaseCorrection(0.0f));
+  EXPECT_FALSE(isAutoInductivePhaseCorrection(0.0101f));
+  EXPECT_FALSE(isAutoInductivePhaseCorrection(-0.0101f));
+}
+
+TEST_F(Capture, SlopeFitOfALineAndTheCorrectionItSets) {
+  fill(231, [](int i) { return 3.0 * i + 100 - 2048; });
+  const ADCStruct* rows = gstate().adc.buf.rows.data();
+  for (uint16_t n : {uint16_t{2}, uint16_t{57}, uint16_t{231}}) EXPECT_FLOAT_EQ(linearFitSlopeCountsPerSample(rows, n), 3.0f) << n;
+  EXPECT_FLOAT_EQ(linearFitSlopeCountsPerSample(nullptr, 231), 0.0f);
+  EXPECT_FLOAT_EQ(linearFitSlopeCountsPerSample(rows, 1), 0.0f);
+  refreshEFieldSlopeCorrectionFromCapture();
+  EXPECT_FLOAT_EQ(gstate().adc.eFieldSlopeCorrection, -3.0f);
+  // The corrected view is flat: 100 at every row.
+  for (uint16_t i : {uint16_t{0}, uint16_t{1}, uint16_t{100}, uint16_t{230}}) EXPECT_EQ(gstate().chanEFieldInd.at(i), 100) << i;
+}
+
+TEST_F(Capture, SlopeFitOfFullScaleValuesDoesNotOverflow) {
+  for (uint16_t n : {uint16_t{57}, uint16_t{231}}) {
+    fill(n, [](int i) { return (i % 2 ? 32767.0 : -32768.0) - 2048; });
+    // Reference in double precision over the same rows.
+    double sx = 0, sy = 0, sxy = 0, sxx = 0;
+    for (int i = 0; i < n; ++i) {
+      const double y = gstate().adc.buf[static_cast<uint16_t>(i)].eFieldInd;
+      sx += i, sy += y, sxy += i * y, sxx += double(i) * i;
+    }
+    const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+    EXPECT_NEAR(linearFitSlopeCountsPerSample(gstate().adc.buf.rows.data(), n), slope, std::fabs(slope) * 1e-5 + 1e-4);
+  }
+}
+
+TEST_F(Capture, SlopeCorrectionOnTheInductiveView) {
+  fill(231, [](int) { return 0.0; });
+  setGstate().adc.buf[10].eFieldInd = 500;
+  setGstate().adc.buf[200].eFieldInd = 500;
+  setGstate().adc.eFieldSlopeCorrection = 0.0f;
+  EXPECT_EQ(gstate().chanEFieldInd.at(200), 500);
+  setGstate().adc.eFieldSlopeCorrection = -0.55f;
+  EXPECT_EQ(gstate().chanEFieldInd.at(10), 500 - 5);    // -5.5 truncated toward zero
+  EXPECT_EQ(gstate().chanEFieldInd.at(200), 500 - 110);  // later rows lowered more
+  EXPECT_EQ(gstate().chanEFieldCap.at(200), 0);           // the capacitive view is raw
+}
+
+}  // namespace
