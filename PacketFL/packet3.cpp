@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "functionsMCU.h"
+
 namespace {
 // Rounds half away from zero into 0..255 (x <= 0 gives 0, x >= 255 gives 255).
 uint8_t saturateToByte(float x) {
@@ -25,13 +27,6 @@ int8_t encodePfScaled(float pf) {
 }
 
 namespace LoRaPacket3 {
-
-uint16_t tou16(float amperes) {
-  const float x = amperes * 1000.0f;
-  if (std::isnan(x) || x <= 0.0f) return 0;
-  if (x >= 4294967296.0f) return 0xFFFF;  // beyond 32 bits: the converted value would be undefined
-  return static_cast<uint16_t>(static_cast<uint32_t>(x));
-}
 
 Payload makePayload(LoRaPacketCounterU24 counter, const UID& uid, float temperature, float vbat, float pf, float curr,
                     bool openRX) {

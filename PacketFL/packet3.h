@@ -27,7 +27,7 @@ struct Payload {
   uint8_t temperature;
   uint8_t vbat;
   int8_t pf;
-  uint16_t curr;  // mA, low 16 bits
+  uint16_t curr;  // mA, low 16 bits (tou16)
 };
 static_assert(hasWireHeader<Payload>());
 static_assert(sizeof(Payload) == WIRE_BODY_BYTES);
@@ -35,10 +35,6 @@ static_assert(offsetof(Payload, temperature) == 7);
 static_assert(offsetof(Payload, vbat) == 8);
 static_assert(offsetof(Payload, pf) == 9);
 static_assert(offsetof(Payload, curr) == 10);
-
-// Amperes to milliamperes, truncated toward zero; negative and NaN give 0; only the low 16 bits
-// are kept (70 A gives 4464).
-uint16_t tou16(float amperes);
 
 Payload makePayload(LoRaPacketCounterU24 counter, const UID& uid, float temperature, float vbat, float pf, float curr,
                     bool openRX);

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "Debug.h"
+#include "functions.h"
 #include "packet_debug.h"
 
 namespace LoRaRXPacket14 {
@@ -20,12 +21,9 @@ void formatRad4(char (&out)[24], float v) {
   } else if (!std::isfinite(v) || std::fabs(v) >= 32768.0f) {
     std::snprintf(out, sizeof out, "%sout-of-range", v < 0 ? "-" : "");
   } else {
-    // TODO: splitFloat6(v, 4) once the measurement helpers are in; this is its split.
-    const float m = 10000.0f;
-    const auto integer = static_cast<int16_t>(v);
-    const auto decimal = static_cast<int32_t>(m * v - static_cast<float>(integer) * m);
-    std::snprintf(out, sizeof out, "%s%d.%04d", (integer == 0 && v < 0.0f) ? "-" : "", static_cast<int>(integer),
-                  static_cast<int>(decimal < 0 ? -decimal : decimal));
+    const SplitFloat s = splitFloat6(v, 4);
+    std::snprintf(out, sizeof out, "%s%d.%04ld", (s.integer == 0 && v < 0.0f) ? "-" : "", static_cast<int>(s.integer),
+                  static_cast<long>(s.decimal));
   }
 }
 
