@@ -1,10 +1,23 @@
-// Square wave on debug line 1: a bench signal to check timing with a scope.
+// Debug line 1: the pending toggle request, and the square wave of "dbg1", a bench signal to
+// check timing with a scope.
 #include "dbg1_toggle.h"
 
 #include "Debug.h"
 #include "DemoShellBoard.h"
 #include "MCUState.h"
 #include "sleep.h"
+
+namespace {
+bool gDbg1TogglePending = false;
+}
+
+void armDbg1Toggle() { gDbg1TogglePending = true; }
+bool dbg1TogglePending() { return gDbg1TogglePending; }
+bool takeDbg1ToggleRequest() {
+  const bool was = gDbg1TogglePending;
+  gDbg1TogglePending = false;
+  return was;
+}
 
 void runDbg1Toggle() {
   const DPinH& line = mcustate().pin.dbg._1;
