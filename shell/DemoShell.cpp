@@ -36,8 +36,9 @@ namespace {
 
 constexpr const char* kRule = "##########################";
 
-const std::array<SCU::CommandEntry, 13> kShellCommands = {{
+const std::array<SCU::CommandEntry, 14> kShellCommands = {{
     {"help", cmdHelp},
+    {"info", cmdInfo},
     {"compileInfo", cmdCompileInfo},
     {"sample", cmdSample},
     {"every", cmdEvery},

@@ -8,7 +8,10 @@
 #include "DemoShellRender.h"
 #include "MCUState.h"
 #include "build_info.h"
+#include "functionsMCU.h"
 #include "gstate.h"
+#include "packet10.h"
+#include "sleep.h"
 
 namespace {
 
@@ -87,6 +90,43 @@ void printGstateTable() {
 }
 
 }  // namespace
+
+bool uidIsUnset() { return gstate().config.uid.toU24() == 0; }
+
+bool hmacKeyIsBlank() {
+  for (uint8_t b : gstate().config.hmacKey) {
+    if (b != 0) return false;
+  }
+  return true;
+}
+
+void cmdInfo(const char*) {
+  const GState& g = gstate();
+  ShellFmt::section("info");
+  printBuildInfo();
+
+  ShellFmt::head1("identity", "value");
+  char text[32];
+  std::snprintf(text, sizeof text, "0x%06lX", static_cast<unsigned long>(g.config.uid.toU24()));
+  ShellFmt::row1("uid", text);
+  const LoRaPacket10::StUid chip = LoRaPacket10::packStUidBytes(readChipID());
+  appendHexBytes(text, 0, sizeof text, chip.data(), static_cast<unsigned>(chip.size()), false);
+  ShellFmt::row1("stm32 uid", text);
+  ShellFmt::row1("config.ok", yesNO(g.config.ok()));
+  ShellFmt::row1("hmacKey", hmacKeyIsBlank() ? "blank" : "set");
+
+  ShellFmt::head1("state", "value");
+  rowFloat1("VRef (V)", g.adc.VRef, 3);
+  rowFloat1("temperature (C)", g.temperature, 3);
+  rowFloat1("SoC", mcustate().SoC, 3);
+  ShellFmt::row1("phase corr (rad)", phaseCorrectionText(text, sizeof text, g.config.inductive50HzPhaseCorrection));
+
+  char cause[256];
+  getResetCauseString(mcustate().resetCause, cause, sizeof cause);
+  printV2("  reset cause: %s", cause);
+  if (!g.config.ok()) print("  warn: uid not committed -- set uid 0xNNNNNN then save");
+  print("ok: info");
+}
 
 void cmdCompileInfo(const char*) {
   ShellFmt::section("compileInfo");

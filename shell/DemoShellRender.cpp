@@ -42,12 +42,12 @@ namespace {
 
 const char* measureLabel(const Measure& m) { return m.chan != nullptr ? adcChanLabel(m.chan->chanId) : "null"; }
 
+}  // namespace
+
 const char* phaseCorrectionText(char* buffer, unsigned capacity, float correction) {
   if (isAutoInductivePhaseCorrection(correction)) return "AUTO";
   return ShellFmt::fixed(buffer, capacity, correction, 4);
 }
-
-}  // namespace
 
 namespace ShellFmt {
 

@@ -17,6 +17,8 @@ const char* boardRevisionLabel(MCUState::HwRevision revision);
 const char* loraBwLabel(uint8_t bw);
 const char* loraCrLabel(uint8_t cr);
 const char* loraRampLabel(uint8_t ramp);
+// "AUTO" when the configured correction selects the automatic voltage phase, else 4 decimals.
+const char* phaseCorrectionText(char* buffer, unsigned capacity, float correction);
 
 namespace ShellFmt {
 

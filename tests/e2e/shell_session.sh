@@ -8,6 +8,7 @@
 source "$(dirname "$0")/lib/common.sh"
 
 session='help
+info
 compileInfo
 sample lp
 sample
@@ -29,6 +30,7 @@ set clampMapping 3 2.5 2.875
 set clampMapping 10 1 2
 set Phase 0.1
 save
+info
 every 2 1
 every 100 865
 dbg1 5 5 20
@@ -43,7 +45,8 @@ unprovision
 print prov
 reset
 '
-printf '%s' "$session" | "$SIM" --speed 0 --state "$WORK/s" --load current=5,pf=0.8,ephase=-8.49 >"$WORK/raw" 2>/dev/null ||
+printf '%s' "$session" | "$SIM" --speed 0 --state "$WORK/s" --load current=5,pf=0.8,ephase=-8.49 \
+  --chip-id 00112233445566778899AABB >"$WORK/raw" 2>/dev/null ||
   fail "exit status"
 
 cat -v "$WORK/raw" | awk -v expfile="$(dirname "$0")/shell_session.expected" '
