@@ -47,10 +47,11 @@ void printDebug(const Measure& m) {
   debugV2("  phaseOk=%d phaseRad=%s.%04lu rad magnitude=%s.%04lu", m.phaseOk ? 1 : 0, phase.integer, phase.decimal,
           magnitude.integer, magnitude.decimal);
   char line[kFormatBufferSize];
-  const int n = std::snprintf(line, sizeof line, "MEASURE_CSV,%u,%u,%u,%ld,%s,%lu,%s,%lu,%u,%d,%s,%lu,%s,%lu",
-                              MEASURE_CSV_REV, static_cast<unsigned>(m.chan->chanId), size, static_cast<long>(m.average),
-                              rmsRaw.integer, rmsRaw.decimal, rmsV.integer, rmsV.decimal, burden, m.phaseOk ? 1 : 0,
-                              phase.integer, phase.decimal, magnitude.integer, magnitude.decimal);
+  const int n =
+      std::snprintf(line, sizeof line, "MEASURE_CSV,%u,%u,%u,%ld,%s,%lu,%s,%lu,%u,%d,%s,%lu,%s,%lu", MEASURE_CSV_REV,
+                    static_cast<unsigned>(m.chan->chanId), size, static_cast<long>(m.average), rmsRaw.integer,
+                    rmsRaw.decimal, rmsV.integer, rmsV.decimal, burden, m.phaseOk ? 1 : 0, phase.integer, phase.decimal,
+                    magnitude.integer, magnitude.decimal);
   printCsvLine(line, n);
   debug("");
 }

@@ -7,8 +7,8 @@
 
 #include "Debug.h"
 #include "DemoShellFormat.h"
-#include "SerialTokenizer.h"
 #include "DeviceConfig.h"
+#include "SerialTokenizer.h"
 #include "gstate.h"
 #include "uid.h"
 

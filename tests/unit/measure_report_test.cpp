@@ -1,4 +1,6 @@
 // Report lines of the measurements: readable lines and the CSV lines a bench script parses.
+#include "measure_report.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -8,7 +10,6 @@
 #include "DemoShell.h"
 #include "DemoShellRender.h"
 #include "gstate.h"
-#include "measure_report.h"
 #include "test_board.h"
 
 namespace {
@@ -90,7 +91,7 @@ TEST_F(MeasureReport, MeasureLineAndFields) {
   printDebug(gstate().bField);
   const std::string out = takeOutput();
   const std::vector<std::string> f = csvFields(out, "MEASURE_CSV");
-  const std::vector<std::string> expected = {"MEASURE_CSV", "3", "0", "231", "-3",   "108", "5904", "0",
+  const std::vector<std::string> expected = {"MEASURE_CSV", "3",  "0", "231", "-3",   "108",   "5904", "0",
                                              "875",         "20", "1", "-0",  "5000", "40000", "5000"};
   EXPECT_EQ(f, expected) << out;
   EXPECT_NE(out.find("Measure Bfield: N=231 avg=-3 rmsRaw=108.5904 rmsV=0.0875 burden=20\r\n"
