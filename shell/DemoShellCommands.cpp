@@ -5,6 +5,7 @@
 #include "Debug.h"
 #include "DemoShell.h"
 #include "DemoShellParse.h"
+#include "DemoShellRender.h"
 #include "DeviceConfig.h"
 #include "RTCMem.h"
 #include "SerialCommandUtil.h"
@@ -26,8 +27,6 @@ const std::array<SCU::CommandEntry, 10> kPrintTargets = {{
     {"soc", printSoc},
 }};
 
-const char* okText(bool ok) { return ok ? "yes" : "NO"; }
-
 }  // namespace
 
 void printRtcCmd(const char*) { printRTC(); }
@@ -45,7 +44,7 @@ void cmdSave(const char*) {
     print("err: save failed (flash write)");
     return;
   }
-  printV2("ok: save (config.ok now %s)", okText(gstate().config.ok()));
+  printV2("ok: save (config.ok now %s)", yesNO(gstate().config.ok()));
 }
 
 void cmdUnprovision(const char*) {
