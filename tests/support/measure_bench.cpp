@@ -17,7 +17,6 @@ namespace testing_support {
 
 void bringUpMeasurementBoard() {
   freshBoard();
-  SystemClock_Config();
   MX_GPIO_Init();
   MX_ADC1_Init();
   setMCUGstate().hadc1 = &hadc1;

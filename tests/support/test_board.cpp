@@ -22,6 +22,7 @@ sim::Board& freshBoard() {
   GState::make();
   gPending = Pending::none;
   HAL_Init();
+  SystemClock_Config();  // the boot order: timers derive their prescalers from this clock
   MX_DMA_Init();
   MX_RTC_Init();
   MX_USART1_UART_Init();

@@ -82,9 +82,6 @@ class SampleRuns : public ::testing::Test {
  protected:
   void SetUp() override {
     testing_support::bringUpMeasurementBoard();
-    // The bench sets the 4 MHz clock after the delay timer was derived from the reset clock:
-    // derive it again, as the boot does after the clock set-up, so that delays last what they say.
-    initDelayTimer();
     testing_support::setScenario(testing_support::scenarioFrom("current=5,pf=0.8"));
     gCaptureDone = false;
     gSampleMode = SampleMode::full;  // as after a start
