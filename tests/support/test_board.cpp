@@ -47,6 +47,18 @@ void typeAndPoll(const std::string& text) {
   serialConfigPoll();
 }
 
+std::vector<std::string> lines(const std::string& out) {
+  std::vector<std::string> result;
+  size_t pos = 0;
+  while (pos < out.size()) {
+    size_t end = out.find("\r\n", pos);
+    if (end == std::string::npos) end = out.size();
+    result.push_back(out.substr(pos, end - pos));
+    pos = end + 2;
+  }
+  return result;
+}
+
 void runFor(uint64_t us) { sim::board().busyWait(us); }
 
 }  // namespace testing_support

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "board.h"
 #include "console.h"
@@ -16,6 +17,8 @@ std::string takeOutput();
 // Type `text` on the console and let the board run until it is idle again, polling the
 // firmware's line transport so each complete line is dispatched.
 void typeAndPoll(const std::string& text);
+// The lines of a console transcript, without their CR LF.
+std::vector<std::string> lines(const std::string& out);
 // Let virtual time pass (interrupts delivered).
 void runFor(uint64_t us);
 

@@ -17,17 +17,7 @@ namespace {
 using testing_support::freshBoard;
 using testing_support::takeOutput;
 
-std::vector<std::string> lines(const std::string& out) {
-  std::vector<std::string> result;
-  size_t pos = 0;
-  while (pos < out.size()) {
-    size_t end = out.find("\r\n", pos);
-    if (end == std::string::npos) end = out.size();
-    result.push_back(out.substr(pos, end - pos));
-    pos = end + 2;
-  }
-  return result;
-}
+using testing_support::lines;
 
 // The line starting with `prefix`, split at commas (the prefix is field 0).
 std::vector<std::string> csvFields(const std::string& out, const std::string& prefix) {

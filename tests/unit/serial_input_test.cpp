@@ -17,16 +17,11 @@ using testing_support::typeAndPoll;
 
 // The echo lines ("> ...") and error lines of a transcript, in order.
 std::vector<std::string> echoesAndErrors(const std::string& out) {
-  std::vector<std::string> lines;
-  size_t pos = 0;
-  while (pos < out.size()) {
-    size_t end = out.find("\r\n", pos);
-    if (end == std::string::npos) end = out.size();
-    const std::string line = out.substr(pos, end - pos);
-    if (line.rfind("> ", 0) == 0 || line.rfind("err: ", 0) == 0) lines.push_back(line);
-    pos = end + 2;
+  std::vector<std::string> picked;
+  for (const std::string& line : testing_support::lines(out)) {
+    if (line.rfind("> ", 0) == 0 || line.rfind("err: ", 0) == 0) picked.push_back(line);
   }
-  return lines;
+  return picked;
 }
 
 struct Case {

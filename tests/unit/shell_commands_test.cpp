@@ -247,18 +247,7 @@ TEST_F(ShellGrammar, RefusedHmacHashKeepsTheOldKey) {
   EXPECT_EQ(gstate().config.hmacKey, key);
 }
 
-// Lines of a transcript without their CR LF.
-std::vector<std::string> lines(const std::string& out) {
-  std::vector<std::string> result;
-  size_t pos = 0;
-  while (pos < out.size()) {
-    size_t end = out.find("\r\n", pos);
-    if (end == std::string::npos) end = out.size();
-    result.push_back(out.substr(pos, end - pos));
-    pos = end + 2;
-  }
-  return result;
-}
+using testing_support::lines;
 
 TEST_F(ShellGrammar, ProvisioningPrintoutAfterStagingPointThree) {
   SCU::printProvisioningInfo();
