@@ -48,7 +48,6 @@ void fullRead() {
 THS sendThs(float soc, uint8_t stableReadCount, float baselineCurrent, const TablePoint* currentMult,
             size_t currentMultCount, const TablePoint* socMult, size_t socMultCount, const TablePoint* stableMult,
             size_t stableMultCount) {
-  if (gstate().config.forceLoraRX) return kImpossibleBand;  // every reading is a full one
   const float a = interpolateFromTable(currentMult, currentMultCount, baselineCurrent);
   const float b = interpolateFromTable(socMult, socMultCount, soc);
   const float c = interpolateFromTable(stableMult, stableMultCount, static_cast<float>(stableReadCount));
@@ -60,6 +59,7 @@ THS sendThs(float soc, uint8_t stableReadCount, float baselineCurrent, const Tab
 }
 
 THS sendThs(float soc, uint8_t stableReadCount, float baselineCurrent) {
+  if (gstate().config.forceLoraRX) return kImpossibleBand;  // every reading is a full one
   return sendThs(soc, stableReadCount, baselineCurrent, currentMultTable.data(), currentMultTable.size(),
                  socMultTable.data(), socMultTable.size(), stableMultTable.data(), stableMultTable.size());
 }

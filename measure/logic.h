@@ -25,7 +25,9 @@ extern const std::array<TablePoint, 4> rxDelayBySocTable;  // state of charge ->
 float quickRead();
 // Four mains cycles, front end off, power computation, and the "high power read" log line.
 void fullRead();
+// The band from the three tables above, or an impossible one while the configuration forces listening.
 THS sendThs(float soc, uint8_t stableReadCount, float baselineCurrent);
+// The band from any three tables; the configuration plays no part.
 THS sendThs(float soc, uint8_t stableReadCount, float baselineCurrent, const TablePoint* currentMult,
             size_t currentMultCount, const TablePoint* socMult, size_t socMultCount, const TablePoint* stableMult,
             size_t stableMultCount);

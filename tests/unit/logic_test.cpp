@@ -41,6 +41,16 @@ TEST(ThresholdBand, Examples) {
   EXPECT_EQ(forced.min, 99999.0f);
   EXPECT_EQ(forced.max, 0.0f);
   EXPECT_EQ(forced.ths, 0.0f);
+  // Forced listening belongs to the node's own band only; the form with its own tables still
+  // computes (a = 2, b = 0.5, c = 3: ths = 2 x 0.5 x 3 x 2 = 6).
+  const TablePoint flatA[] = {{0.0f, 2.0f}};
+  const TablePoint flatB[] = {{0.0f, 0.5f}};
+  const TablePoint flatC[] = {{0.0f, 3.0f}};
+  const THS own = sendThs(1.0f, 3, 2.0f, flatA, 1, flatB, 1, flatC, 1);
+  EXPECT_FLOAT_EQ(own.ths, 6.0f);
+  EXPECT_FLOAT_EQ(own.min, 0.0f);
+  EXPECT_FLOAT_EQ(own.max, 8.0f);
+  setGstate().config.forceLoraRX = false;
 }
 
 TEST(ReceiveWindowRule, StrictlyBeyondTheDelayOfTheStateOfCharge) {
