@@ -82,7 +82,10 @@ void delayMsLowPower(uint32_t ms) {
   HAL_SuspendTick();
   uint32_t slept = 0;
   while (slept < ms) {
-    const uint32_t chunk = ms - slept > kMaxChunkMs ? kMaxChunkMs : ms - slept;
+    const uint32_t left = ms - slept;
+    uint32_t chunk = left > kMaxChunkMs ? kMaxChunkMs : left;
+    // A last chunk of 1 ms would load an auto-reload of 0, which stops TIM6 for good; leave 2.
+    if (left - chunk == 1) chunk -= 1;
     tim6_delay_elapsed = false;
     __HAL_TIM_SET_AUTORELOAD(&htim6, chunk - 1);
     __HAL_TIM_SET_COUNTER(&htim6, 0);

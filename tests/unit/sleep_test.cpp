@@ -49,6 +49,17 @@ TEST_F(SleepTest, LongDelaySleepsInChunksAndAdvancesTheTick) {
   EXPECT_FALSE(tim6().running());
 }
 
+TEST_F(SleepTest, DelayOneMillisecondPastAChunkStillEnds) {
+  // 65535 + 1 would leave a 1 ms chunk, an auto-reload of 0, on which the timer never updates.
+  const uint64_t t0 = sim::board().nowUs();
+  const uint32_t tick0 = HAL_GetTick();
+  delayMsLowPower(65536);
+  EXPECT_EQ(tim6().startedPeriods(), (std::vector<uint32_t>{65533, 1}));
+  EXPECT_EQ(HAL_GetTick() - tick0, 65536u);
+  EXPECT_GE(sim::board().nowUs() - t0, 65536000u);
+  EXPECT_LT(sim::board().nowUs() - t0, 65537000u);
+}
+
 TEST_F(SleepTest, OtherInterruptsDoNotShortenTheDelay) {
   // Console bytes arrive (UART and DMA interrupts wake the core) while the delay runs.
   sim::board().uart1().hostSend("typing during the delay\r\n");
