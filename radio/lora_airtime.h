@@ -45,6 +45,7 @@ constexpr uint32_t timeOnAirNumerator(const llcc68_pkt_params_lora_t& pkt, const
 
 constexpr uint32_t timeOnAirMs(const llcc68_pkt_params_lora_t& pkt, const llcc68_mod_params_lora_t& mod) {
   const uint32_t bw = bwInHz(mod.bw);
+  if (bw == 0) return 0;  // not a bandwidth of this chip: report nothing rather than divide by zero
   return (timeOnAirNumerator(pkt, mod) * 1000u + bw - 1) / bw;
 }
 

@@ -32,9 +32,18 @@ TEST(LoraAirTime, BandwidthTable) {
   const std::pair<uint8_t, uint32_t> cases[] = {{0, 7812},   {1, 15625},  {2, 31250}, {3, 62500}, {4, 125000},
                                                 {5, 250000}, {6, 500000}, {7, 0},     {8, 10417}, {9, 20833},
                                                 {10, 41667}, {11, 0},     {255, 0}};
+  const llcc68_pkt_params_lora_t pkt{8, LLCC68_LORA_PKT_EXPLICIT, 16, true, false};
   for (const auto& [code, hz] : cases) {
     EXPECT_EQ(LoraAirTime::bwInHz(code), hz) << int(code);
     EXPECT_EQ(llcc68_get_lora_bw_in_hz(static_cast<llcc68_lora_bw_t>(code)), hz) << int(code);
+    // A code outside the table has no time on air (and must not divide by zero).
+    const llcc68_mod_params_lora_t mod{7, code, LLCC68_LORA_CR_4_5, 0};
+    if (hz == 0) {
+      EXPECT_EQ(LoraAirTime::timeOnAirMs(pkt, mod), 0u) << int(code);
+      EXPECT_EQ(llcc68_get_lora_time_on_air_in_ms(&pkt, &mod), 0u) << int(code);
+    } else {
+      EXPECT_GT(LoraAirTime::timeOnAirMs(pkt, mod), 0u) << int(code);
+    }
   }
 }
 
