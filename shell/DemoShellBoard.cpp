@@ -35,7 +35,8 @@ void cmdDbg1(const char* args) {
   uint32_t offMs = 0;
   uint32_t totalMs = 0;
   // A run cut at the buffer size must not leave its tail to be read as the next number.
-  if (SCU::isIdentChar(*p) || SCU::isIdentChar(*rest) || !ShellParse::boundedU32(onText, 1, kDbg1MaxHalfMs, onMs) ||
+  if (ShellParse::tokenWasCut(p) || ShellParse::tokenWasCut(rest) ||
+      !ShellParse::boundedU32(onText, 1, kDbg1MaxHalfMs, onMs) ||
       !ShellParse::boundedU32(offText, 1, kDbg1MaxHalfMs, offMs) ||
       !ShellParse::boundedU32(rest, 1, kDbg1MaxTotalMs, totalMs)) {
     print("err: dbg1 <on_ms> <off_ms> in 1..60000, <total_ms> in 1..600000");

@@ -44,4 +44,6 @@ bool hexDigitCount(const char* text, unsigned& digits) {
   return true;
 }
 
+bool tokenWasCut(const char* end) { return SCU::isIdentChar(end[-1]) && SCU::isIdentChar(*end); }
+
 }  // namespace ShellParse

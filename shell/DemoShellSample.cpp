@@ -71,7 +71,7 @@ void cmdEvery(const char* args) {
   }
   uint32_t count = 0;
   // A run cut at the buffer size must not leave its tail to be read as <sec>.
-  if (SCU::isIdentChar(*rest) || !ShellParse::boundedU32(token, 1, kEveryMaxCount, count)) {
+  if (ShellParse::tokenWasCut(rest) || !ShellParse::boundedU32(token, 1, kEveryMaxCount, count)) {
     print("err: every <n> must be 1..10000");
     return;
   }

@@ -117,6 +117,9 @@ TEST_F(ShellGrammar, Every) {
       {cmdEvery, "5x 5", kCount, Pending::none},
       {cmdEvery, "99999999999999999999 1", kCount, Pending::none},
       {cmdEvery, kLongNumber, kCount, Pending::none},
+      // A quoted count is a whole token: what follows its closing quote is the period.
+      {cmdEvery, "\"5\"3", "ok: every 5 3 (mode stays as last 'sample')", Pending::sampleRepeat},
+      {cmdEvery, "\"5\"7 10", kPeriod, Pending::none},
       {cmdEvery, "5", kPeriod, Pending::none},
       {cmdEvery, "5 0", kPeriod, Pending::none},
       {cmdEvery, "5 3601", kPeriod, Pending::none},
@@ -152,6 +155,7 @@ TEST_F(ShellGrammar, Dbg1) {
       {cmdDbg1, "1 1 1 1", kRange, Pending::none},
       {cmdDbg1, "a b c", kRange, Pending::none},
       {cmdDbg1, kLongNumber + " 5", kRange, Pending::none},
+      {cmdDbg1, "\"5\"7 100", "ok: dbg1 5 7 100", Pending::dbg1Toggle},
   });
 }
 
