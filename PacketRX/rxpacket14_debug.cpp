@@ -30,7 +30,7 @@ void formatRad4(char (&out)[24], float v) {
 // Seconds truncated to an integer, for a value that may come from an unchecked record.
 int wholeSeconds(float s) {
   if (std::isnan(s)) return 0;
-  if (s >= 2147483520.0f) return INT32_MAX;
+  if (s >= 2147483648.0f) return INT32_MAX;
   if (s <= -2147483648.0f) return INT32_MIN;
   return static_cast<int>(s);
 }

@@ -18,5 +18,6 @@ float convertToTemperature(uint16_t adcValue);
 float getStateOfCharge(float vbatV, float tempCelsius);
 // The 96-bit unique ID, word 0 first.
 std::array<uint32_t, 3> readChipID();
-// Volts or amperes to milli-units in 16 bits (negative values give 0; above 65.535 it wraps).
+// Volts or amperes to milli-units in 16 bits (negative values, NaN and infinity give 0; above
+// 65.535 it wraps).
 uint16_t tou16(float v);

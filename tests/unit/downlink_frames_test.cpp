@@ -416,6 +416,28 @@ TEST_F(Settings, SleepAndForcedListen) {
   EXPECT_EQ(cfg.sleepMaxSec, 30.0f);
 }
 
+// The old value in the log line comes from the record as stored: every whole number a float holds
+// prints as itself, and what an int cannot hold prints at its limit.
+TEST_F(Settings, SleepLogOfAStoredValueTruncates) {
+  struct Case {
+    float stored;
+    const char* shown;
+  };
+  const Case cases[] = {{2147483520.0f, "2147483520"}, {3e9f, "2147483647"}, {-7.9f, "-7"},
+                        {-3e9f, "-2147483648"},        {NAN, "0"}};
+  uint32_t counter = 11;
+  for (const Case& c : cases) {
+    cfg.sleepMaxSec = c.stored;
+    P14::Target t{cfg, 0};
+    takeOutput();
+    EXPECT_EQ(P14::applyDecodedTo(frame(counter++, P14::Op::SET_SleepForceRX, {f2u(30.0f), 0}), t, fakeCommit),
+              P14::ApplyOutcome::Applied);
+    EXPECT_EQ(takeOutput(), std::string("RX14 SET_SleepForceRX: sleepMaxSec ") + c.shown +
+                                " -> 30 s, forceLoraRX 0 -> 0, committing flash\r\n")
+        << c.stored;
+  }
+}
+
 TEST_F(Settings, PhaseShiftReadsOnlyArgument7) {
   P14::Target t{cfg, 0};
   takeOutput();

@@ -84,7 +84,8 @@ TEST(ScalingHelpers, SaturateAndRound) {
   const ByteCase pfs[] = {{-1.2f, -100}, {0.456f, 46}, {1.0f, 100}, {-0.455f, -46}, {0.004f, 0}, {5.0f, 100}, {NAN, 0}};
   for (const auto& c : pfs) EXPECT_EQ(encodePfScaled(c.in), c.want) << c.in;
   // The current field: milliamperes, low 16 bits.
-  const ByteCase amps[] = {{1.2345f, 1234}, {-0.5f, 0}, {70.0f, 4464}, {65.535f, 65535}, {0.0f, 0}, {NAN, 0}};
+  const ByteCase amps[] = {{1.2345f, 1234}, {-0.5f, 0}, {70.0f, 4464}, {65.535f, 65535}, {0.0f, 0},
+                          {NAN, 0},       {INFINITY, 0}, {-INFINITY, 0}};
   for (const auto& c : amps) {
     EXPECT_EQ(LoRaPacket3::makePayload({}, UID{}, 0, 0, 0, c.in, false).curr, c.want) << c.in;
   }
