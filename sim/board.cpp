@@ -118,8 +118,6 @@ Board& Board::instance() {
   return *gBoard;
 }
 
-bool Board::exists() { return gBoard != nullptr; }
-
 Board& Board::create(const Options& options) {
   delete gBoard;
   gBoard = nullptr;
@@ -181,7 +179,6 @@ void Board::setRestartHandler(std::function<void(ResetKind, uint32_t)> handler) 
 }
 
 void Board::restart(ResetKind kind, uint32_t sr1Flags) {
-  console_->flushOutput();
   saveState(kind, sr1Flags);
   if (restartHandler_) {
     restartHandler_(kind, sr1Flags);
@@ -196,7 +193,6 @@ void Board::restart(ResetKind kind, uint32_t sr1Flags) {
 }
 
 void Board::exitSim(int code) {
-  console_->flushOutput();
   // What survives is kept; the next launch of the same state folder is a pin reset.
   for (auto& hook : persistHooks_) hook(ResetKind::pin);
   if (!options_.stateDir.empty()) writeU64(statePath("clock"), nowUs_);
@@ -209,15 +205,6 @@ void Board::writeCsr(uint32_t value) {
 }
 
 void Board::addDevice(Device* device) { devices_.push_back(device); }
-
-void Board::removeDevice(Device* device) {
-  for (auto it = devices_.begin(); it != devices_.end(); ++it) {
-    if (*it == device) {
-      devices_.erase(it);
-      return;
-    }
-  }
-}
 
 void Board::pendIrq(IRQn_Type irq) { pending_ |= 1ull << (irq + kIrqBias); }
 

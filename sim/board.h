@@ -49,7 +49,6 @@ class Board {
   ~Board();
 
   static Board& instance();
-  static bool exists();
   // Create the board (replacing any previous one; tests use this between cases).
   static Board& create(const Options& options);
 
@@ -66,7 +65,6 @@ class Board {
   void skipTime(uint64_t us) { nowUs_ += us; }
 
   void addDevice(Device* device);
-  void removeDevice(Device* device);
 
   // Interrupt controller.
   void pendIrq(IRQn_Type irq);
@@ -74,7 +72,6 @@ class Board {
   bool irqEnabled(IRQn_Type irq) const;
   void setPrimask(bool masked);
   bool primask() const { return primask_; }
-  bool inInterrupt() const { return isrDepth_ > 0; }
 
   // Reset flags of this start (RCC_CSR) and wake-up flags (PWR_SR1).
   uint32_t csr() const { return csr_; }

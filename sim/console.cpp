@@ -114,8 +114,6 @@ void Console::write(const uint8_t* data, size_t len) {
   writeAll(outFd_, reinterpret_cast<const char*>(data), len);
 }
 
-void Console::flushOutput() {}
-
 std::string Console::takeOutput() {
   std::string out;
   out.swap(captured_);
@@ -146,12 +144,22 @@ void Console::readAvailable(bool block, int timeoutMs) {
 }
 
 void Console::pollInput() {
+  // Piped input is read when the firmware is idle (offerInput); only a terminal is watched
+  // while the firmware runs, at most once per virtual millisecond, to keep syscalls off the
+  // path of every hardware-layer call.
+  if (!interactive_) return;
+  const uint64_t now = board_.nowUs();
+  if (now < nextPollUs_) return;
+  nextPollUs_ = now + 1000;
   readAvailable(false, 0);
-  if (interactive_ && !pending_.empty()) {
-    std::string all;
-    all.swap(pending_);
-    deliver(all);
-  }
+  deliverTyped();
+}
+
+void Console::deliverTyped() {
+  if (!interactive_ || pending_.empty()) return;
+  std::string all;
+  all.swap(pending_);
+  deliver(all);
 }
 
 bool Console::waitForInput(int timeoutMs) {
@@ -162,7 +170,7 @@ bool Console::waitForInput(int timeoutMs) {
   const size_t before = pending_.size();
   readAvailable(true, timeoutMs);
   const bool got = pending_.size() != before || eof_;
-  if (interactive_) pollInput();
+  deliverTyped();
   return got;
 }
 

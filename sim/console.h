@@ -19,7 +19,6 @@ class Console {
 
   // Firmware output (from the UART transmitter).
   void write(const uint8_t* data, size_t len);
-  void flushOutput();
 
   // Read whatever input is available without blocking.
   void pollInput();
@@ -35,12 +34,13 @@ class Console {
 
   // Tests: inject operator input and read what the firmware printed.
   void inject(const std::string& text);
-  void endInput() { eof_ = true; }
   std::string takeOutput();
 
  private:
   void readAvailable(bool block, int timeoutMs);
   void deliver(const std::string& text);
+  // A terminal's input goes to the UART as soon as it is read.
+  void deliverTyped();
   bool handleEscape(char command);
 
   Board& board_;
@@ -49,6 +49,7 @@ class Console {
   bool interactive_ = false;
   bool eof_ = false;
   bool escapePending_ = false;
+  uint64_t nextPollUs_ = 0;
   std::string pending_;  // read from the operator, not yet handed to the UART
   std::string captured_;
 };

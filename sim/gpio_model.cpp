@@ -35,11 +35,6 @@ void Gpio::drive(int port, int index, bool level) {
   notify(port, index);
 }
 
-void Gpio::release(int port, int index) {
-  pins_[port][index].driven = false;
-  notify(port, index);
-}
-
 void Gpio::watch(int port, int index, std::function<void(bool)> onChange) {
   watches_.push_back({port, index, std::move(onChange)});
 }

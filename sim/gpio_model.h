@@ -31,7 +31,6 @@ class Gpio {
   // Level seen on the pad: what the chip drives, else what an outside model drives, else pulls.
   bool level(int port, int index) const;
   void drive(int port, int index, bool level);
-  void release(int port, int index);
   // Called with the new pad level whenever it may have changed.
   void watch(int port, int index, std::function<void(bool)> onChange);
 

@@ -68,7 +68,7 @@ void Uart::fire(uint64_t nowUs) {
     nextByteNs_ += kByteTimeNs;
     idleAtNs_ = arrived + kByteTimeNs;  // one idle frame after the stop bit
     if (!active_) {
-      ++dropped_;  // nobody is receiving: the byte is overwritten in the data register
+      // Nobody is receiving: the byte is overwritten in the data register and lost.
       continue;
     }
     buf_[count_++] = byte;

@@ -49,7 +49,6 @@ class Uart : public Device {
   bool active_ = false;
   bool half_ = false, full_ = false, idle_ = false;
   uint32_t error_ = 0;
-  uint64_t dropped_ = 0;
 };
 
 }  // namespace sim

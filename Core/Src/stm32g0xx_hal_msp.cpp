@@ -2,6 +2,26 @@
 // DMA channels.
 #include "main.h"
 
+namespace {
+
+// Both DMA channels of this board move a peripheral's data register into an incrementing
+// buffer, once per start (normal mode); only the request, the data width and the priority differ.
+void initReceiveDma(DMA_HandleTypeDef& dma, DMA_Channel_TypeDef* channel, uint32_t request, uint32_t periphAlign,
+                    uint32_t memAlign, uint32_t priority) {
+  dma.Instance = channel;
+  dma.Init.Request = request;
+  dma.Init.Direction = DMA_PERIPH_TO_MEMORY;
+  dma.Init.PeriphInc = DMA_PINC_DISABLE;
+  dma.Init.MemInc = DMA_MINC_ENABLE;
+  dma.Init.PeriphDataAlignment = periphAlign;
+  dma.Init.MemDataAlignment = memAlign;
+  dma.Init.Mode = DMA_NORMAL;
+  dma.Init.Priority = priority;
+  if (HAL_DMA_Init(&dma) != HAL_OK) Error_Handler();
+}
+
+}  // namespace
+
 extern "C" {
 
 void HAL_MspInit(void) {
@@ -30,16 +50,8 @@ void HAL_UART_MspInit(UART_HandleTypeDef* huart) {
   pins.Pull = GPIO_PULLUP;
   HAL_GPIO_Init(GPIOA, &pins);
 
-  hdma_usart1_rx.Instance = DMA1_Channel2;
-  hdma_usart1_rx.Init.Request = DMA_REQUEST_USART1_RX;
-  hdma_usart1_rx.Init.Direction = DMA_PERIPH_TO_MEMORY;
-  hdma_usart1_rx.Init.PeriphInc = DMA_PINC_DISABLE;
-  hdma_usart1_rx.Init.MemInc = DMA_MINC_ENABLE;
-  hdma_usart1_rx.Init.PeriphDataAlignment = DMA_PDATAALIGN_BYTE;
-  hdma_usart1_rx.Init.MemDataAlignment = DMA_MDATAALIGN_BYTE;
-  hdma_usart1_rx.Init.Mode = DMA_NORMAL;
-  hdma_usart1_rx.Init.Priority = DMA_PRIORITY_HIGH;
-  if (HAL_DMA_Init(&hdma_usart1_rx) != HAL_OK) Error_Handler();
+  initReceiveDma(hdma_usart1_rx, DMA1_Channel2, DMA_REQUEST_USART1_RX, DMA_PDATAALIGN_BYTE, DMA_MDATAALIGN_BYTE,
+                 DMA_PRIORITY_HIGH);
   __HAL_LINKDMA(huart, hdmarx, hdma_usart1_rx);
 }
 
@@ -74,16 +86,8 @@ void HAL_ADC_MspInit(ADC_HandleTypeDef* hadc) {
   pins.Pin = GPIO_PIN_1;
   HAL_GPIO_Init(GPIOB, &pins);
 
-  hdma_adc1.Instance = DMA1_Channel1;
-  hdma_adc1.Init.Request = DMA_REQUEST_ADC1;
-  hdma_adc1.Init.Direction = DMA_PERIPH_TO_MEMORY;
-  hdma_adc1.Init.PeriphInc = DMA_PINC_DISABLE;
-  hdma_adc1.Init.MemInc = DMA_MINC_ENABLE;
-  hdma_adc1.Init.PeriphDataAlignment = DMA_PDATAALIGN_HALFWORD;
-  hdma_adc1.Init.MemDataAlignment = DMA_MDATAALIGN_HALFWORD;
-  hdma_adc1.Init.Mode = DMA_NORMAL;
-  hdma_adc1.Init.Priority = DMA_PRIORITY_LOW;
-  if (HAL_DMA_Init(&hdma_adc1) != HAL_OK) Error_Handler();
+  initReceiveDma(hdma_adc1, DMA1_Channel1, DMA_REQUEST_ADC1, DMA_PDATAALIGN_HALFWORD, DMA_MDATAALIGN_HALFWORD,
+                 DMA_PRIORITY_LOW);
   __HAL_LINKDMA(hadc, DMA_Handle, hdma_adc1);
 }
 

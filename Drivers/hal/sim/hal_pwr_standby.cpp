@@ -22,7 +22,6 @@ void HAL_PWR_DisableBkUpAccess(void) {
 void HAL_PWR_EnterSTANDBYMode(void) {
   sim::Board& board = sim::board();
   board.halCall();
-  board.console().flushOutput();
   const sim::RtcModel& rtc = board.rtc();
   const uint64_t delayUs = rtc.wakeUpDelayUs();
   const double nowS = static_cast<double>(board.nowUs()) / 1e6;
