@@ -9,16 +9,22 @@ file(GLOB ORVANE_HAL_TARGET_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/*.cpp ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/*.c
   ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/*.S)
 
-add_executable(orvane-node.elf ${ORVANE_FW_SOURCES} ${ORVANE_HAL_TARGET_SOURCES})
-target_include_directories(orvane-node.elf PRIVATE ${ORVANE_FW_INCLUDES} ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0)
-target_compile_options(orvane-node.elf PRIVATE ${ORVANE_WARNINGS})
-add_dependencies(orvane-node.elf build_meta)
+# The firmware's objects, compiled once: the image links them all, the self-test images on the
+# emulated core take what they use from the same objects.
+add_library(orvane_fw_target OBJECT ${ORVANE_FW_SOURCES} ${ORVANE_HAL_TARGET_SOURCES})
+target_include_directories(orvane_fw_target PUBLIC ${ORVANE_FW_INCLUDES} ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0)
+target_compile_options(orvane_fw_target PRIVATE ${ORVANE_WARNINGS})
+add_dependencies(orvane_fw_target build_meta)
+
+add_executable(orvane-node.elf $<TARGET_OBJECTS:orvane_fw_target>)
+set_target_properties(orvane-node.elf PROPERTIES LINKER_LANGUAGE CXX)
 # No nosys.specs: nothing provides _sbrk, so any use of the heap fails the link. The C library's
 # internal allocator entry points are wrapped (Drivers/hal/stm32g0/runtime_support.cpp): snprintf
 # refers to them on a path fixed buffers never take, and they must not pull in malloc.
-target_link_options(orvane-node.elf PRIVATE ${ORVANE_MCU_FLAGS} --specs=nano.specs -nostartfiles
-  -T${ORVANE_LINKER_SCRIPT} -Wl,--gc-sections -Wl,-Map=${CMAKE_BINARY_DIR}/orvane-node.map
-  -Wl,--print-memory-usage -Wl,--wrap=_malloc_r,--wrap=_realloc_r,--wrap=_free_r)
+set(ORVANE_TARGET_LINK_OPTIONS ${ORVANE_MCU_FLAGS} --specs=nano.specs -nostartfiles -Wl,--gc-sections
+  -Wl,--wrap=_malloc_r,--wrap=_realloc_r,--wrap=_free_r)
+target_link_options(orvane-node.elf PRIVATE ${ORVANE_TARGET_LINK_OPTIONS} -T${ORVANE_LINKER_SCRIPT}
+  -Wl,-Map=${CMAKE_BINARY_DIR}/orvane-node.map -Wl,--print-memory-usage)
 set_target_properties(orvane-node.elf PROPERTIES LINK_DEPENDS ${ORVANE_LINKER_SCRIPT})
 
 add_custom_command(TARGET orvane-node.elf POST_BUILD
@@ -33,3 +39,6 @@ enable_testing()
 add_test(NAME firmware_image_checks
   COMMAND ${CMAKE_COMMAND} -DELF=$<TARGET_FILE:orvane-node.elf> -DNM=${CMAKE_NM} -DSIZE=${CMAKE_SIZE}
           -P ${CMAKE_SOURCE_DIR}/cmake/image_report.cmake)
+
+# The firmware on emulated cores: the self-test under QEMU, the cycle counts, the boot of the image.
+include(${CMAKE_SOURCE_DIR}/tests/target/target_tests.cmake)
