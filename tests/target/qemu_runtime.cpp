@@ -1,4 +1,4 @@
-// Runtime of the self-test image on the emulated Cortex-M0 board (QEMU's micro:bit: 256 KiB flash
+// Runtime of the test images on the emulated Cortex-M0 board (QEMU's micro:bit: 256 KiB flash
 // at 0, 16 KiB RAM at 0x20000000): vector table, RAM set-up, static constructors, output and exit
 // through semihosting. Nothing here touches a peripheral.
 #include <cstddef>
@@ -50,7 +50,7 @@ int32_t gConsole = -1;
   for (auto f = __init_array_start; f != __init_array_end; ++f) (*f)();
   const uint32_t open[3] = {reinterpret_cast<uintptr_t>(":tt"), 4 /* "w" */, 3};
   gConsole = static_cast<int32_t>(semihost(kSysOpen, open));
-  runSelfTest();
+  testImageMain();
   stop(kApplicationExit);
 }
 

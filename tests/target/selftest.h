@@ -14,6 +14,8 @@ void selfTestWrite(const char* text, size_t length);
 
 // Runs every case, one line per result.
 void runSelfTest();
+// What a test image on the emulated core runs after its start-up.
+void testImageMain();
 
 // The capture and its settings into GState, on a freshly built record.
 void loadCapture(const SelfTestCapture& capture);
