@@ -53,6 +53,17 @@ foreach(bad "malloc" "_malloc_r" "_sbrk" "__cxa_throw" "__cxa_allocate_exception
   endif()
 endforeach()
 
+# No double precision on the chip: every float is single precision, and the library's 64-bit
+# integer conversions are replaced by our own (FloatExact). A double-precision routine of the
+# run-time library (arithmetic, comparison or conversion) means one crept back in.
+execute_process(COMMAND ${NM} ${ELF} OUTPUT_VARIABLE raw_symbols)
+string(REGEX MATCHALL "[ \t][TtWw] (__aeabi_(c?d[a-z0-9]*|[a-z0-9]+2d)|__[a-z]+df[0-9]|__[a-z]+df|__[a-z]+sfdf2|__[a-z]+dfsf2)\n"
+       double_hits "${raw_symbols}\n")
+if(double_hits)
+  string(REGEX REPLACE "[ \t\n]+[TtWw] " " " double_names "${double_hits}")
+  message(FATAL_ERROR "image uses double-precision routines:${double_names}")
+endif()
+
 math(EXPR flash_pct "${flash_used} * 100 / ${flash_limit}")
 math(EXPR ram_pct "${ram_used} * 100 / ${ram_limit}")
 message("orvane-node: flash ${flash_used} / ${flash_limit} bytes (${flash_pct}%), RAM ${ram_used} / ${ram_limit} bytes (${ram_pct}%, stack included)")

@@ -3,11 +3,13 @@
 #include "selftest.h"
 
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
 #include "MCUState.h"
 #include "clamp_phase_comp.h"
+#include "float_exact.h"
 #include "functionsMCU.h"
 #include "gstate.h"
 #include "packet10.h"
@@ -191,6 +193,40 @@ void conversions() {
   }
 }
 
+// The integer-arithmetic float operations against the run-time library's (the chip's soft float
+// here, the host's hardware there) over a pseudo-random sweep: every count must be 0.
+void sweeps() {
+  uint32_t x = 2463534242u;
+  const auto next = [&x] {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    return x;
+  };
+  const auto same = [](float a, float b) {
+    return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b) || (a != a && b != b);
+  };
+  uint32_t mul = 0, add = 0, fromInt = 0, fromInt64 = 0, trunc64 = 0;
+  constexpr uint32_t kRounds = 200000;
+  for (uint32_t i = 0; i < kRounds; ++i) {
+    const uint32_t a = next();
+    uint32_t b = next();
+    if (i & 1) b = (b & 0x81FFFFFFu) | (a & 0x7E000000u);  // close exponents: carries, cancellation
+    const float fa = fromBits(a), fb = fromBits(b);
+    mul += same(fa * fb, FloatExact::mul(fa, fb)) ? 0 : 1;
+    add += same(fa + fb, FloatExact::add(fa, fb)) ? 0 : 1;
+    const auto w = static_cast<int32_t>(next());
+    fromInt += same(static_cast<float>(w), FloatExact::fromInt(w)) ? 0 : 1;
+    const auto v = static_cast<int64_t>((static_cast<uint64_t>(next()) << 32 | next()) >> (next() % 64));
+    fromInt64 += same(static_cast<float>(v), FloatExact::fromInt64(v)) ? 0 : 1;
+    fromInt64 += same(static_cast<float>(-v), FloatExact::fromInt64(-v)) ? 0 : 1;
+    const float f = fromBits(next());
+    if (std::isfinite(f) && std::fabs(f) < 9.2233715e18f) trunc64 += static_cast<int64_t>(f) == FloatExact::truncToInt64(f) ? 0 : 1;
+  }
+  Line("sweep").u("rounds", kRounds).u("mul", mul).u("add", add).u("fromInt", fromInt).u("fromInt64", fromInt64)
+      .u("truncToInt64", trunc64);
+}
+
 void tags() {
   const HMAC::Key key{0x03020100u, 0x07060504u};
   uint8_t msg[64];
@@ -313,6 +349,7 @@ void loadCapture(const SelfTestCapture& c) {
 void runSelfTest() {
   captures();
   conversions();
+  sweeps();
   tags();
   uplinkFrames();
   downlinkFrames();
