@@ -1,6 +1,8 @@
 # Target build: Cortex-M0+ image for the STM32G070 with our own register-level hardware layer.
 set(ORVANE_MCU_FLAGS -mcpu=cortex-m0plus -mthumb)
-add_compile_options(${ORVANE_MCU_FLAGS} -Os -ffunction-sections -fdata-sections
+# -fcallgraph-info=su: each function's stack usage (as -fstack-usage) with its calls, for the
+# stack-depth check.
+add_compile_options(${ORVANE_MCU_FLAGS} -Os -ffunction-sections -fdata-sections -fcallgraph-info=su
   $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions> $<$<COMPILE_LANGUAGE:CXX>:-fno-rtti>
   $<$<COMPILE_LANGUAGE:CXX>:-fno-threadsafe-statics> $<$<COMPILE_LANGUAGE:CXX>:-fno-use-cxa-atexit>)
 

@@ -37,3 +37,10 @@ add_test(NAME target_cycle_counts
   COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tools/m0_cycles/m0_cycles.py $<TARGET_FILE:orvane-cycles.elf>
           --max computePowerFast=500000 --qemu-cross-check "packet 3")
 set_tests_properties(target_cycle_counts PROPERTIES LABELS cycles TIMEOUT 600)
+
+# Worst-case stack depth of the image (thread, SysTick and the priority-0 handlers stacked), from
+# the compiler's stack usage and the image's call graph, within the reserved stack less a margin.
+add_test(NAME target_stack_depth
+  COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tools/stack/stack_depth.py $<TARGET_FILE:orvane-node.elf>
+          ${CMAKE_BINARY_DIR} --margin 1024)
+set_tests_properties(target_stack_depth PROPERTIES LABELS stack TIMEOUT 300)
