@@ -44,3 +44,10 @@ add_test(NAME target_stack_depth
   COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tools/stack/stack_depth.py $<TARGET_FILE:orvane-node.elf>
           ${CMAKE_BINARY_DIR} --margin 1024)
 set_tests_properties(target_stack_depth PROPERTIES LABELS stack TIMEOUT 300)
+
+# The image itself boots from its reset vector on the emulated core with the peripherals mapped to
+# a recorder: console start, bring-up registers against the reference manual, commands typed in.
+add_test(NAME target_image_boots
+  COMMAND /usr/bin/python3 ${ORVANE_TARGET_TEST_DIR}/boot_test.py $<TARGET_FILE:orvane-node.elf>
+          ${ORVANE_GEN_DIR}/build_meta.h)
+set_tests_properties(target_image_boots PROPERTIES LABELS boot TIMEOUT 300)
