@@ -195,6 +195,17 @@ TEST_F(Downlink, Packet13Assign) {
   EXPECT_TRUE(P13::applyAssignTo(p, chip, c, fakeCommit));
   EXPECT_EQ(gCommits, 1);
   EXPECT_EQ(c.lastDownlinkCounter, 5u);
+  // Only staged (the record is not valid): the same identity and key are committed, so that the
+  // confirm that follows can pass.
+  FlashConfig staged;
+  staged.uid = assigned;
+  staged.hmacKey = newKey;
+  gCommits = 0;
+  EXPECT_TRUE(P13::applyAssignTo(p, chip, staged, fakeCommit));
+  EXPECT_EQ(gCommits, 1);
+  EXPECT_TRUE(staged.ok());
+  P13::Payload confirmSame = P13::makePayload(LoRaPacketCounterU24(2), assigned, chip, 0x5555, newKey);
+  EXPECT_TRUE(P13::applyConfirmTo(confirmSame, chip, staged));
   // A failed commit reports false; the record in memory holds the new values.
   FlashConfig d;
   gCommitOk = false;
@@ -423,8 +434,8 @@ TEST_F(Settings, SleepLogOfAStoredValueTruncates) {
     float stored;
     const char* shown;
   };
-  const Case cases[] = {{2147483520.0f, "2147483520"}, {3e9f, "2147483647"}, {-7.9f, "-7"},
-                        {-3e9f, "-2147483648"},        {NAN, "0"}};
+  const Case cases[] = {
+      {2147483520.0f, "2147483520"}, {3e9f, "2147483647"}, {-7.9f, "-7"}, {-3e9f, "-2147483648"}, {NAN, "0"}};
   uint32_t counter = 11;
   for (const Case& c : cases) {
     cfg.sleepMaxSec = c.stored;
