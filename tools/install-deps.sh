@@ -4,7 +4,7 @@
 #   tools/install-deps.sh target   the arm-none-eabi cross toolchain with newlib-nano
 set -euo pipefail
 
-host_pkgs=(g++ cmake ninja-build make git libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev libsqlite3-dev)
+host_pkgs=(g++ cmake ninja-build make git python3 libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev libsqlite3-dev)
 target_pkgs=(gcc-arm-none-eabi libnewlib-arm-none-eabi libstdc++-arm-none-eabi-newlib)
 
 want=()
