@@ -13,6 +13,7 @@
 #include "HMAC.h"
 #include "dbg1_toggle.h"
 #include "gstate.h"
+#include "hex_text.h"
 #include "rxpacket13.h"
 #include "rxpacket13_debug.h"
 #include "rxpacket14.h"
@@ -25,17 +26,8 @@ using testing_support::takeOutput;
 namespace P13 = LoRaRXPacket13;
 namespace P14 = LoRaRXPacket14;
 
-std::vector<uint8_t> bytesOf(const LoRaFrameBuffer& f) { return {f.data(), f.data() + f.used_bytes()}; }
-
-std::string hex(const std::vector<uint8_t>& v) {
-  std::string s;
-  char b[3];
-  for (uint8_t x : v) {
-    std::snprintf(b, sizeof b, "%02X", x);
-    s += b;
-  }
-  return s;
-}
+using testing_support::bytesOf;
+using testing_support::hex;
 
 // Re-tags a modified frame under key, as a sender that built it so would.
 void retag(std::vector<uint8_t>& frame, const HMAC::Key& key) {
