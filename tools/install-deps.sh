@@ -5,7 +5,7 @@
 #                                  emulators its tests run the image on (QEMU, Unicorn)
 set -euo pipefail
 
-host_pkgs=(g++ cmake ninja-build make git libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev libsqlite3-dev)
+host_pkgs=(g++ cmake ninja-build make git python3 libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev libsqlite3-dev)
 target_pkgs=(gcc-arm-none-eabi libnewlib-arm-none-eabi libstdc++-arm-none-eabi-newlib qemu-system-arm python3-unicorn)
 
 want=()
