@@ -128,6 +128,17 @@ def indirect_targets(path, address_taken, init_array):
     return spec
 
 
+def lookup(spec, name, parent):
+    """The targets listed for a caller (exact name, or a /regular expression/ over names)."""
+    for key in ((name, parent), (name, None)):
+        if key in spec:
+            return spec[key]
+    for (caller, context), targets in spec.items():
+        if caller.startswith("/") and re.search(caller.strip("/"), name) and context in (None, parent):
+            return targets
+    return None
+
+
 def compiler_frames(build_dir):
     frames, dynamic = {}, set()
     for path in glob.glob(f"{build_dir}/**/*.ci", recursive=True):
@@ -186,7 +197,7 @@ def main():
         best, path = 0, []
         callees = set(fi["calls"])
         if fi["indirect"]:
-            targets = spec.get((name, parent), spec.get((name, None)))
+            targets = lookup(spec, name, parent)
             if targets is None:
                 problems.append(f"call through a register not listed in {args.targets}: {name}")
             else:
