@@ -1,8 +1,9 @@
 # Target build: Cortex-M0+ image for the STM32G070 with our own register-level hardware layer.
 set(ORVANE_MCU_FLAGS -mcpu=cortex-m0plus -mthumb)
-# -fcallgraph-info=su: each function's stack usage (as -fstack-usage) with its calls, for the
-# stack-depth check.
-add_compile_options(${ORVANE_MCU_FLAGS} -Os -ffunction-sections -fdata-sections -fcallgraph-info=su
+# Link-time optimisation: the image is optimised for size as a whole (it must fit 64 KiB with
+# everything the node does). -fcallgraph-info=su at the link gives each function's stack usage as
+# linked (IMAGE.ltrans*.ci), for the stack-depth check.
+add_compile_options(${ORVANE_MCU_FLAGS} -Os -flto -ffunction-sections -fdata-sections
   $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions> $<$<COMPILE_LANGUAGE:CXX>:-fno-rtti>
   $<$<COMPILE_LANGUAGE:CXX>:-fno-threadsafe-statics> $<$<COMPILE_LANGUAGE:CXX>:-fno-use-cxa-atexit>)
 
@@ -23,7 +24,8 @@ set_target_properties(orvane-node.elf PROPERTIES LINKER_LANGUAGE CXX)
 # No nosys.specs: nothing provides _sbrk, so any use of the heap fails the link. The C library's
 # internal allocator entry points are wrapped (Drivers/hal/stm32g0/runtime_support.cpp): snprintf
 # refers to them on a path fixed buffers never take, and they must not pull in malloc.
-set(ORVANE_TARGET_LINK_OPTIONS ${ORVANE_MCU_FLAGS} --specs=nano.specs -nostartfiles -Wl,--gc-sections
+set(ORVANE_TARGET_LINK_OPTIONS ${ORVANE_MCU_FLAGS} -Os -flto -flto-partition=one -fcallgraph-info=su
+  --specs=nano.specs -nostartfiles -Wl,--gc-sections
   -Wl,--wrap=_malloc_r,--wrap=_realloc_r,--wrap=_free_r)
 target_link_options(orvane-node.elf PRIVATE ${ORVANE_TARGET_LINK_OPTIONS} -T${ORVANE_LINKER_SCRIPT}
   -Wl,-Map=${CMAKE_BINARY_DIR}/orvane-node.map -Wl,--print-memory-usage)

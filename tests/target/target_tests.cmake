@@ -42,7 +42,7 @@ set_tests_properties(target_cycle_counts PROPERTIES LABELS cycles TIMEOUT 600)
 # the compiler's stack usage and the image's call graph, within the reserved stack less a margin.
 add_test(NAME target_stack_depth
   COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tools/stack/stack_depth.py $<TARGET_FILE:orvane-node.elf>
-          ${CMAKE_BINARY_DIR} --margin 1024)
+          --margin 1024)
 set_tests_properties(target_stack_depth PROPERTIES LABELS stack TIMEOUT 300)
 
 # The image itself boots from its reset vector on the emulated core with the peripherals mapped to

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Worst-case stack depth of the target image, checked against its stack reservation.
 
-Frames: the compiler's stack usage of each of our functions (-fcallgraph-info=su, the data of
--fstack-usage with the function's linker name; files *.ci in the build tree), and for the run-time
+Frames: the compiler's stack usage of each of our functions as linked (-fcallgraph-info=su at the
+link-time optimisation, the data of -fstack-usage with the function's linker name: the files
+IMAGE.ltrans*.ci beside the image), and for the run-time
 library's functions, which come without it, the frame read from their code (PUSH, SUB SP, and
 stack adjustments through a literal). Calls: read from the linked image (BL, tail branches to
 another function), so inlining and the library are as linked. A call through a register (BLX/BX
@@ -15,7 +16,7 @@ deepest handler per preemption level (SysTick at priority 3 can be preempted by 
 interrupts, which do not preempt each other). An exception frame is 8 words plus 4 bytes of
 alignment.
 
-usage: stack_depth.py IMAGE.elf BUILD_DIR [--margin BYTES] [--targets FILE]
+usage: stack_depth.py IMAGE.elf [--margin BYTES] [--targets FILE]
 Fails (exit 1) when the worst case plus the margin exceeds the reservation (__stack_reserve_end -
 __stack_reserve_start), or when a depth cannot be bounded.
 """
@@ -139,9 +140,12 @@ def lookup(spec, name, parent):
     return None
 
 
-def compiler_frames(build_dir):
+def compiler_frames(elf):
     frames, dynamic = {}, set()
-    for path in glob.glob(f"{build_dir}/**/*.ci", recursive=True):
+    paths = glob.glob(f"{elf}.ltrans*.ci")
+    if not paths:
+        raise SystemExit(f"stack_depth: no {elf}.ltrans*.ci (link with -flto -fcallgraph-info=su)")
+    for path in paths:
         for m in re.finditer(r'node: \{ title: "([^"]+)" label: "[^"]*\\n(\d+) bytes \(([^)]*)\)"', open(path).read()):
             name = m.group(1).rsplit(":", 1)[-1]
             frames[name] = max(frames.get(name, 0), int(m.group(2)))
@@ -153,13 +157,12 @@ def compiler_frames(build_dir):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("elf")
-    ap.add_argument("build_dir")
     ap.add_argument("--margin", type=int, default=512)
     ap.add_argument("--targets", default=__file__.rsplit("/", 1)[0] + "/indirect_targets.txt")
     args = ap.parse_args()
     syms, funcs, words = read_image(args.elf)
     info = disassemble(args.elf, funcs, words, syms["_estack"])
-    cframes, cdynamic = compiler_frames(args.build_dir)
+    cframes, cdynamic = compiler_frames(args.elf)
     starts = {start: name for start, (name, _) in funcs.items()}
     sections = {}
     for line in run("arm-none-eabi-objdump", "-h", args.elf).splitlines():

@@ -9,21 +9,22 @@ struct _reent;
 
 extern "C" {
 
-void* __wrap__malloc_r(struct _reent*, size_t) {
+// used: the references come from the C library, after the link-time optimiser has run.
+__attribute__((used)) void* __wrap__malloc_r(struct _reent*, size_t) {
   errno = ENOMEM;
   return nullptr;
 }
 
-void* __wrap__realloc_r(struct _reent*, void*, size_t) {
+__attribute__((used)) void* __wrap__realloc_r(struct _reent*, void*, size_t) {
   errno = ENOMEM;
   return nullptr;
 }
 
-void __wrap__free_r(struct _reent*, void*) {}
+__attribute__((used)) void __wrap__free_r(struct _reent*, void*) {}
 
 // Static destructors are registered here (the build uses atexit, not __cxa_atexit). The program
 // never exits, so they are never run, and the C library's exit-handler tables stay out.
-int atexit(void (*)(void)) { return 0; }
+__attribute__((used)) int atexit(void (*)(void)) { return 0; }
 
 // A pure virtual function called during construction or destruction: a program fault.
 void __cxa_pure_virtual(void) {
