@@ -176,9 +176,15 @@ float lookupTrigLutQ15(const std::array<int16_t, RmsTrigLut::kSize>& table, floa
 
 float linearFitSlopeCountsPerSample(const ADCStruct* samples, uint16_t n) {
   if (samples == nullptr || n <= 1) return 0.0f;
+  // Sx = n(n-1)/2 and Sxx = n(n-1)(2n-1)/6, the divisions taken on the small factors that
+  // they divide (one of n, n-1 is even; one of n, n-1, 2n-1 is a multiple of 3).
   const int64_t nn = n;
-  const int64_t sx = nn * (nn - 1) / 2;
-  const int64_t sxx = nn * (nn - 1) * (2 * nn - 1) / 6;
+  const uint32_t a = n, b = n - 1u, c = 2u * n - 1u;
+  const int64_t sx = (a % 2u == 0 ? static_cast<int64_t>(a / 2u) * b : static_cast<int64_t>(a) * (b / 2u));
+  const uint32_t a2 = a % 2u == 0 ? a / 2u : a, b2 = a % 2u == 0 ? b : b / 2u;  // a x b / 2
+  const int64_t sxx = a2 % 3u == 0   ? static_cast<int64_t>(a2 / 3u) * b2 * c
+                      : b2 % 3u == 0 ? static_cast<int64_t>(a2) * (b2 / 3u) * c
+                                     : static_cast<int64_t>(a2) * b2 * (c / 3u);
   int64_t sy = 0;
   int64_t sxy = 0;
   for (uint16_t i = 0; i < n; ++i) {
