@@ -1,8 +1,7 @@
 // Bounded integers, lone tokens and hex digit runs.
 #include "DemoShellParse.h"
 
-#include <cerrno>
-#include <cstdlib>
+#include <cctype>
 
 #include "SerialTokenizer.h"
 
@@ -12,13 +11,20 @@ bool boundedU32(const char* text, uint32_t lo, uint32_t hi, uint32_t& out) {
   if (text == nullptr) return false;
   const char* p = SCU::skipWs(text);
   if (*p == '\0' || *p == '-') return false;
-  errno = 0;
-  char* end = nullptr;
-  const unsigned long long value = std::strtoull(p, &end, 10);
-  if (end == p || errno == ERANGE) return false;
-  // strtoul would be 32 bits on the target: anything above 32 bits is a range error there too.
-  if (value > 0xFFFFFFFFull) return false;
-  if (*SCU::skipWs(end) != '\0') return false;
+  // Decimal digits as the C library's conversion takes them (white space, then an optional '+'),
+  // without its 64-bit arithmetic: anything above 32 bits is out of range.
+  const char* q = p;
+  while (std::isspace(static_cast<unsigned char>(*q))) ++q;
+  if (*q == '+') ++q;
+  const char* digits = q;
+  uint32_t value = 0;
+  for (; *q >= '0' && *q <= '9'; ++q) {
+    const uint32_t d = static_cast<uint32_t>(*q - '0');
+    if (value > (0xFFFFFFFFu - d) / 10u) return false;
+    value = value * 10u + d;
+  }
+  if (q == digits) return false;
+  if (*SCU::skipWs(q) != '\0') return false;
   if (value < lo || value > hi) return false;
   out = static_cast<uint32_t>(value);
   return true;

@@ -223,6 +223,16 @@ void sweeps() {
     const float f = fromBits(next());
     if (std::isfinite(f) && std::fabs(f) < 9.2233715e18f) trunc64 += static_cast<int64_t>(f) == FloatExact::truncToInt64(f) ? 0 : 1;
   }
+  // Integer division (the chip's signed division is our own): quotients and remainders summed.
+  uint32_t quotients = 0, remainders = 0;
+  for (uint32_t i = 0; i < kRounds; ++i) {
+    const auto a = static_cast<int32_t>(next()) >> (next() % 31);
+    const auto b = static_cast<int32_t>(next()) >> (next() % 31);
+    if (b == 0 || (a == INT32_MIN && b == -1)) continue;
+    quotients = quotients * 31u + static_cast<uint32_t>(a / b);
+    remainders = remainders * 31u + static_cast<uint32_t>(a % b);
+  }
+  Line("division").u("quotients", quotients).u("remainders", remainders);
   Line("sweep").u("rounds", kRounds).u("mul", mul).u("add", add).u("fromInt", fromInt).u("fromInt64", fromInt64)
       .u("truncToInt64", trunc64);
 }

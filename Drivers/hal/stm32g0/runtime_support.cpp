@@ -34,6 +34,23 @@ __attribute__((used)) float __aeabi_fsub(float a, float b) {
   return __aeabi_fadd(a, b);
 }
 
+// Signed division through the unsigned routine: the quotient truncates toward zero as in C, the
+// remainder takes the dividend's sign. The run-time library's own signed routine is 460 bytes.
+// (Division by zero, undefined in C++, gives what the unsigned routine gives for the magnitudes.)
+unsigned __aeabi_uidiv(unsigned a, unsigned b);
+__attribute__((used)) int __aeabi_idiv(int a, int b) {
+  const unsigned q = __aeabi_uidiv(a < 0 ? 0u - static_cast<unsigned>(a) : static_cast<unsigned>(a),
+                                   b < 0 ? 0u - static_cast<unsigned>(b) : static_cast<unsigned>(b));
+  return static_cast<int>((a < 0) != (b < 0) ? 0u - q : q);
+}
+
+// Quotient in r0, remainder in r1: a 64-bit result is returned in that register pair.
+__attribute__((used)) uint64_t __aeabi_idivmod(int a, int b) {
+  const int q = __aeabi_idiv(a, b);
+  const unsigned r = static_cast<unsigned>(a) - static_cast<unsigned>(q) * static_cast<unsigned>(b);
+  return static_cast<uint32_t>(q) | (static_cast<uint64_t>(r) << 32);
+}
+
 // Static destructors are registered here (the build uses atexit, not __cxa_atexit). The program
 // never exits, so they are never run, and the C library's exit-handler tables stay out.
 __attribute__((used)) int atexit(void (*)(void)) { return 0; }
