@@ -58,6 +58,15 @@ FLOAT_EXACT_INLINE float fromInt(int32_t v) {
   return std::bit_cast<float>(sign | packRounded(m, e));
 }
 
+// float(v) for an unsigned v, rounded to nearest even.
+FLOAT_EXACT_INLINE float fromUint(uint32_t v) {
+  using namespace detail;
+  if (v == 0) return 0.0f;
+  int32_t e = 127 + 31;
+  normalize(v, e);
+  return std::bit_cast<float>(packRounded(v, e));
+}
+
 // a x b.
 FLOAT_EXACT_INLINE float mul(float a, float b) {
   using namespace detail;

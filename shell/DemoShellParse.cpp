@@ -1,8 +1,6 @@
 // Bounded integers, lone tokens and hex digit runs.
 #include "DemoShellParse.h"
 
-#include <cctype>
-
 #include "SerialTokenizer.h"
 
 namespace ShellParse {
@@ -11,20 +9,12 @@ bool boundedU32(const char* text, uint32_t lo, uint32_t hi, uint32_t& out) {
   if (text == nullptr) return false;
   const char* p = SCU::skipWs(text);
   if (*p == '\0' || *p == '-') return false;
-  // Decimal digits as the C library's conversion takes them (white space, then an optional '+'),
-  // without its 64-bit arithmetic: anything above 32 bits is out of range.
-  const char* q = p;
-  while (std::isspace(static_cast<unsigned char>(*q))) ++q;
-  if (*q == '+') ++q;
-  const char* digits = q;
-  uint32_t value = 0;
-  for (; *q >= '0' && *q <= '9'; ++q) {
-    const uint32_t d = static_cast<uint32_t>(*q - '0');
-    if (value > (0xFFFFFFFFu - d) / 10u) return false;
-    value = value * 10u + d;
-  }
-  if (q == digits) return false;
-  if (*SCU::skipWs(q) != '\0') return false;
+  // As strtoull would read it, except that anything above 32 bits is out of range (as strtoul's
+  // would be on the target); a minus sign after other white space is read as strtoull does.
+  const SCU::DecimalText d = SCU::scanDecimal(p);
+  if (d.end == p || d.overflow || (d.negative && d.magnitude != 0)) return false;
+  if (*SCU::skipWs(d.end) != '\0') return false;
+  const uint32_t value = d.magnitude;
   if (value < lo || value > hi) return false;
   out = static_cast<uint32_t>(value);
   return true;

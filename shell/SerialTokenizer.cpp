@@ -48,6 +48,25 @@ bool parseHexBytes(const char* text, uint8_t* out, size_t count) {
   return *p == '\0';
 }
 
+DecimalText scanDecimal(const char* text) {
+  DecimalText d{false, false, 0u, text};
+  const char* p = text;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;  // isspace in the C locale
+  if (*p == '+' || *p == '-') d.negative = *p++ == '-';
+  const char* digits = p;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    const uint32_t v = static_cast<uint32_t>(*p - '0');
+    if (d.magnitude > (0xFFFFFFFFu - v) / 10u) {
+      d.overflow = true;
+      d.magnitude = 0xFFFFFFFFu;
+    } else if (!d.overflow) {
+      d.magnitude = d.magnitude * 10u + v;
+    }
+  }
+  if (p != digits) d.end = p;
+  return d;
+}
+
 bool parseFixedScaled5(const char* text, const char** endPtr, int32_t* outScaled) {
   if (text == nullptr || endPtr == nullptr || outScaled == nullptr) return false;
   const char* p = text;

@@ -85,6 +85,8 @@ TEST(FloatExact, IntegerConversionsMatchTheLanguageConversions) {
     ASSERT_EQ(std::bit_cast<uint32_t>(static_cast<float>(-v)), std::bit_cast<uint32_t>(FloatExact::fromInt64(-v))) << v;
     const auto w = static_cast<int32_t>(static_cast<uint32_t>(v));
     ASSERT_EQ(std::bit_cast<uint32_t>(static_cast<float>(w)), std::bit_cast<uint32_t>(FloatExact::fromInt(w))) << w;
+    const auto uw = static_cast<uint32_t>(v);
+    ASSERT_EQ(std::bit_cast<uint32_t>(static_cast<float>(uw)), std::bit_cast<uint32_t>(FloatExact::fromUint(uw))) << uw;
     // Truncation: every finite float below 2^63 in magnitude.
     const float f = std::bit_cast<float>(r.next());
     if (std::isfinite(f) && std::fabs(f) < 9.2233715e18f) {
@@ -94,9 +96,13 @@ TEST(FloatExact, IntegerConversionsMatchTheLanguageConversions) {
       ASSERT_EQ(static_cast<int32_t>(f), FloatExact::truncToInt(f)) << f;
     }
     ASSERT_EQ(std::fabs(f) < 1e9f, FloatExact::magnitudeBelow(f, 1e9f)) << f;
+
   }
   for (float f : {0.0f, -0.0f, 0.999999f, -0.999999f, 1.0f, -1.5f, 8388607.5f, 16777216.0f, 9.2233715e18f, -9.2233715e18f})
     ASSERT_EQ(static_cast<int64_t>(f), FloatExact::truncToInt64(f)) << f;
+  for (uint32_t u : {0u, 1u, 16777217u, 0x7FFFFFFFu, 0x80000000u, 0x80000080u, 0x80000081u, 0xFFFFFF7Fu, 0xFFFFFF80u,
+                     0xFFFFFFFFu})
+    ASSERT_EQ(std::bit_cast<uint32_t>(static_cast<float>(u)), std::bit_cast<uint32_t>(FloatExact::fromUint(u))) << u;
 }
 
 }  // namespace

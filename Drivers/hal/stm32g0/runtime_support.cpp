@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "float_exact.h"
+
 struct _reent;
 
 extern "C" {
@@ -33,6 +35,10 @@ __attribute__((used)) float __aeabi_fsub(float a, float b) {
   __builtin_memcpy(&b, &bits, sizeof bits);
   return __aeabi_fadd(a, b);
 }
+
+// Integer to float conversions, exactly rounded (FloatExact), smaller than the library's.
+__attribute__((used)) float __aeabi_i2f(int v) { return FloatExact::fromInt(v); }
+__attribute__((used)) float __aeabi_ui2f(unsigned v) { return FloatExact::fromUint(v); }
 
 // Signed division through the unsigned routine: the quotient truncates toward zero as in C, the
 // remainder takes the dividend's sign. The run-time library's own signed routine is 460 bytes.
