@@ -3,7 +3,9 @@ set(ORVANE_MCU_FLAGS -mcpu=cortex-m0plus -mthumb)
 # Link-time optimisation: the image is optimised for size as a whole (it must fit 64 KiB with
 # everything the node does). -fcallgraph-info=su at the link gives each function's stack usage as
 # linked (IMAGE.ltrans*.ci), for the stack-depth check.
-add_compile_options(${ORVANE_MCU_FLAGS} -Os -flto -ffunction-sections -fdata-sections
+# -g: debug information only (no effect on the code), so that the size report can tell which source
+# each function of the optimised whole came from.
+add_compile_options(${ORVANE_MCU_FLAGS} -Os -g -flto -ffunction-sections -fdata-sections
   $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions> $<$<COMPILE_LANGUAGE:CXX>:-fno-rtti>
   $<$<COMPILE_LANGUAGE:CXX>:-fno-threadsafe-statics> $<$<COMPILE_LANGUAGE:CXX>:-fno-use-cxa-atexit>)
 
@@ -24,7 +26,7 @@ set_target_properties(orvane-node.elf PROPERTIES LINKER_LANGUAGE CXX)
 # No nosys.specs: nothing provides _sbrk, so any use of the heap fails the link. The C library's
 # internal allocator entry points are wrapped (Drivers/hal/stm32g0/runtime_support.cpp): snprintf
 # refers to them on a path fixed buffers never take, and they must not pull in malloc.
-set(ORVANE_TARGET_LINK_OPTIONS ${ORVANE_MCU_FLAGS} -Os -flto -flto-partition=one -fcallgraph-info=su
+set(ORVANE_TARGET_LINK_OPTIONS ${ORVANE_MCU_FLAGS} -Os -g -flto -flto-partition=one -fcallgraph-info=su
   --specs=nano.specs -nostartfiles -Wl,--gc-sections
   -Wl,--wrap=_malloc_r,--wrap=_realloc_r,--wrap=_free_r)
 target_link_options(orvane-node.elf PRIVATE ${ORVANE_TARGET_LINK_OPTIONS} -T${ORVANE_LINKER_SCRIPT}
@@ -35,14 +37,14 @@ add_custom_command(TARGET orvane-node.elf POST_BUILD
   COMMAND ${CMAKE_OBJCOPY} -O binary $<TARGET_FILE:orvane-node.elf> ${CMAKE_BINARY_DIR}/orvane-node.bin
   COMMAND ${CMAKE_OBJCOPY} -O ihex $<TARGET_FILE:orvane-node.elf> ${CMAKE_BINARY_DIR}/orvane-node.hex
   COMMAND ${CMAKE_COMMAND} -DELF=$<TARGET_FILE:orvane-node.elf> -DNM=${CMAKE_NM} -DSIZE=${CMAKE_SIZE}
-          -P ${CMAKE_SOURCE_DIR}/cmake/image_report.cmake
+          -DBUDGET=${CMAKE_SOURCE_DIR}/cmake/image_budget.cmake -P ${CMAKE_SOURCE_DIR}/cmake/image_report.cmake
   COMMENT "image: bin, hex, size report and checks")
 
 # The image checks also run as a test, so 'make test' covers the target build.
 enable_testing()
 add_test(NAME firmware_image_checks
   COMMAND ${CMAKE_COMMAND} -DELF=$<TARGET_FILE:orvane-node.elf> -DNM=${CMAKE_NM} -DSIZE=${CMAKE_SIZE}
-          -P ${CMAKE_SOURCE_DIR}/cmake/image_report.cmake)
+          -DBUDGET=${CMAKE_SOURCE_DIR}/cmake/image_budget.cmake -P ${CMAKE_SOURCE_DIR}/cmake/image_report.cmake)
 
 # The firmware on emulated cores: the self-test under QEMU, the cycle counts, the boot of the image.
 include(${CMAKE_SOURCE_DIR}/tests/target/target_tests.cmake)
