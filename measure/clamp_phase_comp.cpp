@@ -82,8 +82,9 @@ float integrateActivePowerLut(const Measure& bField, float voltagePhaseRad, floa
   for (uint16_t i = 0; i < n && i < RmsTrigLut::kSize; ++i) {
     // sin(i w + phi) by the angle sum, from the tables.
     using namespace FloatExact;
-    const float u = mul(add(mul(fromInt(RmsTrigLut::kSinBaseQ15[i]), cosPhi), mul(fromInt(RmsTrigLut::kCosBaseQ15[i]), sinPhi)),
-                        1.0f / 32767.0f);
+    const float u =
+        mul(add(mul(fromInt(RmsTrigLut::kSinBaseQ15[i]), cosPhi), mul(fromInt(RmsTrigLut::kCosBaseQ15[i]), sinPhi)),
+            1.0f / 32767.0f);
     acc = add(acc, mul(u, fromInt(samples[i] - bField.average)));
   }
   const uint16_t burden = bField.chan->burdenResistor;

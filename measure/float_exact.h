@@ -34,11 +34,26 @@ FLOAT_EXACT_INLINE uint32_t packRounded(uint32_t m, int32_t e) {
 
 // Shifts m left until bit 31 is set and lowers e by as much (m not 0).
 FLOAT_EXACT_INLINE void normalize(uint32_t& m, int32_t& e) {
-  if ((m & 0xFFFF0000u) == 0) { m <<= 16; e -= 16; }
-  if ((m & 0xFF000000u) == 0) { m <<= 8; e -= 8; }
-  if ((m & 0xF0000000u) == 0) { m <<= 4; e -= 4; }
-  if ((m & 0xC0000000u) == 0) { m <<= 2; e -= 2; }
-  if ((m & 0x80000000u) == 0) { m <<= 1; e -= 1; }
+  if ((m & 0xFFFF0000u) == 0) {
+    m <<= 16;
+    e -= 16;
+  }
+  if ((m & 0xFF000000u) == 0) {
+    m <<= 8;
+    e -= 8;
+  }
+  if ((m & 0xF0000000u) == 0) {
+    m <<= 4;
+    e -= 4;
+  }
+  if ((m & 0xC0000000u) == 0) {
+    m <<= 2;
+    e -= 2;
+  }
+  if ((m & 0x80000000u) == 0) {
+    m <<= 1;
+    e -= 1;
+  }
 }
 
 // Zeros, subnormals, infinities and NaNs.

@@ -37,8 +37,8 @@ struct Measure {
   float rmsRaw;     // counts about the mean, plus 0.5; 0: not computed
   float rmsV;
   bool phaseOk;
-  float phaseRad;   // fundamental phase in (-pi, pi]
-  float magnitude;  // |correlation| in counts x samples
+  float phaseRad;         // fundamental phase in (-pi, pi]
+  float magnitude;        // |correlation| in counts x samples
   float phaseCorrection;  // fixed offset applied by getPhaseRad()
   ADC_Chan* chan;
 

@@ -2,7 +2,6 @@
 // values are staged in the live record and "save" commits them.
 #include "SerialSetters.h"
 
-
 #include "Debug.h"
 #include "DemoShellFormat.h"
 #include "DeviceConfig.h"

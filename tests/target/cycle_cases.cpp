@@ -2,9 +2,9 @@
 // (tools/m0_cycles) starts and stops; its name is the marker's argument.
 #include <cstring>
 
+#include "MCUState.h"
 #include "clamp_phase_comp.h"
 #include "gstate.h"
-#include "MCUState.h"
 #include "packet3.h"
 #include "packet8.h"
 #include "rxpacket14.h"
@@ -59,18 +59,18 @@ void testImageMain() {
 
   const std::array<uint32_t, 3> stUid{0x00350041u, 0x3233510Du, 0x30363738u};
   cycleCaseBegin("packet 8, built and tagged");
-  LoRaFrameBuffer p8 = LoRaPacket8::encode(
-      LoRaPacket8::makePayloadWithBuild(counter, uid, stUid, g.config.inductive50HzPhaseCorrection,
-                                        g.adc.eFieldSlopeCorrection, g.config.clampMapping, "1a2b3c4d",
-                                        "2024-05-06 07:08:09"),
-      key);
+  LoRaFrameBuffer p8 =
+      LoRaPacket8::encode(LoRaPacket8::makePayloadWithBuild(counter, uid, stUid, g.config.inductive50HzPhaseCorrection,
+                                                            g.adc.eFieldSlopeCorrection, g.config.clampMapping,
+                                                            "1a2b3c4d", "2024-05-06 07:08:09"),
+                          key);
   cycleCaseEnd();
   gBytes = p8.used_bytes();
 
   LoRaRXPacket14::Args args{};
   args[7] = 0xbcf5c28fu;
-  const LoRaFrameBuffer wire = LoRaRXPacket14::encode(
-      LoRaRXPacket14::makePayload(counter, uid, LoRaRXPacket14::Op::SET_PhaseShift, args), key);
+  const LoRaFrameBuffer wire =
+      LoRaRXPacket14::encode(LoRaRXPacket14::makePayload(counter, uid, LoRaRXPacket14::Op::SET_PhaseShift, args), key);
   LoRaRXPacket14::Payload p14{};
   cycleCaseBegin("packet 14, tag checked and decoded");
   const bool ok = LoRaRXPacket14::decodeWithKey(p14, wire.data(), wire.used_bytes(), key);

@@ -221,7 +221,8 @@ void sweeps() {
     fromInt64 += same(static_cast<float>(v), FloatExact::fromInt64(v)) ? 0 : 1;
     fromInt64 += same(static_cast<float>(-v), FloatExact::fromInt64(-v)) ? 0 : 1;
     const float f = fromBits(next());
-    if (std::isfinite(f) && std::fabs(f) < 9.2233715e18f) trunc64 += static_cast<int64_t>(f) == FloatExact::truncToInt64(f) ? 0 : 1;
+    if (std::isfinite(f) && std::fabs(f) < 9.2233715e18f)
+      trunc64 += static_cast<int64_t>(f) == FloatExact::truncToInt64(f) ? 0 : 1;
   }
   // Integer division (the chip's signed division is our own): quotients and remainders summed.
   uint32_t quotients = 0, remainders = 0;
@@ -233,7 +234,12 @@ void sweeps() {
     remainders = remainders * 31u + static_cast<uint32_t>(a % b);
   }
   Line("division").u("quotients", quotients).u("remainders", remainders);
-  Line("sweep").u("rounds", kRounds).u("mul", mul).u("add", add).u("fromInt", fromInt).u("fromInt64", fromInt64)
+  Line("sweep")
+      .u("rounds", kRounds)
+      .u("mul", mul)
+      .u("add", add)
+      .u("fromInt", fromInt)
+      .u("fromInt64", fromInt64)
       .u("truncToInt64", trunc64);
 }
 

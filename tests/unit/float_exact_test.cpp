@@ -1,5 +1,7 @@
 // The integer-arithmetic float operations give the bits of the plain float operations: edge
 // values crossed with each other, then long pseudo-random sweeps over every exponent.
+#include "float_exact.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -7,8 +9,6 @@
 #include <cstdint>
 #include <limits>
 #include <vector>
-
-#include "float_exact.h"
 
 namespace {
 
@@ -65,10 +65,22 @@ TEST(FloatExact, MulAndAddMatchTheFloatOperationsOnRandomOperands) {
 }
 
 TEST(FloatExact, IntegerConversionsMatchTheLanguageConversions) {
-  const int64_t edges[] = {0,          1,          -1,         16777215,   16777216,   16777217,   16777219,
-                           -16777217,  2147483647, -2147483647 - 1,       (int64_t{1} << 53) + 1,
-                           (int64_t{1} << 62) + (int64_t{1} << 38) + 1, std::numeric_limits<int64_t>::max(),
-                           std::numeric_limits<int64_t>::min(), 0x00000000FFFFFF80ll, 0x0000000100000080ll};
+  const int64_t edges[] = {0,
+                           1,
+                           -1,
+                           16777215,
+                           16777216,
+                           16777217,
+                           16777219,
+                           -16777217,
+                           2147483647,
+                           -2147483647 - 1,
+                           (int64_t{1} << 53) + 1,
+                           (int64_t{1} << 62) + (int64_t{1} << 38) + 1,
+                           std::numeric_limits<int64_t>::max(),
+                           std::numeric_limits<int64_t>::min(),
+                           0x00000000FFFFFF80ll,
+                           0x0000000100000080ll};
   for (int64_t v : edges) {
     ASSERT_EQ(std::bit_cast<uint32_t>(static_cast<float>(v)), std::bit_cast<uint32_t>(FloatExact::fromInt64(v))) << v;
     if (v >= INT32_MIN && v <= INT32_MAX) {
@@ -96,12 +108,12 @@ TEST(FloatExact, IntegerConversionsMatchTheLanguageConversions) {
       ASSERT_EQ(static_cast<int32_t>(f), FloatExact::truncToInt(f)) << f;
     }
     ASSERT_EQ(std::fabs(f) < 1e9f, FloatExact::magnitudeBelow(f, 1e9f)) << f;
-
   }
-  for (float f : {0.0f, -0.0f, 0.999999f, -0.999999f, 1.0f, -1.5f, 8388607.5f, 16777216.0f, 9.2233715e18f, -9.2233715e18f})
+  for (float f :
+       {0.0f, -0.0f, 0.999999f, -0.999999f, 1.0f, -1.5f, 8388607.5f, 16777216.0f, 9.2233715e18f, -9.2233715e18f})
     ASSERT_EQ(static_cast<int64_t>(f), FloatExact::truncToInt64(f)) << f;
-  for (uint32_t u : {0u, 1u, 16777217u, 0x7FFFFFFFu, 0x80000000u, 0x80000080u, 0x80000081u, 0xFFFFFF7Fu, 0xFFFFFF80u,
-                     0xFFFFFFFFu})
+  for (uint32_t u :
+       {0u, 1u, 16777217u, 0x7FFFFFFFu, 0x80000000u, 0x80000080u, 0x80000081u, 0xFFFFFF7Fu, 0xFFFFFF80u, 0xFFFFFFFFu})
     ASSERT_EQ(std::bit_cast<uint32_t>(static_cast<float>(u)), std::bit_cast<uint32_t>(FloatExact::fromUint(u))) << u;
 }
 

@@ -91,8 +91,9 @@ TEST(BoundedU32, Table) {
 // The decimal scanner reads what the C library's strtoull reads (same end, same magnitude below
 // 2^32), whatever white space, sign or digit run comes first.
 TEST(ScanDecimal, ReadsWhatStrtoullReads) {
-  const char* texts[] = {"", "  ", "5", " +7", "-0", "\v-3", "\t\n\r\f 42 x", "4294967295", "4294967296",
-                         "99999999999999999999999", "12abc", "abc", "+", "-", "+-1", "0009", "-4294967295", "007 8"};
+  const char* texts[] = {
+      "",      "  ",  "5", " +7", "-0",  "\v-3", "\t\n\r\f 42 x", "4294967295", "4294967296", "99999999999999999999999",
+      "12abc", "abc", "+", "-",   "+-1", "0009", "-4294967295",   "007 8"};
   for (const char* t : texts) {
     errno = 0;
     char* end = nullptr;

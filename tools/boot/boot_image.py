@@ -135,8 +135,6 @@ class Chip:
             v = (v & ~(3 << 21)) | ((cr1 >> 3 & 1) << 21) | ((cr1 >> 2 & 1) << 22)
         elif word == SPI1 + 0x08:  # SPI_SR: transmit buffer empty, nothing in flight
             v = (v | 2) & ~((1 << 7) | (3 << 11))
-        elif word == TIM6 + 0x24:  # TIM6_CNT
-            pass
         elif word == SCS + 0x010:  # SYST_CSR: COUNTFLAG clears on read
             self.clear_bits(word, 1 << 16)
         shift = (addr & 3) * 8
@@ -228,7 +226,7 @@ class Chip:
             self.put(DMA1 + 0x0C, 0)
             self.set_bits(DMA1 + 0x00, 0b1111)  # GIF1 TCIF1 HTIF1 (TEIF1 masked below)
             self.clear_bits(DMA1 + 0x00, 0b1000)
-            self.put(ADC + 0x40, values[(count - 1) % len(values)])
+            self.put(ADC + 0x40, self.scan_value(channels, count - 1))
             self.set_bits(ADC + 0x00, (1 << 2) | (1 << 3))
             if ccr1 & 0b0110:
                 self.pending.add(16 + IRQ_DMA1_CH1)
@@ -294,7 +292,7 @@ class Chip:
 
 
 class SystemReset(Exception):
-    pass
+    """The firmware asked for a system reset (AIRCR SYSRESETREQ)."""
 
 
 class Board:
