@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -243,6 +244,34 @@ void sweeps() {
       .u("truncToInt64", trunc64);
 }
 
+// Formatted text (the chip's snprintf is the firmware's own formatter): the conversions the
+// firmware uses, over edge values; long holds 32 bits on the chip, so the values stay there.
+void formatting() {
+  const char* const intFormats[] = {"%d",  "%u",   "%02X", "%04X",  "%5d", "%4d",   "%12d", "%04u", "%03d",
+                                    "%3u", "%06d", "%03u", "%+04d", "%x",  "%-6d|", "%.3d", "%.0d", "[%-5u]"};
+  const char* const longFormats[] = {"%ld", "%04ld", "%12ld", "%03ld"};
+  const char* const ulongFormats[] = {"%lu", "%04lu", "%06lX", "%08lX", "%05lu", "%10lu", "%02lu", "%02lX"};
+  const int32_t values[] = {0, 1, -1, 42, -42, 4095, -2048, 65536, 2147483647, -2147483647 - 1, 0xABCDEF};
+  char text[160];
+  for (int32_t v : values) {
+    size_t n = 0;
+    for (const char* f : intFormats) n += static_cast<size_t>(std::snprintf(text + n, sizeof text - n, f, v));
+    Line("format").s("int", text);
+    n = 0;
+    for (const char* f : longFormats) n += static_cast<size_t>(std::snprintf(text + n, sizeof text - n, f, long{v}));
+    for (const char* f : ulongFormats)
+      n += static_cast<size_t>(
+          std::snprintf(text + n, sizeof text - n, f, static_cast<unsigned long>(static_cast<uint32_t>(v))));
+    Line("format").s("long", text);
+  }
+  std::snprintf(text, sizeof text, "%s|%10s|%-24s|%*s|%-*s|%0*lu|%c", "LoRa", "abc", "left", 6, "star", -5, "neg", 7,
+                123ul, 'k');
+  Line("format").s("text", text);
+  volatile size_t cut = 8;  // a short buffer, not known to the compiler
+  const int whole = std::snprintf(text, cut, "%s=%05d!", "value", 42);
+  Line("format").s("cut", text).u("whole", static_cast<uint32_t>(whole));
+}
+
 void tags() {
   const HMAC::Key key{0x03020100u, 0x07060504u};
   uint8_t msg[64];
@@ -366,6 +395,7 @@ void runSelfTest() {
   captures();
   conversions();
   sweeps();
+  formatting();
   tags();
   uplinkFrames();
   downlinkFrames();

@@ -3,10 +3,12 @@
 // streams (asprintf) that a fixed buffer never takes; the link routes it here (--wrap), so no
 // allocator and no _sbrk are linked, and an allocation that did happen would fail cleanly.
 #include <cerrno>
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
 #include "float_exact.h"
+#include "text_format.h"
 
 struct _reent;
 
@@ -34,6 +36,30 @@ __attribute__((used)) float __aeabi_fsub(float a, float b) {
   bits ^= 0x80000000u;
   __builtin_memcpy(&b, &bits, sizeof bits);
   return __aeabi_fadd(a, b);
+}
+
+// Formatted text into buffers: the firmware's own formatter (shell/text_format.h) instead of the
+// C library's, which is 2 KB larger. The i-forms are the names the compiler may call for formats
+// without floating point.
+__attribute__((used)) int vsnprintf(char* out, size_t size, const char* format, va_list args) {
+  return TextFormat::formatV(out, size, format, args);
+}
+__attribute__((used)) int vsniprintf(char* out, size_t size, const char* format, va_list args) {
+  return TextFormat::formatV(out, size, format, args);
+}
+__attribute__((used)) int snprintf(char* out, size_t size, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int n = TextFormat::formatV(out, size, format, args);
+  va_end(args);
+  return n;
+}
+__attribute__((used)) int sniprintf(char* out, size_t size, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int n = TextFormat::formatV(out, size, format, args);
+  va_end(args);
+  return n;
 }
 
 // Integer to float conversions, exactly rounded (FloatExact), smaller than the library's.
