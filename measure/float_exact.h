@@ -62,17 +62,6 @@ float addSpecial(float a, float b);
 
 }  // namespace detail
 
-// float(v), rounded to nearest even.
-FLOAT_EXACT_INLINE float fromInt(int32_t v) {
-  using namespace detail;
-  if (v == 0) return 0.0f;
-  const uint32_t sign = v < 0 ? kSign : 0u;
-  uint32_t m = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
-  int32_t e = 127 + 31;
-  normalize(m, e);
-  return std::bit_cast<float>(sign | packRounded(m, e));
-}
-
 // float(v) for an unsigned v, rounded to nearest even.
 FLOAT_EXACT_INLINE float fromUint(uint32_t v) {
   using namespace detail;
@@ -80,6 +69,13 @@ FLOAT_EXACT_INLINE float fromUint(uint32_t v) {
   int32_t e = 127 + 31;
   normalize(v, e);
   return std::bit_cast<float>(packRounded(v, e));
+}
+
+// float(v), rounded to nearest even: the magnitude's float with the sign.
+FLOAT_EXACT_INLINE float fromInt(int32_t v) {
+  const uint32_t magnitude = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+  const uint32_t sign = v < 0 ? detail::kSign : 0u;
+  return std::bit_cast<float>(sign | std::bit_cast<uint32_t>(fromUint(magnitude)));
 }
 
 // a x b.

@@ -63,7 +63,7 @@ class Line {
   void put(char c) {
     if (n_ < sizeof buf_) buf_[n_++] = c;
   }
-  char buf_[640];
+  char buf_[800];
   size_t n_ = 0;
 };
 
@@ -252,16 +252,19 @@ void formatting() {
   const char* const longFormats[] = {"%ld", "%04ld", "%12ld", "%03ld"};
   const char* const ulongFormats[] = {"%lu", "%04lu", "%06lX", "%08lX", "%05lu", "%10lu", "%02lu", "%02lX"};
   const int32_t values[] = {0, 1, -1, 42, -42, 4095, -2048, 65536, 2147483647, -2147483647 - 1, 0xABCDEF};
-  char text[160];
+  // One line per value: the conversions one after the other (a text of at most 320 characters).
+  char text[320];
+  const auto append = [&text](size_t& n, const char* f, auto value) {
+    const int r = std::snprintf(text + n, sizeof text - n, f, value);
+    if (r > 0) n = n + static_cast<size_t>(r) < sizeof text ? n + static_cast<size_t>(r) : sizeof text - 1;
+  };
   for (int32_t v : values) {
     size_t n = 0;
-    for (const char* f : intFormats) n += static_cast<size_t>(std::snprintf(text + n, sizeof text - n, f, v));
+    for (const char* f : intFormats) append(n, f, v);
     Line("format").s("int", text);
     n = 0;
-    for (const char* f : longFormats) n += static_cast<size_t>(std::snprintf(text + n, sizeof text - n, f, long{v}));
-    for (const char* f : ulongFormats)
-      n += static_cast<size_t>(
-          std::snprintf(text + n, sizeof text - n, f, static_cast<unsigned long>(static_cast<uint32_t>(v))));
+    for (const char* f : longFormats) append(n, f, long{v});
+    for (const char* f : ulongFormats) append(n, f, static_cast<unsigned long>(static_cast<uint32_t>(v)));
     Line("format").s("long", text);
   }
   std::snprintf(text, sizeof text, "%s|%10s|%-24s|%*s|%-*s|%0*lu|%c", "LoRa", "abc", "left", 6, "star", -5, "neg", 7,

@@ -12,22 +12,26 @@
 
 namespace {
 
-std::string ours(size_t size, const char* format, ...) {
+using FormatV = int (*)(char*, size_t, const char*, va_list);
+
+// The count and the text one of the two formatters gives.
+std::string run(FormatV formatter, size_t size, const char* format, ...) {
   char buf[256];
   va_list args;
   va_start(args, format);
-  const int n = TextFormat::formatV(buf, size, format, args);
+  const int n = formatter(buf, size, format, args);
   va_end(args);
   return std::to_string(n) + "|" + (size > 0 ? std::string(buf) : std::string());
 }
 
-std::string library(size_t size, const char* format, ...) {
-  char buf[256];
-  va_list args;
-  va_start(args, format);
-  const int n = std::vsnprintf(buf, size, format, args);
-  va_end(args);
-  return std::to_string(n) + "|" + (size > 0 ? std::string(buf) : std::string());
+template <typename... A>
+std::string ours(size_t size, const char* format, A... args) {
+  return run(TextFormat::formatV, size, format, args...);
+}
+
+template <typename... A>
+std::string library(size_t size, const char* format, A... args) {
+  return run(std::vsnprintf, size, format, args...);
 }
 
 // Each with one int-sized argument (long is 32 bits on the chip: the values stay in that range).

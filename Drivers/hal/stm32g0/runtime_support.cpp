@@ -44,9 +44,6 @@ __attribute__((used)) float __aeabi_fsub(float a, float b) {
 __attribute__((used)) int vsnprintf(char* out, size_t size, const char* format, va_list args) {
   return TextFormat::formatV(out, size, format, args);
 }
-__attribute__((used)) int vsniprintf(char* out, size_t size, const char* format, va_list args) {
-  return TextFormat::formatV(out, size, format, args);
-}
 __attribute__((used)) int snprintf(char* out, size_t size, const char* format, ...) {
   va_list args;
   va_start(args, format);
@@ -54,10 +51,13 @@ __attribute__((used)) int snprintf(char* out, size_t size, const char* format, .
   va_end(args);
   return n;
 }
+__attribute__((used)) int vsniprintf(char* out, size_t size, const char* format, va_list args) {
+  return TextFormat::formatV(out, size, format, args);
+}
 __attribute__((used)) int sniprintf(char* out, size_t size, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  const int n = TextFormat::formatV(out, size, format, args);
+  const int n = vsniprintf(out, size, format, args);
   va_end(args);
   return n;
 }
