@@ -16,7 +16,16 @@ endif()
 # simulator's own main can start (and restart) it.
 # An object library: every firmware object is linked, as in the target image, so the board finds
 # the interrupt handlers and callbacks it calls by name.
-add_library(orvane_fw OBJECT ${ORVANE_FW_SOURCES})
+# The frame codecs, built once with the firmware's flags: linked into the firmware and the Vantor.
+add_library(orvane_frames STATIC ${ORVANE_FRAME_SOURCES})
+target_include_directories(orvane_frames PUBLIC ${CMAKE_SOURCE_DIR}/PacketFL ${CMAKE_SOURCE_DIR}/PacketRX
+  ${CMAKE_SOURCE_DIR}/shell ${CMAKE_SOURCE_DIR}/config ${CMAKE_SOURCE_DIR}/measure)
+target_compile_options(orvane_frames PRIVATE ${ORVANE_WARNINGS} -fno-exceptions -fno-rtti)
+
+set(ORVANE_FW_BOARD_SOURCES ${ORVANE_FW_SOURCES})
+list(REMOVE_ITEM ORVANE_FW_BOARD_SOURCES ${ORVANE_FRAME_SOURCES})
+add_library(orvane_fw OBJECT ${ORVANE_FW_BOARD_SOURCES})
+target_link_libraries(orvane_fw PUBLIC orvane_frames)
 target_include_directories(orvane_fw PUBLIC ${ORVANE_FW_INCLUDES} ${CMAKE_SOURCE_DIR}/Drivers/hal/sim)
 target_compile_options(orvane_fw PRIVATE ${ORVANE_WARNINGS} -fno-exceptions -fno-rtti)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/Core/Src/main.cpp
