@@ -96,7 +96,9 @@ bool confirmWireHmacKeyMatchesFlash(const FlashConfig& config, const HmacKey& wi
 bool applyAssignTo(const Payload& p, const LoRaPacket10::StUid& localStUid, FlashConfig& config, CommitFn commit) {
   if (!acceptable(p, LoRaPacket10::kPhaseTagAssign, localStUid)) return false;
   const UID& assigned = p.provisionedUid[0];
-  if (config.uid.bytes == assigned.bytes && config.hmacKey == p.hmacKey[0]) return true;  // a repeat: no flash write
+  // A repeat of what the valid record already holds needs no flash write. Values that are only
+  // staged must still be committed, or the confirm that follows could never pass.
+  if (config.ok() && config.uid.bytes == assigned.bytes && config.hmacKey == p.hmacKey[0]) return true;
   config.uid = assigned;
   config.hmacKey = p.hmacKey[0];
   config.lastDownlinkCounter = 0;

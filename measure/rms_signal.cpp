@@ -2,6 +2,7 @@
 #include "rms_signal.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "functions.h"
 #include "gstate.h"
@@ -12,6 +13,65 @@ constexpr float kTwoPi = 6.2831855f;
 constexpr float kQ15 = 1.0f / 32767.0f;  // 3.0518509e-05
 // The E-field inputs are converted two conversion slots after the clamp's reference instant.
 constexpr float kEFieldPhaseCorrectionRad = -0.05434955f;
+
+struct FloatParts {
+  uint32_t exponent;  // biased
+  uint32_t mantissa;  // with the implicit bit
+};
+FloatParts partsOf(float x) {
+  uint32_t bits = 0;
+  std::memcpy(&bits, &x, sizeof bits);
+  return {(bits >> 23) & 0xFFu, (bits & 0x7FFFFFu) | 0x800000u};
+}
+float fromParts(uint32_t exponent, uint32_t mantissa) {
+  const uint32_t bits = (exponent << 23) | (mantissa & 0x7FFFFFu);
+  float x = 0.0f;
+  std::memcpy(&x, &bits, sizeof x);
+  return x;
+}
+
+// y mod step, exactly, for a y so large that subtracting step no longer changes it: both are
+// integers times a power of two, so the remainder is found by doubling modulo step's mantissa.
+float exactRemainder(float y, float step) {
+  const FloatParts py = partsOf(y);
+  const FloatParts ps = partsOf(step);
+  uint32_t r = py.mantissa % ps.mantissa;
+  for (uint32_t e = ps.exponent; e < py.exponent; ++e) r = (2u * r) % ps.mantissa;
+  return static_cast<float>(r) * (step / static_cast<float>(ps.mantissa));  // both factors exact
+}
+
+// The same result as `while (y > bound) y -= step;` (or `>=` when inclusive) for a finite y, a
+// positive normal step and a bound >= 0, in bounded time: inside one binade every subtraction
+// after the first removes the same number of units in the last place, so such a run is taken in one
+// go. A y that the plain loop could never bring down gets its exact remainder instead.
+float stepDown(float y, float step, float bound, bool inclusive) {
+  const auto above = [&](float v) { return inclusive ? v >= bound : v > bound; };
+  uint32_t lastDrop = 0;
+  uint32_t lastExponent = 0;
+  while (above(y)) {
+    const float next = y - step;
+    if (next == y) {
+      y = exactRemainder(y, step);
+      continue;
+    }
+    const FloatParts a = partsOf(y);
+    const FloatParts b = partsOf(next);
+    const bool sameBinade = next > 0.0f && a.exponent == b.exponent && fromParts(a.exponent, 0x800000u) > bound;
+    const uint32_t drop = sameBinade ? a.mantissa - b.mantissa : 0;
+    y = next;
+    if (drop == 0 || drop != lastDrop || b.exponent != lastExponent) {
+      lastDrop = drop;
+      lastExponent = b.exponent;
+      continue;
+    }
+    // Two equal drops in a row: the run goes on unchanged while it stays in this binade. Stop one
+    // drop above its floor and let the plain steps cross into the next binade.
+    const uint32_t headroom = b.mantissa - 0x800000u;
+    const uint32_t steps = headroom / drop;
+    if (steps > 1) y = fromParts(b.exponent, b.mantissa - (steps - 1) * drop);
+  }
+  return y;
+}
 }  // namespace
 
 Measure::Measure(ADC_Chan* channel)
@@ -73,10 +133,12 @@ bool Measure::computeFundamentalPhase() {
 
 float Measure::getPhaseRad() const { return normalizePhaseRad(phaseRad + phaseCorrection); }
 
+// Into (-pi, pi] by whole turns, as adding or subtracting 2 pi one turn at a time would (a negative
+// value is the mirror image: rounding to nearest is symmetric), in bounded time for any float.
 float normalizePhaseRad(float phaseRad) {
-  if (!std::isfinite(phaseRad)) return 0.0f;  // would never leave the loops below
-  while (phaseRad <= -kPi) phaseRad += kTwoPi;
-  while (phaseRad > kPi) phaseRad -= kTwoPi;
+  if (!std::isfinite(phaseRad)) return 0.0f;
+  if (phaseRad <= -kPi) phaseRad = -stepDown(-phaseRad, kTwoPi, kPi, true);
+  if (phaseRad > kPi) phaseRad = stepDown(phaseRad, kTwoPi, kPi, false);
   return phaseRad;
 }
 
@@ -86,8 +148,8 @@ float lookupTrigLutQ15(const std::array<int16_t, RmsTrigLut::kSize>& table, floa
   constexpr float kScansPerCycle = 57.80347f;
   float x = phaseRadToSamples(phaseRad);
   if (!std::isfinite(x)) return 0.0f;
-  while (x < 0.0f) x += kScansPerCycle;
-  while (x >= kScansPerCycle) x -= kScansPerCycle;
+  if (x < 0.0f) x = -stepDown(-x, kScansPerCycle, 0.0f, false);
+  if (x >= kScansPerCycle) x = stepDown(x, kScansPerCycle, kScansPerCycle, true);
   const uint32_t k = static_cast<uint32_t>(x);
   const float a = table[k];
   const float b = table[k + 1 < RmsTrigLut::kSize ? k + 1 : 0];

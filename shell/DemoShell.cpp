@@ -7,6 +7,7 @@
 #include "DemoShellBoard.h"
 #include "DemoShellInfo.h"
 #include "DemoShellSample.h"
+#include "DemoShellTx.h"
 #include "DeviceConfig.h"
 #include "MCUState.h"
 #include "SerialCommandUtil.h"
@@ -17,6 +18,7 @@
 #include "dbg1_toggle.h"
 #include "functionsMCU.h"
 #include "gstate.h"
+#include "packethandler.h"
 #include "sleep.h"
 #include "stm32g0xx_hal.h"
 
@@ -36,7 +38,7 @@ namespace {
 
 constexpr const char* kRule = "##########################";
 
-const std::array<SCU::CommandEntry, 14> kShellCommands = {{
+const std::array<SCU::CommandEntry, 17> kShellCommands = {{
     {"help", cmdHelp},
     {"info", cmdInfo},
     {"compileInfo", cmdCompileInfo},
@@ -46,12 +48,24 @@ const std::array<SCU::CommandEntry, 14> kShellCommands = {{
     {"set", cmdSet},
     {"save", cmdSave},
     {"unprovision", cmdUnprovision},
+    {"provision", cmdProvision},
+    {"tx", cmdTx},
     {"radio", cmdRadio},
+    {"rx", cmdRx},
     {"dbg1", cmdDbg1},
     {"pin", cmdPin},
     {"sleep", cmdSleep},
     {"reset", cmdReset},
 }};
+
+// The radio is powered for one single-packet action and cut after it.
+template <typename Action>
+void withRadioSupply(Action action) {
+  const LoraSupplyPin& supply = mcustate().pin.switch_.lora;
+  (void)supply.setOn();
+  action();
+  supply.setOff();
+}
 
 // Sleep the core until the next interrupt when there is nothing to do. Interrupts are masked
 // around the check so that a byte arriving in between still ends the sleep at once.
@@ -88,9 +102,29 @@ void runPendingAction() {
       }
     case Pending::sample: runSample(gSampleMode); break;
     case Pending::sampleRepeat: runSampleRepeat(); break;
-    case Pending::dbg1Toggle: runDbg1Toggle(); break;
-    default:
+    case Pending::txBlock:
+      loraBlock();
+      print("ok: tx done");
       break;
+    case Pending::txPacket:
+      withRadioSupply([] { runTxPacket(gTxPacket); });
+      print("ok: tx packet done");
+      break;
+    case Pending::txPacket5:
+      withRadioSupply([] { runTxPacket5(gP5ListenMs); });
+      print("ok: tx p5 done");
+      break;
+    case Pending::txRaw:
+      runTxRaw();
+      printV2("ok: tx raw done (%u bytes)", static_cast<unsigned>(gRawLen));
+      break;
+    case Pending::rxWindow:
+      runRxWindow();
+      print("ok: rx done");
+      break;
+    case Pending::provision: runProvision(); break;
+    case Pending::dbg1Toggle: runDbg1Toggle(); break;
+    default: break;
   }
 }
 

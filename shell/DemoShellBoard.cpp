@@ -4,9 +4,13 @@
 #include "Debug.h"
 #include "DemoShell.h"
 #include "DemoShellParse.h"
+#include "DemoShellRender.h"
+#include "DemoShellTx.h"
 #include "MCUState.h"
 #include "SerialCommandUtil.h"
 #include "SerialTokenizer.h"
+#include "gstate.h"
+#include "packethandler.h"
 
 uint32_t gDbg1OnMs = 0;
 uint32_t gDbg1OffMs = 0;
@@ -57,4 +61,14 @@ void cmdProvision(const char* args) {
   }
   if (!armPending(Pending::provision)) return;
   print("ok: provision (LoRa assign+confirm, blocking until done)");
+}
+
+void runProvision() {
+  // A node without identity asks as a fresh one: no stale key or replay counter goes with it.
+  if (uidIsUnset()) setGstate().config.clearProvisionedIdentity();
+  print("provision: LoRa P10/P13 handshake running (board blocks until confirm)");
+  (void)loraProvision();
+  printV2("ok: provision done (uid 0x%06lX, config.ok %s)", static_cast<unsigned long>(gstate().config.uid.toU24()),
+          yesNO(gstate().config.ok()));
+  mcustate().pin.switch_.lora.setOff();
 }

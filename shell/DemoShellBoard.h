@@ -11,3 +11,6 @@ extern uint32_t gDbg1TotalMs;
 void cmdDbg1(const char* args);
 // Takes no arguments; arms the over-the-air provisioning run.
 void cmdProvision(const char* args);
+// The provisioning run: the handshake until confirmed, then the closing line; the radio supply is
+// left off.
+void runProvision();

@@ -87,10 +87,10 @@ void printProvisioningInfo() {
 
 }  // namespace SCU
 
-// Text after the value is refused, not ignored: "set uid 12 34" must not stage 0x12.
-void setVariableHmacHash(const char* value, const char* rest) {
+// Text after the value is ignored ("set uid 12 34" stages 0x12): scripts rely on it.
+void setVariableHmacHash(const char* value, const char*) {
   std::array<uint8_t, 16> key{};
-  if (!SCU::parseHexBytes(value, key.data(), key.size()) || !onlyBlanks(rest)) {
+  if (!SCU::parseHexBytes(value, key.data(), key.size())) {
     print("err: hmacHash needs 32 hex digits (128 bits)");
     return;
   }
@@ -98,9 +98,9 @@ void setVariableHmacHash(const char* value, const char* rest) {
   print("ok: hmacHash staged");
 }
 
-void setVariableUid(const char* value, const char* rest) {
+void setVariableUid(const char* value, const char*) {
   uint32_t uid = 0;
-  if (!parseHexU24(value, uid) || !onlyBlanks(rest)) {
+  if (!parseHexU24(value, uid)) {
     print("err: uid needs 1..6 hex digits (24-bit value)");
     return;
   }
@@ -108,10 +108,10 @@ void setVariableUid(const char* value, const char* rest) {
   print("ok: uid staged");
 }
 
-void setPhaseShift(const char* value, const char* rest) {
+void setPhaseShift(const char* value, const char*) {
   const char* end = nullptr;
   int32_t scaled = 0;
-  if (!SCU::parseFixedScaled5(value, &end, &scaled) || *end != '\0' || !onlyBlanks(rest)) {
+  if (!SCU::parseFixedScaled5(value, &end, &scaled) || *end != '\0') {
     print("err: phase needs fixed-point rad (max 5 decimal)");
     return;
   }

@@ -44,7 +44,8 @@ AirScript::AirScript(Board& board, RadioMedium& medium) : board_(board), medium_
     const ScriptedFrame& next = queue_.front();
     if (next.trigger != ScriptedFrame::Trigger::inRxMs || who != next.to) return;
     const uint64_t offsetUs = next.value * 1000;
-    if (windowUs != kNever && windowUs <= offsetUs) return;
+    // Continuous reception (the radio's chip report reads the channel's RSSI that way) is no window.
+    if (windowUs == kNever || windowUs <= offsetUs) return;
     scheduledUs_ = atUs + offsetUs;
   });
 }

@@ -5,6 +5,7 @@
 // A line is blank-separated key=value pairs; '#' starts a comment. Exactly one of
 //   at_us=N | at_ms=N      absolute virtual time (the clock of the air log)
 //   in_rx_ms=N             N ms after the receiver `to` is next armed for a window longer than N ms
+//                          (continuous reception is no window)
 //   after_ms=N             N ms after the end of the previous scripted frame
 // and any of
 //   data=HEX (empty: zero-length frame)  freq=HZ  sf=5..11  bw=125|250|500  cr=4/5..4/8  ldro=0|1

@@ -14,8 +14,8 @@
 #include <fstream>
 #include <thread>
 
-#include "air_script.h"
 #include "adc_model.h"
+#include "air_script.h"
 #include "console.h"
 #include "flash_model.h"
 #include "gpio_model.h"
@@ -136,10 +136,10 @@ void Board::loadState() {
   csr_ = RCC_CSR_PWRRSTF | RCC_CSR_PINRSTF;
   sr1_ = 0;
   if (options_.stateDir.empty()) return;
-  const bool fresh = !stateExists(options_.stateDir);
+  const bool fresh = !holdsBoardState(options_.stateDir);
   makeStateDir(options_.stateDir);
   uint64_t clock = 0;
-  if (readU64(statePath("clock"), clock)) nowUs_ = clock;
+  if (readU64(statePath(kClockFile), clock)) nowUs_ = clock;
   if (fresh) return;
   std::string boot;
   if (readText(statePath("restart"), boot)) {
@@ -157,7 +157,7 @@ void Board::loadState() {
 void Board::saveState(ResetKind kind, uint32_t sr1Flags) {
   for (auto& hook : persistHooks_) hook(kind);
   if (options_.stateDir.empty()) return;
-  writeU64(statePath("clock"), nowUs_);
+  writeU64(statePath(kClockFile), nowUs_);
   uint32_t csr = 0;
   switch (kind) {
     case ResetKind::powerOn: csr = RCC_CSR_PWRRSTF | RCC_CSR_PINRSTF; break;
@@ -195,7 +195,7 @@ void Board::restart(ResetKind kind, uint32_t sr1Flags) {
 void Board::exitSim(int code) {
   // What survives is kept; the next launch of the same state folder is a pin reset.
   for (auto& hook : persistHooks_) hook(ResetKind::pin);
-  if (!options_.stateDir.empty()) writeU64(statePath("clock"), nowUs_);
+  if (!options_.stateDir.empty()) writeU64(statePath(kClockFile), nowUs_);
   std::fflush(nullptr);
   std::_Exit(code);
 }

@@ -11,7 +11,7 @@
 namespace sim {
 
 namespace {
-constexpr const char* kPageFile = "flash-page.bin";
+constexpr const char* kPageFile = kFlashPageFile;
 constexpr const char* kCutDoneFile = "flash-power-cut-done";
 }  // namespace
 

@@ -9,7 +9,7 @@
 namespace sim {
 
 namespace {
-constexpr const char* kBackupFile = "backup-registers";
+constexpr const char* kBackupFile = kBackupRegistersFile;
 }  // namespace
 
 RtcModel::RtcModel(Board& board) : board_(board) {

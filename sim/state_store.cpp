@@ -12,9 +12,12 @@
 
 namespace sim {
 
-bool stateExists(const std::string& dir) {
+bool holdsBoardState(const std::string& dir) {
   struct stat st {};
-  return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  for (const char* name : {kFlashPageFile, kBackupRegistersFile, kClockFile}) {
+    if (::stat((dir + "/" + name).c_str(), &st) == 0) return true;
+  }
+  return false;
 }
 
 void makeStateDir(const std::string& dir) {

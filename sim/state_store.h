@@ -7,7 +7,14 @@
 
 namespace sim {
 
-bool stateExists(const std::string& dir);
+// Files of the board's own state in the folder.
+constexpr const char* kFlashPageFile = "flash-page.bin";
+constexpr const char* kBackupRegistersFile = "backup-registers";
+constexpr const char* kClockFile = "clock";
+
+// The folder holds something of a board (it has run, or a test seeded its flash or registers);
+// an empty folder, like a missing one, is a board that has never had power.
+bool holdsBoardState(const std::string& dir);
 void makeStateDir(const std::string& dir);
 bool readText(const std::string& path, std::string& out);
 void writeText(const std::string& path, const std::string& text);

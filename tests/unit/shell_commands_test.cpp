@@ -191,14 +191,14 @@ TEST_F(ShellGrammar, Set) {
       {cmdSet, "uid 0x", kUid, Pending::none},
       {cmdSet, "uid 12G", kUid, Pending::none},
       {cmdSet, "uid -1", kUid, Pending::none},
-      {cmdSet, "uid 12 34", kUid, Pending::none},
+      {cmdSet, "uid 12 34", "ok: uid staged", Pending::none},  // text after the value is ignored
       // hmacHash
       {cmdSet, "hmacHash " + key32, "ok: hmacHash staged", Pending::none},
       {cmdSet, "hmacHash 0x" + key32, "ok: hmacHash staged", Pending::none},
       {cmdSet, "hmacHash " + key32.substr(0, 31), kHmac, Pending::none},
       {cmdSet, "hmacHash " + key32 + "0", kHmac, Pending::none},
       {cmdSet, "hmacHash 00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF", kHmac, Pending::none},
-      {cmdSet, "hmacHash " + key32 + " 00", kHmac, Pending::none},
+      {cmdSet, "hmacHash " + key32 + " 00", "ok: hmacHash staged", Pending::none},
       {cmdSet, "hmachash " + key32, "err: unknown variable", Pending::none},
       // phase
       {cmdSet, "phase 0.12", "ok: phase staged", Pending::none},
@@ -208,7 +208,7 @@ TEST_F(ShellGrammar, Set) {
       {cmdSet, "phase 0.123456", kPhase, Pending::none},
       {cmdSet, "phase 1e3", kPhase, Pending::none},
       {cmdSet, "phase .", kPhase, Pending::none},
-      {cmdSet, "phase 0.1 0.2", kPhase, Pending::none},
+      {cmdSet, "phase 0.1 0.2", "ok: phase staged", Pending::none},
       {cmdSet, "phase \"0.1 \"", kPhase, Pending::none},
       // clampMapping
       {cmdSet, "clampMapping 3 1.5 -0.25", "ok: clampMapping[3] staged = (1.50000, -0.25000)\n", Pending::none},
@@ -238,6 +238,11 @@ TEST_F(ShellGrammar, SetStagesTheValues) {
   EXPECT_EQ(gstate().config.hmacKey[15], 0xFFu);
   run(cmdSet, "phase -0.12");
   EXPECT_FLOAT_EQ(gstate().config.inductive50HzPhaseCorrection, -0.12f);
+  // What follows the value is ignored, never read as part of it.
+  run(cmdSet, "uid 12 34");
+  EXPECT_EQ(gstate().config.uid.toU24(), 0x12u);
+  run(cmdSet, "phase 0.5 0.25");
+  EXPECT_FLOAT_EQ(gstate().config.inductive50HzPhaseCorrection, 0.5f);
   run(cmdSet, "clampMapping 3 1.5 -0.25");
   EXPECT_FLOAT_EQ(gstate().config.clampMapping[3].input, 1.5f);
   EXPECT_FLOAT_EQ(gstate().config.clampMapping[3].output, -0.25f);

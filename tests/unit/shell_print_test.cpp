@@ -67,13 +67,14 @@ TEST_F(ShellPrint, WrongTargets) {
 // Every command of the table is found (case-sensitively) and none of them arms anything when
 // its arguments are wrong.
 TEST_F(ShellPrint, CommandTableNames) {
-  for (const char* line : {"info", "compileInfo", "sample x", "every x", "print x", "set", "dbg1", "sleep"}) {
+  for (const char* line : {"info", "compileInfo", "sample x", "every x", "print x", "set", "dbg1", "sleep",
+                           "provision x", "tx x", "rx x"}) {
     typeAndPoll(std::string(line) + "\n");
     const std::string out = takeOutput();
     EXPECT_EQ(out.find("unknown command"), std::string::npos) << line;
     EXPECT_EQ(gPending, Pending::none) << line;
   }
-  for (const char* line : {"Info", "SAMPLE", "Every 3 2", "provision", "tx", "rx 100"}) {
+  for (const char* line : {"Info", "SAMPLE", "Every 3 2", "Provision", "TX", "Rx 100"}) {
     typeAndPoll(std::string(line) + "\n");
     EXPECT_EQ(takeOutput(), framed(line, "err: unknown command (try 'help')\r\n")) << line;
   }
