@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "uplink_decode.h"
+
 namespace vantor {
 
 namespace {
@@ -27,16 +29,6 @@ bool parseInteger(const std::string& text, long& out) {
   char* end = nullptr;
   out = std::strtol(text.c_str(), &end, 10);
   return end != text.c_str() && *end == '\0' && errno == 0;
-}
-
-// The shortest text that reads back as the same single-precision value.
-std::string floatText(float v) {
-  char buf[48];
-  for (int digits = 1; digits <= 9; ++digits) {
-    std::snprintf(buf, sizeof buf, "%.*g", digits, static_cast<double>(v));
-    if (std::strtof(buf, nullptr) == v) break;
-  }
-  return buf;
 }
 
 uint32_t floatBits(float v) { return std::bit_cast<uint32_t>(v); }

@@ -1,6 +1,8 @@
 // Uplink frames to fields, through the node's own decoders under the key the Vantor holds.
 #include "uplink_decode.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "packet10.h"
@@ -73,7 +75,7 @@ void measurements(DecodedUplink& d, const uint8_t* wire, size_t len, const HMAC:
   power["current_a"] = q4(w.currCorrectedQ4);
   power["power_factor"] = q4(w.power2PfQ4);
   power["power_w"] = q2(w.power2WQ2);
-  power["clamp_phase_shift_rad"] = static_cast<double>(w.clampPhaseShiftRad);
+  power["clamp_phase_shift_rad"] = floatValue(w.clampPhaseShiftRad);
   d.fields["power"] = power;
 }
 
@@ -83,14 +85,13 @@ void configuration(DecodedUplink& d, const uint8_t* wire, size_t len, const HMAC
   if (!d.tagOk) return;
   d.fields["git_revision"] = fixedText(p.gitRevision, sizeof p.gitRevision);
   d.fields["build_timestamp"] = fixedText(p.buildTimestamp, sizeof p.buildTimestamp);
-  d.fields["phase_correction_rad"] = static_cast<double>(p.phaseCorrection);
-  d.fields["e_field_slope_correction"] = static_cast<double>(p.eFieldSlopeCorrection);
+  d.fields["phase_correction_rad"] = floatValue(p.phaseCorrection);
+  d.fields["e_field_slope_correction"] = floatValue(p.eFieldSlopeCorrection);
   std::array<uint32_t, 3> words{};
   std::memcpy(words.data(), p.stUID, sizeof p.stUID);
   d.fields["chip_id"] = chipIdText(LoRaPacket10::packStUidBytes(words));
   json table = json::array();
-  for (const TablePoint& t : p.clampMapping)
-    table.push_back({static_cast<double>(t.input), static_cast<double>(t.output)});
+  for (const TablePoint& t : p.clampMapping) table.push_back({floatValue(t.input), floatValue(t.output)});
   d.fields["clamp_mapping"] = table;
   d.fields["hw_revision"] = p.hwRevision;
 }
@@ -229,6 +230,17 @@ std::string hexText(const uint8_t* data, size_t len) {
   }
   return s;
 }
+
+std::string floatText(float v) {
+  char buf[48];
+  for (int digits = 1; digits <= 9; ++digits) {
+    std::snprintf(buf, sizeof buf, "%.*g", digits, static_cast<double>(v));
+    if (std::strtof(buf, nullptr) == v) break;
+  }
+  return buf;
+}
+
+double floatValue(float v) { return std::strtod(floatText(v).c_str(), nullptr); }
 
 std::string chipIdText(const LoRaPacket10::StUid& chip) { return hexText(chip.data(), chip.size()); }
 

@@ -47,6 +47,10 @@ DecodedUplink decodeUplink(const uint8_t* wire, size_t len, const HMAC::Key& key
 
 // "Applied", "Unchanged", ...; "reason N" for a value outside the table.
 std::string ackReasonName(uint8_t reason);
+// The shortest text that reads back as the same single-precision value, and that value as a
+// double (so 0.001f shows as 0.001, not as its binary expansion).
+std::string floatText(float v);
+double floatValue(float v);
 // Upper-case hex digits, no separators.
 std::string hexText(const uint8_t* data, size_t len);
 // 24 upper-case hex digits, the unique-ID bytes as on the wire (as the node's "info" shows them).
