@@ -227,16 +227,8 @@ void queueAdd(Context& c, const std::string& node, const std::vector<std::string
   if (!parseSetting(words, s, error)) throw Usage(error + "\n" + settingsHelp());
   Registry r = c.open();
   requireNode(r, uid);
-  QueueItem q;
-  q.uid = uid;
-  q.setting = s.name;
-  q.value = s.value;
-  q.op = s.op;
-  q.args = s.args;
-  q.maxAttempts = maxAttempts;
-  q.createdUs = r.nowUs();
-  q.expiresUs = q.createdUs + static_cast<uint64_t>(ttlS * 1e6);
-  const int64_t id = r.addQueueItem(q);
+  const uint64_t now = r.nowUs();
+  const int64_t id = r.addQueueItem(queueItem(uid, s, maxAttempts, now, static_cast<uint64_t>(ttlS * 1e6)));
   c.out << "queued #" << id << " for " << uidText(uid) << ": " << s.name << (s.value.empty() ? "" : " ") << s.value
         << '\n';
 }

@@ -39,6 +39,19 @@ const char* settingsHelp() {
   return "settings: phase <rad> | debug-rate <0..65535> | sleep <1..86400 s> [force-rx] | tx-power <0..14 dBm> | dbg1";
 }
 
+QueueItem queueItem(uint32_t uid, const Setting& s, int maxAttempts, uint64_t createdUs, uint64_t ttlUs) {
+  QueueItem q;
+  q.uid = uid;
+  q.setting = s.name;
+  q.value = s.value;
+  q.op = s.op;
+  q.args = s.args;
+  q.maxAttempts = maxAttempts;
+  q.createdUs = createdUs;
+  q.expiresUs = createdUs + ttlUs;
+  return q;
+}
+
 bool parseSetting(const std::vector<std::string>& words, Setting& out, std::string& error) {
   if (words.empty()) {
     error = "no setting given";

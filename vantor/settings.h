@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "registry.h"
 #include "rxpacket14.h"
 
 namespace vantor {
@@ -19,6 +20,9 @@ struct Setting {
 // "phase <rad>", "debug-rate <n>", "sleep <sec> [force-rx]", "tx-power <dBm>", "dbg1". The values
 // are those the node takes without changing them: a value it would clamp or refuse is an error here.
 bool parseSetting(const std::vector<std::string>& words, Setting& out, std::string& error);
+
+// A queue item of this setting for a node, waiting from createdUs for ttlUs of virtual time.
+QueueItem queueItem(uint32_t uid, const Setting& s, int maxAttempts, uint64_t createdUs, uint64_t ttlUs);
 
 // One line of help on the settings.
 const char* settingsHelp();

@@ -56,16 +56,7 @@ class VantorCore : public ::testing::Test {
     vantor::Setting s;
     std::string error;
     ASSERT_TRUE(vantor::parseSetting(words, s, error)) << error;
-    vantor::QueueItem q;
-    q.uid = uid;
-    q.setting = s.name;
-    q.value = s.value;
-    q.op = s.op;
-    q.args = s.args;
-    q.maxAttempts = maxAttempts;
-    q.createdUs = now_;
-    q.expiresUs = now_ + 3600'000'000ull;
-    registry_->addQueueItem(q);
+    registry_->addQueueItem(vantor::queueItem(uid, s, maxAttempts, now_, 3600'000'000ull));
   }
 
   std::string path_;

@@ -28,8 +28,7 @@ class VantorEndpoint : public RadioTest {
     vantor::Setting s;
     std::string error;
     ASSERT_TRUE(vantor::parseSetting({"tx-power", "9"}, s, error));
-    vantor::QueueItem q{0, 1, s.name, s.value, s.op, s.args, "", "", 0, 5, 0, UINT64_MAX / 2};
-    registry_->addQueueItem(q);
+    registry_->addQueueItem(vantor::queueItem(1, s, 5, 0, 3600'000'000ull));
   }
   void TearDown() override {
     endpoint_.reset();  // off the medium before the board goes
