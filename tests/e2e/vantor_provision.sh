@@ -46,4 +46,10 @@ out=$(printf 'tx p5\n' | run_sim "$s" --no-vantor)
 grep -qE '^  outcome +\| +timeout$' <<<"$out" || fail "tx p5 without the Vantor: $out"
 [ "$("$VANTOR" --db "$s/vantor.sqlite" --json queue list | jq -r '"\(.state) \(.attempts)"')" = "pending 0" ] ||
   fail "the setting was not sent"
+# Options the Vantor cannot work with stop orvane-sim before the firmware starts (usage status).
+for bad in "--vantor-fault loud" "--vantor-fault late@5-2" "--vantor-db $WORK/missing/dir/v.sqlite"; do
+  # shellcheck disable=SC2086
+  if "$SIM" --state "$WORK/s4" $bad </dev/null >/dev/null 2>"$WORK/err"; then fail "$bad accepted"; fi
+  grep -q '^orvane-sim: ' "$WORK/err" || fail "$bad: $(cat "$WORK/err")"
+done
 echo "vantor_provision: ok"
