@@ -165,7 +165,7 @@ uint64_t Registry::nowUs() {
 void Registry::advanceNow(uint64_t tUs) {
   Statement s(db_.handle(),
               "INSERT INTO meta (key, value) VALUES ('now_us', ?1) "
-              "ON CONFLICT (key) DO UPDATE SET value = max(value, excluded.value)");
+              "ON CONFLICT (key) DO UPDATE SET value = excluded.value");
   s.bind(1, u64ToDb(tUs)).run();
 }
 

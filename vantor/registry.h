@@ -90,7 +90,9 @@ class Registry {
   Database& db() { return db_; }
   int schemaVersion();
 
-  // The latest virtual time the Vantor has seen (its clock for expiry and activity).
+  // The virtual time of the latest frame heard (the Vantor's clock for expiry and activity). It
+  // follows the world's clock, also when a database outlives its state folder and the clock
+  // starts again.
   uint64_t nowUs();
   void advanceNow(uint64_t tUs);
 
