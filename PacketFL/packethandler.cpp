@@ -46,6 +46,16 @@ void sendCaptureFrame(const Payload& payload, const LoRaFrameBuffer& frame) {
   sendFrame(frame);
 }
 
+// Every capture goes whole (231 rows) under the cycle's counter, whatever the last reading used.
+template <typename Payload, void (*Show)(const Payload&)>
+void sendCapture(uint8_t packetCode, uint32_t (*encodeSample)(const ADCStruct&), const char* failText) {
+  const ADCBufT& buf = gstate().adc.buf;
+  if (!encodeCaptureSeries<Payload>(packetCode, configuredUid(), currentCounter(), buf.rows.data(), buf.rows.size(),
+                                    HMAC::liveKey(), encodeSample, sendCaptureFrame<Payload, Show>)) {
+    debug(failText);
+  }
+}
+
 // One attempt of the handshake: packet 10, then the long window in which the answer may come.
 void provisionAttempt(uint16_t& attempt) {
   ++attempt;
@@ -70,23 +80,16 @@ void sendPacket3(bool openRX) {
   sendFrame(frame);
 }
 
-// Every capture goes whole (231 rows) under the cycle's counter, whatever the last reading used.
 void sendPacket4() {
-  const ADCBufT& buf = gstate().adc.buf;
-  if (!LoRaPacket4::encodeCaptureSeries(configuredUid(), currentCounter(), buf.rows.data(), buf.rows.size(),
-                                        HMAC::liveKey(),
-                                        sendCaptureFrame<LoRaPacket4::Payload, LoRaPacket4::debugPkt>)) {
-    debug("send_adc_capture_lora_packet4: encode failed\n");
-  }
+  sendCapture<LoRaPacket4::Payload, LoRaPacket4::debugPkt>(LoRaPacket4::PACKET_CODE,
+                                                           LoRaPacket4::encodeAdcSample<ADCStruct>,
+                                                           "send_adc_capture_lora_packet4: encode failed\n");
 }
 
 void sendPacket9() {
-  const ADCBufT& buf = gstate().adc.buf;
-  if (!LoRaPacket9::encodeCaptureSeries(configuredUid(), currentCounter(), buf.rows.data(), buf.rows.size(),
-                                        HMAC::liveKey(),
-                                        sendCaptureFrame<LoRaPacket9::Payload, LoRaPacket9::debugPkt>)) {
-    debug("send_adc_capture_lora_packet9: encode failed\n");
-  }
+  sendCapture<LoRaPacket9::Payload, LoRaPacket9::debugPkt>(LoRaPacket9::PACKET_CODE,
+                                                           LoRaPacket9::encodeAdcSample<ADCStruct>,
+                                                           "send_adc_capture_lora_packet9: encode failed\n");
 }
 
 void sendPacket7() {

@@ -5,7 +5,7 @@
 #   tools/install-deps.sh target   the arm-none-eabi cross toolchain with newlib-nano
 set -euo pipefail
 
-host_pkgs=(g++ cmake ninja-build make git libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev libsqlite3-dev nlohmann-json3-dev libcli11-dev jq)
+host_pkgs=(g++ cmake ninja-build make git python3 libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev libsqlite3-dev nlohmann-json3-dev libcli11-dev jq)
 target_pkgs=(gcc-arm-none-eabi libnewlib-arm-none-eabi libstdc++-arm-none-eabi-newlib)
 
 want=()

@@ -18,6 +18,12 @@ out="$(printf 'reset\nreset\n' | run_sim "$WORK/b" --burst)" || fail "exit statu
 [ "$(count_of "$out" "=== Orvane demo shell ===")" -eq 2 ] || fail "one restart for the burst"
 echo "reset command: ok"
 
+# A folder made empty beforehand (mkdir, mktemp -d) holds no board yet: also a power-on.
+mkdir "$WORK/empty"
+out="$(printf 'help\n' | run_sim "$WORK/empty")" || fail "exit status (empty folder)"
+expect_contains "$out" "Reset cause: PWRRSTF (power-on/brownout reset)" "an empty state folder is a power-on"
+echo "empty state folder: ok"
+
 # The reset button (Ctrl-A r) restarts the board too; Ctrl-A x leaves the simulator at once.
 out="$(printf 'help\n\001r\nhelp\n\001x\nhelp\n' | run_sim "$WORK/p")" || fail "exit status (escapes)"
 [ "$(count_of "$out" "=== Orvane demo shell ===")" -eq 2 ] || fail "reset button restarts once"

@@ -75,8 +75,8 @@ class Accuracy : public ::testing::Test {
 
   // The calibrated correction for a pick-up (calibrated once per pick-up, as a user would).
   float correctionFor(const sim::Scenario& s) {
-    const std::string key = std::to_string(s.ePhaseDeg) + "/" + std::to_string(s.ePickMv) + "/" +
-                            std::to_string(s.vdda);
+    const std::string key =
+        std::to_string(s.ePhaseDeg) + "/" + std::to_string(s.ePickMv) + "/" + std::to_string(s.vdda);
     auto it = corrections_.find(key);
     if (it != corrections_.end()) return it->second;
     const float c = calibratePhaseCorrection(s);

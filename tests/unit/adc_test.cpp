@@ -1,11 +1,12 @@
 // Acquisition on the simulated board: the capture's rows, the channel views, the scan's handling
 // of a running transfer, the ADC input pins after bring-up, and the ADC printouts.
+#include "adc.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "MCUState.h"
-#include "adc.h"
 #include "adc_model.h"
 #include "gpio_model.h"
 #include "gstate.h"
@@ -54,7 +55,7 @@ TEST_F(Acquisition, QuickReadFills57RowsAndLeavesTheRestZero) {
 TEST_F(Acquisition, ReadsSetTheBurdenAndSwitchTheirRangeOnlyWhileReading) {
   ADCRead_HP(false);
   EXPECT_EQ(gstate().chanBField.burdenResistor, 20);
-  EXPECT_GT(span(ADCChan::Bfield), 400);  // 10 A: about 0.17 V RMS across 20 ohm
+  EXPECT_GT(span(ADCChan::Bfield), 400);          // 10 A: about 0.17 V RMS across 20 ohm
   EXPECT_FALSE(sim::board().gpio().level(1, 6));  // opto off again
   ADCRead_LP(false);
   EXPECT_EQ(gstate().chanBField.burdenResistor, 270);

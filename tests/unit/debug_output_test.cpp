@@ -26,11 +26,7 @@ TEST_F(DebugOutput, LineEndRule) {
     std::string text;
     std::string sent;
   } cases[] = {
-      {"abc", "abc\r\n"},
-      {"abc\n", "abc\n\r"},
-      {"abc\r\n", "abc\r\n"},
-      {"", "\r\n"},
-      {"\n", "\n\r"},
+      {"abc", "abc\r\n"}, {"abc\n", "abc\n\r"}, {"abc\r\n", "abc\r\n"}, {"", "\r\n"}, {"\n", "\n\r"},
   };
   for (const auto& c : cases) {
     printRaw(c.text.c_str(), static_cast<int>(c.text.size()));

@@ -13,6 +13,7 @@
 #include "HMAC.h"
 #include "dbg1_toggle.h"
 #include "gstate.h"
+#include "hex_text.h"
 #include "rxpacket13.h"
 #include "rxpacket13_debug.h"
 #include "rxpacket14.h"
@@ -25,17 +26,8 @@ using testing_support::takeOutput;
 namespace P13 = LoRaRXPacket13;
 namespace P14 = LoRaRXPacket14;
 
-std::vector<uint8_t> bytesOf(const LoRaFrameBuffer& f) { return {f.data(), f.data() + f.used_bytes()}; }
-
-std::string hex(const std::vector<uint8_t>& v) {
-  std::string s;
-  char b[3];
-  for (uint8_t x : v) {
-    std::snprintf(b, sizeof b, "%02X", x);
-    s += b;
-  }
-  return s;
-}
+using testing_support::bytesOf;
+using testing_support::hex;
 
 // Re-tags a modified frame under key, as a sender that built it so would.
 void retag(std::vector<uint8_t>& frame, const HMAC::Key& key) {
@@ -195,6 +187,17 @@ TEST_F(Downlink, Packet13Assign) {
   EXPECT_TRUE(P13::applyAssignTo(p, chip, c, fakeCommit));
   EXPECT_EQ(gCommits, 1);
   EXPECT_EQ(c.lastDownlinkCounter, 5u);
+  // Only staged (the record is not valid): the same identity and key are committed, so that the
+  // confirm that follows can pass.
+  FlashConfig staged;
+  staged.uid = assigned;
+  staged.hmacKey = newKey;
+  gCommits = 0;
+  EXPECT_TRUE(P13::applyAssignTo(p, chip, staged, fakeCommit));
+  EXPECT_EQ(gCommits, 1);
+  EXPECT_TRUE(staged.ok());
+  P13::Payload confirmSame = P13::makePayload(LoRaPacketCounterU24(2), assigned, chip, 0x5555, newKey);
+  EXPECT_TRUE(P13::applyConfirmTo(confirmSame, chip, staged));
   // A failed commit reports false; the record in memory holds the new values.
   FlashConfig d;
   gCommitOk = false;
@@ -423,8 +426,8 @@ TEST_F(Settings, SleepLogOfAStoredValueTruncates) {
     float stored;
     const char* shown;
   };
-  const Case cases[] = {{2147483520.0f, "2147483520"}, {3e9f, "2147483647"}, {-7.9f, "-7"},
-                        {-3e9f, "-2147483648"},        {NAN, "0"}};
+  const Case cases[] = {
+      {2147483520.0f, "2147483520"}, {3e9f, "2147483647"}, {-7.9f, "-7"}, {-3e9f, "-2147483648"}, {NAN, "0"}};
   uint32_t counter = 11;
   for (const Case& c : cases) {
     cfg.sleepMaxSec = c.stored;

@@ -1,14 +1,15 @@
 // Reading logic: threshold bands, the receive-window rule, and the stable run kept in the RTC
 // registers across readings, on the simulated board.
+#include "logic.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "MCUState.h"
 #include "RTCMem.h"
-#include "gstate.h"
 #include "gpio_model.h"
-#include "logic.h"
+#include "gstate.h"
 #include "measure_bench.h"
 #include "test_board.h"
 
@@ -23,11 +24,11 @@ TEST(ThresholdBand, Examples) {
     uint8_t stable;
     float baseline, min, max, ths;
   } cases[] = {
-      {1.0f, 0, 1.0f, 0.4f, 1.6f, 0.6f},       // a = 6, b = 0.01, c = 10
-      {0.5f, 0, 0.0f, 0.0f, 0.0f, 0.0f},       // cold start: only exactly 0 A is stable
-      {0.0f, 0, 60.0f, 0.0f, 100.0f, 3000.0f},  // capped at both ends
-      {0.5f, 1, 5.0f, 0.0f, 15.0f, 10.0f},     // a = 1, b = 2, c = 1
-      {0.85f, 5, 10.0f, 8.5f, 11.5f, 1.5f},    // a = 1, b = 0.5, c = 0.3
+      {1.0f, 0, 1.0f, 0.4f, 1.6f, 0.6f},                  // a = 6, b = 0.01, c = 10
+      {0.5f, 0, 0.0f, 0.0f, 0.0f, 0.0f},                  // cold start: only exactly 0 A is stable
+      {0.0f, 0, 60.0f, 0.0f, 100.0f, 3000.0f},            // capped at both ends
+      {0.5f, 1, 5.0f, 0.0f, 15.0f, 10.0f},                // a = 1, b = 2, c = 1
+      {0.85f, 5, 10.0f, 8.5f, 11.5f, 1.5f},               // a = 1, b = 0.5, c = 0.3
       {0.5f, 255, 10.0f, 9.40436f, 10.59564f, 0.59564f},  // c = 0.05 + (0.0001 - 0.05) x 235 / 580
   };
   for (const auto& c : cases) {
@@ -125,8 +126,8 @@ TEST_F(ReadingLogic, StableCountWrapsAndTheBandWidensAgain) {
   EXPECT_FALSE(powerReadingLogic(false));
   EXPECT_EQ(rtc().stableReadCounter.get(), 0);
   const float baseline = rtc().firstStableRawCoarseRMSCurrent.get() / 1000.0f;
-  EXPECT_NEAR(sendThs(0.0f, 0, baseline).ths, baseline * 5 * 10 * interpolateFromTable(currentMultTable.data(), 4, baseline),
-              1e-3f);
+  EXPECT_NEAR(sendThs(0.0f, 0, baseline).ths,
+              baseline * 5 * 10 * interpolateFromTable(currentMultTable.data(), 4, baseline), 1e-3f);
 }
 
 }  // namespace

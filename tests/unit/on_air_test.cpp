@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "DemoShellTx.h"
 #include "DeviceConfig.h"
 #include "RTCMem.h"
 #include "functionsMCU.h"
 #include "gpio_model.h"
 #include "gstate.h"
+#include "hex_text.h"
 #include "lora_inbound.h"
 #include "packethandler.h"
 #include "radio_fixture.h"
@@ -27,16 +29,7 @@ constexpr uint32_t kUid = 0x12AB34;
 constexpr std::array<uint8_t, 16> kKey = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
                                           0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
 
-std::string hex(const uint8_t* data, size_t len) {
-  std::string out;
-  char b[3];
-  for (size_t i = 0; i < len; ++i) {
-    std::snprintf(b, sizeof b, "%02X", data[i]);
-    out += b;
-  }
-  return out;
-}
-std::string hex(const LoRaFrameBuffer& f) { return hex(f.data(), f.used_bytes()); }
+using testing_support::hex;
 
 UID uidOf(uint32_t v) {
   UID u;
@@ -137,6 +130,28 @@ TEST_F(OnAirTest, DebugGroupFollowsTheRateAndThePinReset) {
     EXPECT_FALSE(sim::board().gpio().level(0, 8)) << c.what << ": the supply is cut after the cycle";
     EXPECT_TRUE(windows_.empty()) << c.what << ": no window was due";
   }
+}
+
+TEST_F(OnAirTest, SinglePacketsOfTheShellUseTheCycleCounter) {
+  rtcMem().loraPacketCounter.set(LoRaPacketCounterU24::fromU32(20));
+  setMCUGstate().lora.currentPackedNum = LoRaPacketCounterU24::fromU32(20);
+  radioOn();  // the shell's runner switches the supply around these
+  const auto sent = [this](TxPacket p) {
+    const size_t before = nodeFrames().size();
+    runTxPacket(p);
+    std::vector<std::pair<uint8_t, size_t>> out;
+    const auto frames = nodeFrames();
+    for (size_t i = before; i < frames.size(); ++i) {
+      out.emplace_back(frames[i].bytes[0], frames[i].bytes.size());
+      EXPECT_EQ(counterOf(frames[i]), p == TxPacket::debug ? 21u : 20u);
+    }
+    return out;
+  };
+  using Sent = std::vector<std::pair<uint8_t, size_t>>;
+  EXPECT_EQ(sent(TxPacket::p9), Sent({{9, 253}, {9, 253}, {9, 253}, {9, 217}}));
+  EXPECT_EQ(sent(TxPacket::p3), Sent({{3, 16}}));
+  EXPECT_EQ(sent(TxPacket::p10), Sent({{10, 79}}));
+  EXPECT_EQ(sent(TxPacket::debug), Sent({{8, 164}, {4, 253}, {4, 253}, {4, 226}, {7, 116}, {3, 16}}));
 }
 
 TEST_F(OnAirTest, AWindowDueSendsPacket5At14dBmAndRestoresTheStoredPower) {

@@ -60,13 +60,20 @@ struct BoundedCase {
 
 TEST(BoundedU32, Table) {
   const BoundedCase cases[] = {
-      {"  42  ", 0, 100, true, 42},   {"+7", 0, 100, true, 7},
-      {"-1", 0, 100, false, 0},       {"", 0, 100, false, 0},
-      {"   ", 0, 100, false, 0},      {"1 2", 0, 100, false, 0},
-      {"12a", 0, 100, false, 0},      {"4294967295", 0, 0xFFFFFFFFu, true, 0xFFFFFFFFu},
-      {"4294967296", 0, 0xFFFFFFFFu, false, 0}, {"99999999999999999999999", 0, 0xFFFFFFFFu, false, 0},
-      {"0", 1, 10, false, 0},         {"11", 1, 10, false, 0},
-      {"10", 1, 10, true, 10},        {"\t5", 1, 10, true, 5},
+      {"  42  ", 0, 100, true, 42},
+      {"+7", 0, 100, true, 7},
+      {"-1", 0, 100, false, 0},
+      {"", 0, 100, false, 0},
+      {"   ", 0, 100, false, 0},
+      {"1 2", 0, 100, false, 0},
+      {"12a", 0, 100, false, 0},
+      {"4294967295", 0, 0xFFFFFFFFu, true, 0xFFFFFFFFu},
+      {"4294967296", 0, 0xFFFFFFFFu, false, 0},
+      {"99999999999999999999999", 0, 0xFFFFFFFFu, false, 0},
+      {"0", 1, 10, false, 0},
+      {"11", 1, 10, false, 0},
+      {"10", 1, 10, true, 10},
+      {"\t5", 1, 10, true, 5},
   };
   for (const auto& c : cases) {
     uint32_t v = 777;
@@ -121,7 +128,7 @@ TEST(ParseHexU24, Table) {
     uint32_t value;
   } cases[] = {
       {"1", true, 1},          {"0x000000", true, 0}, {"ABCDEF", true, 0xABCDEF}, {" 0Xab ", true, 0xAB},
-      {"0x", false, 0},        {"1234567", false, 0}, {"12 3", false, 0},        {"", false, 0},
+      {"0x", false, 0},        {"1234567", false, 0}, {"12 3", false, 0},         {"", false, 0},
       {"0x1234567", false, 0}, {"g", false, 0},
   };
   for (const auto& c : cases) {

@@ -14,9 +14,7 @@ constexpr double kW = 2.0 * kPi * 50.0 * 4.0 * 173.0 / 2000000.0;
 
 TEST(InterpolateFromTable, ClampsAtBothEndsAndHitsPoints) {
   const TablePoint t[] = {{1, 10}, {2, 20}, {4, 0}};
-  const struct {
-    float in, out;
-  } cases[] = {{-5, 10}, {1, 10}, {1.5f, 15}, {2, 20}, {3, 10}, {4, 0}, {100, 0}};
+  const struct { float in, out; } cases[] = {{-5, 10}, {1, 10}, {1.5f, 15}, {2, 20}, {3, 10}, {4, 0}, {100, 0}};
   for (const auto& c : cases) EXPECT_FLOAT_EQ(interpolateFromTable(t, 3, c.in), c.out) << c.in;
   EXPECT_FLOAT_EQ(interpolateFromTable(t, 0, 1.5f), 0.0f);
   EXPECT_FLOAT_EQ(interpolateFromTable(t, 1, 99.0f), 10.0f);
@@ -29,7 +27,7 @@ TEST(SplitFloat6, IntegerAndFractionDigits) {
     uint8_t digits;
     int16_t integer;
     int32_t decimal;
-  } cases[] = {{-12.05f, 2, -12, 5}, {-0.5f, 4, 0, 5000}, {3.25f, 3, 3, 250}, {2890.1736f, 3, 2890, 173},
+  } cases[] = {{-12.05f, 2, -12, 5}, {-0.5f, 4, 0, 5000},         {3.25f, 3, 3, 250}, {2890.1736f, 3, 2890, 173},
                {0.0f, 6, 0, 0},      {40000.0f, 0, -25536, 65536}};  // the integer part wraps, the fraction shows it
   for (const auto& c : cases) {
     const SplitFloat s = splitFloat6(c.v, c.digits);

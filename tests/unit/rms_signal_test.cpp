@@ -1,11 +1,14 @@
 // Per-channel analysis on synthetic captures: Q15 tables, fundamental phase, caching markers,
 // phase helpers and the drift fit.
+#include "rms_signal.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "gstate.h"
-#include "rms_signal.h"
 
 namespace {
 
@@ -108,6 +111,45 @@ TEST(PhaseHelpers, NormalizeAndLookup) {
   }
 }
 
+// The plain turn-by-turn normalisation, for values where it ends: the bounded one must agree bit
+// for bit.
+float turnByTurn(float x) {
+  while (x <= -3.1415927f) x += 6.2831855f;
+  while (x > 3.1415927f) x -= 6.2831855f;
+  return x;
+}
+
+TEST(PhaseHelpers, NormalisationAgreesWithTurnByTurnEverywhereItEnds) {
+  std::vector<float> values = {3.1415927f, -3.1415927f, 6.2831855f, 9.424778f,   1000.0f,     -1000.0f,
+                               65536.0f,   -123456.78f, 8388608.0f, 16777216.0f, -33554432.0f};
+  uint32_t seed = 12345;
+  for (int i = 0; i < 400; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    const float magnitude = std::ldexp(static_cast<float>(seed >> 8) / 16777216.0f, static_cast<int>(seed % 24));
+    values.push_back((seed & 1) ? magnitude : -magnitude);
+  }
+  for (float v : values) {
+    const float expected = turnByTurn(v);
+    const float got = normalizePhaseRad(v);
+    EXPECT_EQ(std::memcmp(&expected, &got, sizeof got), 0) << v << ": " << expected << " vs " << got;
+  }
+}
+
+TEST(PhaseHelpers, HugeValuesNormaliseInBoundedTime) {
+  // Beyond about 2^26 adding a turn no longer changes the value: the plain loop never ends.
+  for (float v : {1e30f, -3e38f, 3.4028235e38f, -3.4028235e38f, 134217728.0f, -1e10f}) {
+    const float r = normalizePhaseRad(v);
+    EXPECT_GT(r, -3.1415927f) << v;
+    EXPECT_LE(r, 3.1415927f) << v;
+    const float s = lookupTrigLutQ15(RmsTrigLut::kSinBaseQ15, v);
+    EXPECT_TRUE(std::isfinite(s)) << v;
+    EXPECT_LE(std::fabs(s), 1.001f) << v;
+  }
+  // Such a value gets its exact remainder: 2^30 is 170891314 turns of the float 2 pi
+  // (6.28318548202514648) and 0.8709993...
+  EXPECT_EQ(normalizePhaseRad(1073741824.0f), static_cast<float>(1073741824.0 - 170891314.0 * 6.28318548202514648));
+}
+
 TEST(PhaseHelpers, AutomaticInductiveCorrectionBand) {
   EXPECT_TRUE(isAutoInductivePhaseCorrection(0.01f));
   EXPECT_TRUE(isAutoInductivePhaseCorrection(-0.01f));
@@ -119,13 +161,15 @@ TEST(PhaseHelpers, AutomaticInductiveCorrectionBand) {
 TEST_F(Capture, SlopeFitOfALineAndTheCorrectionItSets) {
   fill(231, [](int i) { return 3.0 * i + 100 - 2048; });
   const ADCStruct* rows = gstate().adc.buf.rows.data();
-  for (uint16_t n : {uint16_t{2}, uint16_t{57}, uint16_t{231}}) EXPECT_FLOAT_EQ(linearFitSlopeCountsPerSample(rows, n), 3.0f) << n;
+  for (uint16_t n : {uint16_t{2}, uint16_t{57}, uint16_t{231}})
+    EXPECT_FLOAT_EQ(linearFitSlopeCountsPerSample(rows, n), 3.0f) << n;
   EXPECT_FLOAT_EQ(linearFitSlopeCountsPerSample(nullptr, 231), 0.0f);
   EXPECT_FLOAT_EQ(linearFitSlopeCountsPerSample(rows, 1), 0.0f);
   refreshEFieldSlopeCorrectionFromCapture();
   EXPECT_FLOAT_EQ(gstate().adc.eFieldSlopeCorrection, -3.0f);
   // The corrected view is flat: 100 at every row.
-  for (uint16_t i : {uint16_t{0}, uint16_t{1}, uint16_t{100}, uint16_t{230}}) EXPECT_EQ(gstate().chanEFieldInd.at(i), 100) << i;
+  for (uint16_t i : {uint16_t{0}, uint16_t{1}, uint16_t{100}, uint16_t{230}})
+    EXPECT_EQ(gstate().chanEFieldInd.at(i), 100) << i;
 }
 
 TEST_F(Capture, SlopeFitOfFullScaleValuesDoesNotOverflow) {
@@ -149,9 +193,9 @@ TEST_F(Capture, SlopeCorrectionOnTheInductiveView) {
   setGstate().adc.eFieldSlopeCorrection = 0.0f;
   EXPECT_EQ(gstate().chanEFieldInd.at(200), 500);
   setGstate().adc.eFieldSlopeCorrection = -0.55f;
-  EXPECT_EQ(gstate().chanEFieldInd.at(10), 500 - 5);    // -5.5 truncated toward zero
+  EXPECT_EQ(gstate().chanEFieldInd.at(10), 500 - 5);     // -5.5 truncated toward zero
   EXPECT_EQ(gstate().chanEFieldInd.at(200), 500 - 110);  // later rows lowered more
-  EXPECT_EQ(gstate().chanEFieldCap.at(200), 0);           // the capacitive view is raw
+  EXPECT_EQ(gstate().chanEFieldCap.at(200), 0);          // the capacitive view is raw
 }
 
 }  // namespace

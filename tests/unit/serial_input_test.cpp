@@ -51,9 +51,14 @@ TEST_F(SerialInput, LineFramingTable) {
       {"leading blanks not echoed", "   x1\n", {"> x1", "err: unknown command (try 'help')"}},
       {"191 characters", line191 + "\n", {"> " + line191, "err: unknown command (try 'help')"}},
       {"192 characters", line192 + "\nx2\n", {"err: line too long", "> x2", "err: unknown command (try 'help')"}},
-      {"NUL inside a line", std::string("x\0\0" "3\n", 5), {"> x3", "err: unknown command (try 'help')"}},
-      {"two lines in one burst", "a1\nb2\n", {"> a1", "err: unknown command (try 'help')", "> b2",
-                                               "err: unknown command (try 'help')"}},
+      {"NUL inside a line",
+       std::string("x\0\0"
+                   "3\n",
+                   5),
+       {"> x3", "err: unknown command (try 'help')"}},
+      {"two lines in one burst",
+       "a1\nb2\n",
+       {"> a1", "err: unknown command (try 'help')", "> b2", "err: unknown command (try 'help')"}},
       {"no first token", "-x\n", {"> -x", "err: bad command"}},
       {"open quote", "\"abc\n", {"> \"abc", "err: bad command"}},
       {"empty quotes", "\"\"\n", {"> \"\"", "err: unknown command (try 'help')"}},
@@ -91,8 +96,7 @@ TEST_F(SerialInput, RingOverflowDropsUntilNextLineEnd) {
   EXPECT_EQ(echoesAndErrors(takeOutput()), std::vector<std::string>{"err: rx overflow"});
   // The dropped line's end, then a fresh line that is dispatched normally.
   typeAndPoll("\nok1\n");
-  EXPECT_EQ(echoesAndErrors(takeOutput()),
-            (std::vector<std::string>{"> ok1", "err: unknown command (try 'help')"}));
+  EXPECT_EQ(echoesAndErrors(takeOutput()), (std::vector<std::string>{"> ok1", "err: unknown command (try 'help')"}));
 }
 
 TEST_F(SerialInput, UartErrorEmptiesRingAndReArms) {
@@ -103,8 +107,7 @@ TEST_F(SerialInput, UartErrorEmptiesRingAndReArms) {
   typeAndPoll("");
   EXPECT_EQ(echoesAndErrors(takeOutput()), std::vector<std::string>{"err: uart rx error 0x04 (re-armed)"});
   typeAndPoll("after\n");
-  EXPECT_EQ(echoesAndErrors(takeOutput()),
-            (std::vector<std::string>{"> after", "err: unknown command (try 'help')"}));
+  EXPECT_EQ(echoesAndErrors(takeOutput()), (std::vector<std::string>{"> after", "err: unknown command (try 'help')"}));
 }
 
 TEST_F(SerialInput, LongBurstCrossesSeveralDmaChunks) {

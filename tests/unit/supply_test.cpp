@@ -24,7 +24,8 @@ TEST(Supply, VRefIsTheCalibrationWordOverTheReading) {
     calibrateVRef();
     const std::string out = takeOutput();
     int reading = 0, hex = 0, mv = 0;
-    ASSERT_EQ(std::sscanf(out.c_str(), "VRef Calibration, read %d (0x%X) VDDA estimated at (%d) mV", &reading, &hex, &mv), 3)
+    ASSERT_EQ(
+        std::sscanf(out.c_str(), "VRef Calibration, read %d (0x%X) VDDA estimated at (%d) mV", &reading, &hex, &mv), 3)
         << out;
     EXPECT_EQ(reading, hex);
     const float expect = static_cast<float>(HAL_ADCEx_GetVrefintCal()) * 3.0f / static_cast<float>(reading);
@@ -53,7 +54,8 @@ TEST(Supply, TemperatureFromTheSensorReading) {
   // The line shows the integer part and three fraction digits of the value.
   char expect[48];
   const SplitFloat sf = splitFloat6(t, 3);
-  std::snprintf(expect, sizeof expect, "Temperature: %d.%03d", static_cast<int>(sf.integer), static_cast<int>(sf.decimal));
+  std::snprintf(expect, sizeof expect, "Temperature: %d.%03d", static_cast<int>(sf.integer),
+                static_cast<int>(sf.decimal));
   EXPECT_NE(takeOutput().find(expect), std::string::npos);
 }
 
@@ -61,10 +63,10 @@ TEST(Supply, StateOfChargeExamples) {
   const struct {
     float v, t, soc, tol;
   } cases[] = {
-      {3.26f, 25, 0.5f, 1e-5f},  {3.26f, 15, 0.6667f, 1e-3f},  // 15 degrees reads as 3.29 V
-      {2.5f, 25, 0.0f, 0},       {3.6f, 25, 1.0f, 0},
-      {3.33f, 35, 0.7f, 1e-4f},  // 35 degrees lowers the voltage by 0.03 V
-      {3.3f, 25, 0.7f, 1e-5f},   {2.9f, -100, 0.6167f, 1e-3f},  // cold lifts a low reading: 3.275 V
+      {3.26f, 25, 0.5f, 1e-5f}, {3.26f, 15, 0.6667f, 1e-3f},  // 15 degrees reads as 3.29 V
+      {2.5f, 25, 0.0f, 0},      {3.6f, 25, 1.0f, 0},
+      {3.33f, 35, 0.7f, 1e-4f},                                // 35 degrees lowers the voltage by 0.03 V
+      {3.3f, 25, 0.7f, 1e-5f},  {2.9f, -100, 0.6167f, 1e-3f},  // cold lifts a low reading: 3.275 V
   };
   for (const auto& c : cases) EXPECT_NEAR(getStateOfCharge(c.v, c.t), c.soc, c.tol) << c.v << " V " << c.t << " C";
 }

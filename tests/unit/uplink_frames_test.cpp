@@ -11,6 +11,7 @@
 #include "Debug.h"
 #include "HMAC.h"
 #include "gstate.h"
+#include "hex_text.h"
 #include "packet10.h"
 #include "packet10_debug.h"
 #include "packet17.h"
@@ -26,17 +27,8 @@ namespace {
 
 using testing_support::takeOutput;
 
-std::vector<uint8_t> bytesOf(const LoRaFrameBuffer& f) { return {f.data(), f.data() + f.used_bytes()}; }
-
-std::string hex(const uint8_t* p, size_t n) {
-  std::string s;
-  char b[3];
-  for (size_t i = 0; i < n; ++i) {
-    std::snprintf(b, sizeof b, "%02X", p[i]);
-    s += b;
-  }
-  return s;
-}
+using testing_support::bytesOf;
+using testing_support::hex;
 
 std::vector<uint8_t> le32(uint32_t v) {
   return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
@@ -84,8 +76,8 @@ TEST(ScalingHelpers, SaturateAndRound) {
   const ByteCase pfs[] = {{-1.2f, -100}, {0.456f, 46}, {1.0f, 100}, {-0.455f, -46}, {0.004f, 0}, {5.0f, 100}, {NAN, 0}};
   for (const auto& c : pfs) EXPECT_EQ(encodePfScaled(c.in), c.want) << c.in;
   // The current field: milliamperes, low 16 bits.
-  const ByteCase amps[] = {{1.2345f, 1234}, {-0.5f, 0}, {70.0f, 4464}, {65.535f, 65535}, {0.0f, 0},
-                          {NAN, 0},       {INFINITY, 0}, {-INFINITY, 0}};
+  const ByteCase amps[] = {{1.2345f, 1234}, {-0.5f, 0}, {70.0f, 4464}, {65.535f, 65535},
+                           {0.0f, 0},       {NAN, 0},   {INFINITY, 0}, {-INFINITY, 0}};
   for (const auto& c : amps) {
     EXPECT_EQ(LoRaPacket3::makePayload({}, UID{}, 0, 0, 0, c.in, false).curr, c.want) << c.in;
   }

@@ -25,3 +25,6 @@ expect_contains() {
 count_of() {
   grep -cxF -- "$2" <<<"$1" || true
 }
+
+# Downlink frames built with the node's own encoders (tests/tools/downlink_frame.cpp).
+FRAME_TOOL="${FRAME_TOOL:-$(dirname "$SIM")/tests/downlink_frame}"
