@@ -1,4 +1,5 @@
-// Conversions between 64-bit integers and single precision without double-precision arithmetic.
+// The slow paths of the float operations and the 64-bit integer to float conversion, without
+// double-precision arithmetic.
 #include "float_exact.h"
 
 namespace FloatExact {
@@ -46,17 +47,6 @@ float fromInt64(int64_t v) {
   if (shift > 0) m |= lo >> (32 - shift);
   m |= (lo << shift) != 0 ? 1u : 0u;
   return std::bit_cast<float>(sign | packRounded(m, e));
-}
-
-int64_t truncToInt64(float v) {
-  using namespace detail;
-  const uint32_t bits = std::bit_cast<uint32_t>(v);
-  const int32_t e = static_cast<int32_t>(exponentField(bits));
-  if (e < 127) return 0;  // below 1 in magnitude
-  const uint64_t m = (bits & kFraction) | kHidden;
-  const int32_t shift = e - 150;
-  const uint64_t magnitude = shift >= 0 ? m << shift : m >> -shift;
-  return (bits & kSign) != 0 ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
 }
 
 }  // namespace FloatExact

@@ -171,6 +171,14 @@ FLOAT_EXACT_INLINE int32_t truncToInt(float v) {
 // float(v), rounded to nearest even: the conversion the C library would do in double precision.
 float fromInt64(int64_t v);
 // v truncated toward zero; v must be finite and below 2^63 in magnitude.
-int64_t truncToInt64(float v);
+inline int64_t truncToInt64(float v) {
+  using namespace detail;
+  const uint32_t bits = std::bit_cast<uint32_t>(v);
+  const int32_t e = static_cast<int32_t>(exponentField(bits));
+  if (e < 127) return 0;  // below 1 in magnitude
+  const uint64_t m = (bits & kFraction) | kHidden;
+  const uint64_t magnitude = e >= 150 ? m << (e - 150) : m >> (150 - e);
+  return (bits & kSign) != 0 ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+}
 
 }  // namespace FloatExact

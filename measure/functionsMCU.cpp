@@ -5,7 +5,6 @@
 
 #include "Debug.h"
 #include "MCUState.h"
-#include "float_exact.h"
 #include "gstate.h"
 #include "main.h"
 
@@ -105,12 +104,3 @@ float getStateOfCharge(float vbatV, float tempCelsius) {
 
 std::array<uint32_t, 3> readChipID() { return {HAL_GetUIDw0(), HAL_GetUIDw1(), HAL_GetUIDw2()}; }
 
-uint16_t tou16(float v) {
-  const float milli = v * 1000.0f;
-  // NaN and infinity have no low 16 bits to keep (and their conversion is undefined).
-  if (!(milli > 0.0f) || std::isinf(milli)) return 0;
-  // Only the low 16 bits of the integer part are kept. From 2^63 on, a float is a multiple of 2^40,
-  // so they are all 0.
-  if (!(milli < 9.2233720e18f)) return 0;
-  return static_cast<uint16_t>(static_cast<uint64_t>(FloatExact::truncToInt64(milli)));
-}
