@@ -36,10 +36,22 @@ if(NOT APPLE)
   target_link_libraries(orvane_board PUBLIC util)  # openpty
 endif()
 
-set(ORVANE_SIM_LIBS orvane_fw orvane_board)
+# The two applications; the tests link the bench one, as orvane-sim does.
+foreach(app bench field)
+  string(TOUPPER ${app} APP)
+  add_library(orvane_app_${app} OBJECT ${ORVANE_APP_${APP}})
+  target_include_directories(orvane_app_${app} PUBLIC ${ORVANE_FW_INCLUDES} ${CMAKE_SOURCE_DIR}/Drivers/hal/sim)
+  target_compile_options(orvane_app_${app} PRIVATE ${ORVANE_WARNINGS} -fno-exceptions -fno-rtti)
+  add_dependencies(orvane_app_${app} build_meta)
+endforeach()
+set(ORVANE_SIM_LIBS orvane_fw orvane_app_bench orvane_board)
 
+# orvane-sim runs the bench build, orvane-sim-field the field build, on the same simulated board.
 add_executable(orvane-sim ${CMAKE_SOURCE_DIR}/sim/app/orvane_sim_main.cpp)
 target_link_libraries(orvane-sim PRIVATE ${ORVANE_SIM_LIBS})
 target_compile_options(orvane-sim PRIVATE ${ORVANE_WARNINGS})
+add_executable(orvane-sim-field ${CMAKE_SOURCE_DIR}/sim/app/orvane_sim_main.cpp)
+target_link_libraries(orvane-sim-field PRIVATE orvane_fw orvane_app_field orvane_board)
+target_compile_options(orvane-sim-field PRIVATE ${ORVANE_WARNINGS})
 
 add_subdirectory(tests)

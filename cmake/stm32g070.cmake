@@ -9,27 +9,39 @@ file(GLOB ORVANE_HAL_TARGET_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/*.cpp ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/*.c
   ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/*.S)
 
-add_executable(orvane-node.elf ${ORVANE_FW_SOURCES} ${ORVANE_HAL_TARGET_SOURCES})
-target_include_directories(orvane-node.elf PRIVATE ${ORVANE_FW_INCLUDES} ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0)
-target_compile_options(orvane-node.elf PRIVATE ${ORVANE_WARNINGS})
-add_dependencies(orvane-node.elf build_meta)
-# No nosys.specs: nothing provides _sbrk, so any use of the heap fails the link. The C library's
-# internal allocator entry points are wrapped (Drivers/hal/stm32g0/runtime_support.cpp): snprintf
-# refers to them on a path fixed buffers never take, and they must not pull in malloc.
-target_link_options(orvane-node.elf PRIVATE ${ORVANE_MCU_FLAGS} --specs=nano.specs -nostartfiles
-  -T${ORVANE_LINKER_SCRIPT} -Wl,--gc-sections -Wl,-Map=${CMAKE_BINARY_DIR}/orvane-node.map
-  -Wl,--print-memory-usage -Wl,--wrap=_malloc_r,--wrap=_realloc_r,--wrap=_free_r)
-set_target_properties(orvane-node.elf PROPERTIES LINK_DEPENDS ${ORVANE_LINKER_SCRIPT})
+# The firmware and the hardware layer, compiled once for both images.
+add_library(orvane_fw_target OBJECT ${ORVANE_FW_SOURCES} ${ORVANE_HAL_TARGET_SOURCES})
+target_include_directories(orvane_fw_target PUBLIC ${ORVANE_FW_INCLUDES} ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0)
+target_compile_options(orvane_fw_target PRIVATE ${ORVANE_WARNINGS})
+add_dependencies(orvane_fw_target build_meta)
 
-add_custom_command(TARGET orvane-node.elf POST_BUILD
-  COMMAND ${CMAKE_OBJCOPY} -O binary $<TARGET_FILE:orvane-node.elf> ${CMAKE_BINARY_DIR}/orvane-node.bin
-  COMMAND ${CMAKE_OBJCOPY} -O ihex $<TARGET_FILE:orvane-node.elf> ${CMAKE_BINARY_DIR}/orvane-node.hex
-  COMMAND ${CMAKE_COMMAND} -DELF=$<TARGET_FILE:orvane-node.elf> -DNM=${CMAKE_NM} -DSIZE=${CMAKE_SIZE}
-          -P ${CMAKE_SOURCE_DIR}/cmake/image_report.cmake
-  COMMENT "image: bin, hex, size report and checks")
-
-# The image checks also run as a test, so 'make test' covers the target build.
 enable_testing()
-add_test(NAME firmware_image_checks
-  COMMAND ${CMAKE_COMMAND} -DELF=$<TARGET_FILE:orvane-node.elf> -DNM=${CMAKE_NM} -DSIZE=${CMAKE_SIZE}
-          -P ${CMAKE_SOURCE_DIR}/cmake/image_report.cmake)
+
+# orvane-node: the bench build (the shell); orvane-node-field: the field build (unattended cycle).
+function(orvane_image name app)
+  add_executable(${name}.elf ${app})
+  target_link_libraries(${name}.elf PRIVATE orvane_fw_target)
+  target_compile_options(${name}.elf PRIVATE ${ORVANE_WARNINGS})
+  # No nosys.specs: nothing provides _sbrk, so any use of the heap fails the link. The C library's
+  # internal allocator entry points are wrapped (Drivers/hal/stm32g0/runtime_support.cpp): snprintf
+  # refers to them on a path fixed buffers never take, and they must not pull in malloc.
+  target_link_options(${name}.elf PRIVATE ${ORVANE_MCU_FLAGS} --specs=nano.specs -nostartfiles
+    -T${ORVANE_LINKER_SCRIPT} -Wl,--gc-sections -Wl,-Map=${CMAKE_BINARY_DIR}/${name}.map
+    -Wl,--print-memory-usage -Wl,--wrap=_malloc_r,--wrap=_realloc_r,--wrap=_free_r)
+  set_target_properties(${name}.elf PROPERTIES LINK_DEPENDS ${ORVANE_LINKER_SCRIPT})
+
+  add_custom_command(TARGET ${name}.elf POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} -O binary $<TARGET_FILE:${name}.elf> ${CMAKE_BINARY_DIR}/${name}.bin
+    COMMAND ${CMAKE_OBJCOPY} -O ihex $<TARGET_FILE:${name}.elf> ${CMAKE_BINARY_DIR}/${name}.hex
+    COMMAND ${CMAKE_COMMAND} -DELF=$<TARGET_FILE:${name}.elf> -DNM=${CMAKE_NM} -DSIZE=${CMAKE_SIZE} -DNAME=${name}
+            -P ${CMAKE_SOURCE_DIR}/cmake/image_report.cmake
+    COMMENT "${name}: bin, hex, size report and checks")
+
+  # The image checks also run as a test, so 'make test' covers the target build.
+  add_test(NAME ${name}_image_checks
+    COMMAND ${CMAKE_COMMAND} -DELF=$<TARGET_FILE:${name}.elf> -DNM=${CMAKE_NM} -DSIZE=${CMAKE_SIZE} -DNAME=${name}
+            -P ${CMAKE_SOURCE_DIR}/cmake/image_report.cmake)
+endfunction()
+
+orvane_image(orvane-node ${ORVANE_APP_BENCH})
+orvane_image(orvane-node-field ${ORVANE_APP_FIELD})

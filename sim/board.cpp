@@ -23,6 +23,7 @@
 #include "radio_medium.h"
 #include "radio_options.h"
 #include "rtc_model.h"
+#include "run_trace.h"
 #include "state_store.h"
 #include "systick_model.h"
 #include "tim6_model.h"
@@ -102,6 +103,9 @@ Board::Board(const Options& options) : options_(options) {
   addDevice(airScript_.get());
   addDevice(radio_.get());
   applyRadioOptions(*this);
+  trace_ = std::make_unique<RunTrace>(*this, csr_, sr1_);
+  // The provisioning button is held at the start the user launched, and released on restart.
+  if (options_.trace.buttonHeld && !trace_->continues()) gpio_->drive(3, 3, true);
 }
 
 Board::~Board() {
@@ -179,6 +183,7 @@ void Board::setRestartHandler(std::function<void(ResetKind, uint32_t)> handler) 
 }
 
 void Board::restart(ResetKind kind, uint32_t sr1Flags) {
+  if (trace_) trace_->beforeRestart(kind);
   saveState(kind, sr1Flags);
   if (restartHandler_) {
     restartHandler_(kind, sr1Flags);
@@ -192,7 +197,8 @@ void Board::restart(ResetKind kind, uint32_t sr1Flags) {
   std::_Exit(3);
 }
 
-void Board::exitSim(int code) {
+void Board::exitSim(int code, const char* reason) {
+  if (trace_) trace_->finish(reason);
   // What survives is kept; the next launch of the same state folder is a pin reset.
   for (auto& hook : persistHooks_) hook(ResetKind::pin);
   if (!options_.stateDir.empty()) writeU64(statePath(kClockFile), nowUs_);
@@ -286,6 +292,14 @@ void Board::advanceTo(uint64_t targetUs) {
     uint64_t next = nextEvent(true);
     uint64_t step = next < targetUs ? next : targetUs;
     if (step < nowUs_) step = nowUs_;
+    if (trace_) {
+      trace_->observe();
+      if (step >= trace_->stopAtUs()) {
+        pace(trace_->stopAtUs());
+        nowUs_ = trace_->stopAtUs();
+        exitSim(0, "stop-after");
+      }
+    }
     pace(step);
     nowUs_ = step;
     runDue();
@@ -300,6 +314,11 @@ void Board::halCall(uint32_t costUs) { advanceTo(nowUs_ + costUs); }
 void Board::busyWait(uint64_t us) { advanceTo(nowUs_ + us); }
 
 void Board::waitForInterrupt() {
+  coreSleeping_ = true;
+  struct Awake {
+    bool& sleeping;
+    ~Awake() { sleeping = false; }
+  } awake{coreSleeping_};
   for (;;) {
     deliverInterrupts();
     // A pending enabled interrupt ends the sleep at once, even with interrupts masked.

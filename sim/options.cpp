@@ -24,6 +24,7 @@ const char* usageText() {
          "  --seed N           seed of the simulated world (default 1)\n"
          "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n"
          SIM_RADIO_USAGE_TEXT
+         SIM_TRACE_USAGE_TEXT
          "  --load ITEMS       analog front-end scenario, e.g. current=5,pf=0.8 (repeatable)\n"
          "  --load-file FILE   scenario items from a file (one or more per line, # comments)\n"
          "  --flash-fail-erase       every erase of the configuration page fails (page unchanged)\n"
@@ -131,6 +132,8 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
         return false;
       }
       out.scenario += "\n" + text;
+    } else if (parseTraceOption(argc, argv, i, out.trace, message)) {
+      if (!message.empty()) return false;
     } else if (arg == "--flash-fail-erase") {
       out.flashFaults.eraseFails = true;
     } else if (arg == "--flash-fail-program" || arg == "--flash-power-cut") {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "trace_options.h"
+
 namespace sim {
 
 enum class ConsoleMode { stdio, pty, capture };
@@ -34,6 +36,7 @@ struct Options {
   std::string scenario;  // analog front end: --load-file text, then --load items (key=value,...)
   std::vector<std::string> argv;  // the command line, for restarting the process
   FlashFaults flashFaults;
+  TraceOptions trace;  // sim/trace_options.h
 };
 
 // Parses argv into `out`; on error or --help returns false with a message in `message`.
