@@ -134,7 +134,8 @@ void run() {
     if (!fullReading) takeFullReading();
     loraBlock();
   }
-  sleepUntilNextCycle(periods);
+  // A remote setting received in this cycle's window counts from this standby on.
+  sleepUntilNextCycle(standbyPeriods(gstate().config.sleepMaxSec));
 }
 
 }  // namespace FieldNode
