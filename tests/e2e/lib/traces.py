@@ -8,19 +8,27 @@ def read_events(path):
 
 
 def read_vcd(path):
-    """{signal name: [(t_us, level), ...]} from a VCD file of one-bit wires."""
+    """{signal name: [(t_us, level), ...]} from a VCD file of one-bit wires (timescale 1 us)."""
     names, changes, t = {}, {}, 0
-    with open(path) as f:
-        for line in f:
-            line = line.strip()
-            if line.startswith("$var"):
-                _, _, _, code, name, _ = line.split()
-                names[code] = name
-                changes[name] = []
-            elif line.startswith("#"):
-                t = int(line[1:])
-            elif line and line[0] in "01" and line[1:] in names:
-                changes[names[line[1:]]].append((t, int(line[0])))
+    tokens = open(path).read().split()
+    i = 0
+    while i < len(tokens):
+        tok = tokens[i]
+        if tok == "$var":
+            end = tokens.index("$end", i)
+            code, name = tokens[i + 3], tokens[i + 4]
+            names[code] = name
+            changes[name] = []
+            i = end
+        elif tok == "$timescale":
+            end = tokens.index("$end", i)
+            assert "".join(tokens[i + 1:end]) == "1us", tokens[i + 1:end]
+            i = end
+        elif tok.startswith("#"):
+            t = int(tok[1:])
+        elif tok[0] in "01" and tok[1:] in names:
+            changes[names[tok[1:]]].append((t, int(tok[0])))
+        i += 1
     return changes
 
 
