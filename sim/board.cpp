@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -331,7 +332,13 @@ void Board::waitForInterrupt() {
       if (console_->offerInput()) continue;
       if (console_->inputEnded()) exitSim(0);
       const uint64_t wallBefore = wallUs();
-      console_->waitForInput(-1);
+      // In real time an idle board still reaches the end of the run (--stop-after).
+      int timeoutMs = -1;
+      if (options_.speed > 0.0 && trace_ && trace_->stopAtUs() != UINT64_MAX) {
+        const uint64_t left = trace_->stopAtUs() > nowUs_ ? trace_->stopAtUs() - nowUs_ : 0;
+        timeoutMs = static_cast<int>(std::min<double>(static_cast<double>(left) / 1000.0 / options_.speed + 1, 1e9));
+      }
+      console_->waitForInput(timeoutMs);
       if (options_.speed > 0.0) {
         const uint64_t slept = static_cast<uint64_t>(static_cast<double>(wallUs() - wallBefore) * options_.speed);
         paceBaseVirtualUs_ = nowUs_ + slept;
