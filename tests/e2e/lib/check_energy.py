@@ -86,9 +86,10 @@ elif abs(float(m.group(1)) - average_ua) > 0.002 or abs(float(m.group(2)) - year
     failures.append(f"{last}; by hand {average_ua:.3f} uA, {years:.2f} years")
 
 # The floor: the frames on air at their power, one capture, standby for the rest.
-floor = sum(toa * tx_ma(dbm) / 1000 for dbm, toa in frames)
+cycles = int(re.search(r"of virtual time, (\d+) cycles", report).group(1))
+floor = sum(toa * tx_ma(dbm) / 1000 for dbm, toa in frames) / cycles
 floor += 80000 * (currents["ADC converting"] + currents["front end (stage 1)"] + currents["MCU sleep (WFI)"]) / 1000
-floor += (end_us - start_us) * currents["MCU standby"] / 1000
+floor += (end_us - start_us) / cycles * currents["MCU standby"] / 1000
 m = re.search(r"floor \(.*\): ([0-9.]+) uC per cycle", report)
 if not m or abs(float(m.group(1)) - floor) > 0.0005 + len(frames) * 45e-3:
     failures.append(f"floor {m and m.group(1)}, by hand {floor:.3f}")
