@@ -72,14 +72,23 @@ std::vector<double> niceTicks(double lo, double hi, int count) {
   std::vector<double> ticks;
   if (!(hi > lo) || count < 1) return ticks;
   const double raw = (hi - lo) / count;
-  const double mag = std::pow(10.0, std::floor(std::log10(raw)));
-  double step = mag;
-  for (double m : {1.0, 2.0, 5.0, 10.0}) {
-    step = m * mag;
-    if (step >= raw) break;
+  double mag = std::pow(10.0, std::floor(std::log10(raw)));
+  static constexpr double kSteps[] = {1.0, 2.0, 5.0, 10.0};
+  int k = 0;
+  while (k < 3 && kSteps[k] * mag < raw) ++k;
+  // The smallest nice step not below the raw one, smaller again while it leaves fewer than two
+  // ticks (an axis needs two to be read).
+  for (;;) {
+    const double step = kSteps[k] * mag;
+    ticks.clear();
+    for (double t = std::ceil(lo / step - 1e-9) * step; t <= hi + step * 1e-9; t += step) ticks.push_back(t);
+    if (ticks.size() >= 2) return ticks;
+    if (k == 0) {
+      k = 3;
+      mag /= 10;
+    }
+    --k;
   }
-  for (double t = std::ceil(lo / step - 1e-9) * step; t <= hi + step * 1e-9; t += step) ticks.push_back(t);
-  return ticks;
 }
 
 TimeUnit timeUnitFor(double spanS) {
