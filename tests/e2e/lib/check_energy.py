@@ -34,7 +34,7 @@ for lane, name in [("mcu_run", "MCU run"), ("mcu_sleep", "MCU sleep (WFI)"), ("m
 radio_names = {"sleep-cold": "radio sleep (cold)", "sleep-warm": "radio sleep (warm)", "standby-rc": "radio standby RC",
                "reset": "radio standby RC", "booting": "radio standby RC", "standby-xosc": "radio standby XOSC",
                "fs": "radio FS", "rx": "radio RX"}
-for e, t0, t1 in traces.intervals(events, "radio", "mode", end_us):
+for e, t0, t1 in traces.intervals(events, "radio", end_us):
     name = radio_names.get(e["mode"])
     if name:
         time, ma = expected.get(name, (0, currents[name]))

@@ -46,8 +46,8 @@ def high_time_us(changes, end_us):
     return total
 
 
-def intervals(events, kind, key, end_us):
-    """[(value of key, start, end)] of consecutive events of one kind, the last one up to end_us."""
+def intervals(events, kind, end_us):
+    """[(event, start, end)] of consecutive events of one kind, the last one lasting up to end_us."""
     marks = [(e["t_us"], e) for e in events if e["event"] == kind]
     out = []
     for (t, e), (t_next, _) in zip(marks, marks[1:] + [(end_us, None)]):
