@@ -1,4 +1,4 @@
-// Packet 14 on the node: settings land in the live configuration (flash registers commit it) and
+// Packet 14 on the node: decoded under the live key; settings land in the live configuration (flash registers commit it) and
 // in the RTC-held transmit power.
 #include "rxpacket14_node.h"
 
@@ -11,6 +11,8 @@ namespace LoRaRXPacket14 {
 namespace {
 bool commitLive(FlashConfig& config) { return DeviceConfig::commitToFlash(config); }
 }  // namespace
+
+bool decode(Payload& p, const uint8_t* wire, size_t len) { return decodeWithKey(p, wire, len, HMAC::liveKey()); }
 
 ApplyOutcome applyDecoded(const Payload& p) {
   Target target{setGstate().config, rtcMem().txPowerDbm.get()};

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only those that are missing.
 #   tools/install-deps.sh host     compilers, CMake, Ninja, GoogleTest, Google Benchmark, clang,
-#                                  sigrok-cli (reads the simulator's VCD traces back in the tests)
+#                                  SQLite, nlohmann-json and CLI11 (the Vantor), jq and sigrok-cli
+#                                  (the end-to-end tests; sigrok-cli reads the VCD traces back)
 #   tools/install-deps.sh target   the arm-none-eabi cross toolchain with newlib-nano
 set -euo pipefail
 
-host_pkgs=(g++ cmake ninja-build make git python3 libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev libsqlite3-dev sigrok-cli)
+host_pkgs=(g++ cmake ninja-build make git python3 libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev libsqlite3-dev nlohmann-json3-dev libcli11-dev jq sigrok-cli)
 target_pkgs=(gcc-arm-none-eabi libnewlib-arm-none-eabi libstdc++-arm-none-eabi-newlib)
 
 want=()

@@ -10,7 +10,7 @@ LIB="$(dirname "$0")/lib"
 
 printf 'set uid 0x12AB\nset hmacHash 00112233445566778899AABBCCDDEEFF\nsave\n' | run_sim "$WORK/s" >/dev/null 2>&1 ||
   fail "provisioning by the shell"
-"$FIELD" --speed 0 --state "$WORK/s" --load current=5,pf=0.8 --stop-after 700 --energy-report \
+"$FIELD" --speed 0 --state "$WORK/s" --no-vantor --load current=5,pf=0.8 --stop-after 700 --energy-report \
   --events "$WORK/ev.jsonl" --vcd "$WORK/trace.vcd" --air-log "$WORK/air.jsonl" </dev/null >"$WORK/out" \
   2>"$WORK/err" || fail "exit status"
 grep -q "field: transmitting: new reading" "$WORK/out" || fail "no cycle"

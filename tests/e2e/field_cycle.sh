@@ -14,7 +14,7 @@ assign=$("$FRAME_TOOL" p13 0 5A5A01 "$CHIP" assign "$KEY") || fail "frame tool"
 confirm=$("$FRAME_TOOL" p13 "$KEY" 5A5A01 "$CHIP" confirm "$KEY") || fail "frame tool"
 # SET_SleepForceRX (4): 300.0 s as an IEEE single, no forced listening.
 sleep300=$("$FRAME_TOOL" p14 "$KEY" 5A5A01 1 4 0x43960000 0) || fail "frame tool"
-field() { "$FIELD" --speed 0 --state "$WORK/s" --chip-id "$CHIP" --load current=5,pf=0.8 "$@" | tr -d '\r'; }
+field() { "$FIELD" --speed 0 --state "$WORK/s" --no-vantor --chip-id "$CHIP" --load current=5,pf=0.8 "$@" | tr -d '\r'; }
 
 # 1. Fresh board, two hours, typed lines on the console.
 # The confirm comes in the attempt after the assign (a window longer than the 500 ms re-arm).
