@@ -63,7 +63,7 @@ find_package(CLI11 REQUIRED)
 add_library(orvane_vantor STATIC
   vantor/faults.cpp vantor/settings.cpp vantor/uplink_decode.cpp vantor/sqlite_db.cpp vantor/registry.cpp
   vantor/vantor.cpp vantor/cli.cpp vantor/plots.cpp vantor/svg_chart.cpp vantor/fundamental_fit.cpp)
-target_include_directories(orvane_vantor PUBLIC ${CMAKE_SOURCE_DIR}/vantor)
+target_include_directories(orvane_vantor PUBLIC ${CMAKE_SOURCE_DIR}/vantor ${CMAKE_SOURCE_DIR}/field)
 target_link_libraries(orvane_vantor PUBLIC orvane_frames SQLite::SQLite3 nlohmann_json::nlohmann_json CLI11::CLI11)
 target_compile_options(orvane_vantor PRIVATE ${ORVANE_WARNINGS})
 

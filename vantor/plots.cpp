@@ -125,7 +125,7 @@ bool telemetryChart(Registry& registry, uint32_t uid, Chart& out, std::string& w
     pf.x.push_back(x(p.tS));
     pf.y.push_back(p.pf);
   }
-  ChartPanel powerPanel{"active power (W)", {power}};
+  ChartPanel powerPanel{"active power (W)", {power}, {0.0}};
   if (!measuredW.empty()) {
     ChartSeries measured{"measured (packet 7)", kMeasuredColour, {}, {}, true, true};
     for (const auto& [t, w] : measuredW) {
@@ -140,7 +140,9 @@ bool telemetryChart(Registry& registry, uint32_t uid, Chart& out, std::string& w
                 telemetry.size(), t0);
   char xLabel[64];
   std::snprintf(xLabel, sizeof xLabel, "virtual time since the first frame (%s)", unit.name);
-  out = Chart{title, xLabel, {ChartPanel{"current (A)", {current}}, powerPanel, ChartPanel{"power factor", {pf}}}};
+  out = Chart{title,
+              xLabel,
+              {ChartPanel{"current (A)", {current}, {0.0}}, powerPanel, ChartPanel{"power factor", {pf}, {0.0, 1.0}}}};
   return true;
 }
 

@@ -130,6 +130,7 @@ std::string renderSvg(const Chart& chart, int width, int panelHeight) {
     for (const ChartSeries& s : panel.series) {
       for (double y : s.y) yr.add(y);
     }
+    for (double y : panel.yInclude) yr.add(y);
     yr.settle();
     const double pad = (yr.hi - yr.lo) * 0.05;
     yr.lo -= pad;

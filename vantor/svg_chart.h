@@ -18,6 +18,9 @@ struct ChartSeries {
 struct ChartPanel {
   std::string yLabel;  // with its unit, e.g. "current (A)"
   std::vector<ChartSeries> series;
+  // Values the y axis reaches in any case (0 for a quantity that starts there), so that a steady
+  // reading is not blown up into a wild curve.
+  std::vector<double> yInclude = {};
 };
 
 struct Chart {
