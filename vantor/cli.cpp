@@ -35,12 +35,6 @@ struct Usage : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-std::string uidText(uint32_t uid) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%06" PRIX32, uid);
-  return buf;
-}
-
 // "0x1A2B3C" or "1A2B3C": 1 to 6 hex digits.
 uint32_t parseUid(const std::string& text) {
   std::string digits = text;

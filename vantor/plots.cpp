@@ -7,6 +7,7 @@
 #include "ADCParam.h"
 #include "fundamental_fit.h"
 #include "registry.h"
+#include "uplink_decode.h"
 
 namespace vantor {
 
@@ -18,12 +19,6 @@ constexpr const char* kEFieldColour = "#2ca02c";
 constexpr const char* kECapColour = "#9467bd";
 constexpr const char* kFitColour = "#d62728";
 constexpr const char* kMeasuredColour = "#ff7f0e";
-
-std::string uidText(uint32_t uid) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%06" PRIX32, uid);
-  return buf;
-}
 
 std::string fitLabel(const Fundamental& f) {
   char buf[96];
