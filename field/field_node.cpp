@@ -44,15 +44,6 @@ bool wokeFromStandby() {
   return (mcustate().resetCause & kResetFlags) == 0 && (mcustate().bootCause & PWR_SR1_SBF) != 0;
 }
 
-void provision(bool buttonHeld) {
-  logLine("provisioning over the air (%s)", buttonHeld ? "provisioning button held" : "configuration not valid");
-  // A node without identity asks as a fresh one: no stale key or replay counter goes with it.
-  if (gstate().config.uid.toU24() == 0) setGstate().config.clearProvisionedIdentity();
-  (void)loraProvision();
-  mcustate().pin.switch_.lora.setOff();
-  logLine("provisioned (uid 0x%06lX)", static_cast<unsigned long>(gstate().config.uid.toU24()));
-}
-
 // A full reading for a frame that must carry measured values, leaving the stable run as it is.
 void takeFullReading() {
   const Stage1& stage1 = mcustate().pin.switch_.stage1;
@@ -78,6 +69,27 @@ void takeFullReading() {
   NVIC_SystemReset();
   for (;;) {
   }
+}
+
+void provision(bool buttonHeld) {
+  logLine("provisioning over the air (%s)", buttonHeld ? "provisioning button held" : "configuration not valid");
+  // A node without identity asks as a fresh one: no stale key or replay counter goes with it.
+  if (gstate().config.uid.toU24() == 0) setGstate().config.clearProvisionedIdentity();
+  const bool done = loraProvisionWithin(kProvisionAttemptsPerStart);
+  mcustate().pin.switch_.lora.setOff();
+  if (done) {
+    logLine("provisioned (uid 0x%06lX)", static_cast<unsigned long>(gstate().config.uid.toU24()));
+    return;
+  }
+  if (gstate().config.ok()) {
+    // The button asked again and nobody answered: the identity it holds still serves.
+    logLine("no answer to provisioning after %u attempts, going on as uid 0x%06lX",
+            static_cast<unsigned>(kProvisionAttemptsPerStart), static_cast<unsigned long>(gstate().config.uid.toU24()));
+    return;
+  }
+  logLine("no answer to provisioning after %u attempts, trying again in %lu s",
+          static_cast<unsigned>(kProvisionAttemptsPerStart), static_cast<unsigned long>(kProvisionRetrySec));
+  sleepUntilNextCycle(standbyPeriods(kProvisionRetrySec));
 }
 
 }  // namespace

@@ -14,6 +14,11 @@ constexpr uint32_t kMaxWakeUpPeriods = 65536;
 // The node sends a packet 3 at least this often, measured or not otherwise due (seconds).
 constexpr uint32_t kSignOfLifeSec = 3600;
 
+// Provisioning with no answer: attempts per start (10 s windows each), then standby this long
+// before the next try, so that a node installed before its receiving node does not drain its cell.
+constexpr uint16_t kProvisionAttemptsPerStart = 6;
+constexpr float kProvisionRetrySec = 3600.0f;
+
 // Why this start transmits (or not).
 enum class Send : uint8_t { nothing = 0, newReading = 1, afterReset = 2, signOfLife = 3 };
 

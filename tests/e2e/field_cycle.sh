@@ -92,4 +92,19 @@ assert before == {585} and after and set(after) == {292}, (before, after)
 acks = [af.packet17(b) for _, b in frames if b[0] == 17]
 assert acks and acks[0]["ok"] == [1] * 4 and acks[0]["reason"] == [2] * 3, acks
 PY
+
+# 4. Nobody answers: a fresh board asks 6 times (10 s windows), then sleeps an hour before it asks
+#    again, instead of listening without end.
+"$FIELD" --speed 0 --state "$WORK/alone" --no-vantor --chip-id "$CHIP" --events "$WORK/ev4.jsonl" \
+  --stop-after 4000 </dev/null 2>/dev/null | tr -d '\r' >"$WORK/out4" || fail "exit status (alone)"
+out=$(cat "$WORK/out4")
+[ "$(grep -c "field: no answer to provisioning after 6 attempts, trying again in 3600 s" <<<"$out")" = 2 ] ||
+  fail "unanswered provisioning: $(grep -c 'provision attempt' <<<"$out") attempts"
+[ "$(grep -c "provision attempt 6 " <<<"$out")" = 2 ] && ! grep -q "provision attempt 7 " <<<"$out" || fail "attempts per start"
+! grep -q "field: transmitting" <<<"$out" || fail "an unprovisioned node transmitted"
+PYTHONPATH="$LIB" python3 - "$WORK/ev4.jsonl" <<'PY' || fail "standby after unanswered provisioning"
+import json, sys
+standbys = [e for e in map(json.loads, open(sys.argv[1])) if e["event"] == "standby"]
+assert standbys and standbys[0]["periods"] == 3515, standbys  # floor(3600 s / 1.024 s)
+PY
 echo "field build: ok"
