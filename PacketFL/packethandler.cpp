@@ -177,14 +177,14 @@ bool loraProvisionWithin(uint16_t maxAttempts) {
   setLoraProvisioningActive(true);
   uint16_t attempt = 0;
   // One phase: attempts until its acknowledgement came, or until the allowance is used up.
-  const auto phase = [&](bool (*acknowledged)()) {
+  const auto phase = [&](bool confirm) {
     do {
       if (maxAttempts != 0 && attempt >= maxAttempts) return false;
       provisionAttempt(attempt);
-    } while (!acknowledged());
+    } while (!(confirm ? loraProvisionConfirmReceived() : loraProvisionAssignReceived()));
     return true;
   };
-  const bool done = (gstate().config.ok() || phase(loraProvisionAssignReceived)) && phase(loraProvisionConfirmReceived);
+  const bool done = (gstate().config.ok() || phase(false)) && phase(true);
   setLoraProvisioningActive(false);
   return done;
 }

@@ -20,7 +20,7 @@ extern void (*__init_array_end[])(void);
 
 namespace {
 
-// Semihosting operations (ARM semihosting specification) and the exit reasons of SYS_EXIT.
+// Semihosting operations (as ARM defines the semihosting interface) and the exit reasons of SYS_EXIT.
 constexpr uint32_t kSysOpen = 0x01;
 constexpr uint32_t kSysWrite = 0x05;
 constexpr uint32_t kSysExit = 0x18;
