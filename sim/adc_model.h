@@ -18,9 +18,9 @@ struct AdcSetup {
   double clockHz = 2e6;
   int resolutionBits = 12;
   std::array<double, 2> sampleCycles{160.5, 1.5};  // common sampling times 1 and 2
-  bool backward = false;    // descending channel order
-  bool continuous = false;  // sequences repeat until stopped
-  int oversampleRatio = 1;  // conversions accumulated per result (1: off)
+  bool backward = false;                           // descending channel order
+  bool continuous = false;                         // sequences repeat until stopped
+  int oversampleRatio = 1;                         // conversions accumulated per result (1: off)
   int oversampleShift = 0;
 };
 
@@ -31,7 +31,7 @@ struct ChipFactory {
   double ts30V = 0.760;     // temperature sensor voltage at 30 degrees C
   static constexpr double kTsSlopeVPerC = 0.0025;
   double uncalibratedOffsetLsb = 3.0;  // converter offset before self-calibration
-  uint16_t vrefintCal = 0;  // readings taken at 3.0 V
+  uint16_t vrefintCal = 0;             // readings taken at 3.0 V
   uint16_t tsCal1 = 0;
   // From the --chip-id text (24 hex digits), else derived from the seed.
   static ChipFactory make(const std::string& chipIdHex, uint64_t seed);
@@ -43,7 +43,7 @@ class Adc : public Device {
   static constexpr int kVrefintChannel = 13;
   static constexpr int kVbatChannel = 14;
 
-  Adc(Board& board, const Options& options);
+  Adc(Board& board, const Options& options, const AnalogFrontEnd::Pins& frontEndPins);
 
   AnalogFrontEnd& frontEnd() { return frontEnd_; }
   const ChipFactory& factory() const { return factory_; }

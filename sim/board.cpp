@@ -80,7 +80,11 @@ Board::Board(const Options& options) : options_(options) {
   sysTick_ = std::make_unique<SysTick>(*this);
   addDevice(uart1_.get());
   addDevice(sysTick_.get());
-  adc_ = std::make_unique<Adc>(*this, options_);
+  adc_ =
+      std::make_unique<Adc>(*this, options_,
+                            AnalogFrontEnd::Pins{Wiring::frontEndSupply, Wiring::rangeHighPower, Wiring::rangeLowPower,
+                                                 Wiring::clampHighPower, Wiring::clampLowPower, Wiring::clampLowSide,
+                                                 Wiring::eFieldCapacitive, Wiring::eFieldInductive});
   addDevice(adc_.get());
   {
     Scenario scenario;
@@ -99,14 +103,16 @@ Board::Board(const Options& options) : options_(options) {
   // The radio world: medium, scripted transmitter and the node's transceiver on SPI1.
   radioMedium_ = std::make_unique<RadioMedium>(*this);
   airScript_ = std::make_unique<AirScript>(*this, *radioMedium_);
-  radio_ = std::make_unique<Llcc68Model>(*this, *radioMedium_, "node");
+  radio_ = std::make_unique<Llcc68Model>(
+      *this, *radioMedium_, "node",
+      Llcc68Model::Pins{Wiring::radioSupply, Wiring::radioReset, Wiring::radioBusy, Wiring::radioCs});
   addDevice(radioMedium_.get());
   addDevice(airScript_.get());
   addDevice(radio_.get());
   applyRadioOptions(*this);
   trace_ = std::make_unique<RunTrace>(*this, csr_, sr1_);
   // The provisioning button is held at the start the user launched, and released on restart.
-  if (options_.trace.buttonHeld && !trace_->continues()) gpio_->drive(3, 3, true);
+  if (options_.trace.buttonHeld && !trace_->continues()) gpio_->drive(Wiring::provisioningButton, true);
 }
 
 Board::~Board() {

@@ -13,13 +13,6 @@ namespace sim {
 
 namespace {
 
-// Pins of the board (port index, pin).
-constexpr int kPortA = 0, kPortB = 1;
-constexpr int kSupplyPin = 8;  // PA8
-constexpr int kResetPin = 0;   // PB0
-constexpr int kBusyPin = 11;   // PB11
-constexpr int kCsPin = 12;     // PB12
-
 // Registers the model gives a meaning or a reset value to.
 constexpr uint16_t kRegRetentionList = 0x029F;
 constexpr uint16_t kRegIqPolarity = 0x0736;
@@ -82,17 +75,21 @@ size_t minimumLength(uint8_t op) {
 
 }  // namespace
 
-Llcc68Model::Llcc68Model(Board& board, RadioMedium& medium, std::string name)
-    : board_(board), medium_(medium), name_(std::move(name)), rng_(static_cast<uint32_t>(board.options().seed)) {
+Llcc68Model::Llcc68Model(Board& board, RadioMedium& medium, std::string name, const Pins& pins)
+    : board_(board),
+      medium_(medium),
+      name_(std::move(name)),
+      pins_(pins),
+      rng_(static_cast<uint32_t>(board.options().seed)) {
   Gpio& gpio = board_.gpio();
   supply_ = false;
-  resetLow_ = !gpio.level(kPortB, kResetPin);
-  csLow_ = !gpio.level(kPortB, kCsPin);
-  gpio.watch(kPortA, kSupplyPin, [this](bool level) { onSupply(level); });
-  gpio.watch(kPortB, kResetPin, [this](bool level) { onReset(level); });
-  gpio.watch(kPortB, kCsPin, [this](bool level) { onChipSelect(level); });
+  resetLow_ = !gpio.level(pins_.reset);
+  csLow_ = !gpio.level(pins_.cs);
+  gpio.watch(pins_.supply, [this](bool level) { onSupply(level); });
+  gpio.watch(pins_.reset, [this](bool level) { onReset(level); });
+  gpio.watch(pins_.cs, [this](bool level) { onChipSelect(level); });
   medium_.attach(this);
-  onSupply(gpio.level(kPortA, kSupplyPin));
+  onSupply(gpio.level(pins_.supply));
   refreshBusy();
 }
 
@@ -263,7 +260,7 @@ void Llcc68Model::refreshBusy() {
   } else {
     high = board_.nowUs() < busyUntilUs_;
   }
-  board_.gpio().drive(kPortB, kBusyPin, high);
+  board_.gpio().drive(pins_.busy, high);
 }
 
 bool Llcc68Model::awake() const {

@@ -13,6 +13,7 @@
 
 #include "board.h"
 #include "radio_medium.h"
+#include "wiring.h"
 
 namespace sim {
 
@@ -42,7 +43,11 @@ class Llcc68Model : public Device, public RadioEndpoint {
 
   enum class Mode : uint8_t { off, reset, booting, sleep, stbyRc, stbyXosc, fs, rx, tx };
 
-  Llcc68Model(Board& board, RadioMedium& medium, std::string name);
+  // The lines of the board the chip is wired to.
+  struct Pins {
+    Wiring::Line supply, reset, busy, cs;
+  };
+  Llcc68Model(Board& board, RadioMedium& medium, std::string name, const Pins& pins);
   ~Llcc68Model() override;
 
   // SPI side (the hardware layer's SPI1). Returns false for an injected transfer failure of a
@@ -121,6 +126,7 @@ class Llcc68Model : public Device, public RadioEndpoint {
   Board& board_;
   RadioMedium& medium_;
   std::string name_;
+  Pins pins_;
   Llcc68Faults faults_;
   std::mt19937 rng_;
 
