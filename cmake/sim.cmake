@@ -35,18 +35,47 @@ foreach(m ${ORVANE_FW_MODULES})
 endforeach()
 target_include_directories(orvane_fw INTERFACE ${ORVANE_FW_INCLUDES})
 
-# The simulated board: host backend of the hardware layer and the world models around it.
-file(GLOB ORVANE_BOARD_SOURCES CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/Drivers/hal/sim/*.cpp ${CMAKE_SOURCE_DIR}/sim/*.cpp)
-add_library(orvane_board STATIC ${ORVANE_BOARD_SOURCES})
-target_include_directories(orvane_board PUBLIC ${CMAKE_SOURCE_DIR}/sim ${ORVANE_FW_INCLUDES}
-  ${CMAKE_SOURCE_DIR}/Drivers/hal/sim)
-target_compile_options(orvane_board PRIVATE ${ORVANE_WARNINGS})
+# The simulated board, part by part. Each part is a library with the parts it uses; what needs the
+# firmware's headers (the front end takes the default clamp table, the board its records) says so.
+function(orvane_sim_part name)
+  cmake_parse_arguments(P "" "" "SOURCES;USES;SEES" ${ARGN})
+  add_library(${name} STATIC ${P_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/sim)
+  target_link_libraries(${name} PUBLIC ${P_USES})
+  foreach(m ${P_SEES})
+    target_include_directories(${name} PUBLIC $<TARGET_PROPERTY:orvane_${m},INTERFACE_INCLUDE_DIRECTORIES>)
+  endforeach()
+  target_compile_options(${name} PRIVATE ${ORVANE_WARNINGS})
+endfunction()
+# The rooms without a board: clock and events, interrupts, resets and the state folder, pins, SPI.
+orvane_sim_part(orvane_sim_rooms SEES hal wiring SOURCES
+  sim/scheduler.cpp sim/interrupt_controller.cpp sim/reset_state.cpp sim/state_store.cpp sim/gpio_model.cpp
+  sim/spi_bus.cpp)
+# The run's records: energy account, event log, VCD.
+orvane_sim_part(orvane_sim_records SOURCES sim/energy_account.cpp sim/event_log.cpp sim/vcd_writer.cpp)
+# The world around the node's inputs: the mains, the clamp and the front end.
+orvane_sim_part(orvane_sim_front_end USES orvane_sim_rooms SEES measure SOURCES sim/analog_frontend.cpp)
+# The board: the core's time, its devices, the radio world, the console, the run trace, the options.
+file(GLOB ORVANE_BOARD_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
+foreach(part orvane_sim_rooms orvane_sim_records orvane_sim_front_end)
+  get_target_property(taken ${part} SOURCES)
+  foreach(src ${taken})
+    list(REMOVE_ITEM ORVANE_BOARD_SOURCES ${CMAKE_SOURCE_DIR}/${src})
+  endforeach()
+endforeach()
 find_package(Threads REQUIRED)
-target_link_libraries(orvane_board PUBLIC Threads::Threads ${CMAKE_DL_LIBS})
+orvane_sim_part(orvane_sim_board SOURCES ${ORVANE_BOARD_SOURCES} SEES hal wiring config
+  USES orvane_sim_rooms orvane_sim_records orvane_sim_front_end Threads::Threads ${CMAKE_DL_LIBS})
 if(NOT APPLE)
-  target_link_libraries(orvane_board PUBLIC util)  # openpty
+  target_link_libraries(orvane_sim_board PUBLIC util)  # openpty
 endif()
+# The hardware layer's host backend, on the board.
+file(GLOB ORVANE_SIM_HAL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/Drivers/hal/sim/*.cpp)
+orvane_sim_part(orvane_sim_hal SOURCES ${ORVANE_SIM_HAL_SOURCES} USES orvane_sim_board SEES base)
+# Everything of the simulated board, with every firmware folder in sight (the tests reach both).
+add_library(orvane_board INTERFACE)
+target_link_libraries(orvane_board INTERFACE orvane_sim_hal orvane_sim_board)
+target_include_directories(orvane_board INTERFACE ${ORVANE_FW_INCLUDES})
 
 # The tests link the bench application, as orvane-sim does.
 set(ORVANE_SIM_LIBS orvane_fw orvane_app_bench orvane_board)

@@ -13,6 +13,7 @@
 
 #include "board.h"
 #include "radio_medium.h"
+#include "spi_bus.h"
 #include "wiring.h"
 
 namespace sim {
@@ -28,7 +29,7 @@ struct Llcc68Faults {
   int failOpcode = -1;                     // every SPI transfer that starts with this opcode fails
 };
 
-class Llcc68Model : public Device, public RadioEndpoint {
+class Llcc68Model : public Device, public RadioEndpoint, public SpiDevice {
  public:
   // Datasheet-typical timings of the SX126x family.
   static constexpr uint64_t kColdBootUs = 3500;
@@ -52,8 +53,8 @@ class Llcc68Model : public Device, public RadioEndpoint {
 
   // SPI side (the hardware layer's SPI1). Returns false for an injected transfer failure of a
   // transfer whose first byte is `first`.
-  bool spiTransferAllowed(uint8_t first);
-  uint8_t spiExchange(uint8_t mosi);
+  bool spiTransferAllowed(uint8_t first) override;
+  uint8_t spiExchange(uint8_t mosi) override;
 
   Llcc68Faults& faults() { return faults_; }
   // Device errors reported by GetDeviceErrors; `persist`: ClearDeviceErrors does not clear them.
