@@ -35,6 +35,11 @@ class DeviceConfig {
   static bool commitToFlash(FlashConfig& record);
   // Erases the page; on success the live record returns to the defaults.
   static bool erase();
+  // Keeps a consumed downlink counter of identity `uid` on the page without erasing it (one
+  // double word in the erased rest of the page), so that a frame accepted without a commit
+  // cannot be accepted again after a reset or a power cut. init() takes the highest one kept
+  // for the record's identity.
+  static bool keepDownlinkCounter(const UID& uid, uint32_t counter);
   static FlashConfig& configRef();
 };
 

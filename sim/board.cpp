@@ -20,6 +20,7 @@
 #include "flash_model.h"
 #include "gpio_model.h"
 #include "llcc68_model.h"
+#include "power_cut.h"
 #include "radio_medium.h"
 #include "radio_options.h"
 #include "rtc_model.h"
@@ -102,6 +103,10 @@ Board::Board(const Options& options) : options_(options) {
   addDevice(airScript_.get());
   addDevice(radio_.get());
   applyRadioOptions(*this);
+  if (options_.powerCutAtUs >= 0) {
+    powerCut_ = std::make_unique<PowerCut>(*this, static_cast<uint64_t>(options_.powerCutAtUs));
+    addDevice(powerCut_.get());
+  }
 }
 
 Board::~Board() {

@@ -42,6 +42,7 @@ class Adc;
 class FlashModel;
 class RtcModel;
 class Tim6;
+class PowerCut;
 
 class Board {
  public:
@@ -134,6 +135,7 @@ class Board {
   std::unique_ptr<FlashModel> flash_;
   std::unique_ptr<RtcModel> rtc_;
   std::unique_ptr<Tim6> tim6_;
+  std::unique_ptr<PowerCut> powerCut_;
 };
 
 inline Board& board() { return Board::instance(); }

@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "analog_frontend.h"
-
 #include "radio_options.h"
 
 namespace sim {
@@ -22,14 +21,14 @@ const char* usageText() {
          "  --pty-link PATH    with --console pty: keep a symlink to the pty at PATH\n"
          "  --burst            send piped input in one burst instead of line by line\n"
          "  --seed N           seed of the simulated world (default 1)\n"
-         "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n"
-         SIM_RADIO_USAGE_TEXT
+         "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n" SIM_RADIO_USAGE_TEXT
          "  --load ITEMS       analog front-end scenario, e.g. current=5,pf=0.8 (repeatable)\n"
          "  --load-file FILE   scenario items from a file (one or more per line, # comments)\n"
          "  --flash-fail-erase       every erase of the configuration page fails (page unchanged)\n"
          "  --flash-fail-program N   programming double word N (0..255) after an erase fails\n"
          "  --flash-power-cut N|erase  cut the power once, with N (0..255) double words programmed\n"
          "                     after an erase, or as an erase starts (the page keeps its old data)\n"
+         "  --power-cut-at MS  cut the power once, MS milliseconds (decimals allowed) of virtual time after the start\n"
          "console escapes (Ctrl-A then a key): r reset button, p power cut, x quit, Ctrl-A literal Ctrl-A\n";
 }
 
@@ -148,6 +147,15 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
         return false;
       }
       (cut ? out.flashFaults.powerCutAt : out.flashFaults.programFailsAt) = static_cast<int>(n);
+    } else if (arg == "--power-cut-at") {
+      if (!value(v)) return false;
+      char* end = nullptr;
+      const double ms = std::strtod(v.c_str(), &end);
+      if (end == v.c_str() || *end != '\0' || !(ms >= 0.0) || ms > 1e9) {
+        message = "orvane-sim: --power-cut-at takes milliseconds (decimals allowed), 0..1e9\n";
+        return false;
+      }
+      out.powerCutAtUs = static_cast<int64_t>(ms * 1000.0 + 0.5);
     } else {
       message = "orvane-sim: unknown option " + arg + "\n" + usageText();
       return false;

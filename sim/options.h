@@ -24,16 +24,17 @@ struct Options {
   std::string ptyLink;  // with --console pty: keep a symlink to the pty here
   bool burst = false;   // send piped input all at once instead of line by line
   uint64_t seed = 1;
-  std::string chipId;   // 96-bit unique ID as 24 hex digits (empty: derived from the seed)
+  std::string chipId;  // 96-bit unique ID as 24 hex digits (empty: derived from the seed)
   // The radio world (sim/radio_options.h).
   std::string airLog;
   std::string airScript;
   double linkLossDb = 80.0;
   std::string interferer;
   std::vector<std::string> radioFaults;
-  std::string scenario;  // analog front end: --load-file text, then --load items (key=value,...)
+  std::string scenario;           // analog front end: --load-file text, then --load items (key=value,...)
   std::vector<std::string> argv;  // the command line, for restarting the process
   FlashFaults flashFaults;
+  int64_t powerCutAtUs = -1;  // cut the supply once, this long (virtual time) after the start
 };
 
 // Parses argv into `out`; on error or --help returns false with a message in `message`.

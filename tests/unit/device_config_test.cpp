@@ -219,6 +219,79 @@ TEST_F(DeviceConfigTest, ClearProvisionedIdentityKeepsMeasurementSettings) {
   EXPECT_EQ(bytesOf(c), bytesOf(expected));
 }
 
+// Downlink counters kept after the record, without an erase: the highest one of the record's
+// identity raises the loaded counter; other identities, torn and erased slots do not count.
+TEST_F(DeviceConfigTest, KeptDownlinkCountersRaiseTheLoadedCounter) {
+  FlashConfig previous = sampleRecord(0x0A0B0C);
+  previous.lastDownlinkCounter = 40;
+  commitPrevious(previous);
+  UID mine = previous.uid;
+  UID other;
+  other.storeU24(0x0A0B0D);
+  struct Step {
+    const UID* uid;
+    uint32_t counter;
+    uint32_t loaded;  // after a reset
+  } const steps[] = {
+      {&mine, 41, 41}, {&mine, 45, 45}, {&other, 90, 45}, {&mine, 30, 45}, {&mine, 0xFFFFFF, 0xFFFFFF},
+  };
+  size_t slot = 128;
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.counter);
+    ASSERT_TRUE(DeviceConfig::keepDownlinkCounter(*s.uid, s.counter));
+    // One double word after the ones before, nothing erased: the record is untouched.
+    EXPECT_EQ(page()[slot], s.counter & 0xFF);
+    EXPECT_EQ(page()[slot + 6], 0x5A);
+    slot += 8;
+    EXPECT_EQ(std::memcmp(page(), &previous, 120), 0);
+    reboot();
+    EXPECT_EQ(gstate().config.lastDownlinkCounter, s.loaded);
+  }
+  // A commit carries the counter in the record and empties the rest of the page.
+  ASSERT_TRUE(DeviceConfig::commit());
+  for (size_t i = 128; i < sim::FlashModel::kPageSize; ++i) ASSERT_EQ(page()[i], 0xFF) << "byte " << i;
+  reboot();
+  EXPECT_EQ(gstate().config.lastDownlinkCounter, 0xFFFFFFu);
+}
+
+TEST_F(DeviceConfigTest, TornCounterSlotIsSkipped) {
+  FlashConfig previous = sampleRecord(0x0A0B0C);
+  previous.lastDownlinkCounter = 5;
+  commitPrevious(previous);
+  // A write cut short: some bits of the first slot programmed, marker and check not.
+  page()[128] = 0x00;
+  page()[131] = 0x0C;
+  ASSERT_TRUE(DeviceConfig::keepDownlinkCounter(previous.uid, 9));
+  EXPECT_EQ(page()[136 + 6], 0x5A) << "the next erased slot took it";
+  reboot();
+  EXPECT_EQ(gstate().config.lastDownlinkCounter, 9u);
+  // A slot whose check byte does not match is no entry.
+  page()[136 + 7] ^= 0x01;
+  reboot();
+  EXPECT_EQ(gstate().config.lastDownlinkCounter, 5u);
+}
+
+TEST_F(DeviceConfigTest, FullCounterAreaRewritesTheRecord) {
+  FlashConfig previous = sampleRecord(0x0A0B0C);
+  previous.lastDownlinkCounter = 1;
+  commitPrevious(previous);
+  setGstate().config.txDebugPacketRate = 55;  // staged: must not reach the page this way
+  const UID uid = previous.uid;
+  constexpr uint32_t kSlots = (2048 - 128) / 8;
+  for (uint32_t c = 2; c < 2 + kSlots; ++c) ASSERT_TRUE(DeviceConfig::keepDownlinkCounter(uid, c));
+  EXPECT_EQ(model().programmedSinceErase(), 16 + static_cast<int>(kSlots));
+  ASSERT_TRUE(DeviceConfig::keepDownlinkCounter(uid, 500));
+  EXPECT_EQ(model().programmedSinceErase(), 16);
+  reboot();
+  EXPECT_EQ(gstate().config.lastDownlinkCounter, 500u);
+  EXPECT_EQ(gstate().config.txDebugPacketRate, 7);
+  // Without a record of that identity on the page there is nothing to rewrite.
+  UID other;
+  other.storeU24(0x123);
+  for (uint32_t c = 0; c < kSlots; ++c) ASSERT_TRUE(DeviceConfig::keepDownlinkCounter(other, c + 1));
+  EXPECT_FALSE(DeviceConfig::keepDownlinkCounter(other, 9999));
+}
+
 // The page behaves like flash: programming needs an unlocked, erased double word (zeros excepted).
 TEST_F(DeviceConfigTest, FlashProgramsOnlyErasedDoubleWords) {
   const uintptr_t base = reinterpret_cast<uintptr_t>(page());

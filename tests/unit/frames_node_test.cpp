@@ -13,6 +13,7 @@
 #include "flash_model.h"
 #include "functionsMCU.h"
 #include "gstate.h"
+#include "main.h"
 #include "packet7_node.h"
 #include "packet9_node.h"
 #include "rxpacket13_node.h"
@@ -70,6 +71,46 @@ TEST_F(FramesNode, FailedCommitIsReported) {
   // The store went back to the page, which still holds the old record.
   EXPECT_EQ(gstate().config.txDebugPacketRate, 100);
   EXPECT_TRUE(gstate().config.ok());
+}
+
+// Every frame that passed the counter test stays consumed across a reset or a power cut, also
+// when no setting reached the flash (RTC power, toggle, unchanged, refused, a failed commit).
+TEST_F(FramesNode, ConsumedFrameIsNeverAcceptedAgainAfterARestart) {
+  struct Case {
+    const char* name;
+    P14::Op op;
+    P14::Args args;
+    bool eraseFails;
+    P14::ApplyOutcome outcome;
+  } const cases[] = {
+      {"power to RTC", P14::Op::SET_TxPowerDbm, {12}, false, P14::ApplyOutcome::Applied},
+      {"toggle", P14::Op::DBG1_TOGGLE, {}, false, P14::ApplyOutcome::Applied},
+      {"unchanged", P14::Op::SET_txDebugPacketRate, {100}, false, P14::ApplyOutcome::Unchanged},
+      {"refused", P14::Op::SET_SleepForceRX, {0x7FC00000u}, false, P14::ApplyOutcome::RejectedValue},
+      {"unknown", static_cast<P14::Op>(9), {}, false, P14::ApplyOutcome::UnknownOpcode},
+      {"commit fails", P14::Op::SET_txDebugPacketRate, {7}, true, P14::ApplyOutcome::CommitFailed},
+      {"committed", P14::Op::SET_txDebugPacketRate, {8}, false, P14::ApplyOutcome::Applied},
+  };
+  for (const bool powerCut : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.name << (powerCut ? ", power cut" : ", reset"));
+      SetUp();
+      setGstate().config.uid.storeU24(0x0C0FFE);
+      ASSERT_TRUE(DeviceConfig::commit());
+      rtcMem().txPowerDbm.set(10);
+      sim::board().flash().faults().eraseFails = c.eraseFails;
+      const P14::Payload f = frame(6, c.op, c.args);
+      EXPECT_EQ(P14::applyDecoded(f), c.outcome);
+      EXPECT_EQ(P14::applyDecoded(f), P14::ApplyOutcome::StaleCounter) << "replayed at once";
+      sim::board().flash().faults() = sim::FlashFaults{};
+      if (powerCut) {
+        for (uint32_t r = 0; r < 3; ++r) HAL_RTCEx_BKUPWrite(&hrtc, r, 0);
+      }
+      reboot();
+      EXPECT_EQ(P14::applyDecoded(f), P14::ApplyOutcome::StaleCounter) << "replayed after the restart";
+      EXPECT_EQ(P14::applyDecoded(frame(7, P14::Op::DBG1_TOGGLE)), P14::ApplyOutcome::Applied);
+    }
+  }
 }
 
 TEST_F(FramesNode, Packet7FromTheMeasurementState) {
