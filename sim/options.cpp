@@ -28,7 +28,7 @@ const char* usageText() {
          "  --flash-fail-program N   programming double word N (0..255) after an erase fails\n"
          "  --flash-power-cut N|erase  cut the power once, with N (0..255) double words programmed\n"
          "                     after an erase, or as an erase starts (the page keeps its old data)\n"
-         "  --power-cut-at MS  cut the power once, MS milliseconds (decimals allowed) of virtual time after the start\n"
+         "  --power-cut-at MS  cut the power once, at MS milliseconds (decimals allowed) of virtual time\n"
          "console escapes (Ctrl-A then a key): r reset button, p power cut, x quit, Ctrl-A literal Ctrl-A\n";
 }
 

@@ -34,7 +34,7 @@ struct Options {
   std::string scenario;           // analog front end: --load-file text, then --load items (key=value,...)
   std::vector<std::string> argv;  // the command line, for restarting the process
   FlashFaults flashFaults;
-  int64_t powerCutAtUs = -1;  // cut the supply once, this long (virtual time) after the start
+  int64_t powerCutAtUs = -1;  // cut the supply once, at this virtual time
 };
 
 // Parses argv into `out`; on error or --help returns false with a message in `message`.

@@ -12,10 +12,10 @@ namespace {
 constexpr const char* kDoneFile = "power-cut-done";
 }
 
-PowerCut::PowerCut(Board& board, uint64_t afterUs) : board_(board) {
+PowerCut::PowerCut(Board& board, uint64_t atUs) : board_(board) {
   std::string done;
-  if (readText(board_.statePath(kDoneFile), done)) return;
-  atUs_ = board_.nowUs() + afterUs;
+  if (readText(board_.statePath(kDoneFile), done) || atUs < board_.nowUs()) return;
+  atUs_ = atUs;
 }
 
 void PowerCut::fire(uint64_t nowUs) {

@@ -11,8 +11,9 @@ namespace sim {
 
 class PowerCut : public Device {
  public:
-  // `afterUs` of virtual time after this start; nothing when the cut has happened before.
-  PowerCut(Board& board, uint64_t afterUs);
+  // At virtual time `atUs` (the state folder's clock); nothing when that time has passed or the
+  // cut has happened before.
+  PowerCut(Board& board, uint64_t atUs);
   uint64_t nextEventUs() const override { return atUs_; }
   void fire(uint64_t nowUs) override;
   // Like the tick, a cut still to come does not keep an idle shell busy.
