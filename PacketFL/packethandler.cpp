@@ -158,7 +158,7 @@ void loraBlock() {
 
   const bool listen = enableLoraRX(rtcMem().timeSinceLastLoraRX.get(), mcustate().SoC) || gstate().config.forceLoraRX;
   if (listen) {
-    const int8_t storedDbm = rtcMem().txPowerDbm.get();
+    const int8_t storedDbm = storedTxPowerDbm();
     (void)loraSetTxPowerDbm(kTxPowerWindowSignalDbm);
     sendPacket3(true);
     (void)loraSetTxPowerDbm(storedDbm);

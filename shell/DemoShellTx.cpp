@@ -193,7 +193,8 @@ void runTxPacket5(uint16_t listenMs) {
   if (!loraSetTxPowerDbm(kTxPowerWindowSignalDbm))
     print("warn: could not set 14 dBm, sending at whatever the radio holds");
   sendPacket3(true);
-  if (!loraSetTxPowerDbm(storedDbm)) printV2("warn: could not restore tx power to %d dBm", static_cast<int>(storedDbm));
+  if (!loraSetTxPowerDbm(storedTxPowerDbm()))
+    printV2("warn: could not restore tx power to %d dBm", static_cast<int>(storedDbm));
 
   rtcMem().timeSinceLastLoraRX.set(0);
   printV2("listening %lu ms ...", static_cast<unsigned long>(listenMs));
