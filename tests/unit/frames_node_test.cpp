@@ -46,7 +46,7 @@ TEST_F(FramesNode, SettingsReachFlashAndRtc) {
   ASSERT_TRUE(DeviceConfig::commit());
   rtcMem().txPowerDbm.set(14);
 
-  // The power goes to RTC memory only: the page still holds counter 0 afterwards.
+  // The power goes to RTC memory only; the record on the page keeps its settings.
   EXPECT_EQ(P14::applyDecoded(frame(1, P14::Op::SET_TxPowerDbm, {0})), P14::ApplyOutcome::Applied);
   EXPECT_EQ(rtcMem().txPowerDbm.get(), 9);
   EXPECT_EQ(P14::applyDecoded(frame(2, P14::Op::SET_TxPowerDbm, {9})), P14::ApplyOutcome::Unchanged);
