@@ -151,8 +151,8 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
       if (!value(v)) return false;
       char* end = nullptr;
       const double ms = std::strtod(v.c_str(), &end);
-      if (end == v.c_str() || *end != '\0' || !(ms >= 0.0) || ms > 1e9) {
-        message = "orvane-sim: --power-cut-at takes milliseconds (decimals allowed), 0..1e9\n";
+      if (end == v.c_str() || *end != '\0' || !(ms >= 0.0) || ms > 1e12) {
+        message = "orvane-sim: --power-cut-at takes milliseconds (decimals allowed), 0..1e12\n";
         return false;
       }
       out.powerCutAtUs = static_cast<int64_t>(ms * 1000.0 + 0.5);
