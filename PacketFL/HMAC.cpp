@@ -1,8 +1,5 @@
-// HalfSipHash-2-4 (32-bit output) and the frame tag built on it.
+// HalfSipHash-2-4 (32-bit output) and the frame tag built on it, under a given key.
 #include "HMAC.h"
-
-#include "flashconfig.h"
-#include "gstate.h"
 
 namespace {
 constexpr int kCompressionRounds = 2;
@@ -65,13 +62,6 @@ namespace HMAC {
 
 Key keyFromBytes(const uint8_t* bytes) { return Key{loadLe32(bytes), loadLe32(bytes + 4)}; }
 
-Key keyFor(const FlashConfig& config) {
-  if (!config.ok()) return Key{0, 0};
-  return keyFromBytes(config.hmacKey.data());
-}
-
-Key liveKey() { return keyFor(gstate().config); }
-
 uint32_t compute(const Key& key, const uint8_t* data, size_t len) {
   if (data == nullptr) len = 0;
   static constexpr uint8_t kNothing = 0;
@@ -86,12 +76,6 @@ bool appendTag(const Key& key, LoRaFrameBuffer& buffer, size_t len) {
 bool verifyTag(const Key& key, const uint8_t* wire, size_t bodyLen, size_t wireLen) {
   if (wire == nullptr || wireLen < TAG_BYTES || wireLen - TAG_BYTES != bodyLen) return false;
   return loadLe32(wire + bodyLen) == compute(key, wire, bodyLen);
-}
-
-uint32_t compute(const uint8_t* data, size_t len) { return compute(liveKey(), data, len); }
-bool appendTag(LoRaFrameBuffer& buffer, size_t len) { return appendTag(liveKey(), buffer, len); }
-bool verifyTag(const uint8_t* wire, size_t bodyLen, size_t wireLen) {
-  return verifyTag(liveKey(), wire, bodyLen, wireLen);
 }
 
 }  // namespace HMAC

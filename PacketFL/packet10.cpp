@@ -89,8 +89,6 @@ LoRaFrameBuffer encode(const Payload& payload, const HMAC::Key& key) {
   return encodeBodyWithHmac(body, sizeof body, key);
 }
 
-LoRaFrameBuffer encode(const Payload& payload) { return encode(payload, HMAC::liveKey()); }
-
 bool decode(Payload& payload, const uint8_t* wire, size_t len, const HMAC::Key& key) {
   if (!HMAC::verifyTag(key, wire, WIRE_BODY_BYTES, len) || wire[0] != PACKET_CODE) return false;
   readWireBody(payload, wire);

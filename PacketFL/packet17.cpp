@@ -39,7 +39,6 @@ const char* reasonLabel(uint8_t reason) {
   }
 }
 
-LoRaFrameBuffer encode(const Payload& payload) { return encodePayloadWithHmac(payload); }
 LoRaFrameBuffer encode(const Payload& payload, const HMAC::Key& key) { return encodePayloadWithHmac(payload, key); }
 
 bool decode(Payload& payload, const uint8_t* wire, size_t len, const HMAC::Key& key) {

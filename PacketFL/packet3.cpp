@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "functionsMCU.h"
+#include "tou16.h"
 
 namespace {
 // Rounds half away from zero into 0..255 (x <= 0 gives 0, x >= 255 gives 255).
@@ -41,7 +41,6 @@ Payload makePayload(LoRaPacketCounterU24 counter, const UID& uid, float temperat
   return p;
 }
 
-LoRaFrameBuffer encode(const Payload& payload) { return encodePayloadWithHmac(payload); }
 LoRaFrameBuffer encode(const Payload& payload, const HMAC::Key& key) { return encodePayloadWithHmac(payload, key); }
 
 bool decode(Payload& payload, const uint8_t* wire, size_t len, const HMAC::Key& key) {

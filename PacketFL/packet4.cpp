@@ -2,6 +2,5 @@
 #include "packet4.h"
 
 namespace LoRaPacket4 {
-LoRaFrameBuffer encode(const Payload& payload) { return encodeCapture(payload, HMAC::liveKey()); }
 LoRaFrameBuffer encode(const Payload& payload, const HMAC::Key& key) { return encodeCapture(payload, key); }
 }  // namespace LoRaPacket4

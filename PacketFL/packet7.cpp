@@ -67,7 +67,6 @@ Payload makePayload(LoRaPacketCounterU24 counter, const UID& uid, float vRef, co
   return p;
 }
 
-LoRaFrameBuffer encode(const Payload& payload) { return encodePayloadWithHmac(payload); }
 LoRaFrameBuffer encode(const Payload& payload, const HMAC::Key& key) { return encodePayloadWithHmac(payload, key); }
 
 bool decode(Payload& payload, const uint8_t* wire, size_t len, const HMAC::Key& key) {

@@ -2,6 +2,5 @@
 #include "packet9.h"
 
 namespace LoRaPacket9 {
-LoRaFrameBuffer encode(const Payload& payload) { return encodeCapture(payload, HMAC::liveKey()); }
 LoRaFrameBuffer encode(const Payload& payload, const HMAC::Key& key) { return encodeCapture(payload, key); }
 }  // namespace LoRaPacket9

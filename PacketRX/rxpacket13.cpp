@@ -64,15 +64,6 @@ DecodeFail decodeWithKey(Payload& p, const uint8_t* wire, size_t len, const HMAC
   return DecodeFail::None;
 }
 
-bool decode(Payload& p, const uint8_t* wire, size_t len) {
-  return decodeWithKey(p, wire, len, HMAC::liveKey()) == DecodeFail::None;
-}
-
-DecodeFail decodeFailReason(const uint8_t* wire, size_t len) {
-  Payload scratch{};
-  return decodeWithKey(scratch, wire, len, HMAC::liveKey());
-}
-
 Payload makePayload(LoRaPacketCounterU24 counter, const UID& assignedUid, const LoRaPacket10::StUid& stUid,
                     uint16_t phaseTag, const HmacKey& hmacKey) {
   Payload p{};

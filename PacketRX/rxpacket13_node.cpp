@@ -1,4 +1,4 @@
-// Packet 13 on the node: the chip's unique ID, the live configuration and its flash commit.
+// Packet 13 on the node: the live key, the chip's unique ID, the live configuration and its flash commit.
 #include "rxpacket13_node.h"
 
 #include "DeviceConfig.h"
@@ -11,6 +11,15 @@ namespace {
 LoRaPacket10::StUid thisChip() { return LoRaPacket10::packStUidBytes(readChipID()); }
 bool commitLive(FlashConfig& config) { return DeviceConfig::commitToFlash(config); }
 }  // namespace
+
+bool decode(Payload& p, const uint8_t* wire, size_t len) {
+  return decodeWithKey(p, wire, len, HMAC::liveKey()) == DecodeFail::None;
+}
+
+DecodeFail decodeFailReason(const uint8_t* wire, size_t len) {
+  Payload scratch{};
+  return decodeWithKey(scratch, wire, len, HMAC::liveKey());
+}
 
 bool verifyLocalStUid(const Payload& p) { return verifyLocalStUid(p, thisChip()); }
 

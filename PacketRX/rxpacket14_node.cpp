@@ -1,4 +1,4 @@
-// Packet 14 on the node: settings land in the live configuration (flash registers commit it) and
+// Packet 14 on the node: decoded under the live key; settings land in the live configuration (flash registers commit it) and
 // in the RTC-held transmit power.
 #include "rxpacket14_node.h"
 
@@ -15,6 +15,8 @@ bool commitLive(FlashConfig& config) {
   return gCommitted;
 }
 }  // namespace
+
+bool decode(Payload& p, const uint8_t* wire, size_t len) { return decodeWithKey(p, wire, len, HMAC::liveKey()); }
 
 ApplyOutcome applyDecoded(const Payload& p) {
   FlashConfig& config = setGstate().config;

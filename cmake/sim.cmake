@@ -16,7 +16,16 @@ endif()
 # simulator's own main can start (and restart) it.
 # An object library: every firmware object is linked, as in the target image, so the board finds
 # the interrupt handlers and callbacks it calls by name.
-add_library(orvane_fw OBJECT ${ORVANE_FW_SOURCES})
+# The frame codecs, built once with the firmware's flags: linked into the firmware and the Vantor.
+add_library(orvane_frames STATIC ${ORVANE_FRAME_SOURCES})
+target_include_directories(orvane_frames PUBLIC ${CMAKE_SOURCE_DIR}/PacketFL ${CMAKE_SOURCE_DIR}/PacketRX
+  ${CMAKE_SOURCE_DIR}/shell ${CMAKE_SOURCE_DIR}/config ${CMAKE_SOURCE_DIR}/measure)
+target_compile_options(orvane_frames PRIVATE ${ORVANE_WARNINGS} -fno-exceptions -fno-rtti)
+
+set(ORVANE_FW_BOARD_SOURCES ${ORVANE_FW_SOURCES})
+list(REMOVE_ITEM ORVANE_FW_BOARD_SOURCES ${ORVANE_FRAME_SOURCES})
+add_library(orvane_fw OBJECT ${ORVANE_FW_BOARD_SOURCES})
+target_link_libraries(orvane_fw PUBLIC orvane_frames)
 target_include_directories(orvane_fw PUBLIC ${ORVANE_FW_INCLUDES} ${CMAKE_SOURCE_DIR}/Drivers/hal/sim)
 target_compile_options(orvane_fw PRIVATE ${ORVANE_WARNINGS} -fno-exceptions -fno-rtti)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/Core/Src/main.cpp
@@ -38,8 +47,28 @@ endif()
 
 set(ORVANE_SIM_LIBS orvane_fw orvane_board)
 
+# The receiving node (vantor/): ordinary host C++ on the frame codecs, SQLite and a JSON library;
+# never the firmware's board code. Its radio on the simulated medium is a library of its own.
+find_package(SQLite3 REQUIRED)
+find_package(nlohmann_json 3 REQUIRED)
+find_package(CLI11 REQUIRED)
+add_library(orvane_vantor STATIC
+  vantor/faults.cpp vantor/settings.cpp vantor/uplink_decode.cpp vantor/sqlite_db.cpp vantor/registry.cpp
+  vantor/vantor.cpp vantor/cli.cpp)
+target_include_directories(orvane_vantor PUBLIC ${CMAKE_SOURCE_DIR}/vantor)
+target_link_libraries(orvane_vantor PUBLIC orvane_frames SQLite::SQLite3 nlohmann_json::nlohmann_json CLI11::CLI11)
+target_compile_options(orvane_vantor PRIVATE ${ORVANE_WARNINGS})
+
+add_library(orvane_vantor_sim STATIC vantor/sim_endpoint.cpp vantor/sim_start.cpp)
+target_link_libraries(orvane_vantor_sim PUBLIC orvane_vantor orvane_board)
+target_compile_options(orvane_vantor_sim PRIVATE ${ORVANE_WARNINGS})
+
 add_executable(orvane-sim ${CMAKE_SOURCE_DIR}/sim/app/orvane_sim_main.cpp)
-target_link_libraries(orvane-sim PRIVATE ${ORVANE_SIM_LIBS})
+target_link_libraries(orvane-sim PRIVATE ${ORVANE_SIM_LIBS} orvane_vantor_sim)
 target_compile_options(orvane-sim PRIVATE ${ORVANE_WARNINGS})
+
+add_executable(vantor ${CMAKE_SOURCE_DIR}/vantor/app/vantor_main.cpp)
+target_link_libraries(vantor PRIVATE orvane_vantor)
+target_compile_options(vantor PRIVATE ${ORVANE_WARNINGS})
 
 add_subdirectory(tests)

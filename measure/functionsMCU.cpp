@@ -104,11 +104,3 @@ float getStateOfCharge(float vbatV, float tempCelsius) {
 
 std::array<uint32_t, 3> readChipID() { return {HAL_GetUIDw0(), HAL_GetUIDw1(), HAL_GetUIDw2()}; }
 
-uint16_t tou16(float v) {
-  const float milli = v * 1000.0f;
-  // NaN and infinity have no low 16 bits to keep (and their conversion is undefined).
-  if (!(milli > 0.0f) || std::isinf(milli)) return 0;
-  // Only the low 16 bits are kept; reduce first so the conversion is always defined.
-  const float reduced = milli < 4294967296.0f ? milli : std::fmod(milli, 4294967296.0f);
-  return static_cast<uint16_t>(static_cast<uint32_t>(reduced));
-}

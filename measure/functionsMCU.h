@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "functions.h"
+#include "tou16.h"
 
 // Battery voltage (temperature-corrected, V) to state of charge (0..1).
 extern const std::array<TablePoint, 12> VBAT_SOC_TABLE;
@@ -18,6 +19,3 @@ float convertToTemperature(uint16_t adcValue);
 float getStateOfCharge(float vbatV, float tempCelsius);
 // The 96-bit unique ID, word 0 first.
 std::array<uint32_t, 3> readChipID();
-// Volts or amperes to milli-units in 16 bits (negative values, NaN and infinity give 0; above
-// 65.535 it wraps).
-uint16_t tou16(float v);

@@ -22,6 +22,10 @@ const char* usageText() {
          "  --burst            send piped input in one burst instead of line by line\n"
          "  --seed N           seed of the simulated world (default 1)\n"
          "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n" SIM_RADIO_USAGE_TEXT
+         "  --no-vantor        no receiving node on the air\n"
+         "  --vantor-db FILE   the receiving node's database (default vantor.sqlite in the state folder)\n"
+         "  --vantor-fault F   late | silent | corrupt | replay, each optionally @FROM_MS-TO_MS of virtual\n"
+         "                     time (repeatable)\n"
          "  --load ITEMS       analog front-end scenario, e.g. current=5,pf=0.8 (repeatable)\n"
          "  --load-file FILE   scenario items from a file (one or more per line, # comments)\n"
          "  --flash-fail-erase       every erase of the configuration page fails (page unchanged)\n"
@@ -110,6 +114,17 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
     } else if (arg == "--radio-fault") {
       if (!value(v)) return false;
       out.radioFaults.push_back(v);
+    } else if (arg == "--no-vantor") {
+      out.vantor = false;
+    } else if (arg == "--vantor-db") {
+      if (!value(out.vantorDb)) return false;
+      if (out.vantorDb.empty()) {
+        message = "orvane-sim: --vantor-db needs a file\n";
+        return false;
+      }
+    } else if (arg == "--vantor-fault") {
+      if (!value(v)) return false;
+      out.vantorFaults.push_back(v);
     } else if (arg == "--load" || arg == "--load-file") {
       if (!value(v)) return false;
       std::string text = v;

@@ -35,6 +35,11 @@ struct Options {
   std::vector<std::string> argv;  // the command line, for restarting the process
   FlashFaults flashFaults;
   int64_t powerCutAtUs = -1;  // cut the supply once, at this virtual time
+  // The receiving node on the medium (vantor/): on unless --no-vantor; its database (empty: vantor.sqlite
+  // in the state folder) and its faults (--vantor-fault, checked by the Vantor).
+  bool vantor = true;
+  std::string vantorDb;
+  std::vector<std::string> vantorFaults;
 };
 
 // Parses argv into `out`; on error or --help returns false with a message in `message`.

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only those that are missing.
-#   tools/install-deps.sh host     compilers, CMake, Ninja, GoogleTest, Google Benchmark, clang
+#   tools/install-deps.sh host     compilers, CMake, Ninja, GoogleTest, Google Benchmark, clang,
+#                                  SQLite, nlohmann-json and CLI11 (the Vantor), jq (end-to-end tests)
 #   tools/install-deps.sh target   the arm-none-eabi cross toolchain with newlib-nano
 set -euo pipefail
 
-host_pkgs=(g++ cmake ninja-build make git python3 libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev libsqlite3-dev)
+host_pkgs=(g++ cmake ninja-build make git python3 libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev libsqlite3-dev nlohmann-json3-dev libcli11-dev jq)
 target_pkgs=(gcc-arm-none-eabi libnewlib-arm-none-eabi libstdc++-arm-none-eabi-newlib)
 
 want=()

@@ -1,19 +1,24 @@
-// orvane-sim: the unmodified firmware booting on the simulated board.
+// orvane-sim: the unmodified firmware booting on the simulated board, with the Vantor on the air.
 #include <cstdio>
 
 #include "board.h"
 #include "options.h"
+#include "sim_start.h"
 
 extern "C++" int orvane_firmware_main();
 
 int main(int argc, char** argv) {
   sim::Options options;
   std::string message;
-  if (!sim::parseOptions(argc, argv, options, message)) {
+  if (!sim::parseOptions(argc, argv, options, message) || !vantor::checkSimOptions(options, message)) {
     const bool help = message == sim::usageText();
     std::fputs(message.c_str(), help ? stdout : stderr);
     return help ? 0 : 2;
   }
-  sim::Board::create(options);
+  sim::Board& board = sim::Board::create(options);
+  if (!vantor::startInSim(board, message)) {
+    std::fputs(message.c_str(), stderr);
+    return 2;
+  }
   return orvane_firmware_main();
 }

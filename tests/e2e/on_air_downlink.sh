@@ -15,7 +15,7 @@ in_rx_ms=550 data=$rate7
 in_rx_ms=50 data=0E0102 crc=bad
 SCRIPT
 out=$(printf 'tx p5\ntx p5 1000\nrx 300\n' |
-  run_sim "$WORK/s" --air-script "$WORK/air.txt" --air-log "$WORK/air.jsonl") || fail "exit status"
+  run_sim "$WORK/s" --no-vantor --air-script "$WORK/air.txt" --air-log "$WORK/air.jsonl") || fail "exit status"
 
 first=$(sed -n '/^> tx p5$/,/^ok: tx p5 done$/p' <<<"$out")
 expect_contains "$first" "RX14 SET_txDebugPacketRate: txDebugPacketRate 100 -> 7, committing flash" "applied"

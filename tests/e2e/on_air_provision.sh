@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# "provision" against scripted assign and confirm frames: the handshake numbers its attempts, every
+# "provision" against scripted assign and confirm frames (the Vantor of orvane-sim stays off): the handshake numbers its attempts, every
 # packet 10 of it carries the same counter, and the node ends provisioned (identity and key kept
 # across a reset). A node whose record is valid starts in the confirm phase.
 source "$(dirname "$0")/lib/common.sh"
@@ -17,7 +17,7 @@ in_rx_ms=200 data=$assign
 in_rx_ms=600 data=$confirm
 SCRIPT
 out=$(printf 'provision\ninfo\nreset\ninfo\n' |
-  run_sim "$WORK/s" --chip-id "$CHIP" --air-script "$WORK/air.txt" --air-log "$WORK/air.jsonl") || fail "exit status"
+  run_sim "$WORK/s" --no-vantor --chip-id "$CHIP" --air-script "$WORK/air.txt" --air-log "$WORK/air.jsonl") || fail "exit status"
 expect_contains "$out" "provision: LoRa P10/P13 handshake running (board blocks until confirm)" "run announced"
 for n in 1 2 3; do grep -qE "^\[wake\+[0-9]+ms\] provision attempt $n \(wake \+[0-9]+ms\)$" <<<"$out" || fail "attempt $n"; done
 ! grep -q "provision attempt 4" <<<"$out" || fail "a fourth attempt"
@@ -43,7 +43,7 @@ PY
 cat >"$WORK/air2.txt" <<SCRIPT
 in_rx_ms=200 data=$confirm
 SCRIPT
-out=$(printf 'provision\n' | run_sim "$WORK/s" --chip-id "$CHIP" --air-script "$WORK/air2.txt") || fail "exit status (valid)"
+out=$(printf 'provision\n' | run_sim "$WORK/s" --no-vantor --chip-id "$CHIP" --air-script "$WORK/air2.txt") || fail "exit status (valid)"
 grep -qE "provision attempt 1 " <<<"$out" || fail "valid record: attempt 1"
 ! grep -q "provision attempt 2" <<<"$out" || fail "valid record: a second attempt"
 expect_contains "$out" "ok: provision done (uid 0x5A5A01, config.ok yes)" "valid record: closing line"

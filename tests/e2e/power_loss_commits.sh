@@ -47,7 +47,7 @@ confirm=$("$FRAME_TOOL" p13 "$NEWKEY" 5A5A01 "$CHIP" confirm "$NEWKEY") || fail 
 printf 'in_rx_ms=200 data=%s\nin_rx_ms=600 data=%s\n' "$assign" "$confirm" >"$WORK/prov.txt"
 for cut in $steps; do
   out=$(printf 'provision\nprint prov\nprovision\nsave\n' |
-    run_sim "$WORK/prov-$cut" --chip-id "$CHIP" --air-script "$WORK/prov.txt" --flash-power-cut "$cut" \
+    run_sim "$WORK/prov-$cut" --no-vantor --chip-id "$CHIP" --air-script "$WORK/prov.txt" --flash-power-cut "$cut" \
       2>"$WORK/err") || fail "assign $cut: exit status"
   check assign "$cut" "$out" "$defaults"
   expect_contains "$out" "ok: provision done (uid 0x5A5A01, config.ok yes)" "assign $cut: handshake after the cut"
@@ -59,7 +59,7 @@ printf 'in_rx_ms=100 data=%s\n' "$phase" >"$WORK/set.txt"
 for cut in $steps; do
   cp -r "$WORK/seed" "$WORK/set-$cut"
   out=$(printf 'tx p5\nprint prov\nsave\n' |
-    run_sim "$WORK/set-$cut" --air-script "$WORK/set.txt" --flash-power-cut "$cut" 2>"$WORK/err") ||
+    run_sim "$WORK/set-$cut" --no-vantor --air-script "$WORK/set.txt" --flash-power-cut "$cut" 2>"$WORK/err") ||
     fail "setting $cut: exit status"
   expect_contains "$out" "RX14 SET_PhaseShift: inductive50HzPhaseCorrection 0.2500 -> -0.5000 rad, committing flash" \
     "setting $cut: applied"

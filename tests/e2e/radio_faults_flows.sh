@@ -42,7 +42,7 @@ NEWKEY=C0C1C2C3C4C5C6C7C8C9CACBCCCDCECF
 assign=$("$FRAME_TOOL" p13 0 5A5A01 "$CHIP" assign "$NEWKEY") || fail "frame tool"
 confirm=$("$FRAME_TOOL" p13 "$NEWKEY" 5A5A01 "$CHIP" confirm "$NEWKEY") || fail "frame tool"
 printf 'in_rx_ms=200 data=%s\nin_rx_ms=600 data=%s\n' "$assign" "$confirm" >"$WORK/prov.txt"
-out=$(printf 'provision\nhelp\n' | timeout 300 "$SIM" --speed 0 --state "$WORK/prov" --chip-id "$CHIP" \
+out=$(printf 'provision\nhelp\n' | timeout 300 "$SIM" --speed 0 --state "$WORK/prov" --no-vantor --chip-id "$CHIP" \
   --air-script "$WORK/prov.txt" --radio-fault spi-error=40 | tr -d '\r') || fail "handshake: status $?"
 expect_contains "$out" "ok: provision done (uid 0x5A5A01, config.ok yes)" "handshake after a passing fault"
 [ "$(count_of "$out" "ok: help")" = 2 ] || fail "handshake: the next command was not answered"

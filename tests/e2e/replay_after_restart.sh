@@ -23,7 +23,7 @@ for c in "${cases[@]}"; do
     cp -r "$WORK/seed" "$state"
     # The frame in the first window, then the same frame in the first window after the restart.
     if [ "$restart" = reset ]; then input='tx p5\nreset\ntx p5\n'; else input='tx p5\n\001p\ntx p5\n'; fi
-    out=$(printf "$input" | run_sim "$state" --air-script "$WORK/air-$name.txt" 2>/dev/null) ||
+    out=$(printf "$input" | run_sim "$state" --no-vantor --air-script "$WORK/air-$name.txt" 2>/dev/null) ||
       fail "$name/$restart: exit status"
     first=$(awk '/^Reset cause:/{n++} n==1' <<<"$out")
     second=$(awk '/^Reset cause:/{n++} n==2' <<<"$out")

@@ -25,7 +25,7 @@ start=$(date +%s.%N)
 assign=$("$TOOL" p13 0 5A5A01 "$CHIP" assign "$KEY")
 confirm=$("$TOOL" p13 "$KEY" 5A5A01 "$CHIP" confirm "$KEY")
 printf 'in_rx_ms=200 data=%s\nin_rx_ms=600 data=%s\n' "$assign" "$confirm" >"$WORK/prov.txt"
-printf 'provision\n' | timeout 600 "$SIM" --speed 0 --state "$state" --chip-id "$CHIP" --air-script "$WORK/prov.txt" \
+printf 'provision\n' | timeout 600 "$SIM" --speed 0 --state "$state" --no-vantor --chip-id "$CHIP" --air-script "$WORK/prov.txt" \
   --air-log "$WORK/air.jsonl" 2>>"$WORK/stderr" | tr -d '\r' >"$WORK/day0.txt" || fail "provisioning: status $?"
 grep -q 'ok: provision done (uid 0x5A5A01, config.ok yes)' "$WORK/day0.txt" || fail "provisioning did not end"
 
@@ -49,7 +49,7 @@ for day in $(seq 1 "$DAYS"); do
   input="tx p5\n"
   for _ in $(seq 1 "$CYCLES"); do input+="sample\ntx\nsleep $sleep_s\n"; done
   # shellcheck disable=SC2086
-  printf "$input" | timeout 900 "$SIM" --speed 0 --state "$state" --chip-id "$CHIP" --air-script "$WORK/day.txt" \
+  printf "$input" | timeout 900 "$SIM" --speed 0 --state "$state" --no-vantor --chip-id "$CHIP" --air-script "$WORK/day.txt" \
     --air-log "$WORK/air.jsonl" $fault 2>>"$WORK/stderr" | tr -d '\r' >"$WORK/day$day.txt" ||
     fail "day $day ($fault): status $?"
   rm -f "$state/flash-power-cut-done" "$state/power-cut-done"

@@ -1,0 +1,318 @@
+// The Vantor's decisions on frames the node's own encoders build: provisioning (checked with the
+// node's own apply decisions), the counter rules, the settings queue with its answers, attempts and
+// expiry, capture reassembly, and the schema's upgrade.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cstdio>
+#include <string>
+
+#include "node_frames.h"
+#include "packet9.h"
+#include "rxpacket13.h"
+#include "rxpacket14.h"
+#include "settings.h"
+#include "vantor.h"
+
+using namespace testing_support;
+using vantor::Answer;
+using vantor::Behaviour;
+using vantor::Reception;
+
+namespace {
+
+std::string tempDb(const char* name) {
+  const std::string path = ::testing::TempDir() + "vantor_core_" + name + "_" + std::to_string(getpid()) + ".sqlite";
+  std::remove(path.c_str());
+  std::remove((path + "-wal").c_str());
+  std::remove((path + "-shm").c_str());
+  return path;
+}
+
+class VantorCore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = tempDb(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    registry_ = std::make_unique<vantor::Registry>(path_, true);
+    vantor_ = std::make_unique<vantor::Vantor>(*registry_, 7);
+  }
+
+  std::optional<Answer> hear(const Frame& f, Behaviour b = {}) {
+    now_ += 1'000'000;
+    return vantor_->onFrame(f, Reception{now_, -66.0, 9.5}, b);
+  }
+  std::string lastVerdict() { return registry_->uplinks(std::nullopt, 1).back().verdict; }
+  HMAC::Key keyOf(uint32_t uid) { return vantor::tagKey(registry_->nodeByUid(uid)->key); }
+
+  // Provisions the default chip as identity 1 (assign and confirm) and returns its key.
+  HMAC::Key provision() {
+    EXPECT_TRUE(hear(packet10(0, 3, chipOf(), kZeroKey)));
+    EXPECT_TRUE(hear(packet10(1, 3, chipOf(), keyOf(1))));
+    return keyOf(1);
+  }
+  void queue(uint32_t uid, std::vector<std::string> words, int maxAttempts = 5) {
+    vantor::Setting s;
+    std::string error;
+    ASSERT_TRUE(vantor::parseSetting(words, s, error)) << error;
+    registry_->addQueueItem(vantor::queueItem(uid, s, maxAttempts, now_, 3600'000'000ull));
+  }
+
+  std::string path_;
+  std::unique_ptr<vantor::Registry> registry_;
+  std::unique_ptr<vantor::Vantor> vantor_;
+  uint64_t now_ = 0;
+};
+
+TEST(VantorCounter, OrderOfTwentyFourBitCountersWithTheirWrapWindow) {
+  struct Case {
+    uint32_t counter, last;
+    vantor::CounterOrder order;
+  } cases[] = {
+      {5, 4, vantor::CounterOrder::ahead},
+      {4, 4, vantor::CounterOrder::same},
+      {3, 4, vantor::CounterOrder::behind},
+      {0, 0xFFFFFF, vantor::CounterOrder::ahead},   // the node's counter wrapped
+      {0xFFFFFF, 0, vantor::CounterOrder::behind},  // one behind across the wrap
+      {4 + 0x7FFFFF, 4, vantor::CounterOrder::ahead},
+      {4 + 0x800000, 4, vantor::CounterOrder::behind},  // half the range away counts as behind
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(vantor::compareCounter(c.counter, c.last), c.order) << c.counter << " after " << c.last;
+  }
+}
+
+TEST_F(VantorCore, ProvisioningAssignsThenConfirmsAsTheNodeItselfChecks) {
+  const LoRaPacket10::StUid chip = chipOf();
+  const std::optional<Answer> assign = hear(packet10(0, 3, chip, kZeroKey));
+  ASSERT_TRUE(assign);
+  EXPECT_EQ(assign->windowMs, 10000u);
+  // The node's own checks: tagged with the zero key it holds, for this chip, identity 1.
+  LoRaRXPacket13::Payload p{};
+  ASSERT_EQ(LoRaRXPacket13::decodeWithKey(p, assign->frame.data(), assign->frame.size(), kZeroKey),
+            LoRaRXPacket13::DecodeFail::None);
+  FlashConfig config;
+  ASSERT_TRUE(LoRaRXPacket13::applyAssignTo(p, chip, config, [](FlashConfig& c) {
+    c.magic = FlashConfig::MAGIC;
+    c.version = FlashConfig::VERSION;
+    return true;
+  }));
+  EXPECT_EQ(config.uid.toU24(), 1u);
+  EXPECT_EQ(config.hmacKey, vantor_->keyFor(1));
+  EXPECT_EQ(registry_->nodeByUid(1)->state, "assigned");
+  EXPECT_EQ(registry_->nodeByUid(1)->chipId, "4433221188776655CCBBAA99");
+
+  // The node asks again under its new identity and key: confirmed.
+  const std::optional<Answer> confirm = hear(packet10(1, 3, chip, HMAC::keyFor(config)));
+  ASSERT_TRUE(confirm);
+  ASSERT_EQ(LoRaRXPacket13::decodeWithKey(p, confirm->frame.data(), confirm->frame.size(), HMAC::keyFor(config)),
+            LoRaRXPacket13::DecodeFail::None);
+  EXPECT_TRUE(LoRaRXPacket13::applyConfirmTo(p, chip, config));
+  EXPECT_EQ(registry_->nodeByUid(1)->state, "confirmed");
+
+  // A second chip gets the next identity and another key.
+  ASSERT_TRUE(hear(packet10(0, 0, chipOf(1, 2, 3), kZeroKey)));
+  ASSERT_TRUE(registry_->nodeByUid(2));
+  EXPECT_NE(registry_->nodeByUid(2)->key, registry_->nodeByUid(1)->key);
+}
+
+TEST_F(VantorCore, AKnownChipAskingUnderTheZeroKeyGetsItsIdentityAndKeyAgain) {
+  const HMAC::Key key = provision();
+  ASSERT_FALSE(hear(packet3(1, 40, key)));
+  const std::optional<Answer> again = hear(packet10(0, 2, chipOf(), kZeroKey));  // after "unprovision"
+  ASSERT_TRUE(again);
+  LoRaRXPacket13::Payload p{};
+  ASSERT_EQ(LoRaRXPacket13::decodeWithKey(p, again->frame.data(), again->frame.size(), kZeroKey),
+            LoRaRXPacket13::DecodeFail::None);
+  EXPECT_EQ(p.provisionedUid[0].toU24(), 1u);
+  EXPECT_EQ(p.hmacKey[0], vantor_->keyFor(1));
+  EXPECT_EQ(registry_->nodes().size(), 1u);
+  EXPECT_EQ(registry_->nodeByUid(1)->state, "assigned");
+  // Its counters start over with the new provisioning.
+  EXPECT_FALSE(registry_->nodeByUid(1)->lastCounter);
+}
+
+TEST_F(VantorCore, ARepeatedRequestIsADuplicateAndStillAnswered) {
+  ASSERT_TRUE(hear(packet10(0, 3, chipOf(), kZeroKey)));
+  const std::optional<Answer> again = hear(packet10(0, 3, chipOf(), kZeroKey));
+  ASSERT_TRUE(again);  // the first answer may have been lost
+  EXPECT_EQ(lastVerdict(), vantor::kDuplicate);
+  EXPECT_EQ(registry_->nodes().size(), 1u);
+}
+
+TEST_F(VantorCore, CounterRulesRecordEveryFrameAndActOnlyOnNewOnes) {
+  const HMAC::Key key = provision();
+  queue(1, {"dbg1"});
+  struct Step {
+    const char* name;
+    Frame frame;
+    const char* verdict;
+    bool answered;
+  } steps[] = {
+      {"a cycle", packet3(1, 10, key), vantor::kAccepted, false},
+      {"the same counter, another frame", packet3(1, 10, key, false, 21), vantor::kAccepted, false},
+      {"the same frame again", packet3(1, 10, key), vantor::kDuplicate, false},
+      {"a window announced behind the last counter", packet3(1, 9, key, true), vantor::kReplay, false},
+      {"a window under another key", packet3(1, 11, vantor::tagKey(vantor_->keyFor(9)), true), vantor::kBadTag, false},
+      {"an identity never assigned", packet3(0x42, 11, kZeroKey), vantor::kUnregistered, false},
+      {"a window announced ahead", packet3(1, 11, key, true), vantor::kAccepted, true},
+      {"that frame replayed", packet3(1, 11, key, true), vantor::kDuplicate, false},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.name);
+    EXPECT_EQ(hear(s.frame).has_value(), s.answered);
+    EXPECT_EQ(lastVerdict(), s.verdict);
+  }
+  EXPECT_EQ(*registry_->nodeByUid(1)->lastCounter, 11u);
+  EXPECT_EQ(registry_->uplinks(std::nullopt, 100).size(), 2 + std::size(steps));
+}
+
+TEST_F(VantorCore, TelemetryIsStoredInPhysicalUnitsAtTheFieldsResolution) {
+  const HMAC::Key key = provision();
+  hear(packet3(1, 10, key, true, 20.0f, 3.3f, 0.456f, 1.2345f));
+  const nlohmann::json f = registry_->lastTelemetry(1)->fields;
+  // 20 degC -> 135 -> 20; 3.3 V -> 160 -> 3.3; PF 0.456 -> 46 -> 0.46; 1.2345 A -> 1234 mA.
+  EXPECT_DOUBLE_EQ(f["temperature_c"].get<double>(), 20.0);
+  EXPECT_DOUBLE_EQ(f["supply_v"].get<double>(), 3.3);
+  EXPECT_DOUBLE_EQ(f["power_factor"].get<double>(), 0.46);
+  EXPECT_DOUBLE_EQ(f["current_a"].get<double>(), 1.234);
+  EXPECT_TRUE(f["listen"].get<bool>());
+}
+
+TEST_F(VantorCore, SettingsGoOneAWindowAndTheAnswersCloseThem) {
+  const HMAC::Key key = provision();
+  queue(1, {"phase", "0.25"});
+  queue(1, {"tx-power", "9"});
+  FlashConfig config;
+  config.uid = uidOf(1);
+  LoRaRXPacket14::Target target{config, 14};
+
+  const std::optional<Answer> first = hear(packet3(1, 10, key, true));
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->windowMs, 500u);
+  LoRaRXPacket14::Payload p{};
+  ASSERT_TRUE(LoRaRXPacket14::decodeWithKey(p, first->frame.data(), first->frame.size(), key));
+  EXPECT_EQ(p.packetCounter.toU32(), 3u);  // above the two packets 13
+  EXPECT_EQ(LoRaRXPacket14::applyDecodedTo(p, target, [](FlashConfig&) { return true; }),
+            LoRaRXPacket14::ApplyOutcome::Applied);
+  EXPECT_EQ(config.inductive50HzPhaseCorrection, 0.25f);
+  EXPECT_EQ(registry_->queue(1)[0].state, "sent");
+
+  // The acknowledgement closes the first and opens the extra window for the second.
+  const std::optional<Answer> second = hear(packet17(1, 11, key, true, LoRaPacket17::Reason::Applied));
+  ASSERT_TRUE(second);
+  ASSERT_TRUE(LoRaRXPacket14::decodeWithKey(p, second->frame.data(), second->frame.size(), key));
+  EXPECT_EQ(p.packetCounter.toU32(), 4u);
+  EXPECT_EQ(LoRaRXPacket14::applyDecodedTo(p, target, [](FlashConfig&) { return true; }),
+            LoRaRXPacket14::ApplyOutcome::Applied);
+  EXPECT_EQ(target.txPowerDbm, 9);
+  EXPECT_FALSE(hear(packet17(1, 12, key, false, LoRaPacket17::Reason::RejectedValue)));
+
+  const auto items = registry_->queue(1);
+  EXPECT_EQ(items[0].state, "done");
+  EXPECT_EQ(items[0].reason, "Applied");
+  EXPECT_EQ(items[1].state, "failed");
+  EXPECT_EQ(items[1].reason, "RejectedValue");
+}
+
+TEST_F(VantorCore, AnUnansweredSettingIsSentAgainUntilItsAttemptsRunOut) {
+  const HMAC::Key key = provision();
+  queue(1, {"debug-rate", "10"}, 2);
+  uint32_t counter = 10;
+  ASSERT_TRUE(hear(packet3(1, counter++, key, true)));
+  ASSERT_TRUE(hear(packet3(1, counter++, key, true)));  // no answer came: again, with a new counter
+  EXPECT_EQ(registry_->queue(1)[0].attempts, 2);
+  EXPECT_EQ(*registry_->queue(1)[0].downlinkCounter, 4u);
+  EXPECT_FALSE(hear(packet3(1, counter++, key, true)));
+  EXPECT_EQ(registry_->queue(1)[0].state, "expired");
+}
+
+TEST_F(VantorCore, ASettingPastItsExpiryIsNotSent) {
+  const HMAC::Key key = provision();
+  queue(1, {"dbg1"});
+  now_ += 3601'000'000ull;
+  EXPECT_FALSE(hear(packet3(1, 10, key, true)));
+  EXPECT_EQ(registry_->queue(1)[0].state, "expired");
+  EXPECT_EQ(registry_->queue(1)[0].attempts, 0);
+}
+
+TEST_F(VantorCore, ReplayAndSilenceChangeWhatIsSent) {
+  const HMAC::Key key = provision();
+  queue(1, {"dbg1"});
+  queue(1, {"debug-rate", "5"});
+  const std::optional<Answer> sent = hear(packet3(1, 10, key, true));
+  ASSERT_TRUE(sent);
+  const std::optional<Answer> replayed = hear(packet3(1, 11, key, true), Behaviour{false, true});
+  ASSERT_TRUE(replayed);
+  EXPECT_EQ(replayed->frame, sent->frame);  // the same frame, its counter already used
+  EXPECT_EQ(registry_->queue(1)[0].attempts, 1);
+
+  EXPECT_FALSE(hear(packet3(1, 12, key, true), Behaviour{true, false}));
+  EXPECT_FALSE(hear(packet10(0, 0, chipOf(5, 6, 7), kZeroKey), Behaviour{true, false}));
+  EXPECT_EQ(registry_->nodes().size(), 1u);  // nothing assigned while silent
+  EXPECT_EQ(registry_->queue(1)[1].state, "pending");
+}
+
+TEST_F(VantorCore, CaptureFramesReassembleInAnyOrderIntoTheRowsSent) {
+  const HMAC::Key key = provision();
+  std::vector<Row> rows;
+  for (int i = 0; i < 231; ++i) {
+    rows.push_back(Row{static_cast<int16_t>(i * 20 - 2300), 0, static_cast<int16_t>(4095 - i),
+                       static_cast<int16_t>(i * 19 - 100)});
+  }
+  std::vector<Frame> frames;
+  ASSERT_TRUE(
+      LoRaPacket4::encodeCaptureSeries(uidOf(1), LoRaPacketCounterU24::fromU32(10), rows.data(), rows.size(), key,
+                                       [&](const auto&, const LoRaFrameBuffer& f) { frames.push_back(bytesOf(f)); }));
+  ASSERT_EQ(frames.size(), 3u);
+  hear(frames[2]);
+  hear(frames[0]);
+  EXPECT_FALSE(registry_->lastCompleteCapture(1));
+  hear(frames[0]);  // the same frame again changes nothing
+  EXPECT_EQ(lastVerdict(), vantor::kDuplicate);
+  hear(frames[1]);
+  const auto capture = registry_->lastCompleteCapture(1);
+  ASSERT_TRUE(capture);
+  const auto got = registry_->captureRows(capture->id);
+  ASSERT_EQ(got.size(), 231u);
+  for (int i = 0; i < 231; ++i) {
+    // Packet 4: clamp value clamped to 12 bits signed, inductive value to 0..4095.
+    const int b = std::clamp(i * 20 - 2300, -2048, 2047);
+    const int e = std::clamp(i * 19 - 100, 0, 4095);
+    EXPECT_EQ(got[i].row, i);
+    EXPECT_EQ(got[i].bField, b) << i;
+    EXPECT_EQ(got[i].eFieldInd, e) << i;
+    EXPECT_FALSE(got[i].eFieldCap);
+  }
+}
+
+TEST_F(VantorCore, AVersionOneFileIsUpgradedKeepingItsNodes) {
+  provision();
+  registry_.reset();
+  {
+    // Back to version 1 as it was: nodes without their expected interval.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE nodes DROP COLUMN expected_interval_s; PRAGMA user_version = 1;", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  }
+  vantor::Registry upgraded(path_, false);
+  EXPECT_EQ(upgraded.schemaVersion(), vantor::Registry::kSchemaVersion);
+  ASSERT_TRUE(upgraded.nodeByUid(1));
+  EXPECT_EQ(upgraded.nodeByUid(1)->state, "confirmed");
+  EXPECT_EQ(upgraded.nodeByUid(1)->expectedIntervalS, 600.0);
+}
+
+TEST_F(VantorCore, AFileOfANewerSchemaIsRefused) {
+  registry_.reset();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  EXPECT_THROW(vantor::Registry(path_, false), vantor::DbError);
+}
+
+}  // namespace

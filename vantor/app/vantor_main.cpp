@@ -1,0 +1,6 @@
+// vantor: the command line of the receiving node's database.
+#include <iostream>
+
+#include "cli.h"
+
+int main(int argc, char** argv) { return vantor::runCli(argc, argv, std::cout, std::cerr); }

@@ -1,0 +1,412 @@
+// The vantor command line: parsing (CLI11), the listings, the queue and the CSV registry.
+#include "cli.h"
+
+#include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
+#include <cinttypes>
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "registry.h"
+#include "settings.h"
+#include "uplink_decode.h"
+#include "vantor.h"
+
+namespace vantor {
+
+namespace {
+
+using nlohmann::json;
+
+// A refusal with its message (exit 1); usage errors are thrown as Usage (exit 2).
+struct Refused : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+struct Usage : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+std::string uidText(uint32_t uid) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%06" PRIX32, uid);
+  return buf;
+}
+
+// "0x1A2B3C" or "1A2B3C": 1 to 6 hex digits.
+uint32_t parseUid(const std::string& text) {
+  std::string digits = text;
+  if (digits.rfind("0x", 0) == 0 || digits.rfind("0X", 0) == 0) digits = digits.substr(2);
+  if (digits.empty() || digits.size() > 6 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+    throw Usage("bad node '" + text + "': an identity in hex, 0x000001 to 0xFFFFFF");
+  }
+  return static_cast<uint32_t>(std::stoul(digits, nullptr, 16));
+}
+
+double seconds(uint64_t us) { return static_cast<double>(us) / 1e6; }
+
+std::string secondsText(std::optional<uint64_t> us) {
+  if (!us) return "-";
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.3f", seconds(*us));
+  return buf;
+}
+
+// Scalars as they are (strings unquoted), structures as compact JSON.
+std::string valueText(const json& v) { return v.is_string() ? v.get<std::string>() : v.dump(); }
+
+std::string fieldsText(const json& fields) {
+  std::string s;
+  for (auto it = fields.begin(); it != fields.end(); ++it) {
+    if (!s.empty()) s += ' ';
+    s += it.key() + "=" + valueText(it.value());
+  }
+  return s.empty() ? "-" : s;
+}
+
+// Columns padded to the widest cell; the last column is not padded.
+void printTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
+  std::vector<size_t> width;
+  for (const auto& r : rows) {
+    for (size_t i = 0; i < r.size(); ++i) {
+      if (i >= width.size()) width.push_back(0);
+      width[i] = std::max(width[i], r[i].size());
+    }
+  }
+  for (const auto& r : rows) {
+    std::string line;
+    for (size_t i = 0; i < r.size(); ++i) {
+      line += r[i];
+      if (i + 1 < r.size()) line += std::string(width[i] - r[i].size() + 2, ' ');
+    }
+    out << line << '\n';
+  }
+}
+
+struct Context {
+  std::string dbPath = kDefaultDatabase;
+  bool json = false;
+  std::ostream& out;
+
+  Registry open(bool create = false) const {
+    struct stat st {};
+    if (!create && dbPath != ":memory:" && stat(dbPath.c_str(), &st) != 0) {
+      throw Refused("no database at " + dbPath + " (start orvane-sim first, or name one with --db)");
+    }
+    try {
+      return Registry(dbPath, create);
+    } catch (const DbError& e) {
+      throw Refused(e.what());
+    }
+  }
+};
+
+NodeRecord requireNode(Registry& r, uint32_t uid) {
+  std::optional<NodeRecord> n = r.nodeByUid(uid);
+  if (!n) throw Refused("no node " + uidText(uid) + " in the registry");
+  return *n;
+}
+
+void nodes(Context& c) {
+  Registry r = c.open();
+  const uint64_t now = r.nowUs();
+  std::vector<std::vector<std::string>> rows{
+      {"uid", "chip_id", "state", "last_counter", "last_seen_s", "activity", "last_telemetry"}};
+  for (const NodeRecord& n : r.nodes()) {
+    // Active: heard within one and a half of the intervals at which it is expected.
+    const bool active =
+        n.lastSeenUs && static_cast<double>(now - std::min(now, *n.lastSeenUs)) <= 1.5e6 * n.expectedIntervalS;
+    const std::optional<UplinkRecord> t = r.lastTelemetry(n.uid);
+    if (c.json) {
+      json j;
+      j["uid"] = uidText(n.uid);
+      j["chip_id"] = n.chipId;
+      j["state"] = n.state;
+      j["last_counter"] = n.lastCounter ? json(*n.lastCounter) : json(nullptr);
+      j["last_seen_s"] = n.lastSeenUs ? json(seconds(*n.lastSeenUs)) : json(nullptr);
+      j["active"] = active;
+      j["expected_interval_s"] = n.expectedIntervalS;
+      j["last_telemetry"] = t ? t->fields : json(nullptr);
+      c.out << j.dump() << '\n';
+    } else {
+      rows.push_back({uidText(n.uid), n.chipId, n.state, n.lastCounter ? std::to_string(*n.lastCounter) : "-",
+                      secondsText(n.lastSeenUs), active ? "active" : "inactive", t ? fieldsText(t->fields) : "-"});
+    }
+  }
+  if (!c.json) printTable(c.out, rows);
+}
+
+void uplinks(Context& c, const std::string& node, int limit) {
+  if (limit < 1) throw Usage("--limit takes a number of frames, 1 or more");
+  Registry r = c.open();
+  std::optional<uint32_t> uid;
+  if (!node.empty()) uid = parseUid(node);
+  const std::vector<UplinkRecord> list = r.uplinks(uid, limit);
+  if (uid && list.empty() && !r.nodeByUid(*uid)) throw Refused("no node " + uidText(*uid) + " in the registry");
+  std::vector<std::vector<std::string>> rows{
+      {"id", "t_s", "uid", "code", "counter", "rssi_dbm", "snr_db", "tag", "verdict", "fields"}};
+  for (const UplinkRecord& u : list) {
+    if (c.json) {
+      json j;
+      j["id"] = u.id;
+      j["t_s"] = seconds(u.tUs);
+      j["uid"] = uidText(u.uid);
+      j["code"] = u.code;
+      j["counter"] = u.counter ? json(*u.counter) : json(nullptr);
+      j["len"] = u.len;
+      j["rssi_dbm"] = u.rssiDbm ? json(*u.rssiDbm) : json(nullptr);
+      j["snr_db"] = u.snrDb ? json(*u.snrDb) : json(nullptr);
+      j["tag_ok"] = u.tagOk;
+      j["verdict"] = u.verdict;
+      for (auto it = u.fields.begin(); it != u.fields.end(); ++it) j[it.key()] = it.value();
+      c.out << j.dump() << '\n';
+    } else {
+      char rssi[16] = "-", snr[16] = "-";
+      if (u.rssiDbm) std::snprintf(rssi, sizeof rssi, "%.1f", *u.rssiDbm);
+      if (u.snrDb) std::snprintf(snr, sizeof snr, "%.1f", *u.snrDb);
+      rows.push_back({std::to_string(u.id), secondsText(u.tUs), uidText(u.uid), std::to_string(u.code),
+                      u.counter ? std::to_string(*u.counter) : "-", rssi, snr, u.tagOk ? "ok" : "bad", u.verdict,
+                      fieldsText(u.fields)});
+    }
+  }
+  if (!c.json) printTable(c.out, rows);
+}
+
+std::string capValue(const std::optional<int>& v) { return v ? std::to_string(*v) : ""; }
+
+void capture(Context& c, const std::string& node, const std::string& csvPath) {
+  Registry r = c.open();
+  const NodeRecord n = requireNode(r, parseUid(node));
+  const std::optional<CaptureRecord> cap = r.lastCompleteCapture(n.uid);
+  if (!cap) throw Refused("no complete capture from " + uidText(n.uid) + " yet");
+  const std::vector<CaptureSample> samples = r.captureRows(cap->id);
+  if (!csvPath.empty()) {
+    std::ofstream f(csvPath);
+    f << "row,b_field,e_field_ind,e_field_cap\n";
+    for (const CaptureSample& s : samples) {
+      f << s.row << ',' << s.bField << ',' << s.eFieldInd << ',' << capValue(s.eFieldCap) << '\n';
+    }
+    f.close();
+    if (!f) throw Refused("cannot write " + csvPath);
+    c.out << "wrote " << samples.size() << " rows of packet " << int{cap->code} << " capture " << cap->counter << " to "
+          << csvPath << '\n';
+    return;
+  }
+  std::vector<std::vector<std::string>> rows{{"row", "b_field", "e_field_ind", "e_field_cap"}};
+  for (const CaptureSample& s : samples) {
+    if (c.json) {
+      json j;
+      j["uid"] = uidText(n.uid);
+      j["code"] = cap->code;
+      j["counter"] = cap->counter;
+      j["row"] = s.row;
+      j["b_field"] = s.bField;
+      j["e_field_ind"] = s.eFieldInd;
+      j["e_field_cap"] = s.eFieldCap ? json(*s.eFieldCap) : json(nullptr);
+      c.out << j.dump() << '\n';
+    } else {
+      rows.push_back({std::to_string(s.row), std::to_string(s.bField), std::to_string(s.eFieldInd),
+                      s.eFieldCap ? std::to_string(*s.eFieldCap) : "-"});
+    }
+  }
+  if (!c.json) printTable(c.out, rows);
+}
+
+void queueAdd(Context& c, const std::string& node, const std::vector<std::string>& words, int maxAttempts,
+              double ttlS) {
+  if (maxAttempts < 1) throw Usage("--max-attempts takes 1 or more");
+  if (!(ttlS > 0)) throw Usage("--ttl takes seconds above 0");
+  Setting s;
+  std::string error;
+  const uint32_t uid = parseUid(node);
+  if (!parseSetting(words, s, error)) throw Usage(error + "\n" + settingsHelp());
+  Registry r = c.open();
+  requireNode(r, uid);
+  const uint64_t now = r.nowUs();
+  const int64_t id = r.addQueueItem(queueItem(uid, s, maxAttempts, now, static_cast<uint64_t>(ttlS * 1e6)));
+  c.out << "queued #" << id << " for " << uidText(uid) << ": " << s.name << (s.value.empty() ? "" : " ") << s.value
+        << '\n';
+}
+
+void queueList(Context& c, const std::string& node) {
+  Registry r = c.open();
+  std::optional<uint32_t> uid;
+  if (!node.empty()) uid = requireNode(r, parseUid(node)).uid;
+  std::vector<std::vector<std::string>> rows{{"id", "uid", "setting", "value", "state", "reason", "attempts"}};
+  for (const QueueItem& q : r.queue(uid)) {
+    if (c.json) {
+      json j;
+      j["id"] = q.id;
+      j["uid"] = uidText(q.uid);
+      j["setting"] = q.setting;
+      j["value"] = q.value;
+      j["state"] = q.state;
+      j["reason"] = q.reason.empty() ? json(nullptr) : json(q.reason);
+      j["attempts"] = q.attempts;
+      j["max_attempts"] = q.maxAttempts;
+      c.out << j.dump() << '\n';
+    } else {
+      rows.push_back({std::to_string(q.id), uidText(q.uid), q.setting, q.value.empty() ? "-" : q.value, q.state,
+                      q.reason.empty() ? "-" : q.reason,
+                      std::to_string(q.attempts) + "/" + std::to_string(q.maxAttempts)});
+    }
+  }
+  if (!c.json) printTable(c.out, rows);
+}
+
+void queueFlush(Context& c, const std::string& node) {
+  Registry r = c.open();
+  const uint32_t uid = requireNode(r, parseUid(node)).uid;
+  const int n = r.flushQueue(uid);
+  c.out << "flushed " << n << (n == 1 ? " item" : " items") << " of " << uidText(uid) << '\n';
+}
+
+const char* const kCsvHeader = "uid,chip_id,key,state";
+
+void exportCsv(Context& c, const std::string& path) {
+  Registry r = c.open();
+  std::ofstream file;
+  if (!path.empty()) file.open(path);
+  std::ostream& o = path.empty() ? c.out : file;
+  o << kCsvHeader << '\n';
+  for (const NodeRecord& n : r.nodes()) {
+    o << uidText(n.uid) << ',' << n.chipId << ',' << hexText(n.key.data(), n.key.size()) << ',' << n.state << '\n';
+  }
+  if (!path.empty()) {
+    file.close();
+    if (!file) throw Refused("cannot write " + path);
+  }
+}
+
+bool isHex(const std::string& s, size_t digits) {
+  return s.size() == digits && s.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
+
+std::string upper(std::string s) {
+  for (char& ch : s) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  return s;
+}
+
+void importCsv(Context& c, const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw Refused("cannot read " + path);
+  struct Row {
+    uint32_t uid;
+    std::string chip;
+    NodeKey key;
+    std::string state;
+  };
+  std::vector<Row> rows;
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || (number == 1 && line == kCsvHeader)) continue;
+    std::vector<std::string> cells;
+    std::stringstream ss(line);
+    for (std::string cell; std::getline(ss, cell, ',');) cells.push_back(cell);
+    const std::string where = path + ":" + std::to_string(number) + ": ";
+    if (cells.size() != 4) throw Refused(where + "expected " + kCsvHeader);
+    Row r{};
+    try {
+      r.uid = parseUid(cells[0]);
+    } catch (const Usage& e) {
+      throw Refused(where + e.what());
+    }
+    if (r.uid == 0) throw Refused(where + "identity 0x000000 cannot be assigned");
+    if (!isHex(cells[1], 24)) throw Refused(where + "chip id takes 24 hex digits");
+    if (!isHex(cells[2], 32)) throw Refused(where + "key takes 32 hex digits");
+    if (cells[3] != "assigned" && cells[3] != "confirmed") throw Refused(where + "state is assigned or confirmed");
+    r.chip = upper(cells[1]);
+    for (size_t i = 0; i < r.key.size(); ++i)
+      r.key[i] = static_cast<uint8_t>(std::stoul(cells[2].substr(2 * i, 2), nullptr, 16));
+    r.state = cells[3];
+    rows.push_back(r);
+  }
+  Registry reg = c.open(true);
+  // All rows or none.
+  Database::Transaction tx(reg.db());
+  for (const Row& r : rows) {
+    const std::optional<NodeRecord> other = reg.nodeByChip(r.chip);
+    if (other && other->uid != r.uid) {
+      throw Refused("chip " + r.chip + " is " + uidText(other->uid) + " in the registry, not " + uidText(r.uid));
+    }
+    reg.importNode(r.uid, r.chip, r.key, r.state);
+  }
+  tx.commit();
+  c.out << "imported " << rows.size() << (rows.size() == 1 ? " node" : " nodes") << '\n';
+}
+
+}  // namespace
+
+int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  Context c{kDefaultDatabase, false, out};
+  CLI::App app{"The Vantor's registry, uplinks, captures and settings queue", "vantor"};
+  app.fallthrough();
+  app.require_subcommand(1);
+  app.add_option("--db", c.dbPath, "the database (default " + std::string(kDefaultDatabase) + ")");
+  app.add_flag("--json", c.json, "listings as one JSON object per line");
+
+  std::string node, csvPath, file;
+  int limit = 20;
+  int maxAttempts = Vantor::kDefaultMaxAttempts;
+  double ttlS = static_cast<double>(Vantor::kDefaultTtlUs) / 1e6;
+  std::vector<std::string> words;
+
+  CLI::App* nodesCmd = app.add_subcommand("nodes", "registered nodes: identity, chip, state, counter, activity");
+  CLI::App* uplinksCmd = app.add_subcommand("uplinks", "recent frames with their decoded fields");
+  uplinksCmd->add_option("NODE", node, "identity in hex, e.g. 0x1A2B3C");
+  uplinksCmd->add_option("--limit", limit, "at most this many frames (default 20)");
+  CLI::App* captureCmd = app.add_subcommand("capture", "the last reassembled capture, one row per scan");
+  captureCmd->add_option("NODE", node, "identity in hex")->required();
+  captureCmd->add_option("--csv", csvPath, "write the rows to this CSV file");
+  CLI::App* queueCmd = app.add_subcommand("queue", "remote settings waiting for a node's receive window");
+  queueCmd->require_subcommand(1);
+  CLI::App* addCmd = queueCmd->add_subcommand("add", std::string("queue a setting; ") + settingsHelp());
+  addCmd->add_option("NODE", node, "identity in hex")->required();
+  addCmd->add_option("SETTING", words, "setting and its value(s)")->required();
+  addCmd->add_option("--max-attempts", maxAttempts, "transmissions before it expires (default 5)");
+  addCmd->add_option("--ttl", ttlS, "seconds of virtual time before it expires (default 86400)");
+  CLI::App* listCmd = queueCmd->add_subcommand("list", "queued settings and their answers");
+  listCmd->add_option("NODE", node, "identity in hex");
+  CLI::App* flushCmd = queueCmd->add_subcommand("flush", "drop a node's settings not yet answered");
+  flushCmd->add_option("NODE", node, "identity in hex")->required();
+  CLI::App* exportCmd = app.add_subcommand("export", "the registry as CSV (uid, chip id, key, state)");
+  exportCmd->add_option("FILE", file, "write here instead of standard output");
+  CLI::App* importCmd = app.add_subcommand("import", "add or update nodes from such a CSV file");
+  importCmd->add_option("FILE", file, "CSV file")->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e, out, err) == 0 ? kExitDone : kExitUsage;
+  }
+  try {
+    if (nodesCmd->parsed()) nodes(c);
+    if (uplinksCmd->parsed()) uplinks(c, node, limit);
+    if (captureCmd->parsed()) capture(c, node, csvPath);
+    if (addCmd->parsed()) queueAdd(c, node, words, maxAttempts, ttlS);
+    if (listCmd->parsed()) queueList(c, node);
+    if (flushCmd->parsed()) queueFlush(c, node);
+    if (exportCmd->parsed()) exportCsv(c, file);
+    if (importCmd->parsed()) importCsv(c, file);
+  } catch (const Usage& e) {
+    err << "vantor: " << e.what() << '\n';
+    return kExitUsage;
+  } catch (const Refused& e) {
+    err << "vantor: " << e.what() << '\n';
+    return kExitRefused;
+  } catch (const DbError& e) {
+    err << "vantor: " << e.what() << '\n';
+    return kExitRefused;
+  }
+  return kExitDone;
+}
+
+}  // namespace vantor
