@@ -18,6 +18,7 @@
 #include "packet7_node.h"
 #include "packet8.h"
 #include "packet9_debug.h"
+#include "uplink_counter.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ const UID& configuredUid() { return gstate().config.uid; }
 
 // The cycle's counter: advanced in the RTC (it survives standby) and held for every frame of it.
 uint32_t advanceCycleCounter() {
-  const LoRaPacketCounterU24 next = rtcMem().loraPacketCounter.inc();
+  const LoRaPacketCounterU24 next = nextUplinkCounter();
   setMCUGstate().lora.currentPackedNum = next;
   return next.toU32();
 }
@@ -130,7 +131,7 @@ void sendPacket10() {
 
 void sendPacket17(bool ok, LoRaPacket17::Reason reason) {
   // Its own counter value, so that the cycle's next frames still follow it.
-  const LoRaPacketCounterU24 counter = rtcMem().loraPacketCounter.inc();
+  const LoRaPacketCounterU24 counter = nextUplinkCounter();
   const LoRaPacket17::Payload payload = LoRaPacket17::makePayload(counter, configuredUid(), ok, reason);
   const LoRaFrameBuffer frame = LoRaPacket17::encode(payload);
   if (frame.used_bytes() == 0) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "RTCMem.h"
 #include "gstate.h"
 #include "stm32g0xx_hal.h"
 
@@ -12,9 +13,12 @@ namespace {
 constexpr unsigned kRecordWords = sizeof(FlashConfig) / 4;
 constexpr unsigned kDoubleWord = 8;
 
-// A kept downlink counter: counter and identity (3 bytes each, least significant first), a marker
-// and a check byte, so that an erased, zeroed or torn double word never reads as one.
+// The double words after the record, each one counter of 3 bytes (least significant first), 3
+// more bytes, a marker and a check byte, so that an erased, zeroed or torn double word never reads
+// as one. A kept downlink counter carries its identity in the 3 bytes; an uplink checkpoint zeros.
 constexpr uint8_t kCounterMarker = 0x5A;
+constexpr uint8_t kUplinkMarker = 0xA5;
+constexpr uint32_t kCounterMask = 0xFFFFFFu;
 constexpr size_t kFirstCounterSlot = sizeof(FlashConfig);
 constexpr size_t kCounterSlots = (FLASH_PAGE_SIZE - kFirstCounterSlot) / kDoubleWord;
 
@@ -60,6 +64,12 @@ const uint8_t* counterSlot(size_t index) {
   return reinterpret_cast<const uint8_t*>(pageAddress()) + kFirstCounterSlot + index * kDoubleWord;
 }
 
+uint32_t slotCounter(const uint8_t* s) {
+  return s[0] | (static_cast<uint32_t>(s[1]) << 8) | (static_cast<uint32_t>(s[2]) << 16);
+}
+
+bool slotIs(const uint8_t* s, uint8_t marker) { return s[6] == marker && s[7] == slotCheck(s); }
+
 bool slotErased(const uint8_t* slot) {
   for (unsigned i = 0; i < kDoubleWord; ++i) {
     if (slot[i] != 0xFFu) return false;
@@ -72,12 +82,34 @@ uint32_t keptDownlinkCounter(const UID& uid) {
   uint32_t highest = 0;
   for (size_t i = 0; i < kCounterSlots; ++i) {
     const uint8_t* s = counterSlot(i);
-    if (s[6] != kCounterMarker || s[7] != slotCheck(s)) continue;
+    if (!slotIs(s, kCounterMarker)) continue;
     if (s[3] != uid.bytes[0] || s[4] != uid.bytes[1] || s[5] != uid.bytes[2]) continue;
-    const uint32_t c = s[0] | (static_cast<uint32_t>(s[1]) << 8) | (static_cast<uint32_t>(s[2]) << 16);
+    const uint32_t c = slotCounter(s);
     if (c > highest) highest = c;
   }
   return highest;
+}
+
+// The latest uplink checkpoint: the last one in page order, since slots fill from the front (the
+// counter wraps, so the highest value is not the latest).
+bool latestUplinkCheckpoint(uint32_t& counter) {
+  bool found = false;
+  for (size_t i = 0; i < kCounterSlots; ++i) {
+    const uint8_t* s = counterSlot(i);
+    if (!slotIs(s, kUplinkMarker)) continue;
+    counter = slotCounter(s);
+    found = true;
+  }
+  return found;
+}
+
+void makeSlot(uint8_t (&slot)[kDoubleWord], uint32_t counter, const uint8_t* uid, uint8_t marker) {
+  slot[0] = static_cast<uint8_t>(counter);
+  slot[1] = static_cast<uint8_t>(counter >> 8);
+  slot[2] = static_cast<uint8_t>(counter >> 16);
+  for (unsigned i = 0; i < 3; ++i) slot[3 + i] = uid != nullptr ? uid[i] : 0;
+  slot[6] = marker;
+  slot[7] = slotCheck(slot);
 }
 
 bool programDoubleWord(size_t offset, const uint8_t* bytes) {
@@ -87,6 +119,52 @@ bool programDoubleWord(size_t offset, const uint8_t* bytes) {
   const bool ok = HAL_FLASH_Program(FLASH_TYPEPROGRAM_DOUBLEWORD, pageAddress() + offset, doubleWord) == HAL_OK;
   (void)HAL_FLASH_Lock();
   return ok;
+}
+
+// The first erased slot after the record, or kCounterSlots when there is none. A slot that is
+// neither erased nor an entry (a torn write) is skipped, never programmed over.
+size_t firstErasedSlot() {
+  for (size_t i = 0; i < kCounterSlots; ++i) {
+    if (slotErased(counterSlot(i))) return i;
+  }
+  return kCounterSlots;
+}
+
+bool programSlot(size_t index, const uint8_t* slot) {
+  return programDoubleWord(kFirstCounterSlot + index * kDoubleWord, slot);
+}
+
+// `later` is at or ahead of `earlier` on the 24-bit counter circle (within half of it), the rule
+// the receiving node applies.
+bool atOrAhead(uint32_t later, uint32_t earlier) { return ((later - earlier) & kCounterMask) < 0x800000u; }
+
+// The uplink checkpoint a new page image must carry: the later of the latest one on the page and
+// the counter in the RTC domain; none while both are still at their start.
+bool uplinkCheckpointToCarry(uint32_t& counter) {
+  const uint32_t current = rtcMem().loraPacketCounter.get().toU32();
+  uint32_t kept = 0;
+  const bool any = latestUplinkCheckpoint(kept);
+  if (!any && current == 0) return false;
+  counter = (any && !atOrAhead(current, kept)) ? kept : current;
+  return true;
+}
+
+// A new page image: erased, the uplink checkpoint first (so no valid record can stand on the page
+// without it), then the record.
+bool writePage(const FlashConfig& record, bool withCheckpoint, uint32_t checkpoint) {
+  if (!erasePage()) return false;
+  if (withCheckpoint) {
+    uint8_t slot[kDoubleWord];
+    makeSlot(slot, checkpoint, nullptr, kUplinkMarker);
+    if (!programSlot(0, slot)) return false;
+  }
+  return programRecord(record);
+}
+
+bool writePageCarrying(const FlashConfig& record) {
+  uint32_t checkpoint = 0;
+  const bool withCheckpoint = uplinkCheckpointToCarry(checkpoint);
+  return writePage(record, withCheckpoint, checkpoint);
 }
 
 }  // namespace
@@ -130,7 +208,7 @@ bool DeviceConfig::commit() { return commitToFlash(configRef()); }
 bool DeviceConfig::commitToFlash(FlashConfig& record) {
   record.magic = FlashConfig::MAGIC;
   record.version = FlashConfig::VERSION;
-  if (!erasePage() || !programRecord(record)) {
+  if (!writePageCarrying(record)) {
     init();
     return false;
   }
@@ -144,22 +222,29 @@ bool DeviceConfig::erase() {
 }
 
 bool DeviceConfig::keepDownlinkCounter(const UID& uid, uint32_t counter) {
-  uint8_t slot[kDoubleWord] = {static_cast<uint8_t>(counter),
-                               static_cast<uint8_t>(counter >> 8),
-                               static_cast<uint8_t>(counter >> 16),
-                               uid.bytes[0],
-                               uid.bytes[1],
-                               uid.bytes[2],
-                               kCounterMarker,
-                               0};
-  slot[7] = slotCheck(slot);
-  for (size_t i = 0; i < kCounterSlots; ++i) {
-    // A slot that is neither erased nor an entry (a torn write) is skipped, never programmed over.
-    if (slotErased(counterSlot(i))) return programDoubleWord(kFirstCounterSlot + i * kDoubleWord, slot);
-  }
+  uint8_t slot[kDoubleWord];
+  makeSlot(slot, counter, uid.bytes.data(), kCounterMarker);
+  const size_t erased = firstErasedSlot();
+  if (erased < kCounterSlots) return programSlot(erased, slot);
   // No room left: the page's record is written again with the counter, which empties the rest.
   FlashConfig record;
   if (!loadFromFlash(__device_config_flash_start, &record) || record.uid.bytes != uid.bytes) return false;
   if (counter > record.lastDownlinkCounter) record.lastDownlinkCounter = counter;
-  return erasePage() && programRecord(record);
+  return writePageCarrying(record);
+}
+
+bool DeviceConfig::keptUplinkCounter(uint32_t& counter) { return latestUplinkCheckpoint(counter); }
+
+bool DeviceConfig::keepUplinkCounter(uint32_t counter) {
+  uint8_t slot[kDoubleWord];
+  makeSlot(slot, counter & kCounterMask, nullptr, kUplinkMarker);
+  const size_t erased = firstErasedSlot();
+  if (erased < kCounterSlots) return programSlot(erased, slot);
+  // No room left: the page's record (with the downlink counters kept beside it) and this
+  // checkpoint start a new page.
+  FlashConfig record;
+  if (!loadFromFlash(__device_config_flash_start, &record)) return false;
+  const uint32_t kept = keptDownlinkCounter(record.uid);
+  if (kept > record.lastDownlinkCounter) record.lastDownlinkCounter = kept;
+  return writePage(record, true, counter & kCounterMask);
 }

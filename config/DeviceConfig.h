@@ -40,6 +40,11 @@ class DeviceConfig {
   // cannot be accepted again after a reset or a power cut. init() takes the highest one kept
   // for the record's identity.
   static bool keepDownlinkCounter(const UID& uid, uint32_t counter);
+  // Uplink counter checkpoints, one double word each in the same area: the latest one (false when
+  // the page holds none), and a new one. A commit or a full area starts the page again with the
+  // later of the latest checkpoint and the counter in the RTC domain.
+  static bool keptUplinkCounter(uint32_t& counter);
+  static bool keepUplinkCounter(uint32_t counter);
   static FlashConfig& configRef();
 };
 

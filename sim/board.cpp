@@ -109,6 +109,14 @@ Board::Board(const Options& options) : options_(options) {
   }
 }
 
+void Board::skipTime(uint64_t us) {
+  if (powerCut_ != nullptr && powerCut_->nextEventUs() <= nowUs_ + us) {
+    nowUs_ = powerCut_->nextEventUs();
+    powerCut_->fire(nowUs_);
+  }
+  nowUs_ += us;
+}
+
 Board::~Board() {
   if (gBoard == this) gBoard = nullptr;
 }

@@ -62,8 +62,9 @@ class Board {
   void busyWait(uint64_t us);
   // Core sleep until an interrupt is taken. Returns once one has been delivered.
   void waitForInterrupt();
-  // Let `us` pass with the core powered down (standby): nothing runs and no device fires.
-  void skipTime(uint64_t us) { nowUs_ += us; }
+  // Let `us` pass with the core powered down (standby): nothing runs and no device fires, but a
+  // timed power cut that falls in that time happens then (a power-on instead of the wake-up).
+  void skipTime(uint64_t us);
 
   void addDevice(Device* device);
 

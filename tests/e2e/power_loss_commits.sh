@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The power lost at every step of every commit: as each erase starts and after each of the 16
-# double words of "save", of the provisioning assign and of a remote setting. After each cut the
+# The power lost at every step of every commit: as each erase starts and after each double word
+# (16 of the record, and the uplink counter checkpoint before them) of "save", of the provisioning
+# assign and of a remote setting. After each cut the
 # node runs on the previous record or on the defaults (the page then holds nothing valid), never
 # on a mix of old and new, and the next commit works.
 source "$(dirname "$0")/lib/common.sh"
@@ -14,7 +15,9 @@ prov_of() { awk '/^    Current Provisioning:$/{b=""; on=1; next} on{b=b $0 "\n"}
 
 # Reference views: the defaults, and the record the commits start from.
 defaults=$(prov_of "$(printf 'print prov\n' | run_sim "$WORK/fresh")") || fail "defaults"
-printf 'set uid 0x12AB\nset hmacHash %s\nset phase 0.25\nsave\n' "$KEY" | run_sim "$WORK/seed" >/dev/null || fail "seed"
+# The seed has sent a frame, so its page holds an uplink counter checkpoint that commits carry.
+printf 'set uid 0x12AB\nset hmacHash %s\nset phase 0.25\nsave\ntx p5\n' "$KEY" |
+  run_sim "$WORK/seed" --no-vantor >/dev/null || fail "seed"
 old=$(prov_of "$(printf 'print prov\n' | run_sim "$WORK/seed")") || fail "seed view"
 [ "$defaults" != "$old" ] || fail "the reference views do not differ"
 
@@ -31,10 +34,12 @@ check() {
   grep -q '^ok: save (config.ok now yes)$' <<<"$after" || fail "$name $cut: the next commit failed"
 }
 
+# A commit over a page with a checkpoint programs 17 double words (the checkpoint first), else 16.
 steps="erase $(seq 0 15)"
+steps17="$steps 16"
 
 # "save" of a staged identity, key and phase over the seed record.
-for cut in $steps; do
+for cut in $steps17; do
   cp -r "$WORK/seed" "$WORK/save-$cut"
   out=$(printf 'set uid 0x34CD\nset hmacHash %s\nset phase -0.5\nsave\nprint prov\nsave\n' "$NEWKEY" |
     run_sim "$WORK/save-$cut" --flash-power-cut "$cut" 2>"$WORK/err") || fail "save $cut: exit status"
@@ -56,7 +61,7 @@ done
 # A remote phase setting committed in the window of "tx p5".
 phase=$("$FRAME_TOOL" p14 "$KEY" 12AB 1 2 0 0 0 0 0 0 0 0xBF000000) || fail "frame tool"
 printf 'in_rx_ms=100 data=%s\n' "$phase" >"$WORK/set.txt"
-for cut in $steps; do
+for cut in $steps17; do
   cp -r "$WORK/seed" "$WORK/set-$cut"
   out=$(printf 'tx p5\nprint prov\nsave\n' |
     run_sim "$WORK/set-$cut" --no-vantor --air-script "$WORK/set.txt" --flash-power-cut "$cut" 2>"$WORK/err") ||
