@@ -23,6 +23,9 @@ using Reason = LoRaPacket17::Reason;
 using Outcome = LoRaRXPacket14::ApplyOutcome;
 
 bool handlePacket14(const uint8_t* data, size_t len) {
+  // Without a valid record the key is the zero key anyone can use, and a commit would make a
+  // record valid that no provisioning gave: not dispatched, as the shell warns.
+  if (!gstate().config.ok()) return false;
   LoRaRXPacket14::Payload payload{};
   if (!LoRaRXPacket14::decode(payload, data, len)) return false;
   LoRaRXPacket14::debugPkt(payload);

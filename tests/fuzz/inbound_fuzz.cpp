@@ -140,6 +140,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(answers <= 1, "more than one answer");
   if (p14) check(handled == (answers == 1), "a packet 14 handled without an answer, or answered without handling");
   if (!p14) check(answers == 0, "an answer to something that is not a remote setting");
+  // Without a valid record the key is the zero key: no remote setting is taken then.
+  if (p14 && !before.ok()) check(!handled, "a remote setting taken without a valid record");
   // (A failed commit of an assign drops what was staged, by design: the live record follows the page.)
   if (!handled && !(frame.size() > 0 && frame[0] == P13::PACKET_CODE && (mode & 0x10))) {
     check(std::memcmp(&live, &before, sizeof live) == 0 && rtcMem().txPowerDbm.get() == powerBefore,

@@ -284,6 +284,35 @@ TEST_F(OnAirTest, RefusedDownlinksGetNoAnswerAndNoExtraWindow) {
   }
 }
 
+// A node without a valid record holds identity 0 and the zero key, which anyone can use: a remote
+// setting for it is neither applied nor answered, and commits nothing that would make the record
+// valid.
+TEST_F(OnAirTest, ANodeWithoutAValidRecordTakesNoRemoteSetting) {
+  const HMAC::Key zero{};
+  LoRaRXPacket14::Args phase{};
+  phase[7] = 0x3E800000u;  // 0.25 rad
+  const std::string frames[] = {p14(1, Op::SET_PhaseShift, phase, 0, zero),
+                                p14(1, Op::SET_txDebugPacketRate, {7}, 0, zero),
+                                p14(1, Op::SET_TxPowerDbm, {3}, 0, zero), p14(1, Op::DBG1_TOGGLE, {}, 0, zero)};
+  for (const std::string& frame : frames) {
+    SetUp();
+    ASSERT_TRUE(DeviceConfig::erase());
+    rtcMem().txPowerDbm.set(10);
+    takeOutput();
+    script("in_rx_ms=100 data=" + frame);
+    setGstate().config.forceLoraRX = true;
+    loraBlock();
+    EXPECT_EQ(codes(), std::vector<uint8_t>({5})) << frame << ": no answer";
+    EXPECT_EQ(extraWindows(), 0u) << frame;
+    EXPECT_EQ(takeOutput().find("RX14"), std::string::npos) << frame;
+    EXPECT_EQ(rtcMem().txPowerDbm.get(), 10) << frame;
+    DeviceConfig::init();
+    EXPECT_FALSE(gstate().config.ok()) << frame;
+    EXPECT_EQ(gstate().config.inductive50HzPhaseCorrection, 0.0f) << frame;
+    EXPECT_EQ(gstate().config.txDebugPacketRate, 100u) << frame;
+  }
+}
+
 TEST_F(OnAirTest, AStreamOfHandledDownlinksEndsAfterEightExtraWindows) {
   for (uint32_t counter = 1; counter <= 10; ++counter) {
     script("in_rx_ms=100 data=" + p14(counter, Op::SET_TxPowerDbm, {counter % 2 == 0 ? 5u : 6u}));
