@@ -217,11 +217,18 @@ void Board::writeCsr(uint32_t value) {
   if (value & RCC_CSR_RMVF) csr_ &= 0x00FFFFFFu;  // remove-reset-flags clears bits 24..31
 }
 
-void Board::addDevice(Device* device) { devices_.push_back(device); }
+void Board::addDevice(Device* device) {
+  devices_.push_back(device);
+  quietUntilUs_ = 0;
+}
 
-void Board::pendIrq(IRQn_Type irq) { pending_ |= 1ull << (irq + kIrqBias); }
+void Board::pendIrq(IRQn_Type irq) {
+  pending_ |= 1ull << (irq + kIrqBias);
+  quietUntilUs_ = 0;
+}
 
 void Board::enableIrq(IRQn_Type irq, bool enable) {
+  quietUntilUs_ = 0;
   if (enable)
     enabled_ |= 1ull << (irq + kIrqBias);
   else
@@ -231,6 +238,7 @@ void Board::enableIrq(IRQn_Type irq, bool enable) {
 bool Board::irqEnabled(IRQn_Type irq) const { return (enabled_ >> (irq + kIrqBias)) & 1u; }
 
 void Board::setPrimask(bool masked) {
+  quietUntilUs_ = 0;
   primask_ = masked;
   if (!masked) deliverInterrupts();
 }
@@ -308,7 +316,20 @@ void Board::advanceTo(uint64_t targetUs) {
   deliverInterrupts();
 }
 
-void Board::halCall(uint32_t costUs) { advanceTo(nowUs_ + costUs); }
+void Board::halCall(uint32_t costUs) {
+  quietUntilUs_ = 0;  // the call goes on to act on a device
+  advanceTo(nowUs_ + costUs);
+}
+
+void Board::halPoll(uint32_t costUs) {
+  if (nowUs_ + costUs < quietUntilUs_) {
+    nowUs_ += costUs;
+    return;
+  }
+  advanceTo(nowUs_ + costUs);
+  // Quiet until the next event, unless an interrupt waits (masked, or for the end of a handler).
+  quietUntilUs_ = pending_ == 0 ? nextEvent(true) : 0;
+}
 
 void Board::busyWait(uint64_t us) { advanceTo(nowUs_ + us); }
 
