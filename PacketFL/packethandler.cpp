@@ -129,11 +129,13 @@ void sendPacket10() {
   sendFrame(frame);
 }
 
-void sendPacket17(bool ok, LoRaPacket17::Reason reason) {
+void sendPacket17(bool ok, LoRaPacket17::Reason reason) { sendPacket17(ok, reason, configuredUid(), HMAC::liveKey()); }
+
+void sendPacket17(bool ok, LoRaPacket17::Reason reason, const UID& uid, const HMAC::Key& key) {
   // Its own counter value, so that the cycle's next frames still follow it.
   const LoRaPacketCounterU24 counter = nextUplinkCounter();
-  const LoRaPacket17::Payload payload = LoRaPacket17::makePayload(counter, configuredUid(), ok, reason);
-  const LoRaFrameBuffer frame = LoRaPacket17::encode(payload);
+  const LoRaPacket17::Payload payload = LoRaPacket17::makePayload(counter, uid, ok, reason);
+  const LoRaFrameBuffer frame = LoRaPacket17::encode(payload, key);
   if (frame.used_bytes() == 0) {
     debug("sendPacket17: encode failed\n");
     return;

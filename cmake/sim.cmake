@@ -3,7 +3,8 @@ enable_testing()
 
 option(ORVANE_LIBFUZZER "Build the fuzz targets with clang's libFuzzer (and ASan/UBSan)" OFF)
 if(ORVANE_LIBFUZZER)
-  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  # Undefined behaviour stops the run like a crash, so the fuzzer keeps the input that caused it.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)
 endif()
 

@@ -149,14 +149,36 @@ bool uplinkCheckpointToCarry(uint32_t& counter) {
   return true;
 }
 
-// A new page image: erased, the uplink checkpoint first (so no valid record can stand on the page
-// without it), then the record.
+// The highest downlink counter the page holds for `uid`: its record's, when that is valid and of
+// this identity, or one kept after it.
+uint32_t pageDownlinkCounter(const UID& uid) {
+  uint32_t highest = keptDownlinkCounter(uid);
+  FlashConfig onPage;
+  if (DeviceConfig::loadFromFlash(__device_config_flash_start, &onPage) && onPage.uid.bytes == uid.bytes &&
+      onPage.lastDownlinkCounter > highest) {
+    highest = onPage.lastDownlinkCounter;
+  }
+  return highest;
+}
+
+// A new page image: erased, then the record's downlink counter and the uplink checkpoint, then the
+// record. The counters come first so that a write cut short, which leaves no valid record, still
+// keeps what it can: the consumed downlinks (a provisioning of the same identity afterwards does
+// not take them again), and no valid record ever stands on the page without its checkpoint. Only
+// a cut between the erase and the first double word keeps nothing.
 bool writePage(const FlashConfig& record, bool withCheckpoint, uint32_t checkpoint) {
   if (!erasePage()) return false;
+  uint8_t slot[kDoubleWord];
+  size_t next = 0;
+  if (record.lastDownlinkCounter != 0) {
+    // A counter beyond 24 bits (a damaged record) makes every frame stale; so does the top one.
+    const uint32_t counter = record.lastDownlinkCounter < kCounterMask ? record.lastDownlinkCounter : kCounterMask;
+    makeSlot(slot, counter, record.uid.bytes.data(), kCounterMarker);
+    if (!programSlot(next++, slot)) return false;
+  }
   if (withCheckpoint) {
-    uint8_t slot[kDoubleWord];
     makeSlot(slot, checkpoint, nullptr, kUplinkMarker);
-    if (!programSlot(0, slot)) return false;
+    if (!programSlot(next, slot)) return false;
   }
   return programRecord(record);
 }
@@ -208,6 +230,10 @@ bool DeviceConfig::commit() { return commitToFlash(configRef()); }
 bool DeviceConfig::commitToFlash(FlashConfig& record) {
   record.magic = FlashConfig::MAGIC;
   record.version = FlashConfig::VERSION;
+  // The identity's consumed downlinks stay consumed: after a record lost to a cut commit, the
+  // provisioning that gives the node the same identity again starts from them, not from 0.
+  const uint32_t consumed = pageDownlinkCounter(record.uid);
+  if (consumed > record.lastDownlinkCounter) record.lastDownlinkCounter = consumed;
   if (!writePageCarrying(record)) {
     init();
     return false;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The power lost at every step of every commit: as each erase starts and after each double word
-# (16 of the record, and the uplink counter checkpoint before them) of "save", of the provisioning
-# assign and of a remote setting. After each cut the
+# (16 of the record, and the counters before them) of "save", of the provisioning assign and of a
+# remote setting. After each cut the
 # node runs on the previous record or on the defaults (the page then holds nothing valid), never
 # on a mix of old and new, and the next commit works.
 source "$(dirname "$0")/lib/common.sh"
@@ -34,9 +34,12 @@ check() {
   grep -q '^ok: save (config.ok now yes)$' <<<"$after" || fail "$name $cut: the next commit failed"
 }
 
-# A commit over a page with a checkpoint programs 17 double words (the checkpoint first), else 16.
+# A commit programs the record's 16 double words after its downlink counter (when not 0) and the
+# uplink counter checkpoint (once the node has sent): 16 for the assign, 17 for "save" over the
+# seed, 18 for the remote setting.
 steps="erase $(seq 0 15)"
 steps17="$steps 16"
+steps18="$steps17 17"
 
 # "save" of a staged identity, key and phase over the seed record.
 for cut in $steps17; do
@@ -61,7 +64,7 @@ done
 # A remote phase setting committed in the window of "tx p5".
 phase=$("$FRAME_TOOL" p14 "$KEY" 12AB 1 2 0 0 0 0 0 0 0 0xBF000000) || fail "frame tool"
 printf 'in_rx_ms=100 data=%s\n' "$phase" >"$WORK/set.txt"
-for cut in $steps17; do
+for cut in $steps18; do
   cp -r "$WORK/seed" "$WORK/set-$cut"
   out=$(printf 'tx p5\nprint prov\nsave\n' |
     run_sim "$WORK/set-$cut" --no-vantor --air-script "$WORK/set.txt" --flash-power-cut "$cut" 2>"$WORK/err") ||

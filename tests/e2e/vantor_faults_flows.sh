@@ -5,6 +5,8 @@
 # - a setting that changed nothing in flash (a transmit power, kept in the RTC domain), replayed
 #   by the Vantor in the node's later windows, also after a power cut and a reset: never applied or
 #   answered again;
+# - a record lost to a commit that failed half-way, the node provisioned again with the same
+#   identity and key: the setting of that commit, replayed, is not taken;
 # - a silent Vantor over several cycles: nothing sent, the setting waits, then goes out.
 source "$(dirname "$0")/lib/common.sh"
 VANTOR="$(dirname "$SIM")/vantor"
@@ -52,14 +54,28 @@ out=$(run_sim "$s" <<<'tx p5')
 expect_contains "$out" "LoRa RX: applied RXPacket14 (opcode=0x0003), acked" "after the replays"
 [ "$(item 2)" = "done Applied 1" ] || fail "item 2: $(item 2)"
 
+# A commit that fails half-way loses the record; the Vantor provisions the node again with the same
+# identity and key, then replays the setting whose commit failed: stale, not taken.
+"$VANTOR" "${db[@]}" queue add 0x000001 phase 0.75 >/dev/null
+out=$(run_sim "$s" --flash-fail-program 5 <<<'tx p5')
+expect_contains "$out" "RX14 SET_PhaseShift: inductive50HzPhaseCorrection 0.0000 -> 0.7500 rad, committing flash" "commit"
+[ "$(item 3)" = "failed CommitFailed 1" ] || fail "failed commit: $(item 3)"
+out=$(printf 'info\nprovision\n' | run_sim "$s")
+grep -qE '^  config.ok +\| +NO$' <<<"$out" || fail "the record was not lost"
+expect_contains "$out" "ok: provision done (uid 0x000001, config.ok yes)" "provisioned again"
+out=$(printf 'tx p5\nprint prov\n' | run_sim "$s" --vantor-fault replay)
+expect_contains "$out" "Payload (RX packet 14):" "the replayed frame reaches the node"
+! grep -q 'RX14 SET_PhaseShift' <<<"$out" || fail "the setting whose commit failed was taken after the new provisioning"
+expect_contains "$out" "Phase correction: 0.0000 rad" "phase after the replay"
+
 # Silent over four cycles, then the fault is gone.
 "$VANTOR" "${db[@]}" queue add 0x000001 phase 0.25 >/dev/null
 silent_to=$(($(cat "$s/clock") / 1000 + 60000))
 out=$(printf 'tx p5\ntx p5\ntx p5\ntx p5\n' | run_sim "$s" --vantor-fault "silent@0-$silent_to")
 [ "$(grep -cE '^  outcome +\| +timeout$' <<<"$out")" = 4 ] || fail "silent: four windows without a frame"
-[ "$(item 3)" = "pending null 0" ] || fail "silent: $(item 3)"
+[ "$(item 4)" = "pending null 0" ] || fail "silent: $(item 4)"
 out=$(printf 'sleep 60\ntx p5\n' | run_sim "$s" --vantor-fault "silent@0-$silent_to" 2>/dev/null)
 expect_contains "$out" "RX14 SET_PhaseShift: inductive50HzPhaseCorrection 0.0000 -> 0.2500 rad, committing flash" \
   "after the silence"
-[ "$(item 3)" = "done Applied 1" ] || fail "item 3: $(item 3)"
+[ "$(item 4)" = "done Applied 1" ] || fail "item 4: $(item 4)"
 echo "vantor_faults_flows: ok"

@@ -106,7 +106,9 @@ TEST_F(DeviceConfigTest, ErasedPageLeavesOutputAlone) {
   EXPECT_EQ(out.uid.toU24(), 1u);
 }
 
-TEST_F(DeviceConfigTest, CommitWritesSixteenDoubleWordsAndErasesTheRest) {
+// The record's downlink counter goes first, in a double word of its own (see below), then the 16 of
+// the record; the rest of the page is erased.
+TEST_F(DeviceConfigTest, CommitWritesTheCounterThenTheRecordAndErasesTheRest) {
   std::memset(page(), 0x00, sim::FlashModel::kPageSize);  // an old image over the whole page
   FlashConfig staged = sampleRecord(0xABCDEF);
   staged.magic = 0;
@@ -114,9 +116,13 @@ TEST_F(DeviceConfigTest, CommitWritesSixteenDoubleWordsAndErasesTheRest) {
   setGstate().config = staged;
   ASSERT_TRUE(flash().commit());
   EXPECT_TRUE(gstate().config.ok());
-  EXPECT_EQ(model().programmedSinceErase(), 16);
+  EXPECT_EQ(model().programmedSinceErase(), 17);
   EXPECT_EQ(std::memcmp(page(), &gstate().config, 128), 0);
-  for (size_t i = 128; i < sim::FlashModel::kPageSize; ++i) ASSERT_EQ(page()[i], 0xFF) << "byte " << i;
+  // Counter 0x01020304 is beyond 24 bits: kept as the top one, FF FF FF; identity EF CD AB; marker
+  // 5A; check ~(FF^FF^FF^EF^CD^AB^5A) = D3.
+  const uint8_t counter[8] = {0xFF, 0xFF, 0xFF, 0xEF, 0xCD, 0xAB, 0x5A, 0xD3};
+  EXPECT_EQ(std::memcmp(page() + 128, counter, 8), 0);
+  for (size_t i = 136; i < sim::FlashModel::kPageSize; ++i) ASSERT_EQ(page()[i], 0xFF) << "byte " << i;
   EXPECT_EQ(page()[120], 0x04);
   EXPECT_EQ(page()[123], 0x80);
   EXPECT_EQ(page()[118], 16);
@@ -235,7 +241,7 @@ TEST_F(DeviceConfigTest, KeptDownlinkCountersRaiseTheLoadedCounter) {
   } const steps[] = {
       {&mine, 41, 41}, {&mine, 45, 45}, {&other, 90, 45}, {&mine, 30, 45}, {&mine, 0xFFFFFF, 0xFFFFFF},
   };
-  size_t slot = 128;
+  size_t slot = 136;  // after the record's own counter, which its commit kept first
   for (const Step& s : steps) {
     SCOPED_TRACE(s.counter);
     ASSERT_TRUE(DeviceConfig::keepDownlinkCounter(*s.uid, s.counter));
@@ -247,9 +253,12 @@ TEST_F(DeviceConfigTest, KeptDownlinkCountersRaiseTheLoadedCounter) {
     reboot();
     EXPECT_EQ(gstate().config.lastDownlinkCounter, s.loaded);
   }
-  // A commit carries the counter in the record and empties the rest of the page.
+  // A commit carries the counter in the record and in the one double word before it; the rest of
+  // the page is emptied.
   ASSERT_TRUE(DeviceConfig::commit());
-  for (size_t i = 128; i < sim::FlashModel::kPageSize; ++i) ASSERT_EQ(page()[i], 0xFF) << "byte " << i;
+  EXPECT_EQ(page()[128], 0xFF);
+  EXPECT_EQ(page()[134], 0x5A);
+  for (size_t i = 136; i < sim::FlashModel::kPageSize; ++i) ASSERT_EQ(page()[i], 0xFF) << "byte " << i;
   reboot();
   EXPECT_EQ(gstate().config.lastDownlinkCounter, 0xFFFFFFu);
 }
@@ -278,17 +287,18 @@ TEST_F(DeviceConfigTest, FullCounterAreaRewritesTheRecord) {
   setGstate().config.txDebugPacketRate = 55;  // staged: must not reach the page this way
   const UID uid = previous.uid;
   constexpr uint32_t kSlots = (2048 - 128) / 8;
-  for (uint32_t c = 2; c < 2 + kSlots; ++c) ASSERT_TRUE(DeviceConfig::keepDownlinkCounter(uid, c));
+  // The commit used one slot for the record's counter.
+  for (uint32_t c = 2; c < 1 + kSlots; ++c) ASSERT_TRUE(DeviceConfig::keepDownlinkCounter(uid, c));
   EXPECT_EQ(model().programmedSinceErase(), 16 + static_cast<int>(kSlots));
   ASSERT_TRUE(DeviceConfig::keepDownlinkCounter(uid, 500));
-  EXPECT_EQ(model().programmedSinceErase(), 16);
+  EXPECT_EQ(model().programmedSinceErase(), 17);
   reboot();
   EXPECT_EQ(gstate().config.lastDownlinkCounter, 500u);
   EXPECT_EQ(gstate().config.txDebugPacketRate, 7);
   // Without a record of that identity on the page there is nothing to rewrite.
   UID other;
   other.storeU24(0x123);
-  for (uint32_t c = 0; c < kSlots; ++c) ASSERT_TRUE(DeviceConfig::keepDownlinkCounter(other, c + 1));
+  for (uint32_t c = 1; c < kSlots; ++c) ASSERT_TRUE(DeviceConfig::keepDownlinkCounter(other, c));
   EXPECT_FALSE(DeviceConfig::keepDownlinkCounter(other, 9999));
 }
 

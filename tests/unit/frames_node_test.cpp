@@ -187,4 +187,54 @@ TEST_F(FramesNode, AssignAndConfirmForThisChip) {
   EXPECT_FALSE(P13::applyAssignDecoded(elsewhere));
 }
 
+// A commit cut short loses the record, and the receiving node provisions the node again with the
+// same identity and key: the downlinks consumed before stay consumed. Another identity starts at 0.
+TEST_F(FramesNode, ConsumedDownlinksOutliveALostRecordOfTheSameIdentity) {
+  namespace P13 = LoRaRXPacket13;
+  P13::HmacKey key{};
+  key.fill(0x42);
+  const auto chip = LoRaPacket10::packStUidBytes(readChipID());
+  const auto assign = [&](uint32_t uid) {
+    UID id;
+    id.storeU24(uid);
+    return P13::applyAssignDecoded(
+        P13::makePayload(LoRaPacketCounterU24(1), id, chip, LoRaPacket10::kPhaseTagAssign, key));
+  };
+  struct Case {
+    const char* what;
+    sim::FlashFaults tear;  // how the commit of the setting ends
+    uint32_t assigned;
+    uint32_t firstAccepted;
+  } const cases[] = {
+      {"a double word of the record fails", {false, 7, -1, false}, 0x0C0FFE, 9},
+      {"the record's first double word fails", {false, 1, -1, false}, 0x0C0FFE, 9},
+      {"another identity", {false, 7, -1, false}, 0x0C0FFF, 1},
+      // The known limit of erasing before programming: nothing at all survives a cut right after
+      // the erase, the counter no more than the record.
+      {"known limit: the counter's own double word fails", {false, 0, -1, false}, 0x0C0FFE, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    ASSERT_TRUE(assign(0x0C0FFE));
+    P14::Args phase{};
+    phase[7] = std::bit_cast<uint32_t>(0.5f);
+    EXPECT_EQ(P14::applyDecoded(frame(5, P14::Op::SET_PhaseShift, phase)), P14::ApplyOutcome::Applied);
+    sim::board().flash().faults() = c.tear;
+    phase[7] = std::bit_cast<uint32_t>(0.25f);
+    const P14::Payload torn = frame(8, P14::Op::SET_PhaseShift, phase);
+    EXPECT_EQ(P14::applyDecoded(torn), P14::ApplyOutcome::CommitFailed);
+    sim::board().flash().faults() = sim::FlashFaults{};
+    reboot();
+    ASSERT_FALSE(gstate().config.ok()) << "the record is lost";
+    ASSERT_TRUE(assign(c.assigned));
+    reboot();
+    ASSERT_TRUE(gstate().config.ok());
+    for (uint32_t counter = 1; counter < c.firstAccepted; ++counter) {
+      EXPECT_EQ(P14::applyDecoded(frame(counter, P14::Op::DBG1_TOGGLE)), P14::ApplyOutcome::StaleCounter) << counter;
+    }
+    EXPECT_EQ(P14::applyDecoded(frame(c.firstAccepted, P14::Op::DBG1_TOGGLE)), P14::ApplyOutcome::Applied);
+  }
+}
+
 }  // namespace

@@ -10,6 +10,7 @@
 #include "DemoShellTx.h"
 #include "DeviceConfig.h"
 #include "RTCMem.h"
+#include "flash_model.h"
 #include "functionsMCU.h"
 #include "gpio_model.h"
 #include "gstate.h"
@@ -202,6 +203,29 @@ TEST_F(OnAirTest, ARemoteSettingIsAppliedAnsweredOneCounterAboveAndKeepsTheNodeL
   loraBlock();  // the next cycle counts on from the answer
   frames = nodeFrames();
   EXPECT_EQ(counterOf(frames.back()), 103u);
+}
+
+// A commit that fails reloads the live record from the page, which a failure half-way leaves
+// without one: the answer still goes under the identity and key the setting came under, so the
+// receiving node learns that it failed.
+TEST_F(OnAirTest, AFailedCommitIsAnsweredUnderTheIdentityTheSettingCameUnder) {
+  const sim::FlashFaults faults[] = {{true, -1, -1, false}, {false, 5, -1, false}};  // erase fails, a word fails
+  for (const sim::FlashFaults& f : faults) {
+    SetUp();
+    setGstate().config.forceLoraRX = true;
+    script("in_rx_ms=100 data=" + p14(1, Op::SET_txDebugPacketRate, {7}));
+    sim::board().flash().faults() = f;
+    loraBlock();
+    sim::board().flash().faults() = sim::FlashFaults{};
+    const auto frames = nodeFrames();
+    ASSERT_EQ(codes(), std::vector<uint8_t>({5, 17}));
+    LoRaPacket17::Payload ack{};
+    ASSERT_TRUE(LoRaPacket17::decode(ack, frames[1].bytes.data(), frames[1].bytes.size(), key()));
+    EXPECT_EQ(ack.uid.toU24(), kUid);
+    EXPECT_EQ(ack.ok[0], 0);
+    EXPECT_EQ(ack.reason[0], static_cast<uint8_t>(LoRaPacket17::Reason::CommitFailed));
+    EXPECT_EQ(gstate().config.ok(), f.eraseFails) << "the live record follows the page";
+  }
 }
 
 TEST_F(OnAirTest, EachAnsweredDownlinkGetsItsAnswerAndOneMoreWindow) {
