@@ -138,15 +138,13 @@ bool programSlot(size_t index, const uint8_t* slot) {
 // the receiving node applies.
 bool atOrAhead(uint32_t later, uint32_t earlier) { return ((later - earlier) & kCounterMask) < 0x800000u; }
 
-// The uplink checkpoint a new page image must carry: the later of the latest one on the page and
-// the counter in the RTC domain; none while both are still at their start.
-bool uplinkCheckpointToCarry(uint32_t& counter) {
+// The uplink checkpoint a new page image carries: the later of the latest one on the page and the
+// counter in the RTC domain. Always one, so that a valid record never stands without it (a damaged
+// counter found at a start is then judged against it).
+uint32_t uplinkCheckpointToCarry() {
   const uint32_t current = rtcMem().loraPacketCounter.get().toU32();
   uint32_t kept = 0;
-  const bool any = latestUplinkCheckpoint(kept);
-  if (!any && current == 0) return false;
-  counter = (any && !atOrAhead(current, kept)) ? kept : current;
-  return true;
+  return (latestUplinkCheckpoint(kept) && !atOrAhead(current, kept)) ? kept : current;
 }
 
 // The highest downlink counter the page holds for `uid`: its record's, when that is valid and of
@@ -164,9 +162,9 @@ uint32_t pageDownlinkCounter(const UID& uid) {
 // A new page image: erased, then the record's downlink counter and the uplink checkpoint, then the
 // record. The counters come first so that a write cut short, which leaves no valid record, still
 // keeps what it can: the consumed downlinks (a provisioning of the same identity afterwards does
-// not take them again), and no valid record ever stands on the page without its checkpoint. Only
-// a cut between the erase and the first double word keeps nothing.
-bool writePage(const FlashConfig& record, bool withCheckpoint, uint32_t checkpoint) {
+// not take them again) and the uplink counter. Only a cut between the erase and the first double
+// word keeps nothing.
+bool writePage(const FlashConfig& record, uint32_t checkpoint) {
   if (!erasePage()) return false;
   uint8_t slot[kDoubleWord];
   size_t next = 0;
@@ -176,18 +174,11 @@ bool writePage(const FlashConfig& record, bool withCheckpoint, uint32_t checkpoi
     makeSlot(slot, counter, record.uid.bytes.data(), kCounterMarker);
     if (!programSlot(next++, slot)) return false;
   }
-  if (withCheckpoint) {
-    makeSlot(slot, checkpoint, nullptr, kUplinkMarker);
-    if (!programSlot(next, slot)) return false;
-  }
-  return programRecord(record);
+  makeSlot(slot, checkpoint, nullptr, kUplinkMarker);
+  return programSlot(next, slot) && programRecord(record);
 }
 
-bool writePageCarrying(const FlashConfig& record) {
-  uint32_t checkpoint = 0;
-  const bool withCheckpoint = uplinkCheckpointToCarry(checkpoint);
-  return writePage(record, withCheckpoint, checkpoint);
-}
+bool writePageCarrying(const FlashConfig& record) { return writePage(record, uplinkCheckpointToCarry()); }
 
 }  // namespace
 
@@ -272,5 +263,5 @@ bool DeviceConfig::keepUplinkCounter(uint32_t counter) {
   if (!loadFromFlash(__device_config_flash_start, &record)) return false;
   const uint32_t kept = keptDownlinkCounter(record.uid);
   if (kept > record.lastDownlinkCounter) record.lastDownlinkCounter = kept;
-  return writePage(record, true, counter & kCounterMask);
+  return writePage(record, counter & kCounterMask);
 }

@@ -2,6 +2,7 @@
 #include "uplink_counter.h"
 
 #include "DeviceConfig.h"
+#include "MCUState.h"
 #include "RTCMem.h"
 #include "gstate.h"
 
@@ -24,9 +25,12 @@ LoRaPacketCounterU24 nextUplinkCounter() {
 
 void resumeUplinkCounter() {
   uint32_t kept = 0;
-  if (!gstate().config.ok() || !DeviceConfig::keptUplinkCounter(kept)) return;
+  if (!DeviceConfig::keptUplinkCounter(kept)) return;
   const uint32_t current = rtcMem().loraPacketCounter.get().toU32();
   const uint32_t behind = (kept - current) & kCounterMask;
-  if (current != 0 && (behind == 0 || behind > kHalfRange)) return;
+  // A cleared RTC domain reads 0 at a power-on; after a reset a 0 is a counter like any other
+  // (a node committed and restarted before its first frame).
+  const bool cleared = current == 0 && (mcustate().resetCause & RCC_CSR_PWRRSTF) != 0;
+  if (!cleared && (behind == 0 || behind > kHalfRange)) return;
   rtcMem().loraPacketCounter.set(LoRaPacketCounterU24::fromU32((kept + kUplinkCounterCheckpointStep) & kCounterMask));
 }

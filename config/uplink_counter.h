@@ -16,7 +16,8 @@ constexpr uint32_t kUplinkCounterCheckpointStep = 64;
 // record is valid and the latest checkpoint lies a step or more behind.
 LoRaPacketCounterU24 nextUplinkCounter();
 
-// At start: with a valid record and a checkpoint on the page, a counter in the RTC domain that is
-// 0 or behind the checkpoint (the domain lost its power, or holds damage) goes on from the
-// checkpoint plus the step.
+// At start: with a checkpoint on the page (every record this firmware commits has one; a commit cut
+// short may leave one without a record), a counter in the RTC domain that is behind the checkpoint
+// (damage), or 0 at a power-on (the domain lost its power), goes on from the checkpoint plus the
+// step.
 void resumeUplinkCounter();

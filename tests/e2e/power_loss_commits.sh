@@ -15,7 +15,8 @@ prov_of() { awk '/^    Current Provisioning:$/{b=""; on=1; next} on{b=b $0 "\n"}
 
 # Reference views: the defaults, and the record the commits start from.
 defaults=$(prov_of "$(printf 'print prov\n' | run_sim "$WORK/fresh")") || fail "defaults"
-# The seed has sent a frame, so its page holds an uplink counter checkpoint that commits carry.
+# The seed sends a frame, so that the runs below program no uplink counter checkpoint of their own
+# before the commit under test.
 printf 'set uid 0x12AB\nset hmacHash %s\nset phase 0.25\nsave\ntx p5\n' "$KEY" |
   run_sim "$WORK/seed" --no-vantor >/dev/null || fail "seed"
 old=$(prov_of "$(printf 'print prov\n' | run_sim "$WORK/seed")") || fail "seed view"
@@ -35,14 +36,12 @@ check() {
 }
 
 # A commit programs the record's 16 double words after its downlink counter (when not 0) and the
-# uplink counter checkpoint (once the node has sent): 16 for the assign, 17 for "save" over the
-# seed, 18 for the remote setting.
-steps="erase $(seq 0 15)"
-steps17="$steps 16"
-steps18="$steps17 17"
+# uplink counter checkpoint: 17 for "save" and the assign, 18 for the remote setting.
+steps="erase $(seq 0 16)"
+steps18="$steps 17"
 
 # "save" of a staged identity, key and phase over the seed record.
-for cut in $steps17; do
+for cut in $steps; do
   cp -r "$WORK/seed" "$WORK/save-$cut"
   out=$(printf 'set uid 0x34CD\nset hmacHash %s\nset phase -0.5\nsave\nprint prov\nsave\n' "$NEWKEY" |
     run_sim "$WORK/save-$cut" --flash-power-cut "$cut" 2>"$WORK/err") || fail "save $cut: exit status"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "DeviceConfig.h"
+#include "MCUState.h"
 #include "RTCMem.h"
 #include "flash_model.h"
 #include "gstate.h"
@@ -37,15 +38,20 @@ class UplinkCounter : public ::testing::Test {
     sim::board().rtc().writeBackup(0, counter);
   }
   static uint32_t counter() { return rtcMem().loraPacketCounter.get().toU32(); }
-  // A start as main() makes it; a power cut first clears the RTC domain.
+  // A start as main() makes it, with the reset flags of a power-on or of the reset pin.
+  static void start(bool powerOn) {
+    setMCUGstate().resetCause = powerOn ? RCC_CSR_PWRRSTF : RCC_CSR_PINRSTF;
+    GState::make();
+    DeviceConfig::init();
+    resumeUplinkCounter();
+  }
+  // A power cut clears the RTC domain, then the board starts with a power-on; a reset keeps it.
   static void restart(bool powerCut) {
     if (powerCut) {
       sim::board().rtc().setBackupAccess(true);
       for (uint32_t r = 0; r < 3; ++r) sim::board().rtc().writeBackup(r, 0);
     }
-    GState::make();
-    DeviceConfig::init();
-    resumeUplinkCounter();
+    start(powerCut);
   }
   // Offsets of the uplink checkpoints on the page, in page order.
   static std::vector<uint32_t> checkpoints() {
@@ -58,15 +64,15 @@ class UplinkCounter : public ::testing::Test {
   }
 };
 
-TEST_F(UplinkCounter, CheckpointEveryStepFromTheFirstCount) {
+TEST_F(UplinkCounter, CheckpointAtTheCommitThenEveryStep) {
   provision();
   for (int i = 0; i < 200; ++i) nextUplinkCounter();
   EXPECT_EQ(counter(), 200u);
-  EXPECT_EQ(checkpoints(), (std::vector<uint32_t>{1, 65, 129, 193}));
-  // Counter 1: bytes 01 00 00, three zero bytes, marker A5, check ~(01 ^ A5) = 5B.
-  const uint8_t first[8] = {0x01, 0, 0, 0, 0, 0, 0xA5, 0x5B};
-  EXPECT_EQ(std::memcmp(page() + 128, first, 8), 0);
-  EXPECT_EQ(sim::board().flash().programmedSinceErase(), 16 + 4) << "no erase on the way";
+  EXPECT_EQ(checkpoints(), (std::vector<uint32_t>{0, 64, 128, 192}));
+  // Counter 64: bytes 40 00 00, three zero bytes, marker A5, check ~(40 ^ A5) = 1A.
+  const uint8_t second[8] = {0x40, 0, 0, 0, 0, 0, 0xA5, 0x1A};
+  EXPECT_EQ(std::memcmp(page() + 136, second, 8), 0);
+  EXPECT_EQ(sim::board().flash().programmedSinceErase(), 17 + 3) << "no erase on the way";
 }
 
 TEST_F(UplinkCounter, NoCheckpointWithoutAValidRecord) {
@@ -95,27 +101,35 @@ TEST_F(UplinkCounter, PowerCutNeverGoesBackBehindASentCounter) {
   }
 }
 
-// The counter found at start against the latest checkpoint (64 counts a step): 0 or behind it by up
-// to half the 24-bit circle means the RTC domain was lost or damaged.
+// The counter found at start against the latest checkpoint (64 counts a step): behind it by up to
+// half the 24-bit circle means damage, 0 at a power-on a cleared RTC domain. A provisioned record
+// always comes with a checkpoint (here 0, made by its commit).
 TEST_F(UplinkCounter, ResumeRuleAtStart) {
+  constexpr bool kPowerOn = true, kReset = false;
   struct Case {
     bool valid;
     bool checkpoint;
     uint32_t kept;
     uint32_t found;
+    bool powerOn;
     uint32_t resumed;
   } const cases[] = {
-      {true, true, 193, 0, 257},                          // power cut
-      {true, true, 193, 200, 200},                        // reset
-      {true, true, 193, 193, 193},                        // reset right after the checkpoint
-      {true, true, 193, 100, 257},                        // damaged: behind
-      {true, true, 193, 193 + 0x800000, 257},             // behind by exactly half the circle
-      {true, true, 193, 193 + 0x7FFFFF, 193 + 0x7FFFFF},  // ahead by less than half
-      {true, true, 0xFFFFF0, 0, 0x30},                    // power cut just before the wrap
-      {true, true, 0xFFFFF0, 5, 5},                       // wrapped since the checkpoint
-      {true, true, 0, 0, 64},                             // checkpoint at the wrap itself
-      {true, false, 0, 0, 0},                             // nothing kept yet
-      {false, true, 193, 0, 0},                           // no valid record
+      {true, true, 193, 0, kPowerOn, 257},                        // power cut
+      {true, true, 193, 0, kReset, 257},                          // damaged to 0: behind
+      {true, true, 193, 200, kReset, 200},                        // reset
+      {true, true, 193, 193, kReset, 193},                        // reset right after the checkpoint
+      {true, true, 193, 100, kReset, 257},                        // damaged: behind
+      {true, true, 193, 193 + 0x800000, kReset, 257},             // behind by exactly half the circle
+      {true, true, 193, 193 + 0x7FFFFF, kReset, 193 + 0x7FFFFF},  // ahead by less than half
+      {true, true, 193, 200, kPowerOn, 200},                      // a power-on that kept the domain
+      {true, true, 0xFFFFF0, 0, kPowerOn, 0x30},                  // power cut just before the wrap
+      {true, true, 0xFFFFF0, 5, kReset, 5},                       // wrapped since the checkpoint
+      {true, true, 0, 0, kPowerOn, 64},                           // checkpoint at the wrap, power cut
+      {true, false, 0, 0, kPowerOn, 64},                          // power cut before the first count
+      {true, false, 0, 0, kReset, 0},                             // reset before the first count
+      {true, false, 0, 0x900000, kReset, 64},                     // damaged before the first count
+      {false, true, 193, 0, kPowerOn, 257},                       // a commit cut short: no record
+      {false, false, 0, 0, kPowerOn, 0},                          // a board that never committed
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.kept << " " << c.found);
@@ -127,9 +141,7 @@ TEST_F(UplinkCounter, ResumeRuleAtStart) {
       ASSERT_TRUE(DeviceConfig::keepUplinkCounter(c.kept));
     }
     setRegister(c.found);
-    GState::make();
-    DeviceConfig::init();
-    resumeUplinkCounter();
+    start(c.powerOn);
     EXPECT_EQ(counter(), c.resumed);
   }
 }
@@ -166,7 +178,7 @@ TEST_F(UplinkCounter, FirstCommitOfANodeThatHasSentKeepsItsCounter) {
 TEST_F(UplinkCounter, FullAreaStartsThePageAgain) {
   provision();
   ASSERT_TRUE(DeviceConfig::keepDownlinkCounter(gstate().config.uid, 77));
-  for (size_t i = 1; i < kSlots; ++i) ASSERT_TRUE(DeviceConfig::keepUplinkCounter(static_cast<uint32_t>(i)));
+  for (size_t i = 2; i < kSlots; ++i) ASSERT_TRUE(DeviceConfig::keepUplinkCounter(static_cast<uint32_t>(i)));
   setGstate().config.txDebugPacketRate = 55;  // staged
   ASSERT_TRUE(DeviceConfig::keepUplinkCounter(5000));
   EXPECT_EQ(sim::board().flash().programmedSinceErase(), 18) << "checkpoint, downlink counter, record";
@@ -178,7 +190,7 @@ TEST_F(UplinkCounter, FullAreaStartsThePageAgain) {
   EXPECT_EQ(gstate().config.uid.toU24(), 0x0C0FFEu);
 
   // A full area of downlink counters carries the latest checkpoint too.
-  for (size_t i = 1; i < kSlots; ++i) ASSERT_TRUE(DeviceConfig::keepDownlinkCounter(gstate().config.uid, 100 + i));
+  for (size_t i = 2; i < kSlots; ++i) ASSERT_TRUE(DeviceConfig::keepDownlinkCounter(gstate().config.uid, 100 + i));
   ASSERT_TRUE(DeviceConfig::keepDownlinkCounter(gstate().config.uid, 999));
   EXPECT_EQ(checkpoints(), std::vector<uint32_t>{5064});
   restart(true);
