@@ -121,6 +121,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   rtcMem().txPowerDbm.set(static_cast<int8_t>(data[2]));
   setLoraProvisioningActive((mode & 0x02) != 0);
   clearLoraProvisionAck();
+  // Each input starts like a transmission cycle after its supply came on: the radio configured
+  // afresh at its first use. (Left configured, every answer would first sleep the chip for the
+  // gap between frames, and its command's BUSY wait runs out only after 100 ms of polling.)
+  loraSupplyMarkRadioDown();
 
   std::vector<uint8_t> frame;
   switch ((mode >> 2) & 0x3) {
