@@ -45,6 +45,7 @@ fuzz: deps-host
 bench: sim
 	@for b in build/sim/tests/*_bench; do [ -x "$$b" ] && "$$b"; done; true
 	@tests/bench/vantor_day.sh build/sim/orvane-sim
+	@tests/bench/field_month.sh build/sim/orvane-sim-field
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

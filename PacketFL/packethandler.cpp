@@ -173,18 +173,21 @@ void loraBlock() {
   supply.setOff();
 }
 
-bool loraProvision() {
+bool loraProvision() { return loraProvisionWithin(0); }
+
+bool loraProvisionWithin(uint16_t maxAttempts) {
   (void)mcustate().pin.switch_.lora.setOn();
   setLoraProvisioningActive(true);
   uint16_t attempt = 0;
-  if (!gstate().config.ok()) {
+  // One phase: attempts until its acknowledgement came, or until the allowance is used up.
+  const auto phase = [&](bool confirm) {
     do {
+      if (maxAttempts != 0 && attempt >= maxAttempts) return false;
       provisionAttempt(attempt);
-    } while (!loraProvisionAssignReceived());
-  }
-  do {
-    provisionAttempt(attempt);
-  } while (!loraProvisionConfirmReceived());
+    } while (!(confirm ? loraProvisionConfirmReceived() : loraProvisionAssignReceived()));
+    return true;
+  };
+  const bool done = (gstate().config.ok() || phase(false)) && phase(true);
   setLoraProvisioningActive(false);
-  return true;
+  return done;
 }

@@ -10,6 +10,9 @@ void loraBlock();
 // Packet 10 and a 10 s window until an assign (skipped for a valid configuration) and then a
 // confirm have been applied; returns true when done. Leaves the radio supply on.
 bool loraProvision();
+// The same handshake with at most maxAttempts attempts in all (0: no limit); false when they ran out
+// before the confirm. The unattended build must not listen for a receiving node forever.
+bool loraProvisionWithin(uint16_t maxAttempts);
 
 void sendPacket3(bool openRX);
 void sendPacket4();

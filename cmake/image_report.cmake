@@ -1,6 +1,7 @@
 # Size report of the target image and the checks that keep it honest:
-# vector table at the start of flash, no heap, no exceptions, nothing placed in the configuration
-# page, fits 126 KiB flash / 36 KiB RAM.
+# vector table at the start of flash, no heap, no exceptions, no double precision, nothing placed
+# in the configuration page, fits 126 KiB flash / 36 KiB RAM; the whole image under 64 KiB of
+# flash, and neither flash nor RAM more than 2 KiB above the checked-in budget (BUDGET).
 set(flash_limit 129024)     # 128 KiB less the 2 KiB configuration page
 set(ram_limit 36864)
 set(config_page 0x0801F800)
@@ -53,9 +54,42 @@ foreach(bad "malloc" "_malloc_r" "_sbrk" "__cxa_throw" "__cxa_allocate_exception
   endif()
 endforeach()
 
+# No double precision on the chip: every float is single precision, and the library's 64-bit
+# integer conversions are replaced by our own (FloatExact). A double-precision routine of the
+# run-time library (arithmetic, comparison or conversion) means one crept back in.
+execute_process(COMMAND ${NM} ${ELF} OUTPUT_VARIABLE raw_symbols)
+string(REGEX MATCHALL "[ \t][TtWw] (__aeabi_(c?d[a-z0-9]*|[a-z0-9]+2d)|__[a-z]+df[0-9]|__[a-z]+df|__[a-z]+sfdf2|__[a-z]+dfsf2)\n"
+       double_hits "${raw_symbols}\n")
+if(double_hits)
+  string(REGEX REPLACE "[ \t\n]+[TtWw] " " " double_names "${double_hits}")
+  message(FATAL_ERROR "image uses double-precision routines:${double_names}")
+endif()
+
 math(EXPR flash_pct "${flash_used} * 100 / ${flash_limit}")
 math(EXPR ram_pct "${ram_used} * 100 / ${ram_limit}")
-message("orvane-node: flash ${flash_used} / ${flash_limit} bytes (${flash_pct}%), RAM ${ram_used} / ${ram_limit} bytes (${ram_pct}%, stack included)")
+if(NOT NAME)
+  set(NAME orvane-node)
+endif()
+message("${NAME}: flash ${flash_used} / ${flash_limit} bytes (${flash_pct}%), RAM ${ram_used} / ${ram_limit} bytes (${ram_pct}%, stack included)")
 if(flash_used GREATER flash_limit OR ram_used GREATER ram_limit)
   message(FATAL_ERROR "image does not fit the chip")
+endif()
+
+# The node's promise: everything it does in 64 KiB of flash.
+if(NOT flash_used LESS 65536)
+  message(FATAL_ERROR "image is ${flash_used} bytes of flash: it must stay under 64 KiB (65536)")
+endif()
+# The budget: growth is a decision, not an accident. More than 2 KiB above it fails until the
+# budget is raised on purpose (with the reason in the commit).
+if(BUDGET)
+  include(${BUDGET})
+  set(budget_slack 2048)
+  foreach(kind flash ram)
+    math(EXPR over "${${kind}_used} - ${image_budget_${kind}}")
+    if(over GREATER budget_slack)
+      message(FATAL_ERROR "${kind} ${${kind}_used} bytes is ${over} bytes above the budget of "
+                          "${image_budget_${kind}} in ${BUDGET} (allowed: ${budget_slack}); raise the budget on purpose")
+    endif()
+  endforeach()
+  message("${NAME}: budget flash ${image_budget_flash}, RAM ${image_budget_ram} (+${budget_slack} allowed)")
 endif()

@@ -51,7 +51,15 @@ if(NOT APPLE)
   target_link_libraries(orvane_board PUBLIC util)  # openpty
 endif()
 
-set(ORVANE_SIM_LIBS orvane_fw orvane_board)
+# The two applications; the tests link the bench one, as orvane-sim does.
+foreach(app bench field)
+  string(TOUPPER ${app} APP)
+  add_library(orvane_app_${app} OBJECT ${ORVANE_APP_${APP}})
+  target_include_directories(orvane_app_${app} PUBLIC ${ORVANE_FW_INCLUDES} ${CMAKE_SOURCE_DIR}/Drivers/hal/sim)
+  target_compile_options(orvane_app_${app} PRIVATE ${ORVANE_WARNINGS} -fno-exceptions -fno-rtti)
+  add_dependencies(orvane_app_${app} build_meta)
+endforeach()
+set(ORVANE_SIM_LIBS orvane_fw orvane_app_bench orvane_board)
 
 # The receiving node (vantor/): ordinary host C++ on the frame codecs, SQLite and a JSON library;
 # never the firmware's board code. Its radio on the simulated medium is a library of its own.
@@ -60,8 +68,8 @@ find_package(nlohmann_json 3 REQUIRED)
 find_package(CLI11 REQUIRED)
 add_library(orvane_vantor STATIC
   vantor/faults.cpp vantor/settings.cpp vantor/uplink_decode.cpp vantor/sqlite_db.cpp vantor/registry.cpp
-  vantor/vantor.cpp vantor/cli.cpp)
-target_include_directories(orvane_vantor PUBLIC ${CMAKE_SOURCE_DIR}/vantor)
+  vantor/vantor.cpp vantor/cli.cpp vantor/plots.cpp vantor/svg_chart.cpp vantor/fundamental_fit.cpp)
+target_include_directories(orvane_vantor PUBLIC ${CMAKE_SOURCE_DIR}/vantor ${CMAKE_SOURCE_DIR}/field)
 target_link_libraries(orvane_vantor PUBLIC orvane_frames SQLite::SQLite3 nlohmann_json::nlohmann_json CLI11::CLI11)
 target_compile_options(orvane_vantor PRIVATE ${ORVANE_WARNINGS})
 
@@ -69,9 +77,13 @@ add_library(orvane_vantor_sim STATIC vantor/sim_endpoint.cpp vantor/sim_start.cp
 target_link_libraries(orvane_vantor_sim PUBLIC orvane_vantor orvane_board)
 target_compile_options(orvane_vantor_sim PRIVATE ${ORVANE_WARNINGS})
 
+# orvane-sim runs the bench build, orvane-sim-field the field build, on the same simulated board.
 add_executable(orvane-sim ${CMAKE_SOURCE_DIR}/sim/app/orvane_sim_main.cpp)
 target_link_libraries(orvane-sim PRIVATE ${ORVANE_SIM_LIBS} orvane_vantor_sim)
 target_compile_options(orvane-sim PRIVATE ${ORVANE_WARNINGS})
+add_executable(orvane-sim-field ${CMAKE_SOURCE_DIR}/sim/app/orvane_sim_main.cpp)
+target_link_libraries(orvane-sim-field PRIVATE orvane_fw orvane_app_field orvane_board orvane_vantor_sim)
+target_compile_options(orvane-sim-field PRIVATE ${ORVANE_WARNINGS})
 
 add_executable(vantor ${CMAKE_SOURCE_DIR}/vantor/app/vantor_main.cpp)
 target_link_libraries(vantor PRIVATE orvane_vantor)

@@ -1,6 +1,11 @@
 # Target build: Cortex-M0+ image for the STM32G070 with our own register-level hardware layer.
 set(ORVANE_MCU_FLAGS -mcpu=cortex-m0plus -mthumb)
-add_compile_options(${ORVANE_MCU_FLAGS} -Os -ffunction-sections -fdata-sections
+# Link-time optimisation: the image is optimised for size as a whole (it must fit 64 KiB with
+# everything the node does). -fcallgraph-info=su at the link gives each function's stack usage as
+# linked (IMAGE.ltrans*.ci), for the stack-depth check.
+# -g: debug information only (no effect on the code), so that the size report can tell which source
+# each function of the optimised whole came from.
+add_compile_options(${ORVANE_MCU_FLAGS} -Os -g -flto -ffunction-sections -fdata-sections
   $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions> $<$<COMPILE_LANGUAGE:CXX>:-fno-rtti>
   $<$<COMPILE_LANGUAGE:CXX>:-fno-threadsafe-statics> $<$<COMPILE_LANGUAGE:CXX>:-fno-use-cxa-atexit>)
 
@@ -9,27 +14,45 @@ file(GLOB ORVANE_HAL_TARGET_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/*.cpp ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/*.c
   ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/*.S)
 
-add_executable(orvane-node.elf ${ORVANE_FW_SOURCES} ${ORVANE_HAL_TARGET_SOURCES})
-target_include_directories(orvane-node.elf PRIVATE ${ORVANE_FW_INCLUDES} ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0)
-target_compile_options(orvane-node.elf PRIVATE ${ORVANE_WARNINGS})
-add_dependencies(orvane-node.elf build_meta)
+# The firmware and the hardware layer, compiled once: both images link them all, the self-test
+# images on the emulated core take what they use from the same objects.
+add_library(orvane_fw_target OBJECT ${ORVANE_FW_SOURCES} ${ORVANE_HAL_TARGET_SOURCES})
+target_include_directories(orvane_fw_target PUBLIC ${ORVANE_FW_INCLUDES} ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0)
+target_compile_options(orvane_fw_target PRIVATE ${ORVANE_WARNINGS})
+add_dependencies(orvane_fw_target build_meta)
+
+enable_testing()
+
 # No nosys.specs: nothing provides _sbrk, so any use of the heap fails the link. The C library's
 # internal allocator entry points are wrapped (Drivers/hal/stm32g0/runtime_support.cpp): snprintf
 # refers to them on a path fixed buffers never take, and they must not pull in malloc.
-target_link_options(orvane-node.elf PRIVATE ${ORVANE_MCU_FLAGS} --specs=nano.specs -nostartfiles
-  -T${ORVANE_LINKER_SCRIPT} -Wl,--gc-sections -Wl,-Map=${CMAKE_BINARY_DIR}/orvane-node.map
-  -Wl,--print-memory-usage -Wl,--wrap=_malloc_r,--wrap=_realloc_r,--wrap=_free_r)
-set_target_properties(orvane-node.elf PROPERTIES LINK_DEPENDS ${ORVANE_LINKER_SCRIPT})
+set(ORVANE_TARGET_LINK_OPTIONS ${ORVANE_MCU_FLAGS} -Os -g -flto -flto-partition=one -fcallgraph-info=su
+  --specs=nano.specs -nostartfiles -Wl,--gc-sections
+  -Wl,--wrap=_malloc_r,--wrap=_realloc_r,--wrap=_free_r)
 
-add_custom_command(TARGET orvane-node.elf POST_BUILD
-  COMMAND ${CMAKE_OBJCOPY} -O binary $<TARGET_FILE:orvane-node.elf> ${CMAKE_BINARY_DIR}/orvane-node.bin
-  COMMAND ${CMAKE_OBJCOPY} -O ihex $<TARGET_FILE:orvane-node.elf> ${CMAKE_BINARY_DIR}/orvane-node.hex
-  COMMAND ${CMAKE_COMMAND} -DELF=$<TARGET_FILE:orvane-node.elf> -DNM=${CMAKE_NM} -DSIZE=${CMAKE_SIZE}
-          -P ${CMAKE_SOURCE_DIR}/cmake/image_report.cmake
-  COMMENT "image: bin, hex, size report and checks")
+# One flashable image from the firmware objects and its application (the shell or the unattended
+# cycle); BUDGET is the checked-in size budget of that image, if it has one.
+function(orvane_image name app budget)
+  add_executable(${name}.elf ${app})
+  target_link_libraries(${name}.elf PRIVATE orvane_fw_target)
+  target_compile_options(${name}.elf PRIVATE ${ORVANE_WARNINGS})
+  target_link_options(${name}.elf PRIVATE ${ORVANE_TARGET_LINK_OPTIONS} -T${ORVANE_LINKER_SCRIPT}
+    -Wl,-Map=${CMAKE_BINARY_DIR}/${name}.map -Wl,--print-memory-usage)
+  set_target_properties(${name}.elf PROPERTIES LINK_DEPENDS ${ORVANE_LINKER_SCRIPT})
+  set(report ${CMAKE_COMMAND} -DELF=$<TARGET_FILE:${name}.elf> -DNM=${CMAKE_NM} -DSIZE=${CMAKE_SIZE} -DNAME=${name}
+             -DBUDGET=${budget} -P ${CMAKE_SOURCE_DIR}/cmake/image_report.cmake)
+  add_custom_command(TARGET ${name}.elf POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} -O binary $<TARGET_FILE:${name}.elf> ${CMAKE_BINARY_DIR}/${name}.bin
+    COMMAND ${CMAKE_OBJCOPY} -O ihex $<TARGET_FILE:${name}.elf> ${CMAKE_BINARY_DIR}/${name}.hex
+    COMMAND ${report}
+    COMMENT "${name}: bin, hex, size report and checks")
+  # The image checks also run as a test, so 'make test' covers the target build.
+  add_test(NAME ${name}_image_checks COMMAND ${report})
+endfunction()
 
-# The image checks also run as a test, so 'make test' covers the target build.
-enable_testing()
-add_test(NAME firmware_image_checks
-  COMMAND ${CMAKE_COMMAND} -DELF=$<TARGET_FILE:orvane-node.elf> -DNM=${CMAKE_NM} -DSIZE=${CMAKE_SIZE}
-          -P ${CMAKE_SOURCE_DIR}/cmake/image_report.cmake)
+# orvane-node: the bench build (the shell); orvane-node-field: the field build (unattended cycle).
+orvane_image(orvane-node ${ORVANE_APP_BENCH} ${CMAKE_SOURCE_DIR}/cmake/image_budget.cmake)
+orvane_image(orvane-node-field ${ORVANE_APP_FIELD} "")
+
+# The firmware on emulated cores: the self-test under QEMU, the cycle counts, the boot of the image.
+include(${CMAKE_SOURCE_DIR}/tests/target/target_tests.cmake)

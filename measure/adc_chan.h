@@ -13,6 +13,8 @@ struct ADC_Chan {
   // Row i of the capture in GState for this channel (i below the buffer capacity). The inductive
   // E-field channel carries the capture's drift correction.
   int16_t at(uint16_t i) const;
+  // Rows [0, count) as at() gives them, count at most the buffer capacity.
+  void read(int16_t* out, uint16_t count) const;
   // Rows of the last acquisition.
   uint16_t size() const;
 };

@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "float_exact.h"
 #include "gstate.h"
 
 const std::array<TablePoint, kClampPhasePoints> ClampPhaseMappingLp = {{
@@ -75,14 +76,16 @@ float integrateActivePowerLut(const Measure& bField, float voltagePhaseRad, floa
   const float phi = normalizePhaseRad(voltagePhaseRad);
   const float sinPhi = lookupTrigLutQ15(RmsTrigLut::kSinBaseQ15, phi);
   const float cosPhi = lookupTrigLutQ15(RmsTrigLut::kCosBaseQ15, phi);
-  const uint16_t n = bField.chan->size();
+  const ChannelSamples samples(*bField.chan);
+  const uint16_t n = samples.size();
   float acc = 0.0f;
   for (uint16_t i = 0; i < n && i < RmsTrigLut::kSize; ++i) {
     // sin(i w + phi) by the angle sum, from the tables.
-    const float u = (static_cast<float>(RmsTrigLut::kSinBaseQ15[i]) * cosPhi +
-                     static_cast<float>(RmsTrigLut::kCosBaseQ15[i]) * sinPhi) *
-                    (1.0f / 32767.0f);
-    acc += u * static_cast<float>(bField.chan->at(i) - bField.average);
+    using namespace FloatExact;
+    const float u =
+        mul(add(mul(fromInt(RmsTrigLut::kSinBaseQ15[i]), cosPhi), mul(fromInt(RmsTrigLut::kCosBaseQ15[i]), sinPhi)),
+            1.0f / 32767.0f);
+    acc = add(acc, mul(u, fromInt(samples[i] - bField.average)));
   }
   const uint16_t burden = bField.chan->burdenResistor;
   if (n == 0 || burden == 0) return 0.0f;

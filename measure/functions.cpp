@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "MCUState.h"
+#include "float_exact.h"
 #include "gstate.h"
 
 namespace {
@@ -13,7 +14,7 @@ constexpr float kCountToUnit = 1.0f / 4096.0f;  // exactly 2^-12
 // undefined behaviour.
 int64_t truncToI64(float v) {
   if (!(std::fabs(v) < 9.0e18f)) return 0;
-  return static_cast<int64_t>(v);
+  return FloatExact::truncToInt64(v);
 }
 }  // namespace
 

@@ -102,5 +102,13 @@ float getStateOfCharge(float vbatV, float tempCelsius) {
   return soc;
 }
 
+void readSupplyAtStart() {
+  debug("boot: calibrating vref");
+  calibrateVRef();
+  debug("boot: reading temperature");
+  setGstate().temperature = getTemperature();
+  setMCUGstate().SoC = getStateOfCharge(gstate().adc.VRef, gstate().temperature);
+}
+
 std::array<uint32_t, 3> readChipID() { return {HAL_GetUIDw0(), HAL_GetUIDw1(), HAL_GetUIDw2()}; }
 

@@ -17,5 +17,8 @@ void calibrateVRef();
 float getTemperature();
 float convertToTemperature(uint16_t adcValue);
 float getStateOfCharge(float vbatV, float tempCelsius);
+// The start's readings: supply reference, temperature (into GState) and state of charge (into
+// MCUState), each announced on the console as the shell start has it.
+void readSupplyAtStart();
 // The 96-bit unique ID, word 0 first.
 std::array<uint32_t, 3> readChipID();

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "float_exact.h"
 #include "functions.h"
 #include "gstate.h"
 
@@ -13,6 +14,29 @@ constexpr float kTwoPi = 6.2831855f;
 constexpr float kQ15 = 1.0f / 32767.0f;  // 3.0518509e-05
 // The E-field inputs are converted two conversion slots after the clamp's reference instant.
 constexpr float kEFieldPhaseCorrectionRad = -0.05434955f;
+
+void averageOf(Measure& m, const ChannelSamples& c) {
+  if (m.average != 0) return;
+  const uint16_t n = c.size();
+  if (n == 0) return;
+  int32_t sum = 0;
+  for (uint16_t i = 0; i < n; ++i) sum += c[i];
+  m.average = sum / n;
+}
+
+void rmsOf(Measure& m, const ChannelSamples& c) {
+  if (m.rmsRaw != 0.0f) return;
+  averageOf(m, c);
+  const uint16_t n = c.size();
+  if (n == 0) return;
+  uint32_t sum = 0;
+  for (uint16_t i = 0; i < n; ++i) {
+    const uint32_t d = static_cast<uint32_t>(c[i] - m.average);
+    sum += d * d;  // modulo 2^32, which equals the square for any 12-bit capture
+  }
+  m.rmsRaw = std::sqrt(static_cast<float>(sum) / static_cast<float>(n)) + 0.5f;
+  m.rmsV = toV(m.rmsRaw, gstate().adc.VRef);
+}
 
 struct FloatParts {
   uint32_t exponent;  // biased
@@ -74,6 +98,10 @@ float stepDown(float y, float step, float bound, bool inclusive) {
 }
 }  // namespace
 
+ChannelSamples::ChannelSamples(const ADC_Chan& chan) : size_(chan.size()), v_{} {
+  chan.read(v_, size_ < RmsTrigLut::kSize ? size_ : RmsTrigLut::kSize);
+}
+
 Measure::Measure(ADC_Chan* channel)
     : average(0),
       rmsRaw(0.0f),
@@ -91,38 +119,28 @@ void Measure::reset() { *this = Measure(chan); }
 
 void Measure::computeAverage() {
   if (average != 0 || chan == nullptr) return;
-  const uint16_t n = chan->size();
-  if (n == 0) return;
-  int32_t sum = 0;
-  for (uint16_t i = 0; i < n; ++i) sum += chan->at(i);
-  average = sum / n;
+  averageOf(*this, ChannelSamples(*chan));
 }
 
 void Measure::computeRMS() {
   if (rmsRaw != 0.0f || chan == nullptr) return;
-  computeAverage();
-  const uint16_t n = chan->size();
-  if (n == 0) return;
-  uint32_t sum = 0;
-  for (uint16_t i = 0; i < n; ++i) {
-    const uint32_t d = static_cast<uint32_t>(chan->at(i) - average);
-    sum += d * d;  // modulo 2^32, which equals the square for any 12-bit capture
-  }
-  rmsRaw = std::sqrt(static_cast<float>(sum) / static_cast<float>(n)) + 0.5f;
-  rmsV = toV(rmsRaw, gstate().adc.VRef);
+  rmsOf(*this, ChannelSamples(*chan));
 }
 
 bool Measure::computeFundamentalPhase() {
   if (phaseOk) return true;
   if (chan == nullptr) return false;
-  computeRMS();
-  const uint16_t n = chan->size();
+  const ChannelSamples c(*chan);
+  rmsOf(*this, c);
+  const uint16_t n = c.size();
   float accSin = 0.0f;
   float accCos = 0.0f;
   for (uint16_t i = 0; i < n && i < RmsTrigLut::kSize; ++i) {
-    const float d = static_cast<float>(chan->at(i) - average);
-    accSin += static_cast<float>(RmsTrigLut::kSinBaseQ15[i]) * d * kQ15;
-    accCos += static_cast<float>(RmsTrigLut::kCosBaseQ15[i]) * d * kQ15;
+    // float(table) x float(d) is exact before its one rounding, so it equals the product of the
+    // integers converted (below 2^31: 32767 x 65535).
+    const int32_t d = c[i] - average;
+    accSin = FloatExact::add(accSin, FloatExact::mul(FloatExact::fromInt(RmsTrigLut::kSinBaseQ15[i] * d), kQ15));
+    accCos = FloatExact::add(accCos, FloatExact::mul(FloatExact::fromInt(RmsTrigLut::kCosBaseQ15[i] * d), kQ15));
   }
   magnitude = std::sqrt(accSin * accSin + accCos * accCos);
   if (!(magnitude > 0.0f)) return false;
@@ -158,19 +176,25 @@ float lookupTrigLutQ15(const std::array<int16_t, RmsTrigLut::kSize>& table, floa
 
 float linearFitSlopeCountsPerSample(const ADCStruct* samples, uint16_t n) {
   if (samples == nullptr || n <= 1) return 0.0f;
+  // Sx = n(n-1)/2 and Sxx = n(n-1)(2n-1)/6, the divisions taken on the small factors that
+  // they divide (one of n, n-1 is even; one of n, n-1, 2n-1 is a multiple of 3).
   const int64_t nn = n;
-  const int64_t sx = nn * (nn - 1) / 2;
-  const int64_t sxx = nn * (nn - 1) * (2 * nn - 1) / 6;
+  const uint32_t a = n, b = n - 1u, c = 2u * n - 1u;
+  const int64_t sx = (a % 2u == 0 ? static_cast<int64_t>(a / 2u) * b : static_cast<int64_t>(a) * (b / 2u));
+  const uint32_t a2 = a % 2u == 0 ? a / 2u : a, b2 = a % 2u == 0 ? b : b / 2u;  // a x b / 2
+  const int64_t sxx = a2 % 3u == 0   ? static_cast<int64_t>(a2 / 3u) * b2 * c
+                      : b2 % 3u == 0 ? static_cast<int64_t>(a2) * (b2 / 3u) * c
+                                     : static_cast<int64_t>(a2) * b2 * (c / 3u);
   int64_t sy = 0;
   int64_t sxy = 0;
   for (uint16_t i = 0; i < n; ++i) {
     sy += samples[i].eFieldInd;
-    sxy += static_cast<int64_t>(i) * samples[i].eFieldInd;
+    sxy += static_cast<int32_t>(i) * samples[i].eFieldInd;  // below 2^31 for any row index
   }
   const int64_t d = nn * sxx - sx * sx;
   if (d == 0) return 0.0f;
   const int64_t num = nn * sxy - sx * sy;
-  return static_cast<float>(num) / static_cast<float>(d);
+  return FloatExact::fromInt64(num) / FloatExact::fromInt64(d);
 }
 
 void refreshEFieldSlopeCorrectionFromCapture() {

@@ -18,13 +18,27 @@ struct RmsTrigLut {
 // A configured inductive phase correction this small selects the automatic voltage phase.
 constexpr float kAutoInductivePhaseCorrectionRad = 0.01f;
 
+// A channel's samples, read once for an analysis that passes over them several times (the
+// inductive E-field view computes a drift term for every row). Rows past the buffer read 0, as
+// through the view.
+class ChannelSamples {
+ public:
+  explicit ChannelSamples(const ADC_Chan& chan);
+  uint16_t size() const { return size_; }
+  int16_t operator[](uint16_t i) const { return i < RmsTrigLut::kSize ? v_[i] : 0; }
+
+ private:
+  uint16_t size_;
+  int16_t v_[RmsTrigLut::kSize];
+};
+
 struct Measure {
   int32_t average;  // counts; 0: not computed
   float rmsRaw;     // counts about the mean, plus 0.5; 0: not computed
   float rmsV;
   bool phaseOk;
-  float phaseRad;   // fundamental phase in (-pi, pi]
-  float magnitude;  // |correlation| in counts x samples
+  float phaseRad;         // fundamental phase in (-pi, pi]
+  float magnitude;        // |correlation| in counts x samples
   float phaseCorrection;  // fixed offset applied by getPhaseRad()
   ADC_Chan* chan;
 

@@ -79,8 +79,6 @@ void idleUntilInterrupt() {
 
 void serialHandleLine(const char* line) { DemoShell::handleLine(line); }
 
-void appLoop() { DemoShell::run(); }
-
 bool armPending(Pending action) {
   if (gPending != Pending::none) {
     print("err: busy, a command is already pending (one at a time)");
@@ -192,11 +190,7 @@ void DemoShell::handleLine(const char* line) {
 void DemoShell::run() {
   printBanner();
   DeviceConfig::init();
-  print("boot: calibrating vref");
-  calibrateVRef();
-  print("boot: reading temperature");
-  setGstate().temperature = getTemperature();
-  setMCUGstate().SoC = getStateOfCharge(gstate().adc.VRef, gstate().temperature);
+  readSupplyAtStart();
   printReadyState();
   cmdHelp("");
   for (;;) {

@@ -41,7 +41,6 @@ namespace DemoShell {
 void handleLine(const char* line);
 }  // namespace DemoShell
 
-void appLoop();
 // Arms `action` unless one is pending (then prints the busy line and returns false).
 bool armPending(Pending action);
 void runPendingAction();

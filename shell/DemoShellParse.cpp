@@ -1,9 +1,6 @@
 // Bounded integers, lone tokens and hex digit runs.
 #include "DemoShellParse.h"
 
-#include <cerrno>
-#include <cstdlib>
-
 #include "SerialTokenizer.h"
 
 namespace ShellParse {
@@ -12,13 +9,12 @@ bool boundedU32(const char* text, uint32_t lo, uint32_t hi, uint32_t& out) {
   if (text == nullptr) return false;
   const char* p = SCU::skipWs(text);
   if (*p == '\0' || *p == '-') return false;
-  errno = 0;
-  char* end = nullptr;
-  const unsigned long long value = std::strtoull(p, &end, 10);
-  if (end == p || errno == ERANGE) return false;
-  // strtoul would be 32 bits on the target: anything above 32 bits is a range error there too.
-  if (value > 0xFFFFFFFFull) return false;
-  if (*SCU::skipWs(end) != '\0') return false;
+  // As strtoull would read it, except that anything above 32 bits is out of range (as strtoul's
+  // would be on the target); a minus sign after other white space is read as strtoull does.
+  const SCU::DecimalText d = SCU::scanDecimal(p);
+  if (d.end == p || d.overflow || (d.negative && d.magnitude != 0)) return false;
+  if (*SCU::skipWs(d.end) != '\0') return false;
+  const uint32_t value = d.magnitude;
   if (value < lo || value > hi) return false;
   out = static_cast<uint32_t>(value);
   return true;

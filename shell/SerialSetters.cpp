@@ -2,9 +2,6 @@
 // values are staged in the live record and "save" commits them.
 #include "SerialSetters.h"
 
-#include <cerrno>
-#include <cstdlib>
-
 #include "Debug.h"
 #include "DemoShellFormat.h"
 #include "DeviceConfig.h"
@@ -121,10 +118,10 @@ void setPhaseShift(const char* value, const char*) {
 
 void setVariableClampMapping(const char* value, const char* rest) {
   static constexpr const char* kUsage = "err: clampMapping needs <index 0..9> <in> <out> (max 5 decimal)";
-  errno = 0;
-  char* indexEnd = nullptr;
-  const long index = std::strtol(value, &indexEnd, 10);
-  if (indexEnd == value || errno == ERANGE || index < 0 || index > 9 || !onlyBlanks(indexEnd)) {
+  // As strtol would read it (a "-0" is index 0).
+  const SCU::DecimalText d = SCU::scanDecimal(value);
+  const long index = static_cast<long>(d.magnitude);
+  if (d.end == value || d.overflow || (d.negative && d.magnitude != 0) || index > 9 || !onlyBlanks(d.end)) {
     print(kUsage);
     return;
   }

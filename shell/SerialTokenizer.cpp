@@ -48,6 +48,25 @@ bool parseHexBytes(const char* text, uint8_t* out, size_t count) {
   return *p == '\0';
 }
 
+DecimalText scanDecimal(const char* text) {
+  DecimalText d{false, false, 0u, text};
+  const char* p = text;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;  // isspace in the C locale
+  if (*p == '+' || *p == '-') d.negative = *p++ == '-';
+  const char* digits = p;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    const uint32_t v = static_cast<uint32_t>(*p - '0');
+    if (d.magnitude > (0xFFFFFFFFu - v) / 10u) {
+      d.overflow = true;
+      d.magnitude = 0xFFFFFFFFu;
+    } else if (!d.overflow) {
+      d.magnitude = d.magnitude * 10u + v;
+    }
+  }
+  if (p != digits) d.end = p;
+  return d;
+}
+
 bool parseFixedScaled5(const char* text, const char** endPtr, int32_t* outScaled) {
   if (text == nullptr || endPtr == nullptr || outScaled == nullptr) return false;
   const char* p = text;
@@ -56,35 +75,36 @@ bool parseFixedScaled5(const char* text, const char** endPtr, int32_t* outScaled
     negative = *p == '-';
     ++p;
   }
-  const uint64_t limit = negative ? 2147483648ull : 2147483647ull;
-  const uint64_t intLimit = limit / static_cast<uint64_t>(kFixedScale5);
-  uint64_t intPart = 0;
+  // Every quantity below stays under 2^32 (at most 21474 x 100000 + 99999), so 32-bit arithmetic
+  // is exact and the chip needs no 64-bit division.
+  const uint32_t limit = negative ? 2147483648u : 2147483647u;
+  const uint32_t intLimit = limit / static_cast<uint32_t>(kFixedScale5);
+  uint32_t intPart = 0;
   int digits = 0;
   while (*p >= '0' && *p <= '9') {
-    const uint64_t d = static_cast<uint64_t>(*p - '0');
+    const uint32_t d = static_cast<uint32_t>(*p - '0');
     // Keeps the integer part within 21474 without overflow.
     if (d > intLimit || intPart > (intLimit - d) / 10) return false;
     intPart = intPart * 10 + d;
     ++digits;
     ++p;
   }
-  uint64_t fraction = 0;
+  uint32_t fraction = 0;
   int fracDigits = 0;
   if (*p == '.') {
     ++p;
     while (*p >= '0' && *p <= '9') {
       if (fracDigits == 5) return false;  // a sixth decimal is refused, not rounded
-      fraction = fraction * 10 + static_cast<uint64_t>(*p - '0');
+      fraction = fraction * 10 + static_cast<uint32_t>(*p - '0');
       ++fracDigits;
       ++p;
     }
   }
   if (digits == 0 && fracDigits == 0) return false;
   for (int i = fracDigits; i < 5; ++i) fraction *= 10;
-  const uint64_t magnitude = intPart * static_cast<uint64_t>(kFixedScale5) + fraction;
+  const uint32_t magnitude = intPart * static_cast<uint32_t>(kFixedScale5) + fraction;
   if (magnitude > limit) return false;
-  const int64_t signedValue = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
-  *outScaled = static_cast<int32_t>(signedValue);
+  *outScaled = static_cast<int32_t>(negative ? 0u - magnitude : magnitude);  // -2^31 included
   *endPtr = p;
   return true;
 }

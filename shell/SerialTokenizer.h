@@ -20,6 +20,17 @@ const char* skipWs(const char* text);
 const char* parseToken(const char* text, char* out, size_t size);
 // Exactly `count` bytes as 2*count hex digits (optional 0x), blanks around, nothing else.
 bool parseHexBytes(const char* text, uint8_t* out, size_t count);
+// A decimal number as the C library's strtol/strtoul (base 10) take it: C white space, an optional
+// sign, digits. end is the position after the digits, or the text itself when there are none;
+// overflow is set once the magnitude passes 2^32 - 1 (which then saturates).
+struct DecimalText {
+  bool negative;
+  bool overflow;
+  uint32_t magnitude;
+  const char* end;
+};
+DecimalText scanDecimal(const char* text);
+
 // Signed fixed point with up to 5 decimals, scaled by 100000 into 32 bits.
 bool parseFixedScaled5(const char* text, const char** endPtr, int32_t* outScaled);
 

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -24,6 +25,7 @@
 #include "radio_medium.h"
 #include "radio_options.h"
 #include "rtc_model.h"
+#include "run_trace.h"
 #include "state_store.h"
 #include "systick_model.h"
 #include "tim6_model.h"
@@ -107,6 +109,9 @@ Board::Board(const Options& options) : options_(options) {
     powerCut_ = std::make_unique<PowerCut>(*this, static_cast<uint64_t>(options_.powerCutAtUs));
     addDevice(powerCut_.get());
   }
+  trace_ = std::make_unique<RunTrace>(*this, csr_, sr1_);
+  // The provisioning button is held at the start the user launched, and released on restart.
+  if (options_.trace.buttonHeld && !trace_->continues()) gpio_->drive(3, 3, true);
 }
 
 void Board::skipTime(uint64_t us) {
@@ -192,6 +197,7 @@ void Board::setRestartHandler(std::function<void(ResetKind, uint32_t)> handler) 
 }
 
 void Board::restart(ResetKind kind, uint32_t sr1Flags) {
+  if (trace_) trace_->beforeRestart(kind);
   saveState(kind, sr1Flags);
   if (restartHandler_) {
     restartHandler_(kind, sr1Flags);
@@ -205,7 +211,8 @@ void Board::restart(ResetKind kind, uint32_t sr1Flags) {
   std::_Exit(3);
 }
 
-void Board::exitSim(int code) {
+void Board::exitSim(int code, const char* reason) {
+  if (trace_) trace_->finish(reason);
   // What survives is kept; the next launch of the same state folder is a pin reset.
   for (auto& hook : persistHooks_) hook(ResetKind::pin);
   if (!options_.stateDir.empty()) writeU64(statePath(kClockFile), nowUs_);
@@ -307,6 +314,14 @@ void Board::advanceTo(uint64_t targetUs) {
     uint64_t next = nextEvent(true);
     uint64_t step = next < targetUs ? next : targetUs;
     if (step < nowUs_) step = nowUs_;
+    if (trace_) {
+      trace_->observe();
+      if (step >= trace_->stopAtUs()) {
+        pace(trace_->stopAtUs());
+        nowUs_ = trace_->stopAtUs();
+        exitSim(0, "stop-after");
+      }
+    }
     pace(step);
     nowUs_ = step;
     runDue();
@@ -328,12 +343,18 @@ void Board::halPoll(uint32_t costUs) {
   }
   advanceTo(nowUs_ + costUs);
   // Quiet until the next event, unless an interrupt waits (masked, or for the end of a handler).
-  quietUntilUs_ = pending_ == 0 ? nextEvent(true) : 0;
+  // (The end of the run counts as an event: a quiet span never runs past it.)
+  quietUntilUs_ = pending_ == 0 ? std::min(nextEvent(true), trace_->stopAtUs()) : 0;
 }
 
 void Board::busyWait(uint64_t us) { advanceTo(nowUs_ + us); }
 
 void Board::waitForInterrupt() {
+  coreSleeping_ = true;
+  struct Awake {
+    bool& sleeping;
+    ~Awake() { sleeping = false; }
+  } awake{coreSleeping_};
   for (;;) {
     deliverInterrupts();
     // A pending enabled interrupt ends the sleep at once, even with interrupts masked.
@@ -346,7 +367,13 @@ void Board::waitForInterrupt() {
       if (console_->offerInput()) continue;
       if (console_->inputEnded()) exitSim(0);
       const uint64_t wallBefore = wallUs();
-      console_->waitForInput(-1);
+      // In real time an idle board still reaches the end of the run (--stop-after).
+      int timeoutMs = -1;
+      if (options_.speed > 0.0 && trace_ && trace_->stopAtUs() != UINT64_MAX) {
+        const uint64_t left = trace_->stopAtUs() > nowUs_ ? trace_->stopAtUs() - nowUs_ : 0;
+        timeoutMs = static_cast<int>(std::min<double>(static_cast<double>(left) / 1000.0 / options_.speed + 1, 1e9));
+      }
+      console_->waitForInput(timeoutMs);
       if (options_.speed > 0.0) {
         const uint64_t slept = static_cast<uint64_t>(static_cast<double>(wallUs() - wallBefore) * options_.speed);
         paceBaseVirtualUs_ = nowUs_ + slept;

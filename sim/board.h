@@ -43,6 +43,7 @@ class FlashModel;
 class RtcModel;
 class Tim6;
 class PowerCut;
+class RunTrace;
 
 class Board {
  public:
@@ -88,8 +89,8 @@ class Board {
 
   // Restart the firmware from its entry point in a fresh process image, as a reset would.
   [[noreturn]] void restart(ResetKind kind, uint32_t sr1Flags = 0);
-  // Leave the simulator (end of input while idle, or the operator quit).
-  [[noreturn]] void exitSim(int code);
+  // Leave the simulator (end of input while idle, the operator quit, or the end of the run).
+  [[noreturn]] void exitSim(int code, const char* reason = "end of input");
   // Called before a restart or exit: models persist what survives (flash, backup registers).
   void addPersistHook(std::function<void(ResetKind)> hook);
   // Tests replace the process restart with their own handling.
@@ -109,6 +110,9 @@ class Board {
   FlashModel& flash() { return touched(*flash_); }
   RtcModel& rtc() { return touched(*rtc_); }
   Tim6& tim6() { return touched(*tim6_); }
+  // The run's records (energy, events, VCD) and its end (sim/run_trace.h).
+  RunTrace& trace() { return *trace_; }
+  bool coreSleeping() const { return coreSleeping_; }
   std::string statePath(const std::string& name) const;
 
  private:
@@ -152,6 +156,8 @@ class Board {
   std::unique_ptr<RtcModel> rtc_;
   std::unique_ptr<Tim6> tim6_;
   std::unique_ptr<PowerCut> powerCut_;
+  std::unique_ptr<RunTrace> trace_;
+  bool coreSleeping_ = false;
 };
 
 inline Board& board() { return Board::instance(); }

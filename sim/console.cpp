@@ -239,7 +239,7 @@ bool Console::handleEscape(char command) {
       board_.restart(ResetKind::powerOn);
     case 'x':
     case 'X':
-      board_.exitSim(0);
+      board_.exitSim(0, "quit");
     default:
       return false;
   }

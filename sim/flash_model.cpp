@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "board.h"
+#include "run_trace.h"
 #include "state_store.h"
 
 namespace sim {
@@ -52,6 +53,7 @@ FlashModel::Result FlashModel::erasePage(uint32_t page) {
   std::memset(memory_, 0xFF, kPageSize);
   programmedSinceErase_ = 0;
   save();
+  board_.trace().flashErase(page);
   return Result::ok;
 }
 
@@ -69,6 +71,7 @@ FlashModel::Result FlashModel::program(size_t offset, uint64_t value) {
   std::memcpy(memory_ + offset, &value, 8);
   ++programmedSinceErase_;
   save();
+  board_.trace().flashProgram(offset, value);
   return Result::ok;
 }
 

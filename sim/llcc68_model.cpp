@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "gpio_model.h"
+#include "run_trace.h"
 
 namespace sim {
 
@@ -668,6 +669,7 @@ void Llcc68Model::frameEnd(const AirFrame& frame, const Reception& rx) {
   const bool ok = rx.payloadOk && frame.air.ldro == airSettings().ldro;
   raise(kIrqRxDone);
   if (!ok && frame.air.crcOn) raise(kIrqCrcError);
+  board_.trace().frameReceived(frame, rx, ok || !frame.air.crcOn);
   if (ok) cmdStatus_ = kCmdDataAvailable;
   if (rxContinuous_) {
     rxEnteredUs_ = board_.nowUs();

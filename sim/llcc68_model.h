@@ -75,6 +75,7 @@ class Llcc68Model : public Device, public RadioEndpoint {
   uint16_t irqFlags() const { return irqFlags_; }
   uint32_t freqHz() const;
   int txPowerDbm() const { return txPower_; }
+  bool warmSleep() const { return warmSleep_; }
   LoraAirSettings airSettings() const;
   // MOSI bytes of every chip-select frame (kept only while recording, for tests), and every byte
   // clocked on the bus, since the last clear.

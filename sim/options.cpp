@@ -21,7 +21,7 @@ const char* usageText() {
          "  --pty-link PATH    with --console pty: keep a symlink to the pty at PATH\n"
          "  --burst            send piped input in one burst instead of line by line\n"
          "  --seed N           seed of the simulated world (default 1)\n"
-         "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n" SIM_RADIO_USAGE_TEXT
+         "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n" SIM_RADIO_USAGE_TEXT SIM_TRACE_USAGE_TEXT
          "  --no-vantor        no receiving node on the air\n"
          "  --vantor-db FILE   the receiving node's database (default vantor.sqlite in the state folder)\n"
          "  --vantor-fault F   late | silent | corrupt | replay, each optionally @FROM_MS-TO_MS of virtual\n"
@@ -145,6 +145,8 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
         return false;
       }
       out.scenario += "\n" + text;
+    } else if (parseTraceOption(argc, argv, i, out.trace, message)) {
+      if (!message.empty()) return false;
     } else if (arg == "--flash-fail-erase") {
       out.flashFaults.eraseFails = true;
     } else if (arg == "--flash-fail-program" || arg == "--flash-power-cut") {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "trace_options.h"
+
 namespace sim {
 
 enum class ConsoleMode { stdio, pty, capture };
@@ -40,6 +42,7 @@ struct Options {
   bool vantor = true;
   std::string vantorDb;
   std::vector<std::string> vantorFaults;
+  TraceOptions trace;  // sim/trace_options.h
 };
 
 // Parses argv into `out`; on error or --help returns false with a message in `message`.

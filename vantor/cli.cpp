@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -13,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "field_node.h"
+#include "plots.h"
 #include "registry.h"
 #include "settings.h"
 #include "uplink_decode.h"
@@ -31,12 +34,6 @@ struct Refused : std::runtime_error {
 struct Usage : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
-
-std::string uidText(uint32_t uid) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%06" PRIX32, uid);
-  return buf;
-}
 
 // "0x1A2B3C" or "1A2B3C": 1 to 6 hex digits.
 uint32_t parseUid(const std::string& text) {
@@ -118,9 +115,13 @@ void nodes(Context& c) {
   std::vector<std::vector<std::string>> rows{
       {"uid", "chip_id", "state", "last_counter", "last_seen_s", "activity", "last_telemetry"}};
   for (const NodeRecord& n : r.nodes()) {
-    // Active: heard within one and a half of the intervals at which it is expected.
-    const bool active =
-        n.lastSeenUs && static_cast<double>(now - std::min(now, *n.lastSeenUs)) <= 1.5e6 * n.expectedIntervalS;
+    // Active: heard within one and a half of the intervals at which it is expected. Quiet: not
+    // heard since, but within the sign-of-life interval of a field node whose load is steady (it
+    // sends a packet 3 at least that often) and that margin again.
+    const double silentS = n.lastSeenUs ? static_cast<double>(now - std::min(now, *n.lastSeenUs)) / 1e6 : INFINITY;
+    const bool active = silentS <= 1.5 * n.expectedIntervalS;
+    const bool quiet = !active && silentS <= FieldNode::kSignOfLifeSec + 1.5 * n.expectedIntervalS;
+    const char* activity = active ? "active" : quiet ? "quiet" : "inactive";
     const std::optional<UplinkRecord> t = r.lastTelemetry(n.uid);
     if (c.json) {
       json j;
@@ -130,12 +131,14 @@ void nodes(Context& c) {
       j["last_counter"] = n.lastCounter ? json(*n.lastCounter) : json(nullptr);
       j["last_seen_s"] = n.lastSeenUs ? json(seconds(*n.lastSeenUs)) : json(nullptr);
       j["active"] = active;
+      j["activity"] = activity;
       j["expected_interval_s"] = n.expectedIntervalS;
+      j["sign_of_life_s"] = FieldNode::kSignOfLifeSec;
       j["last_telemetry"] = t ? t->fields : json(nullptr);
       c.out << j.dump() << '\n';
     } else {
       rows.push_back({uidText(n.uid), n.chipId, n.state, n.lastCounter ? std::to_string(*n.lastCounter) : "-",
-                      secondsText(n.lastSeenUs), active ? "active" : "inactive", t ? fieldsText(t->fields) : "-"});
+                      secondsText(n.lastSeenUs), activity, t ? fieldsText(t->fields) : "-"});
     }
   }
   if (!c.json) printTable(c.out, rows);
@@ -343,6 +346,20 @@ void importCsv(Context& c, const std::string& path) {
   c.out << "imported " << rows.size() << (rows.size() == 1 ? " node" : " nodes") << '\n';
 }
 
+void plot(Context& c, const std::string& what, const std::string& node, const std::string& svgPath) {
+  Registry r = c.open();
+  const NodeRecord n = requireNode(r, parseUid(node));
+  Chart chart;
+  std::string why;
+  const bool drawn = what == "capture" ? captureChart(r, n.uid, chart, why) : telemetryChart(r, n.uid, chart, why);
+  if (!drawn) throw Refused(why);
+  std::ofstream f(svgPath);
+  f << renderSvg(chart);
+  f.close();
+  if (!f) throw Refused("cannot write " + svgPath);
+  c.out << "wrote " << svgPath << ": " << chart.title << '\n';
+}
+
 }  // namespace
 
 int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
@@ -377,6 +394,16 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   listCmd->add_option("NODE", node, "identity in hex");
   CLI::App* flushCmd = queueCmd->add_subcommand("flush", "drop a node's settings not yet answered");
   flushCmd->add_option("NODE", node, "identity in hex")->required();
+  CLI::App* plotCmd = app.add_subcommand("plot", "pictures of a node as SVG: its last capture, its telemetry");
+  plotCmd->require_subcommand(1);
+  std::string svgPath;
+  CLI::App* plotCaptureCmd =
+      plotCmd->add_subcommand("capture", "the last capture: clamp and E-field in counts with the fitted 50 Hz wave");
+  CLI::App* plotTelemetryCmd = plotCmd->add_subcommand("telemetry", "current, power and power factor over time");
+  for (CLI::App* cmd : {plotCaptureCmd, plotTelemetryCmd}) {
+    cmd->add_option("NODE", node, "identity in hex")->required();
+    cmd->add_option("--svg", svgPath, "the SVG file to write")->required();
+  }
   CLI::App* exportCmd = app.add_subcommand("export", "the registry as CSV (uid, chip id, key, state)");
   exportCmd->add_option("FILE", file, "write here instead of standard output");
   CLI::App* importCmd = app.add_subcommand("import", "add or update nodes from such a CSV file");
@@ -394,6 +421,8 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     if (addCmd->parsed()) queueAdd(c, node, words, maxAttempts, ttlS);
     if (listCmd->parsed()) queueList(c, node);
     if (flushCmd->parsed()) queueFlush(c, node);
+    if (plotCaptureCmd->parsed()) plot(c, "capture", node, svgPath);
+    if (plotTelemetryCmd->parsed()) plot(c, "telemetry", node, svgPath);
     if (exportCmd->parsed()) exportCsv(c, file);
     if (importCmd->parsed()) importCsv(c, file);
   } catch (const Usage& e) {

@@ -1,6 +1,7 @@
 // Uplink frames to fields, through the node's own decoders under the key the Vantor holds.
 #include "uplink_decode.h"
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -253,6 +254,12 @@ std::string floatText(float v) {
 }
 
 double floatValue(float v) { return std::strtod(floatText(v).c_str(), nullptr); }
+
+std::string uidText(uint32_t uid) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%06" PRIX32, uid);
+  return buf;
+}
 
 std::string chipIdText(const LoRaPacket10::StUid& chip) { return hexText(chip.data(), chip.size()); }
 

@@ -55,5 +55,7 @@ double floatValue(float v);
 std::string hexText(const uint8_t* data, size_t len);
 // 24 upper-case hex digits, the unique-ID bytes as on the wire (as the node's "info" shows them).
 std::string chipIdText(const LoRaPacket10::StUid& chip);
+// A node's identity as the CLI and the pictures name it: "0x" and six hex digits.
+std::string uidText(uint32_t uid);
 
 }  // namespace vantor

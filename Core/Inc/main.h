@@ -19,6 +19,9 @@ void MX_RTC_Init(void);
 void MX_SPI1_Init(void);
 void MX_USART1_UART_Init(void);
 void MX_TIM6_Init(void);
+// The application the entry point runs forever: the bench shell or the field build's unattended
+// cycle, chosen when the program is linked (app/bench_app.cpp or app/field_app.cpp).
+void appLoop();
 // A configuration failure: nothing sensible can run, so the board sleeps 5 s in standby and
 // restarts (at once, by a system reset, when standby cannot be entered).
 [[noreturn]] void Error_Handler(void);

@@ -1,7 +1,6 @@
 // Entry point: capture the reset causes, bring the board up, start the console and the shell.
 #include "main.h"
 
-#include "DemoShell.h"
 #include "Debug.h"
 #include "DeviceConfig.h"
 #include "MCUState.h"

@@ -15,8 +15,17 @@ for cut in 0 8 15 erase; do
   state="$dir/cut-$cut"
   mkdir "$state"
   cp "$dir/seed/flash-page.bin" "$state/"
-  printf 'save\nsave\n' | "$sim" --speed 0 --state "$state" --flash-power-cut "$cut" 2>"$dir/err" | tr -d '\r' >"$dir/out"
-  grep -q 'power cut during a flash write' "$dir/err" || fail "$cut: no power cut"
+  printf 'save\nsave\n' | "$sim" --speed 0 --state "$state" --flash-power-cut "$cut" --events "$dir/ev-$cut" \
+    2>/dev/null | tr -d '\r' >"$dir/out"
+  # The board's event log: the power-on start follows the erase and exactly $cut double words.
+  python3 - "$dir/ev-$cut" "$cut" <<'PY' || fail "$cut: the power cut is not where it was asked for"
+import json, sys
+events = [json.loads(line) for line in open(sys.argv[1])]
+cut = next(i for i, e in enumerate(events) if e["event"] == "start" and e["kind"] == "power-on")
+flash = [e["event"] for e in events[:cut] if e["event"].startswith("flash-")]
+expected = [] if sys.argv[2] == "erase" else ["flash-erase"] + ["flash-program"] * int(sys.argv[2])
+assert flash == expected, flash
+PY
   after=$(awk '/^Reset cause:/{n++} n==2' "$dir/out")
   grep -q '^Reset cause: PWRRSTF (power-on/brownout reset)$' <<<"$after" || fail "$cut: not a power-on"
   if [ "$cut" = erase ]; then

@@ -414,6 +414,22 @@ TEST_F(ProvisionTest, AFreshNodeIsAssignedThenConfirmed) {
   }
 }
 
+TEST_F(ProvisionTest, ALimitedHandshakeStopsWhenItsAttemptsRunOut) {
+  setGstate().config.clearProvisionedIdentity();
+  // Nobody answers: two attempts, then false with the handshake no longer active.
+  EXPECT_FALSE(loraProvisionWithin(2));
+  EXPECT_FALSE(isLoraProvisioningActive());
+  EXPECT_EQ(requests().size(), 2u);
+  // An assign but no confirm: the attempts count on through both phases.
+  script("in_rx_ms=100 data=" + p13(LoRaPacket10::kPhaseTagAssign, kAssigned, kNewKey, HMAC::Key{0, 0}));
+  EXPECT_FALSE(loraProvisionWithin(3));
+  EXPECT_TRUE(gstate().config.ok()) << "the assign was committed";
+  EXPECT_EQ(requests().size(), 5u);
+  const std::string out = takeOutput();
+  EXPECT_NE(out.find("] provision attempt 3 (wake +"), std::string::npos);
+  EXPECT_EQ(out.find("] provision attempt 4 (wake +"), std::string::npos);
+}
+
 TEST_F(ProvisionTest, AValidRecordStartsInTheConfirmPhase) {
   script("in_rx_ms=100 data=" + p13(LoRaPacket10::kPhaseTagConfirm, kUid, kKey, key()));
   EXPECT_TRUE(loraProvision());

@@ -1,6 +1,8 @@
 // Scanners of the shell's argument text.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "DemoShellParse.h"
@@ -84,6 +86,29 @@ TEST(BoundedU32, Table) {
   }
   uint32_t v = 0;
   EXPECT_FALSE(ShellParse::boundedU32(nullptr, 0, 1, v));
+}
+
+// The decimal scanner reads what the C library's strtoull reads (same end, same magnitude below
+// 2^32), whatever white space, sign or digit run comes first.
+TEST(ScanDecimal, ReadsWhatStrtoullReads) {
+  const char* texts[] = {
+      "",      "  ",  "5", " +7", "-0",  "\v-3", "\t\n\r\f 42 x", "4294967295", "4294967296", "99999999999999999999999",
+      "12abc", "abc", "+", "-",   "+-1", "0009", "-4294967295",   "007 8"};
+  for (const char* t : texts) {
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long ref = std::strtoull(t, &end, 10);
+    const bool refRange = errno == ERANGE;
+    const SCU::DecimalText d = SCU::scanDecimal(t);
+    EXPECT_EQ(d.end, end) << t;
+    const bool negative = std::strchr(t, '-') != nullptr && d.end != t;
+    const unsigned long long magnitude = negative ? 0ull - ref : ref;
+    EXPECT_EQ(d.overflow, refRange || magnitude > 0xFFFFFFFFull) << t;
+    if (!d.overflow) {
+      EXPECT_EQ(d.magnitude, magnitude) << t;
+    }
+    EXPECT_EQ(d.negative && d.end != t, negative) << t;
+  }
 }
 
 TEST(ParseToken, IdentifiersQuotesAndLimits) {

@@ -186,6 +186,22 @@ TEST_F(Capture, SlopeFitOfFullScaleValuesDoesNotOverflow) {
   }
 }
 
+// The fit takes any row count its interface allows: the closed-form sums Sx and Sxx for every n
+// from 2 (divisions by 2 and 3 taken on the factors) up to 65535 rows.
+TEST(SlopeFit, AnyRowCountAgainstADoublePrecisionFit) {
+  std::vector<ADCStruct> rows(65535);
+  for (size_t i = 0; i < rows.size(); ++i) rows[i].eFieldInd = static_cast<int16_t>(static_cast<int>(i / 2) - 16000);
+  for (uint16_t n : {2, 3, 4, 5, 6, 7, 8, 9, 12, 13, 1000, 40000, 65534, 65535}) {
+    double sx = 0, sy = 0, sxy = 0, sxx = 0;
+    for (int i = 0; i < n; ++i) {
+      const double y = rows[static_cast<size_t>(i)].eFieldInd;
+      sx += i, sy += y, sxy += i * y, sxx += double(i) * i;
+    }
+    const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+    EXPECT_NEAR(linearFitSlopeCountsPerSample(rows.data(), n), slope, std::fabs(slope) * 1e-6) << n;
+  }
+}
+
 TEST_F(Capture, SlopeCorrectionOnTheInductiveView) {
   fill(231, [](int) { return 0.0; });
   setGstate().adc.buf[10].eFieldInd = 500;

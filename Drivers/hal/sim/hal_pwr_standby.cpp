@@ -5,6 +5,7 @@
 #include "board.h"
 #include "console.h"
 #include "rtc_model.h"
+#include "run_trace.h"
 #include "stm32g0xx_hal.h"
 
 extern "C" {
@@ -28,11 +29,17 @@ void HAL_PWR_EnterSTANDBYMode(void) {
   if (delayUs == sim::kNever) {
     // Only the reset pin or a power cycle could wake it.
     std::fprintf(stderr, "orvane-sim: standby at t=%.6f s without a wake-up source; the board sleeps for good\n", nowS);
-    board.exitSim(0);
+    board.exitSim(0, "standby without wake-up source");
   }
   std::fprintf(stderr, "orvane-sim: standby at t=%.6f s, RTC wake-up after %lu x %.6f s, wake at t=%.6f s\n", nowS,
                static_cast<unsigned long>(rtc.wakeUpPeriods()), static_cast<double>(rtc.wakeUpClockPeriodNs()) / 1e9,
                static_cast<double>(board.nowUs() + delayUs) / 1e6);
+  sim::RunTrace& trace = board.trace();
+  trace.standby(board.nowUs() + delayUs, rtc.wakeUpPeriods(), rtc.wakeUpClockPeriodNs());
+  if (board.nowUs() + delayUs >= trace.stopAtUs()) {
+    board.skipTime(trace.stopAtUs() - board.nowUs());
+    board.exitSim(0, "stop-after");
+  }
   board.skipTime(delayUs);
   board.restart(sim::ResetKind::standbyWake, PWR_SR1_SBF | PWR_SR1_WUFI);
 }

@@ -20,6 +20,7 @@ extern void (*__init_array_end[])(void);
 
 void SystemInit(void);
 void Reset_Handler(void);
+int main(void);
 void Default_Handler(void);
 
 // Every handler is a weak alias of Default_Handler: a definition elsewhere (Core/Src) wins.
@@ -136,7 +137,9 @@ extern "C" {
 void SystemInit(void) { SCB->VTOR = FLASH_BASE; }
 
 // RAM contents and static constructors, on the stack the reset handler set up.
-__attribute__((used)) void Reset_Prepare(void) {
+// Then main, which does not return; if it did, stop here. (Called from C++, not from the reset
+// handler's assembly, so that the link-time optimiser sees the call.)
+__attribute__((used, noreturn)) void Reset_Run(void) {
   SystemInit();
   const auto bytes = [](const uint32_t* begin, const uint32_t* end) {
     return static_cast<size_t>(reinterpret_cast<uintptr_t>(end) - reinterpret_cast<uintptr_t>(begin));
@@ -145,17 +148,19 @@ __attribute__((used)) void Reset_Prepare(void) {
   std::memset(&_sbss, 0, bytes(&_sbss, &_ebss));
   runAll(__preinit_array_start, __preinit_array_end);
   runAll(__init_array_start, __init_array_end);
+  main();
+  for (;;) {
+  }
 }
 
 // Entered with the stack pointer from the table; it is set again because a boot loader or a
-// debugger may jump here with another stack. main does not return; if it did, stop here.
+// debugger may jump here with another stack. The literal pool stays with the code.
 __attribute__((naked, noreturn)) void Reset_Handler(void) {
   __asm volatile(
       "ldr r0, =_estack\n"
       "mov sp, r0\n"
-      "bl Reset_Prepare\n"
-      "bl main\n"
-      "1: b 1b\n");
+      "bl Reset_Run\n"
+      ".ltorg\n");
 }
 
 void Default_Handler(void) {

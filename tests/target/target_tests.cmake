@@ -1,0 +1,53 @@
+# Tests of the target build on emulated cores (part of the stm32g070 preset's CTest run).
+set(ORVANE_TARGET_TEST_DIR ${CMAKE_SOURCE_DIR}/tests/target)
+
+# The firmware's target objects as an archive: a test image links only what it calls.
+add_library(orvane_fw_archive STATIC $<TARGET_OBJECTS:orvane_fw_target>)
+
+# The self-test on QEMU's micro:bit (Cortex-M0): must print exactly the reference lines, which the
+# host build prints too (selftest_host_matches_reference in the sim preset).
+# Cases, captures and fixtures shared by the test images, with the start-up on QEMU's micro:bit.
+add_library(orvane_test_image_base STATIC ${ORVANE_TARGET_TEST_DIR}/selftest.cpp
+  ${ORVANE_TARGET_TEST_DIR}/selftest_captures.cpp ${ORVANE_TARGET_TEST_DIR}/qemu_runtime.cpp)
+target_include_directories(orvane_test_image_base PUBLIC ${ORVANE_TARGET_TEST_DIR} ${ORVANE_FW_INCLUDES}
+  ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0)
+target_compile_options(orvane_test_image_base PRIVATE ${ORVANE_WARNINGS})
+
+function(orvane_test_image name)
+  add_executable(${name} ${ARGN} ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/runtime_support.cpp)
+  target_compile_options(${name} PRIVATE ${ORVANE_WARNINGS})
+  target_link_libraries(${name} PRIVATE orvane_test_image_base orvane_fw_archive)
+  target_link_options(${name} PRIVATE ${ORVANE_TARGET_LINK_OPTIONS} -T${ORVANE_TARGET_TEST_DIR}/qemu_microbit.ld)
+  set_target_properties(${name} PROPERTIES LINK_DEPENDS ${ORVANE_TARGET_TEST_DIR}/qemu_microbit.ld)
+endfunction()
+
+orvane_test_image(orvane-selftest.elf ${ORVANE_TARGET_TEST_DIR}/selftest_image.cpp)
+orvane_test_image(orvane-cycles.elf ${ORVANE_TARGET_TEST_DIR}/cycle_cases.cpp)
+
+add_test(NAME selftest_qemu_matches_reference
+  COMMAND bash ${ORVANE_TARGET_TEST_DIR}/expect_lines.sh ${ORVANE_TARGET_TEST_DIR}/selftest.expected
+          bash ${ORVANE_TARGET_TEST_DIR}/run_qemu.sh $<TARGET_FILE:orvane-selftest.elf>)
+set_tests_properties(selftest_qemu_matches_reference PROPERTIES LABELS selftest TIMEOUT 300)
+
+# Instructions and estimated Cortex-M0+ cycles of the cases that run on every reading and frame,
+# counted in Unicorn and cross-checked against QEMU's execution trace on one case. The bound is the
+# product's promise: one power computation on a full capture within 500 000 cycles (125 ms awake at
+# 4 MHz).
+add_test(NAME target_cycle_counts
+  COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tools/m0_cycles/m0_cycles.py $<TARGET_FILE:orvane-cycles.elf>
+          --max computePowerFast=500000 --qemu-cross-check "packet 3")
+set_tests_properties(target_cycle_counts PROPERTIES LABELS cycles TIMEOUT 600)
+
+# Worst-case stack depth of the image (thread, SysTick and the priority-0 handlers stacked), from
+# the compiler's stack usage and the image's call graph, within the reserved stack less a margin.
+add_test(NAME target_stack_depth
+  COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tools/stack/stack_depth.py $<TARGET_FILE:orvane-node.elf>
+          --margin 1024)
+set_tests_properties(target_stack_depth PROPERTIES LABELS stack TIMEOUT 300)
+
+# The image itself boots from its reset vector on the emulated core with the peripherals mapped to
+# a recorder: console start, bring-up registers against the reference manual, commands typed in.
+add_test(NAME target_image_boots
+  COMMAND /usr/bin/python3 ${ORVANE_TARGET_TEST_DIR}/boot_test.py $<TARGET_FILE:orvane-node.elf>
+          ${ORVANE_GEN_DIR}/build_meta.h)
+set_tests_properties(target_image_boots PROPERTIES LABELS boot TIMEOUT 300)

@@ -1,0 +1,144 @@
+// The Vantor's pictures of a node.
+#include "plots.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "ADCParam.h"
+#include "fundamental_fit.h"
+#include "registry.h"
+#include "uplink_decode.h"
+
+namespace vantor {
+
+namespace {
+
+constexpr double kAssumedMainsV = 230.0;  // the node's power figure assumes it too
+constexpr const char* kClampColour = "#1f77b4";
+constexpr const char* kEFieldColour = "#2ca02c";
+constexpr const char* kECapColour = "#9467bd";
+constexpr const char* kFitColour = "#d62728";
+constexpr const char* kMeasuredColour = "#ff7f0e";
+
+std::string fitLabel(const Fundamental& f) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "50 Hz fit: mean %.1f, amplitude %.1f counts", f.mean, f.amplitude());
+  return buf;
+}
+
+// A channel of the capture with its fitted fundamental drawn over it.
+ChartPanel channelPanel(const std::string& yLabel, ChartSeries raw, const std::vector<double>& tS) {
+  ChartPanel panel{yLabel, {}};
+  Fundamental f;
+  const bool fitted = fitFundamental(tS, raw.y, ADCParam::AC_FREQ_HZ, f);
+  panel.series.push_back(std::move(raw));
+  if (fitted) {
+    ChartSeries fit{fitLabel(f), kFitColour, {}, {}, true};
+    for (double t : tS) {
+      fit.x.push_back(t * 1e3);
+      fit.y.push_back(f.at(t));
+    }
+    panel.series.push_back(std::move(fit));
+  }
+  return panel;
+}
+
+double number(const nlohmann::json& fields, const char* key) {
+  const auto it = fields.find(key);
+  return it != fields.end() && it->is_number() ? it->get<double>() : NAN;
+}
+
+}  // namespace
+
+bool captureChart(Registry& registry, uint32_t uid, Chart& out, std::string& why) {
+  const std::optional<CaptureRecord> cap = registry.lastCompleteCapture(uid);
+  if (!cap) {
+    why = "no complete capture from " + uidText(uid) + " yet";
+    return false;
+  }
+  const std::vector<CaptureSample> rows = registry.captureRows(cap->id);
+  // Each row is one scan of the four channels; rows follow each other at the scan period.
+  std::vector<double> tS;
+  ChartSeries clamp{"clamp, bFieldH - bFieldL", kClampColour, {}, {}};
+  ChartSeries eInd{"E-field, inductive", kEFieldColour, {}, {}};
+  ChartSeries eCap{"E-field, capacitive", kECapColour, {}, {}};
+  for (const CaptureSample& s : rows) {
+    const double t = s.row * static_cast<double>(ADCParam::TIME_PER_FULL_SCAN_S);
+    tS.push_back(t);
+    clamp.x.push_back(t * 1e3);
+    clamp.y.push_back(s.bField);
+    eInd.x.push_back(t * 1e3);
+    eInd.y.push_back(s.eFieldInd);
+    if (s.eFieldCap) {
+      eCap.x.push_back(t * 1e3);
+      eCap.y.push_back(*s.eFieldCap);
+    }
+  }
+  char title[128];
+  std::snprintf(title, sizeof title, "Capture of node %s: packet %d, counter %" PRIu32 ", %zu rows at t = %.3f s",
+                uidText(uid).c_str(), int{cap->code}, cap->counter, rows.size(),
+                static_cast<double>(cap->lastUs) / 1e6);
+  out = Chart{title, "time from the first scan (ms)", {}};
+  out.panels.push_back(channelPanel("clamp (ADC counts)", clamp, tS));
+  ChartPanel e = channelPanel("E-field (ADC counts)", eInd, tS);
+  if (!eCap.x.empty()) e.series.push_back(eCap);
+  out.panels.push_back(e);
+  return true;
+}
+
+bool telemetryChart(Registry& registry, uint32_t uid, Chart& out, std::string& why) {
+  const std::vector<UplinkRecord> frames = registry.uplinks(uid, 1000000);
+  struct Point {
+    double tS, current, pf;
+  };
+  std::vector<Point> telemetry;
+  std::vector<std::pair<double, double>> measuredW;  // packet 7: the node's own power figure
+  for (const UplinkRecord& u : frames) {
+    if (!u.tagOk) continue;
+    const double t = static_cast<double>(u.tUs) / 1e6;
+    if (u.code == 3 || u.code == 5) {
+      telemetry.push_back({t, number(u.fields, "current_a"), number(u.fields, "power_factor")});
+    } else if (u.code == 7 && u.fields.contains("power")) {
+      measuredW.emplace_back(t, number(u.fields["power"], "power_w"));
+    }
+  }
+  if (telemetry.empty()) {
+    why = "no telemetry from " + uidText(uid) + " yet";
+    return false;
+  }
+  const double t0 = telemetry.front().tS;
+  const TimeUnit unit = timeUnitFor(telemetry.back().tS - t0);
+  auto x = [&](double t) { return (t - t0) / unit.seconds; };
+  ChartSeries current{"current (packet 3)", kClampColour, {}, {}, false, true};
+  ChartSeries power{"230 V x current x power factor (packet 3)", kEFieldColour, {}, {}, false, true};
+  ChartSeries pf{"power factor (packet 3)", kECapColour, {}, {}, false, true};
+  for (const Point& p : telemetry) {
+    current.x.push_back(x(p.tS));
+    current.y.push_back(p.current);
+    power.x.push_back(x(p.tS));
+    power.y.push_back(kAssumedMainsV * p.current * p.pf);
+    pf.x.push_back(x(p.tS));
+    pf.y.push_back(p.pf);
+  }
+  ChartPanel powerPanel{"active power (W)", {power}, {0.0}};
+  if (!measuredW.empty()) {
+    ChartSeries measured{"measured (packet 7)", kMeasuredColour, {}, {}, true, true};
+    for (const auto& [t, w] : measuredW) {
+      if (t < t0) continue;
+      measured.x.push_back(x(t));
+      measured.y.push_back(w);
+    }
+    if (!measured.x.empty()) powerPanel.series.push_back(measured);
+  }
+  char title[128];
+  std::snprintf(title, sizeof title, "Telemetry of node %s: %zu frames from t = %.0f s", uidText(uid).c_str(),
+                telemetry.size(), t0);
+  char xLabel[64];
+  std::snprintf(xLabel, sizeof xLabel, "virtual time since the first frame (%s)", unit.name);
+  out = Chart{title,
+              xLabel,
+              {ChartPanel{"current (A)", {current}, {0.0}}, powerPanel, ChartPanel{"power factor", {pf}, {0.0, 1.0}}}};
+  return true;
+}
+
+}  // namespace vantor
