@@ -19,8 +19,8 @@ struct ChannelPin {
   int pin;
 };
 constexpr ChannelPin kChannelPins[19] = {
-    {0, 0},  {0, 1},  {0, 2},  {0, 3},  {0, 4},  {0, 5},   {0, 6},   {0, 7},   {1, 0},  {1, 1},
-    {1, 2},  {1, 10}, {-1, 0}, {-1, 0}, {-1, 0}, {1, 11},  {1, 12},  {2, 4},   {2, 5},
+    {0, 0}, {0, 1},  {0, 2},  {0, 3},  {0, 4},  {0, 5},  {0, 6},  {0, 7}, {1, 0}, {1, 1},
+    {1, 2}, {1, 10}, {-1, 0}, {-1, 0}, {-1, 0}, {1, 11}, {1, 12}, {2, 4}, {2, 5},
 };
 
 uint64_t splitmix(uint64_t& state) {
@@ -33,9 +33,7 @@ uint64_t splitmix(uint64_t& state) {
 // A value in [-1, 1) from a hash state.
 double spread(uint64_t& state) { return static_cast<double>(splitmix(state) >> 11) / 4503599627370496.0 - 1.0; }
 
-uint16_t factoryReading(double volts) {
-  return static_cast<uint16_t>(std::lround(volts / 3.0 * 4096.0));
-}
+uint16_t factoryReading(double volts) { return static_cast<uint16_t>(std::lround(volts / 3.0 * 4096.0)); }
 
 }  // namespace
 
@@ -44,7 +42,8 @@ ChipFactory ChipFactory::make(const std::string& chipIdHex, uint64_t seed) {
   if (chipIdHex.size() == 24) {
     for (int w = 0; w < 3; ++w) {
       // Most significant word first in the text.
-      f.uid[2 - w] = static_cast<uint32_t>(std::strtoul(chipIdHex.substr(static_cast<size_t>(w) * 8, 8).c_str(), nullptr, 16));
+      f.uid[2 - w] =
+          static_cast<uint32_t>(std::strtoul(chipIdHex.substr(static_cast<size_t>(w) * 8, 8).c_str(), nullptr, 16));
     }
   } else {
     uint64_t s = seed;
@@ -113,13 +112,16 @@ void Adc::startDma(uint16_t* dest, uint32_t count) {
   startS_ = static_cast<double>(board_.nowUs()) * 1e-6;
   eoc_ = false;
   // One sequence only without continuous mode: a transfer longer than that never completes.
-  const uint32_t available = setup_.continuous ? count : std::min<uint32_t>(count, static_cast<uint32_t>(sequenceLength()));
+  const uint32_t available =
+      setup_.continuous ? count : std::min<uint32_t>(count, static_cast<uint32_t>(sequenceLength()));
   if (available < count || count == 0 || sequenceLength() == 0) {
     doneUs_ = kNever;
     return;
   }
+  // With an overrun fault the run ends early, at the result after which the requests stop.
+  const uint32_t results = overrunAfter_ >= 0 ? std::min<uint32_t>(count, static_cast<uint32_t>(overrunAfter_)) : count;
   double t = startS_;
-  for (uint32_t k = 0; k < count; ++k) t += conversionTimeS(sequenceChannel(k)) * setup_.oversampleRatio;
+  for (uint32_t k = 0; k < results; ++k) t += conversionTimeS(sequenceChannel(k)) * setup_.oversampleRatio;
   doneUs_ = static_cast<uint64_t>(std::ceil(t * 1e6));
 }
 
@@ -157,6 +159,14 @@ void Adc::fire(uint64_t) {
     doneUs_ = kNever;
     return;
   }
+  if (mode_ == Mode::overrun) {
+    // Converting on, one sequence after another; nothing reaches memory.
+    doneUs_ +=
+        std::max<uint64_t>(1, static_cast<uint64_t>(conversionTimeS(sequenceChannel(0)) * sequenceLength() * 1e6));
+    return;
+  }
+  const bool overrun = overrunAfter_ >= 0 && static_cast<uint32_t>(overrunAfter_) < count_;
+  if (overrun) count_ = static_cast<uint32_t>(overrunAfter_);
   // DMA run complete: every result of the run, each sampled at its own instant.
   double t = startS_;
   for (uint32_t k = 0; k < count_; ++k) {
@@ -171,6 +181,11 @@ void Adc::fire(uint64_t) {
   // register keeps the last result (overrun preserves it).
   dest_ = nullptr;
   doneUs_ = kNever;
+  if (overrun) {
+    mode_ = Mode::overrun;
+    doneUs_ = board_.nowUs() + 1;
+    return;
+  }
   if (!setup_.continuous) mode_ = Mode::idle;
   board_.pendIrq(DMA1_Channel1_IRQn);
 }
@@ -186,7 +201,8 @@ double Adc::inputVoltage(int channel, double t) {
   }
   const ChannelPin& p = kChannelPins[channel];
   const PinState& pin = board_.gpio().pin(p.port, p.pin);
-  if (pin.mode == PinMode::output || pin.mode == PinMode::alternate) return board_.gpio().level(p.port, p.pin) ? vdda : 0.0;
+  if (pin.mode == PinMode::output || pin.mode == PinMode::alternate)
+    return board_.gpio().level(p.port, p.pin) ? vdda : 0.0;
   const double v = frontEnd_.channelVoltage(channel, t, board_.gpio());
   return v < 0 ? 0.0 : v;
 }

@@ -21,6 +21,7 @@
 #include "flash_model.h"
 #include "gpio_model.h"
 #include "llcc68_model.h"
+#include "power_cut.h"
 #include "radio_medium.h"
 #include "radio_options.h"
 #include "rtc_model.h"
@@ -104,9 +105,21 @@ Board::Board(const Options& options) : options_(options) {
   addDevice(airScript_.get());
   addDevice(radio_.get());
   applyRadioOptions(*this);
+  if (options_.powerCutAtUs >= 0) {
+    powerCut_ = std::make_unique<PowerCut>(*this, static_cast<uint64_t>(options_.powerCutAtUs));
+    addDevice(powerCut_.get());
+  }
   trace_ = std::make_unique<RunTrace>(*this, csr_, sr1_);
   // The provisioning button is held at the start the user launched, and released on restart.
   if (options_.trace.buttonHeld && !trace_->continues()) gpio_->drive(3, 3, true);
+}
+
+void Board::skipTime(uint64_t us) {
+  if (powerCut_ != nullptr && powerCut_->nextEventUs() <= nowUs_ + us) {
+    nowUs_ = powerCut_->nextEventUs();
+    powerCut_->fire(nowUs_);
+  }
+  nowUs_ += us;
 }
 
 Board::~Board() {
@@ -211,11 +224,18 @@ void Board::writeCsr(uint32_t value) {
   if (value & RCC_CSR_RMVF) csr_ &= 0x00FFFFFFu;  // remove-reset-flags clears bits 24..31
 }
 
-void Board::addDevice(Device* device) { devices_.push_back(device); }
+void Board::addDevice(Device* device) {
+  devices_.push_back(device);
+  quietUntilUs_ = 0;
+}
 
-void Board::pendIrq(IRQn_Type irq) { pending_ |= 1ull << (irq + kIrqBias); }
+void Board::pendIrq(IRQn_Type irq) {
+  pending_ |= 1ull << (irq + kIrqBias);
+  quietUntilUs_ = 0;
+}
 
 void Board::enableIrq(IRQn_Type irq, bool enable) {
+  quietUntilUs_ = 0;
   if (enable)
     enabled_ |= 1ull << (irq + kIrqBias);
   else
@@ -225,6 +245,7 @@ void Board::enableIrq(IRQn_Type irq, bool enable) {
 bool Board::irqEnabled(IRQn_Type irq) const { return (enabled_ >> (irq + kIrqBias)) & 1u; }
 
 void Board::setPrimask(bool masked) {
+  quietUntilUs_ = 0;
   primask_ = masked;
   if (!masked) deliverInterrupts();
 }
@@ -310,7 +331,21 @@ void Board::advanceTo(uint64_t targetUs) {
   deliverInterrupts();
 }
 
-void Board::halCall(uint32_t costUs) { advanceTo(nowUs_ + costUs); }
+void Board::halCall(uint32_t costUs) {
+  quietUntilUs_ = 0;  // the call goes on to act on a device
+  advanceTo(nowUs_ + costUs);
+}
+
+void Board::halPoll(uint32_t costUs) {
+  if (nowUs_ + costUs < quietUntilUs_) {
+    nowUs_ += costUs;
+    return;
+  }
+  advanceTo(nowUs_ + costUs);
+  // Quiet until the next event, unless an interrupt waits (masked, or for the end of a handler).
+  // (The end of the run counts as an event: a quiet span never runs past it.)
+  quietUntilUs_ = pending_ == 0 ? std::min(nextEvent(true), trace_->stopAtUs()) : 0;
+}
 
 void Board::busyWait(uint64_t us) { advanceTo(nowUs_ + us); }
 

@@ -6,6 +6,7 @@
 #include "MCUState.h"
 #include "SerialConfig.h"
 #include "sleep.h"
+#include "uplink_counter.h"
 
 UART_HandleTypeDef huart1;
 DMA_HandleTypeDef hdma_usart1_rx;
@@ -44,6 +45,7 @@ int main(void) {
 
   serialConfigInit();
   DeviceConfig::init();
+  resumeUplinkCounter();
   debug("\n\n\n******************************\n\n\n");
   resetCauseDecoder(mcustate().resetCause, mcustate().bootCause);
 
