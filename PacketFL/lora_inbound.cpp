@@ -23,29 +23,37 @@ using Reason = LoRaPacket17::Reason;
 using Outcome = LoRaRXPacket14::ApplyOutcome;
 
 bool handlePacket14(const uint8_t* data, size_t len) {
+  // Without a valid record the key is the zero key anyone can use, and a commit would make a
+  // record valid that no provisioning gave: not dispatched, as the shell warns.
+  if (!gstate().config.ok()) return false;
   LoRaRXPacket14::Payload payload{};
   if (!LoRaRXPacket14::decode(payload, data, len)) return false;
   LoRaRXPacket14::debugPkt(payload);
+  // The answer goes under the identity and key the frame came under, also when a failed commit
+  // has reloaded the live record (then lost) in between: the receiving node must learn of it.
+  const UID uid = gstate().config.uid;
+  const HMAC::Key key = HMAC::liveKey();
+  const auto answer = [&](bool ok, Reason reason) { sendPacket17(ok, reason, uid, key); };
   if (!LoRaRXPacket14::verifyFecCopies(payload)) {
-    sendPacket17(false, Reason::FECFail);
+    answer(false, Reason::FECFail);
     debug("LoRa RX: RXPacket14 cross-check mismatch, sent packet17 nack\n");
     return true;
   }
   const auto opcode = static_cast<unsigned>(payload.opcode);
   if (!LoRaRXPacket14::isSupportedOpcode(payload.opcode)) {
-    sendPacket17(false, Reason::InvalidOpcode);
+    answer(false, Reason::InvalidOpcode);
     debugV2("LoRa RX: RXPacket14 unsupported opcode 0x%04X, sent packet17 nack\n", opcode);
     return true;
   }
   switch (LoRaRXPacket14::applyDecoded(payload)) {
     case Outcome::Applied:
-      sendPacket17(true, Reason::Applied);
+      answer(true, Reason::Applied);
       debugV2("LoRa RX: applied RXPacket14 (opcode=0x%04X), acked\n", opcode);
       return true;
-    case Outcome::Unchanged: sendPacket17(true, Reason::Unchanged); return true;
-    case Outcome::RejectedValue: sendPacket17(false, Reason::RejectedValue); return true;
-    case Outcome::UnknownOpcode: sendPacket17(false, Reason::InvalidOpcode); return true;
-    case Outcome::CommitFailed: sendPacket17(false, Reason::CommitFailed); return true;
+    case Outcome::Unchanged: answer(true, Reason::Unchanged); return true;
+    case Outcome::RejectedValue: answer(false, Reason::RejectedValue); return true;
+    case Outcome::UnknownOpcode: answer(false, Reason::InvalidOpcode); return true;
+    case Outcome::CommitFailed: answer(false, Reason::CommitFailed); return true;
     default: return false;  // stale or for another identity: never answered
   }
 }

@@ -18,6 +18,7 @@
 #include "packet7_node.h"
 #include "packet8.h"
 #include "packet9_debug.h"
+#include "uplink_counter.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ const UID& configuredUid() { return gstate().config.uid; }
 
 // The cycle's counter: advanced in the RTC (it survives standby) and held for every frame of it.
 uint32_t advanceCycleCounter() {
-  const LoRaPacketCounterU24 next = rtcMem().loraPacketCounter.inc();
+  const LoRaPacketCounterU24 next = nextUplinkCounter();
   setMCUGstate().lora.currentPackedNum = next;
   return next.toU32();
 }
@@ -128,11 +129,13 @@ void sendPacket10() {
   sendFrame(frame);
 }
 
-void sendPacket17(bool ok, LoRaPacket17::Reason reason) {
+void sendPacket17(bool ok, LoRaPacket17::Reason reason) { sendPacket17(ok, reason, configuredUid(), HMAC::liveKey()); }
+
+void sendPacket17(bool ok, LoRaPacket17::Reason reason, const UID& uid, const HMAC::Key& key) {
   // Its own counter value, so that the cycle's next frames still follow it.
-  const LoRaPacketCounterU24 counter = rtcMem().loraPacketCounter.inc();
-  const LoRaPacket17::Payload payload = LoRaPacket17::makePayload(counter, configuredUid(), ok, reason);
-  const LoRaFrameBuffer frame = LoRaPacket17::encode(payload);
+  const LoRaPacketCounterU24 counter = nextUplinkCounter();
+  const LoRaPacket17::Payload payload = LoRaPacket17::makePayload(counter, uid, ok, reason);
+  const LoRaFrameBuffer frame = LoRaPacket17::encode(payload, key);
   if (frame.used_bytes() == 0) {
     debug("sendPacket17: encode failed\n");
     return;
@@ -158,7 +161,7 @@ void loraBlock() {
 
   const bool listen = enableLoraRX(rtcMem().timeSinceLastLoraRX.get(), mcustate().SoC) || gstate().config.forceLoraRX;
   if (listen) {
-    const int8_t storedDbm = rtcMem().txPowerDbm.get();
+    const int8_t storedDbm = storedTxPowerDbm();
     (void)loraSetTxPowerDbm(kTxPowerWindowSignalDbm);
     sendPacket3(true);
     (void)loraSetTxPowerDbm(storedDbm);

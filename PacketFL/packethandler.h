@@ -22,3 +22,6 @@ void sendPacket9();
 void sendPacket10();
 // The answer to a remote setting; the only frame with its own counter value (one above the cycle's).
 void sendPacket17(bool ok, LoRaPacket17::Reason reason);
+// The same under the identity and key the setting came under (a failed commit may have reloaded
+// the live record since).
+void sendPacket17(bool ok, LoRaPacket17::Reason reason, const UID& uid, const HMAC::Key& key);

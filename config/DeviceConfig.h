@@ -35,6 +35,16 @@ class DeviceConfig {
   static bool commitToFlash(FlashConfig& record);
   // Erases the page; on success the live record returns to the defaults.
   static bool erase();
+  // Keeps a consumed downlink counter of identity `uid` on the page without erasing it (one
+  // double word in the erased rest of the page), so that a frame accepted without a commit
+  // cannot be accepted again after a reset or a power cut. init() takes the highest one kept
+  // for the record's identity.
+  static bool keepDownlinkCounter(const UID& uid, uint32_t counter);
+  // Uplink counter checkpoints, one double word each in the same area: the latest one (false when
+  // the page holds none), and a new one. A commit or a full area starts the page again with the
+  // later of the latest checkpoint and the counter in the RTC domain.
+  static bool keptUplinkCounter(uint32_t& counter);
+  static bool keepUplinkCounter(uint32_t counter);
   static FlashConfig& configRef();
 };
 

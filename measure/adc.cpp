@@ -15,6 +15,8 @@ namespace {
 constexpr uint32_t kRangeSettleMs = 5;
 constexpr uint16_t kHpBurden = ClampParam::hpRes;
 constexpr uint16_t kLpBurden = ClampParam::lpRes;
+constexpr uint32_t kScanUsPerRow = 346;  // four conversions of 173 ADC clocks at 2 MHz
+constexpr uint32_t kScanMarginMs = 10;
 
 void configureChannel(ADC_HandleTypeDef* hadc, uint32_t channel) {
   ADC_ChannelConfTypeDef cfg{};
@@ -25,13 +27,19 @@ void configureChannel(ADC_HandleTypeDef* hadc, uint32_t channel) {
 }
 
 // Sleep until the DMA-complete interrupt has set the flag. Interrupts are masked around the
-// check so that a completion in between still ends the sleep at once.
-void waitForScan() {
+// check so that a completion in between still ends the sleep at once. The completion may never
+// come (an overrun stops the converter's DMA requests): the wait ends at twice the capture's
+// length plus a margin, on the millisecond tick, whose interrupt also ends each sleep.
+bool waitForScan(uint16_t sample) {
+  const uint32_t limitMs = 2u * (static_cast<uint32_t>(sample) * kScanUsPerRow / 1000u) + kScanMarginMs;
+  const uint32_t start = HAL_GetTick();
   while (!mcustate().adcReady) {
+    if (HAL_GetTick() - start > limitMs) return false;
     __disable_irq();
     if (!mcustate().adcReady) __WFI();
     __enable_irq();
   }
+  return true;
 }
 
 void clampRead(const DPinH& opto, uint16_t burden, uint32_t clampChannel, uint32_t ch4, bool quick) {
@@ -83,9 +91,10 @@ void ADCScan(uint32_t ch1, uint32_t ch2, uint32_t ch3, uint32_t ch4, uint16_t sa
     debug("ADC scan: start failed, capture left empty");  // waiting would never end
     return;
   }
-  waitForScan();
+  const bool complete = waitForScan(sample);
   (void)HAL_ADC_Stop(hadc);
   (void)HAL_ADC_Stop_DMA(hadc);
+  if (!complete) debug("ADC scan: no end of capture (DMA stalled), capture incomplete");
 }
 
 void ADCRead_HP(bool quick) {
@@ -122,9 +131,9 @@ void debugADCBuffer() {
     const ADCStruct& r = buf[i];
     const int len = std::snprintf(
         line, sizeof line, "%4d    %4d (%5d)    %4d (%5d)    %5d (%5d)    %4d (%5d)    %4d (%5d)", static_cast<int>(i),
-        r.bFieldH, static_cast<int>(tomV(r.bFieldH)), r.bFieldL, static_cast<int>(tomV(r.bFieldL)),
-        r.getBFieldV(), static_cast<int>(tomV(r.getBFieldV())), r.eFieldInd, static_cast<int>(tomV(r.eFieldInd)),
-        r.eFieldCap, static_cast<int>(tomV(r.eFieldCap)));
+        r.bFieldH, static_cast<int>(tomV(r.bFieldH)), r.bFieldL, static_cast<int>(tomV(r.bFieldL)), r.getBFieldV(),
+        static_cast<int>(tomV(r.getBFieldV())), r.eFieldInd, static_cast<int>(tomV(r.eFieldInd)), r.eFieldCap,
+        static_cast<int>(tomV(r.eFieldCap)));
     if (len > 0) printRaw(line, len < static_cast<int>(sizeof line) ? len : static_cast<int>(sizeof line) - 1);
   }
   debug("=== END ADC Raw Values ===");

@@ -21,8 +21,10 @@ constexpr llcc68_pa_cfg_params_t kPaConfig{0x02, 0x02, 0x00, 0x01};
 // LoRa sync word 0x12 in the high nibbles of both registers; the low nibbles are written as 0.
 constexpr uint8_t kSyncWord[2] = {0x10, 0x20};
 
-// TX power applied at initialisation: the value kept in the RTC backup registers.
-int8_t storedTxPowerDbm() { return static_cast<int8_t>(rtcMem().txPowerDbm.get()); }
+// The node transmits at 0..14 dBm, the range a remote setting can give. A backup register holding
+// anything else (a damaged RTC domain) must not drive the radio outside it.
+constexpr int kStoredTxPowerMinDbm = 0;
+constexpr int kStoredTxPowerMaxDbm = 14;
 
 const char* cmdStatusName(unsigned v) {
   static const char* const kNames[] = {
@@ -79,6 +81,13 @@ Llcc68Handler& llcc68HandlerInstance() {
 }
 
 bool loraSetTxPowerDbm(int8_t dbm) { return llcc68HandlerInstance().setTxPowerDbm(dbm); }
+
+int8_t storedTxPowerDbm() {
+  const int dbm = rtcMem().txPowerDbm.get();
+  return static_cast<int8_t>(dbm < kStoredTxPowerMinDbm   ? kStoredTxPowerMinDbm
+                             : dbm > kStoredTxPowerMaxDbm ? kStoredTxPowerMaxDbm
+                                                          : dbm);
+}
 
 Llcc68Handler::Llcc68Handler(const Llcc68HandlerConfig* config)
     : config_(config), initialized_(false), rx_callback_(nullptr), rx_user_(nullptr), rxBuffer_{} {}

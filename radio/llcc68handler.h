@@ -81,6 +81,8 @@ class Llcc68Handler {
 Llcc68Handler& llcc68HandlerInstance();
 
 bool loraSetTxPowerDbm(int8_t dbm);
+// The transmit power kept in the RTC backup registers, limited to the node's 0..14 dBm.
+int8_t storedTxPowerDbm();
 int16_t loraSampleChannelRssiDbm(uint16_t sampleMs);
 // True when the peak RSSI over sampleMs is a real reading (>= -126) above thresholdDbm.
 bool loraChannelHasRssiEnergy(int16_t thresholdDbm, uint16_t sampleMs);

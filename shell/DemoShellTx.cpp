@@ -21,6 +21,7 @@
 #include "lora_inbound.h"
 #include "packet3.h"
 #include "packethandler.h"
+#include "uplink_counter.h"
 
 namespace {
 
@@ -165,7 +166,7 @@ void runTxPacket(TxPacket packet) {
     case TxPacket::p9: sendPacket9(); break;
     case TxPacket::p10: sendPacket10(); break;
     case TxPacket::debug:
-      setMCUGstate().lora.currentPackedNum = rtcMem().loraPacketCounter.inc();
+      setMCUGstate().lora.currentPackedNum = nextUplinkCounter();
       sendPacket8();
       sendPacket4();
       sendPacket7();
@@ -176,7 +177,7 @@ void runTxPacket(TxPacket packet) {
 }
 
 void runTxPacket5(uint16_t listenMs) {
-  setMCUGstate().lora.currentPackedNum = rtcMem().loraPacketCounter.inc();
+  setMCUGstate().lora.currentPackedNum = nextUplinkCounter();
   const int8_t storedDbm = rtcMem().txPowerDbm.get();
   const bool configOk = gstate().config.ok();
 
@@ -193,7 +194,8 @@ void runTxPacket5(uint16_t listenMs) {
   if (!loraSetTxPowerDbm(kTxPowerWindowSignalDbm))
     print("warn: could not set 14 dBm, sending at whatever the radio holds");
   sendPacket3(true);
-  if (!loraSetTxPowerDbm(storedDbm)) printV2("warn: could not restore tx power to %d dBm", static_cast<int>(storedDbm));
+  if (!loraSetTxPowerDbm(storedTxPowerDbm()))
+    printV2("warn: could not restore tx power to %d dBm", static_cast<int>(storedDbm));
 
   rtcMem().timeSinceLastLoraRX.set(0);
   printV2("listening %lu ms ...", static_cast<unsigned long>(listenMs));

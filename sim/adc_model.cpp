@@ -118,8 +118,10 @@ void Adc::startDma(uint16_t* dest, uint32_t count) {
     doneUs_ = kNever;
     return;
   }
+  // With an overrun fault the run ends early, at the result after which the requests stop.
+  const uint32_t results = overrunAfter_ >= 0 ? std::min<uint32_t>(count, static_cast<uint32_t>(overrunAfter_)) : count;
   double t = startS_;
-  for (uint32_t k = 0; k < count; ++k) t += conversionTimeS(sequenceChannel(k)) * setup_.oversampleRatio;
+  for (uint32_t k = 0; k < results; ++k) t += conversionTimeS(sequenceChannel(k)) * setup_.oversampleRatio;
   doneUs_ = static_cast<uint64_t>(std::ceil(t * 1e6));
 }
 
@@ -157,6 +159,14 @@ void Adc::fire(uint64_t) {
     doneUs_ = kNever;
     return;
   }
+  if (mode_ == Mode::overrun) {
+    // Converting on, one sequence after another; nothing reaches memory.
+    doneUs_ +=
+        std::max<uint64_t>(1, static_cast<uint64_t>(conversionTimeS(sequenceChannel(0)) * sequenceLength() * 1e6));
+    return;
+  }
+  const bool overrun = overrunAfter_ >= 0 && static_cast<uint32_t>(overrunAfter_) < count_;
+  if (overrun) count_ = static_cast<uint32_t>(overrunAfter_);
   // DMA run complete: every result of the run, each sampled at its own instant.
   double t = startS_;
   for (uint32_t k = 0; k < count_; ++k) {
@@ -171,6 +181,11 @@ void Adc::fire(uint64_t) {
   // register keeps the last result (overrun preserves it).
   dest_ = nullptr;
   doneUs_ = kNever;
+  if (overrun) {
+    mode_ = Mode::overrun;
+    doneUs_ = board_.nowUs() + 1;
+    return;
+  }
   if (!setup_.continuous) mode_ = Mode::idle;
   board_.pendIrq(DMA1_Channel1_IRQn);
 }

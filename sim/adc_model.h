@@ -72,13 +72,20 @@ class Adc : public Device {
   uint64_t nextEventUs() const override;
   void fire(uint64_t nowUs) override;
 
+  // Faults for tests. After `results` results of a DMA run the converter overruns: its DMA
+  // requests stop, so the transfer never completes, while it goes on converting (negative: off).
+  void setDmaOverrunAfter(int results) { overrunAfter_ = results; }
+  // The converter never answers: every operation that waits on it times out.
+  void setUnresponsive(bool on) { unresponsive_ = on; }
+  bool unresponsive() const { return unresponsive_; }
+
   // One result (with oversampling) of `channel` whose first sampling ends at `t` seconds.
   uint16_t convert(int channel, double t);
   // Time of one conversion of `channel`, seconds.
   double conversionTimeS(int channel) const;
 
  private:
-  enum class Mode { idle, dma, single };
+  enum class Mode { idle, dma, single, overrun };
   double inputVoltage(int channel, double t);
   int sequenceChannel(uint32_t index) const;
   int sequenceLength() const;
@@ -98,6 +105,8 @@ class Adc : public Device {
   uint32_t count_ = 0;
   uint32_t data_ = 0;
   bool eoc_ = false;
+  int overrunAfter_ = -1;
+  bool unresponsive_ = false;
   std::mt19937_64 rng_;
   std::normal_distribution<double> gauss_{0.0, 1.0};
 };

@@ -15,6 +15,7 @@
 #include "flash_model.h"
 #include "gpio_model.h"
 #include "llcc68_model.h"
+#include "power_cut.h"
 #include "radio_medium.h"
 #include "radio_options.h"
 #include "rtc_model.h"
@@ -76,9 +77,21 @@ Board::Board(const Options& options) : options_(options), reset_(options.stateDi
   addDevice(airScript_.get());
   addDevice(radio_.get());
   applyRadioOptions(*this);
+  if (options_.powerCutAtUs >= 0) {
+    powerCut_ = std::make_unique<PowerCut>(*this, static_cast<uint64_t>(options_.powerCutAtUs));
+    addDevice(powerCut_.get());
+  }
   trace_ = std::make_unique<RunTrace>(*this, reset_.csr(), reset_.sr1());
   // The provisioning button is held at the start the user launched, and released on restart.
   if (options_.trace.buttonHeld && !trace_->continues()) gpio_->drive(Wiring::provisioningButton, true);
+}
+
+void Board::skipTime(uint64_t us) {
+  if (powerCut_ != nullptr && powerCut_->nextEventUs() <= nowUs() + us) {
+    scheduler_.setNow(powerCut_->nextEventUs());
+    powerCut_->fire(nowUs());
+  }
+  scheduler_.setNow(nowUs() + us);
 }
 
 Board::~Board() {
@@ -133,15 +146,25 @@ void Board::exitSim(int code, const char* reason) {
 
 void Board::writeCsr(uint32_t value) { reset_.writeCsr(value); }
 
-void Board::addDevice(Device* device) { scheduler_.add(device); }
+void Board::addDevice(Device* device) {
+  scheduler_.add(device);
+  quietUntilUs_ = 0;
+}
 
-void Board::pendIrq(IRQn_Type irq) { interrupts_.pend(irq); }
+void Board::pendIrq(IRQn_Type irq) {
+  interrupts_.pend(irq);
+  quietUntilUs_ = 0;
+}
 
-void Board::enableIrq(IRQn_Type irq, bool enable) { interrupts_.enable(irq, enable); }
+void Board::enableIrq(IRQn_Type irq, bool enable) {
+  quietUntilUs_ = 0;
+  interrupts_.enable(irq, enable);
+}
 
 bool Board::irqEnabled(IRQn_Type irq) const { return interrupts_.enabled(irq); }
 
 void Board::setPrimask(bool masked) {
+  quietUntilUs_ = 0;
   interrupts_.setPrimask(masked);
   if (!masked) interrupts_.deliver();
 }
@@ -175,7 +198,21 @@ void Board::advanceTo(uint64_t targetUs) {
   interrupts_.deliver();
 }
 
-void Board::halCall(uint32_t costUs) { advanceTo(nowUs() + costUs); }
+void Board::halCall(uint32_t costUs) {
+  quietUntilUs_ = 0;  // the call goes on to act on a device
+  advanceTo(nowUs() + costUs);
+}
+
+void Board::halPoll(uint32_t costUs) {
+  if (nowUs() + costUs < quietUntilUs_) {
+    scheduler_.setNow(nowUs() + costUs);
+    return;
+  }
+  advanceTo(nowUs() + costUs);
+  // Quiet until the next event, unless an interrupt waits (masked, or for the end of a handler).
+  // (The end of the run counts as an event: a quiet span never runs past it.)
+  quietUntilUs_ = !interrupts_.anyPending() ? std::min(scheduler_.nextEvent(true), trace_->stopAtUs()) : 0;
+}
 
 void Board::busyWait(uint64_t us) { advanceTo(nowUs() + us); }
 

@@ -29,6 +29,7 @@ class Adc;
 class FlashModel;
 class RtcModel;
 class Tim6;
+class PowerCut;
 class RunTrace;
 class SpiBus;
 
@@ -46,12 +47,18 @@ class Board {
 
   // Every HAL call costs a little virtual time, so busy-waits always end.
   void halCall(uint32_t costUs = 1);
+  // A HAL call that only reads (a pin level, the tick) at the same cost. While no event can fall
+  // due and nothing has reached a device since the last such read, time just moves on: a loop of
+  // reads (a 100 ms BUSY wait is 100 000 of them) then costs what it costs, not a round over every
+  // device each time, and every event still happens at its own virtual time.
+  void halPoll(uint32_t costUs = 1);
   // Let `us` of virtual time pass while the core runs (delivering what falls due).
   void busyWait(uint64_t us);
   // Core sleep until an interrupt is taken. Returns once one has been delivered.
   void waitForInterrupt();
-  // Let `us` pass with the core powered down (standby): nothing runs and no device fires.
-  void skipTime(uint64_t us) { scheduler_.setNow(scheduler_.now() + us); }
+  // Let `us` pass with the core powered down (standby): nothing runs and no device fires, but a
+  // timed power cut that falls in that time happens then (a power-on instead of the wake-up).
+  void skipTime(uint64_t us);
 
   void addDevice(Device* device);
 
@@ -77,18 +84,21 @@ class Board {
   // Tests replace the process restart with their own handling.
   void setRestartHandler(std::function<void(ResetKind, uint32_t)> handler);
 
-  Console& console() { return *console_; }
-  Uart& uart1() { return *uart1_; }
-  Gpio& gpio() { return *gpio_; }
-  SysTick& sysTick() { return *sysTick_; }
-  RadioMedium& radioMedium() { return *radioMedium_; }
-  AirScript& airScript() { return *airScript_; }
-  Llcc68Model& radio() { return *radio_; }
-  Adc& adc() { return *adc_; }
-  FlashModel& flash() { return *flash_; }
-  RtcModel& rtc() { return *rtc_; }
-  Tim6& tim6() { return *tim6_; }
-  SpiBus& spi1() { return *spi1_; }
+  // Whoever reaches a device may change what it does next: each access ends the quiet span of
+  // halPoll. Reading pin levels does not.
+  Console& console() { return touched(*console_); }
+  Uart& uart1() { return touched(*uart1_); }
+  Gpio& gpio() { return touched(*gpio_); }
+  const Gpio& pinLevels() const { return *gpio_; }
+  SysTick& sysTick() { return touched(*sysTick_); }
+  RadioMedium& radioMedium() { return touched(*radioMedium_); }
+  AirScript& airScript() { return touched(*airScript_); }
+  Llcc68Model& radio() { return touched(*radio_); }
+  Adc& adc() { return touched(*adc_); }
+  FlashModel& flash() { return touched(*flash_); }
+  RtcModel& rtc() { return touched(*rtc_); }
+  Tim6& tim6() { return touched(*tim6_); }
+  SpiBus& spi1() { return touched(*spi1_); }
   // The run's records (energy, events, VCD) and its end (sim/run_trace.h).
   RunTrace& trace() { return *trace_; }
   bool coreSleeping() const { return coreSleeping_; }
@@ -98,8 +108,15 @@ class Board {
   void advanceTo(uint64_t targetUs);
   void pace(uint64_t targetUs);
 
+  template <typename T>
+  T& touched(T& device) {
+    quietUntilUs_ = 0;
+    return device;
+  }
+
   Options options_;
   Scheduler scheduler_;
+  uint64_t quietUntilUs_ = 0;  // halPoll: no event before this, and no device touched since
   InterruptController interrupts_;
   ResetState reset_;
   std::function<void(ResetKind, uint32_t)> restartHandler_;
@@ -115,6 +132,7 @@ class Board {
   std::unique_ptr<RtcModel> rtc_;
   std::unique_ptr<Tim6> tim6_;
   std::unique_ptr<SpiBus> spi1_;
+  std::unique_ptr<PowerCut> powerCut_;
   std::unique_ptr<RunTrace> trace_;
   bool coreSleeping_ = false;
 };

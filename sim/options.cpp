@@ -32,6 +32,7 @@ const char* usageText() {
          "  --flash-fail-program N   programming double word N (0..255) after an erase fails\n"
          "  --flash-power-cut N|erase  cut the power once, with N (0..255) double words programmed\n"
          "                     after an erase, or as an erase starts (the page keeps its old data)\n"
+         "  --power-cut-at MS  cut the power once, at MS milliseconds (decimals allowed) of virtual time\n"
          "console escapes (Ctrl-A then a key): r reset button, p power cut, x quit, Ctrl-A literal Ctrl-A\n";
 }
 
@@ -163,6 +164,15 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
         return false;
       }
       (cut ? out.flashFaults.powerCutAt : out.flashFaults.programFailsAt) = static_cast<int>(n);
+    } else if (arg == "--power-cut-at") {
+      if (!value(v)) return false;
+      char* end = nullptr;
+      const double ms = std::strtod(v.c_str(), &end);
+      if (end == v.c_str() || *end != '\0' || !(ms >= 0.0) || ms > 1e12) {
+        message = "orvane-sim: --power-cut-at takes milliseconds (decimals allowed), 0..1e12\n";
+        return false;
+      }
+      out.powerCutAtUs = static_cast<int64_t>(ms * 1000.0 + 0.5);
     } else {
       message = "orvane-sim: unknown option " + arg + "\n" + usageText();
       return false;

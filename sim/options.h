@@ -36,6 +36,7 @@ struct Options {
   std::string scenario;           // analog front end: --load-file text, then --load items (key=value,...)
   std::vector<std::string> argv;  // the command line, for restarting the process
   FlashFaults flashFaults;
+  int64_t powerCutAtUs = -1;  // cut the supply once, at this virtual time
   // The receiving node on the medium (vantor/): on unless --no-vantor; its database (empty: vantor.sqlite
   // in the state folder) and its faults (--vantor-fault, checked by the Vantor).
   bool vantor = true;

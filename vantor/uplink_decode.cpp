@@ -23,10 +23,22 @@ using nlohmann::json;
 double q4(int32_t v) { return static_cast<double>(v) / 1e4; }
 double q2(int32_t v) { return static_cast<double>(v) / 1e2; }
 
+// A text field of the frame as JSON can hold it: printable ASCII as it stands, any other byte as
+// \xHH (a field that is not UTF-8 would make every write of the frame's record throw).
 std::string fixedText(const char* field, size_t width) {
-  size_t n = 0;
-  while (n < width && field[n] != '\0') ++n;
-  return std::string(field, n);
+  static const char* const kDigits = "0123456789ABCDEF";
+  std::string out;
+  for (size_t i = 0; i < width && field[i] != '\0'; ++i) {
+    const auto c = static_cast<unsigned char>(field[i]);
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out += "\\x";
+      out.push_back(kDigits[c >> 4]);
+      out.push_back(kDigits[c & 15]);
+    }
+  }
+  return out;
 }
 
 void telemetry(DecodedUplink& d, const uint8_t* wire, size_t len, const HMAC::Key& key) {

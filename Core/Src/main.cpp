@@ -7,6 +7,7 @@
 #include "SerialConfig.h"
 #include "board_gpio.h"
 #include "sleep.h"
+#include "uplink_counter.h"
 
 UART_HandleTypeDef huart1;
 DMA_HandleTypeDef hdma_usart1_rx;
@@ -45,6 +46,7 @@ int main(void) {
 
   serialConfigInit();
   DeviceConfig::init();
+  resumeUplinkCounter();
   debug("\n\n\n******************************\n\n\n");
   resetCauseDecoder(mcustate().resetCause, mcustate().bootCause);
 

@@ -13,7 +13,10 @@ grep -q '^ok: save (config.ok now yes)$' "$dir/a.out" || fail "save not acknowle
 page="$dir/a/flash-page.bin"
 [ "$(hex "$page" 118 1)" = 10 ] || fail "version byte"
 [ "$(hex "$page" 120 4)" = 04869880 ] || fail "magic bytes"
-[ "$(hex "$page" 128 1920 | tr -d f)" = "" ] || fail "bytes 128..2047 of the page are not erased"
+# After the record, the uplink counter checkpoint every commit keeps (counter 0, three zero bytes,
+# marker A5, check byte ~A5 = 5A), then nothing.
+[ "$(hex "$page" 128 8)" = 000000000000a55a ] || fail "the checkpoint after the record"
+[ "$(hex "$page" 136 1912 | tr -d f)" = "" ] || fail "bytes 136..2047 of the page are not erased"
 # Second start (the reset): a software reset that finds its committed record.
 second=$(awk '/^Reset cause:/{n++} n==2' "$dir/a.out")
 grep -q '^Reset cause: SFTRSTF (software reset)$' <<<"$second" || fail "no software reset"

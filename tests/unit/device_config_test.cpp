@@ -106,7 +106,9 @@ TEST_F(DeviceConfigTest, ErasedPageLeavesOutputAlone) {
   EXPECT_EQ(out.uid.toU24(), 1u);
 }
 
-TEST_F(DeviceConfigTest, CommitWritesSixteenDoubleWordsAndErasesTheRest) {
+// The record's downlink counter and the uplink counter checkpoint go first, a double word each (see
+// below), then the 16 of the record; the rest of the page is erased.
+TEST_F(DeviceConfigTest, CommitWritesTheCounterThenTheRecordAndErasesTheRest) {
   std::memset(page(), 0x00, sim::FlashModel::kPageSize);  // an old image over the whole page
   FlashConfig staged = sampleRecord(0xABCDEF);
   staged.magic = 0;
@@ -114,9 +116,16 @@ TEST_F(DeviceConfigTest, CommitWritesSixteenDoubleWordsAndErasesTheRest) {
   setGstate().config = staged;
   ASSERT_TRUE(flash().commit());
   EXPECT_TRUE(gstate().config.ok());
-  EXPECT_EQ(model().programmedSinceErase(), 16);
+  EXPECT_EQ(model().programmedSinceErase(), 18);
   EXPECT_EQ(std::memcmp(page(), &gstate().config, 128), 0);
-  for (size_t i = 128; i < sim::FlashModel::kPageSize; ++i) ASSERT_EQ(page()[i], 0xFF) << "byte " << i;
+  // Counter 0x01020304 is beyond 24 bits: kept as the top one, FF FF FF; identity EF CD AB; marker
+  // 5A; check ~(FF^FF^FF^EF^CD^AB^5A) = D3.
+  const uint8_t counter[8] = {0xFF, 0xFF, 0xFF, 0xEF, 0xCD, 0xAB, 0x5A, 0xD3};
+  EXPECT_EQ(std::memcmp(page() + 128, counter, 8), 0);
+  // Uplink counter 0 (nothing sent yet), three zero bytes, marker A5, check ~A5 = 5A.
+  const uint8_t checkpoint[8] = {0, 0, 0, 0, 0, 0, 0xA5, 0x5A};
+  EXPECT_EQ(std::memcmp(page() + 136, checkpoint, 8), 0);
+  for (size_t i = 144; i < sim::FlashModel::kPageSize; ++i) ASSERT_EQ(page()[i], 0xFF) << "byte " << i;
   EXPECT_EQ(page()[120], 0x04);
   EXPECT_EQ(page()[123], 0x80);
   EXPECT_EQ(page()[118], 16);
@@ -217,6 +226,85 @@ TEST_F(DeviceConfigTest, ClearProvisionedIdentityKeepsMeasurementSettings) {
   expected.magic = 0;
   expected.version = 0;
   EXPECT_EQ(bytesOf(c), bytesOf(expected));
+}
+
+// Downlink counters kept after the record, without an erase: the highest one of the record's
+// identity raises the loaded counter; other identities, torn and erased slots do not count.
+TEST_F(DeviceConfigTest, KeptDownlinkCountersRaiseTheLoadedCounter) {
+  FlashConfig previous = sampleRecord(0x0A0B0C);
+  previous.lastDownlinkCounter = 40;
+  commitPrevious(previous);
+  UID mine = previous.uid;
+  UID other;
+  other.storeU24(0x0A0B0D);
+  struct Step {
+    const UID* uid;
+    uint32_t counter;
+    uint32_t loaded;  // after a reset
+  } const steps[] = {
+      {&mine, 41, 41}, {&mine, 45, 45}, {&other, 90, 45}, {&mine, 30, 45}, {&mine, 0xFFFFFF, 0xFFFFFF},
+  };
+  size_t slot = 144;  // after the record's own counter and the checkpoint, which its commit kept first
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.counter);
+    ASSERT_TRUE(DeviceConfig::keepDownlinkCounter(*s.uid, s.counter));
+    // One double word after the ones before, nothing erased: the record is untouched.
+    EXPECT_EQ(page()[slot], s.counter & 0xFF);
+    EXPECT_EQ(page()[slot + 6], 0x5A);
+    slot += 8;
+    EXPECT_EQ(std::memcmp(page(), &previous, 120), 0);
+    reboot();
+    EXPECT_EQ(gstate().config.lastDownlinkCounter, s.loaded);
+  }
+  // A commit carries the counter in the record and in the double word before it; the rest of the
+  // page is emptied but for the checkpoint.
+  ASSERT_TRUE(DeviceConfig::commit());
+  EXPECT_EQ(page()[128], 0xFF);
+  EXPECT_EQ(page()[134], 0x5A);
+  EXPECT_EQ(page()[142], 0xA5);
+  for (size_t i = 144; i < sim::FlashModel::kPageSize; ++i) ASSERT_EQ(page()[i], 0xFF) << "byte " << i;
+  reboot();
+  EXPECT_EQ(gstate().config.lastDownlinkCounter, 0xFFFFFFu);
+}
+
+TEST_F(DeviceConfigTest, TornCounterSlotIsSkipped) {
+  FlashConfig previous = sampleRecord(0x0A0B0C);
+  previous.lastDownlinkCounter = 5;
+  commitPrevious(previous);
+  // A write cut short: some bits of the first free slot (after the two the commit wrote) programmed,
+  // marker and check not.
+  page()[144] = 0x00;
+  page()[147] = 0x0C;
+  ASSERT_TRUE(DeviceConfig::keepDownlinkCounter(previous.uid, 9));
+  EXPECT_EQ(page()[152 + 6], 0x5A) << "the next erased slot took it";
+  reboot();
+  EXPECT_EQ(gstate().config.lastDownlinkCounter, 9u);
+  // A slot whose check byte does not match is no entry.
+  page()[152 + 7] ^= 0x01;
+  reboot();
+  EXPECT_EQ(gstate().config.lastDownlinkCounter, 5u);
+}
+
+TEST_F(DeviceConfigTest, FullCounterAreaRewritesTheRecord) {
+  FlashConfig previous = sampleRecord(0x0A0B0C);
+  previous.lastDownlinkCounter = 1;
+  commitPrevious(previous);
+  setGstate().config.txDebugPacketRate = 55;  // staged: must not reach the page this way
+  const UID uid = previous.uid;
+  constexpr uint32_t kSlots = (2048 - 128) / 8;
+  // The commit used two slots: the record's counter and the checkpoint.
+  for (uint32_t c = 2; c < kSlots; ++c) ASSERT_TRUE(DeviceConfig::keepDownlinkCounter(uid, c));
+  EXPECT_EQ(model().programmedSinceErase(), 16 + static_cast<int>(kSlots));
+  ASSERT_TRUE(DeviceConfig::keepDownlinkCounter(uid, 500));
+  EXPECT_EQ(model().programmedSinceErase(), 18);
+  reboot();
+  EXPECT_EQ(gstate().config.lastDownlinkCounter, 500u);
+  EXPECT_EQ(gstate().config.txDebugPacketRate, 7);
+  // Without a record of that identity on the page there is nothing to rewrite.
+  UID other;
+  other.storeU24(0x123);
+  for (uint32_t c = 1; c < kSlots - 1; ++c) ASSERT_TRUE(DeviceConfig::keepDownlinkCounter(other, c));
+  EXPECT_FALSE(DeviceConfig::keepDownlinkCounter(other, 9999));
 }
 
 // The page behaves like flash: programming needs an unlocked, erased double word (zeros excepted).

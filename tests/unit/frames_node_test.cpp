@@ -13,6 +13,7 @@
 #include "flash_model.h"
 #include "functionsMCU.h"
 #include "gstate.h"
+#include "main.h"
 #include "packet7_node.h"
 #include "packet9_node.h"
 #include "rxpacket13_node.h"
@@ -45,7 +46,7 @@ TEST_F(FramesNode, SettingsReachFlashAndRtc) {
   ASSERT_TRUE(DeviceConfig::commit());
   rtcMem().txPowerDbm.set(14);
 
-  // The power goes to RTC memory only: the page still holds counter 0 afterwards.
+  // The power goes to RTC memory only; the record on the page keeps its settings.
   EXPECT_EQ(P14::applyDecoded(frame(1, P14::Op::SET_TxPowerDbm, {0})), P14::ApplyOutcome::Applied);
   EXPECT_EQ(rtcMem().txPowerDbm.get(), 9);
   EXPECT_EQ(P14::applyDecoded(frame(2, P14::Op::SET_TxPowerDbm, {9})), P14::ApplyOutcome::Unchanged);
@@ -70,6 +71,46 @@ TEST_F(FramesNode, FailedCommitIsReported) {
   // The store went back to the page, which still holds the old record.
   EXPECT_EQ(gstate().config.txDebugPacketRate, 100);
   EXPECT_TRUE(gstate().config.ok());
+}
+
+// Every frame that passed the counter test stays consumed across a reset or a power cut, also
+// when no setting reached the flash (RTC power, toggle, unchanged, refused, a failed commit).
+TEST_F(FramesNode, ConsumedFrameIsNeverAcceptedAgainAfterARestart) {
+  struct Case {
+    const char* name;
+    P14::Op op;
+    P14::Args args;
+    bool eraseFails;
+    P14::ApplyOutcome outcome;
+  } const cases[] = {
+      {"power to RTC", P14::Op::SET_TxPowerDbm, {12}, false, P14::ApplyOutcome::Applied},
+      {"toggle", P14::Op::DBG1_TOGGLE, {}, false, P14::ApplyOutcome::Applied},
+      {"unchanged", P14::Op::SET_txDebugPacketRate, {100}, false, P14::ApplyOutcome::Unchanged},
+      {"refused", P14::Op::SET_SleepForceRX, {0x7FC00000u}, false, P14::ApplyOutcome::RejectedValue},
+      {"unknown", static_cast<P14::Op>(9), {}, false, P14::ApplyOutcome::UnknownOpcode},
+      {"commit fails", P14::Op::SET_txDebugPacketRate, {7}, true, P14::ApplyOutcome::CommitFailed},
+      {"committed", P14::Op::SET_txDebugPacketRate, {8}, false, P14::ApplyOutcome::Applied},
+  };
+  for (const bool powerCut : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.name << (powerCut ? ", power cut" : ", reset"));
+      SetUp();
+      setGstate().config.uid.storeU24(0x0C0FFE);
+      ASSERT_TRUE(DeviceConfig::commit());
+      rtcMem().txPowerDbm.set(10);
+      sim::board().flash().faults().eraseFails = c.eraseFails;
+      const P14::Payload f = frame(6, c.op, c.args);
+      EXPECT_EQ(P14::applyDecoded(f), c.outcome);
+      EXPECT_EQ(P14::applyDecoded(f), P14::ApplyOutcome::StaleCounter) << "replayed at once";
+      sim::board().flash().faults() = sim::FlashFaults{};
+      if (powerCut) {
+        for (uint32_t r = 0; r < 3; ++r) HAL_RTCEx_BKUPWrite(&hrtc, r, 0);
+      }
+      reboot();
+      EXPECT_EQ(P14::applyDecoded(f), P14::ApplyOutcome::StaleCounter) << "replayed after the restart";
+      EXPECT_EQ(P14::applyDecoded(frame(7, P14::Op::DBG1_TOGGLE)), P14::ApplyOutcome::Applied);
+    }
+  }
 }
 
 TEST_F(FramesNode, Packet7FromTheMeasurementState) {
@@ -144,6 +185,56 @@ TEST_F(FramesNode, AssignAndConfirmForThisChip) {
   const P13::Payload elsewhere =
       P13::makePayload(LoRaPacketCounterU24(1), id, other, LoRaPacket10::kPhaseTagAssign, key);
   EXPECT_FALSE(P13::applyAssignDecoded(elsewhere));
+}
+
+// A commit cut short loses the record, and the receiving node provisions the node again with the
+// same identity and key: the downlinks consumed before stay consumed. Another identity starts at 0.
+TEST_F(FramesNode, ConsumedDownlinksOutliveALostRecordOfTheSameIdentity) {
+  namespace P13 = LoRaRXPacket13;
+  P13::HmacKey key{};
+  key.fill(0x42);
+  const auto chip = LoRaPacket10::packStUidBytes(readChipID());
+  const auto assign = [&](uint32_t uid) {
+    UID id;
+    id.storeU24(uid);
+    return P13::applyAssignDecoded(
+        P13::makePayload(LoRaPacketCounterU24(1), id, chip, LoRaPacket10::kPhaseTagAssign, key));
+  };
+  struct Case {
+    const char* what;
+    sim::FlashFaults tear;  // how the commit of the setting ends
+    uint32_t assigned;
+    uint32_t firstAccepted;
+  } const cases[] = {
+      {"a double word of the record fails", {false, 7, -1, false}, 0x0C0FFE, 9},
+      {"the record's first double word fails", {false, 1, -1, false}, 0x0C0FFE, 9},
+      {"another identity", {false, 7, -1, false}, 0x0C0FFF, 1},
+      // The known limit of erasing before programming: nothing at all survives a cut right after
+      // the erase, the counter no more than the record.
+      {"known limit: the counter's own double word fails", {false, 0, -1, false}, 0x0C0FFE, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    ASSERT_TRUE(assign(0x0C0FFE));
+    P14::Args phase{};
+    phase[7] = std::bit_cast<uint32_t>(0.5f);
+    EXPECT_EQ(P14::applyDecoded(frame(5, P14::Op::SET_PhaseShift, phase)), P14::ApplyOutcome::Applied);
+    sim::board().flash().faults() = c.tear;
+    phase[7] = std::bit_cast<uint32_t>(0.25f);
+    const P14::Payload torn = frame(8, P14::Op::SET_PhaseShift, phase);
+    EXPECT_EQ(P14::applyDecoded(torn), P14::ApplyOutcome::CommitFailed);
+    sim::board().flash().faults() = sim::FlashFaults{};
+    reboot();
+    ASSERT_FALSE(gstate().config.ok()) << "the record is lost";
+    ASSERT_TRUE(assign(c.assigned));
+    reboot();
+    ASSERT_TRUE(gstate().config.ok());
+    for (uint32_t counter = 1; counter < c.firstAccepted; ++counter) {
+      EXPECT_EQ(P14::applyDecoded(frame(counter, P14::Op::DBG1_TOGGLE)), P14::ApplyOutcome::StaleCounter) << counter;
+    }
+    EXPECT_EQ(P14::applyDecoded(frame(c.firstAccepted, P14::Op::DBG1_TOGGLE)), P14::ApplyOutcome::Applied);
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "DemoShellTx.h"
 #include "DeviceConfig.h"
 #include "RTCMem.h"
+#include "flash_model.h"
 #include "functionsMCU.h"
 #include "gpio_model.h"
 #include "gstate.h"
@@ -204,6 +205,29 @@ TEST_F(OnAirTest, ARemoteSettingIsAppliedAnsweredOneCounterAboveAndKeepsTheNodeL
   EXPECT_EQ(counterOf(frames.back()), 103u);
 }
 
+// A commit that fails reloads the live record from the page, which a failure half-way leaves
+// without one: the answer still goes under the identity and key the setting came under, so the
+// receiving node learns that it failed.
+TEST_F(OnAirTest, AFailedCommitIsAnsweredUnderTheIdentityTheSettingCameUnder) {
+  const sim::FlashFaults faults[] = {{true, -1, -1, false}, {false, 5, -1, false}};  // erase fails, a word fails
+  for (const sim::FlashFaults& f : faults) {
+    SetUp();
+    setGstate().config.forceLoraRX = true;
+    script("in_rx_ms=100 data=" + p14(1, Op::SET_txDebugPacketRate, {7}));
+    sim::board().flash().faults() = f;
+    loraBlock();
+    sim::board().flash().faults() = sim::FlashFaults{};
+    const auto frames = nodeFrames();
+    ASSERT_EQ(codes(), std::vector<uint8_t>({5, 17}));
+    LoRaPacket17::Payload ack{};
+    ASSERT_TRUE(LoRaPacket17::decode(ack, frames[1].bytes.data(), frames[1].bytes.size(), key()));
+    EXPECT_EQ(ack.uid.toU24(), kUid);
+    EXPECT_EQ(ack.ok[0], 0);
+    EXPECT_EQ(ack.reason[0], static_cast<uint8_t>(LoRaPacket17::Reason::CommitFailed));
+    EXPECT_EQ(gstate().config.ok(), f.eraseFails) << "the live record follows the page";
+  }
+}
+
 TEST_F(OnAirTest, EachAnsweredDownlinkGetsItsAnswerAndOneMoreWindow) {
   struct Case {
     const char* what;
@@ -281,6 +305,35 @@ TEST_F(OnAirTest, RefusedDownlinksGetNoAnswerAndNoExtraWindow) {
     if (c.log != nullptr) {
       EXPECT_NE(out.find(c.log), std::string::npos) << c.what << "\n" << out;
     }
+  }
+}
+
+// A node without a valid record holds identity 0 and the zero key, which anyone can use: a remote
+// setting for it is neither applied nor answered, and commits nothing that would make the record
+// valid.
+TEST_F(OnAirTest, ANodeWithoutAValidRecordTakesNoRemoteSetting) {
+  const HMAC::Key zero{};
+  LoRaRXPacket14::Args phase{};
+  phase[7] = 0x3E800000u;  // 0.25 rad
+  const std::string frames[] = {p14(1, Op::SET_PhaseShift, phase, 0, zero),
+                                p14(1, Op::SET_txDebugPacketRate, {7}, 0, zero),
+                                p14(1, Op::SET_TxPowerDbm, {3}, 0, zero), p14(1, Op::DBG1_TOGGLE, {}, 0, zero)};
+  for (const std::string& frame : frames) {
+    SetUp();
+    ASSERT_TRUE(DeviceConfig::erase());
+    rtcMem().txPowerDbm.set(10);
+    takeOutput();
+    script("in_rx_ms=100 data=" + frame);
+    setGstate().config.forceLoraRX = true;
+    loraBlock();
+    EXPECT_EQ(codes(), std::vector<uint8_t>({5})) << frame << ": no answer";
+    EXPECT_EQ(extraWindows(), 0u) << frame;
+    EXPECT_EQ(takeOutput().find("RX14"), std::string::npos) << frame;
+    EXPECT_EQ(rtcMem().txPowerDbm.get(), 10) << frame;
+    DeviceConfig::init();
+    EXPECT_FALSE(gstate().config.ok()) << frame;
+    EXPECT_EQ(gstate().config.inductive50HzPhaseCorrection, 0.0f) << frame;
+    EXPECT_EQ(gstate().config.txDebugPacketRate, 100u) << frame;
   }
 }
 

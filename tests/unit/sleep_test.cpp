@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "MCUState.h"
+#include "adc_model.h"
 #include "main.h"
 #include "rtc_model.h"
 #include "stm32g0xx_hal.h"
@@ -102,6 +104,42 @@ TEST_F(SleepTest, StandbyWithoutWakeUpTimerLogsAndReturns) {
   testing_support::runFor(5000);
   EXPECT_GE(HAL_GetTick() - tick0, 4u);
   delayMsLowPower(10);
+}
+
+// The fatal-error path runs with interrupts masked, so no tick advances: whatever does not answer
+// on the way (the converter being stopped, the RTC wake-up timer), the board ends in standby, or
+// in a system reset when standby cannot be armed, within a bounded time.
+TEST_F(SleepTest, FatalErrorEndsInStandbyOrResetWhateverDoesNotAnswer) {
+  const struct {
+    bool adcSilent;
+    bool rtcFails;
+    sim::ResetKind kind;
+  } cases[] = {
+      {false, false, sim::ResetKind::standbyWake},
+      {true, false, sim::ResetKind::standbyWake},
+      {false, true, sim::ResetKind::software},
+      {true, true, sim::ResetKind::software},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "adc silent " << c.adcSilent << ", rtc fails " << c.rtcFails);
+    SetUp();
+    MX_ADC1_Init();
+    setMCUGstate().hadc1 = &hadc1;
+    sim::board().adc().setUnresponsive(c.adcSilent);
+    sim::board().rtc().failWakeUpTimer(c.rtcFails);
+    sim::board().setRestartHandler([](sim::ResetKind kind, uint32_t sr1) { throw Restarted{kind, sr1}; });
+    const uint64_t t0 = sim::board().nowUs();
+    try {
+      Error_Handler();
+      FAIL() << "the fatal-error path returned";
+    } catch (const Restarted& r) {
+      EXPECT_EQ(r.kind, c.kind);
+    }
+    if (c.kind == sim::ResetKind::software) {
+      EXPECT_LT(sim::board().nowUs() - t0, 100000u);
+      EXPECT_EQ(testing_support::takeOutput(), "Failed to set wake up timer\r\n");
+    }
+  }
 }
 
 std::string resetText(uint32_t csr, size_t size = 256) {

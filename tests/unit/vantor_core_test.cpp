@@ -10,6 +10,7 @@
 #include <string>
 
 #include "node_frames.h"
+#include "packet8.h"
 #include "packet9.h"
 #include "rxpacket13.h"
 #include "rxpacket14.h"
@@ -178,6 +179,19 @@ TEST_F(VantorCore, TelemetryIsStoredInPhysicalUnitsAtTheFieldsResolution) {
   EXPECT_DOUBLE_EQ(f["power_factor"].get<double>(), 0.46);
   EXPECT_DOUBLE_EQ(f["current_a"].get<double>(), 1.234);
   EXPECT_TRUE(f["listen"].get<bool>());
+}
+
+// Found by the Vantor's fuzz target: build texts that are not UTF-8 made every write of the frame's
+// record throw. They are stored escaped, byte for byte.
+TEST_F(VantorCore, BuildTextsThatAreNotUtf8AreStoredEscaped) {
+  const HMAC::Key key = provision();
+  const LoRaPacket8::Payload p = LoRaPacket8::makePayloadWithBuild(
+      LoRaPacketCounterU24::fromU32(11), uidOf(1), {1, 2, 3}, 0.0f, 1.0f, ClampMapping{}, "ab\xff\x01\\", "t\xc3");
+  ASSERT_NO_THROW(hear(bytesOf(LoRaPacket8::encode(p, key))));
+  const vantor::UplinkRecord u = registry_->uplinks(std::nullopt, 1).back();
+  EXPECT_EQ(u.code, 8);
+  EXPECT_EQ(u.fields["git_revision"].get<std::string>(), "ab\\xFF\\x01\\x5C");
+  EXPECT_EQ(u.fields["build_timestamp"].get<std::string>(), "t\\xC3");
 }
 
 TEST_F(VantorCore, SettingsGoOneAWindowAndTheAnswersCloseThem) {

@@ -15,6 +15,16 @@ sim::Adc& model() { return sim::board().adc(); }
 
 bool validHandle(const ADC_HandleTypeDef* hadc) { return hadc != nullptr && hadc->Instance == ADC1; }
 
+// A converter that never answers: the target's step time-out (2 ms of polling) passes, then the
+// operation reports a time-out.
+constexpr uint32_t kStepTimeoutUs = 2000;
+bool timedOut(ADC_HandleTypeDef* hadc) {
+  if (!model().unresponsive()) return false;
+  sim::board().busyWait(kStepTimeoutUs);
+  hadc->State = hadc->State | HAL_ADC_STATE_ERROR_INTERNAL;
+  return true;
+}
+
 bool isValidChannel(uint32_t channel) {
   const uint32_t n = ADC_CHANNEL_NUMBER(channel);
   if (n > 18) return false;
@@ -81,6 +91,7 @@ __attribute__((weak)) void HAL_ADC_ConvCpltCallback(ADC_HandleTypeDef*) {}
 HAL_StatusTypeDef HAL_ADC_Init(ADC_HandleTypeDef* hadc) {
   sim::board().halCall();
   if (!validHandle(hadc)) return HAL_ERROR;
+  if (timedOut(hadc)) return HAL_TIMEOUT;
   if (hadc->State == HAL_ADC_STATE_RESET) {
     hadc->Lock = HAL_UNLOCKED;
     HAL_ADC_MspInit(hadc);
@@ -104,16 +115,18 @@ HAL_StatusTypeDef HAL_ADC_Init(ADC_HandleTypeDef* hadc) {
 HAL_StatusTypeDef HAL_ADC_DeInit(ADC_HandleTypeDef* hadc) {
   sim::board().halCall();
   if (!validHandle(hadc)) return HAL_ERROR;
+  const bool stuck = timedOut(hadc);
   model().reset();  // registers back to reset values; the calibration factor is lost
   HAL_ADC_MspDeInit(hadc);
   hadc->ErrorCode = 0;
   hadc->State = HAL_ADC_STATE_RESET;
-  return HAL_OK;
+  return stuck ? HAL_ERROR : HAL_OK;
 }
 
 HAL_StatusTypeDef HAL_ADCEx_Calibration_Start(ADC_HandleTypeDef* hadc) {
   sim::board().halCall();
   if (!validHandle(hadc) || hadc->State == HAL_ADC_STATE_RESET) return HAL_ERROR;
+  if (timedOut(hadc)) return HAL_TIMEOUT;
   if (model().running()) {
     hadc->State = hadc->State | HAL_ADC_STATE_ERROR_CONFIG;
     return HAL_ERROR;
@@ -159,8 +172,8 @@ HAL_StatusTypeDef HAL_ADC_Start_DMA(ADC_HandleTypeDef* hadc, uint32_t* data, uin
   simDmaChannel1Hook = adcDmaComplete;
   hadc->DMA_Handle->Parent = hadc;
   hadc->DMA_Handle->State = HAL_DMA_STATE_BUSY;
-  hadc->State = (hadc->State & ~(HAL_ADC_STATE_READY | HAL_ADC_STATE_REG_EOC | HAL_ADC_STATE_REG_OVR)) |
-                HAL_ADC_STATE_REG_BUSY;
+  hadc->State =
+      (hadc->State & ~(HAL_ADC_STATE_READY | HAL_ADC_STATE_REG_EOC | HAL_ADC_STATE_REG_OVR)) | HAL_ADC_STATE_REG_BUSY;
   // The DMA moves half-words into consecutive memory.
   model().startDma(reinterpret_cast<uint16_t*>(data), length);
   return HAL_OK;
@@ -169,6 +182,7 @@ HAL_StatusTypeDef HAL_ADC_Start_DMA(ADC_HandleTypeDef* hadc, uint32_t* data, uin
 HAL_StatusTypeDef HAL_ADC_Stop_DMA(ADC_HandleTypeDef* hadc) {
   sim::board().halCall();
   if (!validHandle(hadc)) return HAL_ERROR;
+  if (timedOut(hadc)) return HAL_TIMEOUT;
   model().stop();
   if (hadc->DMA_Handle != nullptr) hadc->DMA_Handle->State = HAL_DMA_STATE_READY;
   hadc->State = HAL_ADC_STATE_READY;
@@ -187,6 +201,7 @@ HAL_StatusTypeDef HAL_ADC_Start(ADC_HandleTypeDef* hadc) {
 HAL_StatusTypeDef HAL_ADC_Stop(ADC_HandleTypeDef* hadc) {
   sim::board().halCall();
   if (!validHandle(hadc)) return HAL_ERROR;
+  if (timedOut(hadc)) return HAL_TIMEOUT;
   model().stop();
   hadc->State = HAL_ADC_STATE_READY;
   return HAL_OK;
@@ -203,7 +218,8 @@ HAL_StatusTypeDef HAL_ADC_PollForConversion(ADC_HandleTypeDef* hadc, uint32_t ti
     sim::board().busyWait(1);
   }
   hadc->State = hadc->State | HAL_ADC_STATE_REG_EOC;
-  if (hadc->Init.ContinuousConvMode != ENABLE) hadc->State = (hadc->State & ~HAL_ADC_STATE_REG_BUSY) | HAL_ADC_STATE_READY;
+  if (hadc->Init.ContinuousConvMode != ENABLE)
+    hadc->State = (hadc->State & ~HAL_ADC_STATE_REG_BUSY) | HAL_ADC_STATE_READY;
   return HAL_OK;
 }
 

@@ -35,7 +35,7 @@ HAL_StatusTypeDef HAL_DeInit(void) { return HAL_OK; }
 void HAL_IncTick(void) { uwTick = uwTick + 1; }
 
 uint32_t HAL_GetTick(void) {
-  sim::board().halCall();
+  sim::board().halPoll();
   return uwTick;
 }
 

@@ -40,10 +40,10 @@ void HAL_GPIO_DeInit(GPIO_TypeDef* port, uint32_t pins) {
 }
 
 GPIO_PinState HAL_GPIO_ReadPin(GPIO_TypeDef* port, uint16_t pin) {
-  sim::board().halCall();
+  sim::board().halPoll();
   if (port == nullptr) return GPIO_PIN_RESET;
   for (int i = 0; i < 16; ++i) {
-    if ((pin & (1u << i)) && sim::board().gpio().read(port->index, i)) return GPIO_PIN_SET;
+    if ((pin & (1u << i)) && sim::board().pinLevels().read(port->index, i)) return GPIO_PIN_SET;
   }
   return GPIO_PIN_RESET;
 }

@@ -12,8 +12,22 @@ inline void regModify(volatile uint32_t& reg, uint32_t clearMask, uint32_t setBi
   reg = (reg & ~clearMask) | setBits;
 }
 
-// Waits until (reg & mask) == expected; HAL_TIMEOUT once more than timeoutMs ticks have passed.
-// Needs the tick running (interrupts enabled), as the chip maker's time-outs do.
+// A time-out of timeoutMs on the millisecond tick that also runs out after a number of polls
+// (calls of expired()): with interrupts masked, as on the fatal-error path, the tick stands
+// still and a wait on it alone would never end. A poll takes at least four core cycles, so the
+// count never ends a wait before its time. HAL_MAX_DELAY never expires.
+class PollDeadline {
+ public:
+  explicit PollDeadline(uint32_t timeoutMs);
+  bool expired();
+
+ private:
+  uint32_t start_;
+  uint32_t timeoutMs_;
+  uint32_t pollsLeft_;
+};
+
+// Waits until (reg & mask) == expected; HAL_TIMEOUT once the PollDeadline of timeoutMs expires.
 HAL_StatusTypeDef regWait(const volatile uint32_t& reg, uint32_t mask, uint32_t expected, uint32_t timeoutMs);
 
 extern "C" {

@@ -8,10 +8,24 @@ constexpr uint32_t kTickPriority = 3;  // lowest level: every peripheral interru
 uint32_t gTickPriority = kTickPriority;
 }  // namespace
 
+PollDeadline::PollDeadline(uint32_t timeoutMs)
+    : start_(HAL_GetTick()),
+      timeoutMs_(timeoutMs),
+      // Core cycles of the time-out over four per poll; capped where the product would overflow.
+      pollsLeft_(timeoutMs >= 0xFFFFFFFFu / 16000u ? 0xFFFFFFFFu
+                                                   : (HAL_RCC_GetHCLKFreq() / 4000u) * (timeoutMs + 1u) + 1u) {}
+
+bool PollDeadline::expired() {
+  if (timeoutMs_ == HAL_MAX_DELAY) return false;
+  if (pollsLeft_ == 0) return true;
+  --pollsLeft_;
+  return HAL_GetTick() - start_ > timeoutMs_;
+}
+
 HAL_StatusTypeDef regWait(const volatile uint32_t& reg, uint32_t mask, uint32_t expected, uint32_t timeoutMs) {
-  const uint32_t start = HAL_GetTick();
+  PollDeadline deadline(timeoutMs);
   while ((reg & mask) != expected) {
-    if (HAL_GetTick() - start > timeoutMs) return (reg & mask) == expected ? HAL_OK : HAL_TIMEOUT;
+    if (deadline.expired()) return (reg & mask) == expected ? HAL_OK : HAL_TIMEOUT;
   }
   return HAL_OK;
 }

@@ -8,14 +8,10 @@ namespace {
 // Byte access to the data register: a 16-bit access would pack two frames.
 volatile uint8_t& dataByte(SPI_TypeDef* spi) { return *reinterpret_cast<volatile uint8_t*>(&spi->DR); }
 
-bool expired(uint32_t start, uint32_t timeoutMs) {
-  return timeoutMs != HAL_MAX_DELAY && HAL_GetTick() - start >= timeoutMs;
-}
-
 // Waits for (SR & mask) == expected until the transfer's deadline.
-bool waitStatus(SPI_TypeDef* spi, uint32_t mask, uint32_t expected, uint32_t start, uint32_t timeoutMs) {
+bool waitStatus(SPI_TypeDef* spi, uint32_t mask, uint32_t expected, PollDeadline& deadline) {
   while ((spi->SR & mask) != expected) {
-    if (expired(start, timeoutMs)) return (spi->SR & mask) == expected;
+    if (deadline.expired()) return (spi->SR & mask) == expected;
   }
   return true;
 }
@@ -40,21 +36,21 @@ HAL_StatusTypeDef finish(SPI_HandleTypeDef* hspi, HAL_StatusTypeDef status) {
 HAL_StatusTypeDef transfer(SPI_HandleTypeDef* hspi, const uint8_t* tx, uint8_t* rx, uint16_t size, uint32_t timeoutMs) {
   if (hspi == nullptr || hspi->Instance == nullptr || size == 0U || (tx == nullptr && rx == nullptr)) return HAL_ERROR;
   if (hspi->State != HAL_SPI_STATE_READY) return HAL_BUSY;
-  const uint32_t start = HAL_GetTick();
+  PollDeadline deadline(timeoutMs);
   SPI_TypeDef* spi = hspi->Instance;
   hspi->State = HAL_SPI_STATE_BUSY_TX_RX;
   hspi->ErrorCode = HAL_SPI_ERROR_NONE;
   drainReceiver(spi);
   regSet(spi->CR1, SPI_CR1_SPE);
   for (uint16_t i = 0; i < size; ++i) {
-    if (!waitStatus(spi, SPI_SR_TXE, SPI_SR_TXE, start, timeoutMs)) return finish(hspi, HAL_TIMEOUT);
+    if (!waitStatus(spi, SPI_SR_TXE, SPI_SR_TXE, deadline)) return finish(hspi, HAL_TIMEOUT);
     dataByte(spi) = tx != nullptr ? tx[i] : rx[i];
     // One frame at a time: the byte clocked in belongs to the byte just sent.
-    if (!waitStatus(spi, SPI_SR_RXNE, SPI_SR_RXNE, start, timeoutMs)) return finish(hspi, HAL_TIMEOUT);
+    if (!waitStatus(spi, SPI_SR_RXNE, SPI_SR_RXNE, deadline)) return finish(hspi, HAL_TIMEOUT);
     const uint8_t in = dataByte(spi);
     if (rx != nullptr) rx[i] = in;
   }
-  if (!waitStatus(spi, SPI_SR_FTLVL, 0U, start, timeoutMs) || !waitStatus(spi, SPI_SR_BSY, 0U, start, timeoutMs)) {
+  if (!waitStatus(spi, SPI_SR_FTLVL, 0U, deadline) || !waitStatus(spi, SPI_SR_BSY, 0U, deadline)) {
     return finish(hspi, HAL_TIMEOUT);
   }
   drainReceiver(spi);

@@ -192,8 +192,8 @@ HAL_StatusTypeDef HAL_UART_Transmit(UART_HandleTypeDef* huart, const uint8_t* da
   if (huart->gState != HAL_UART_STATE_READY) return HAL_BUSY;
   huart->gState = HAL_UART_STATE_BUSY_TX;
   USART_TypeDef* usart = huart->Instance;
-  const uint32_t start = HAL_GetTick();
-  const auto expired = [&]() { return timeoutMs != HAL_MAX_DELAY && HAL_GetTick() - start > timeoutMs; };
+  PollDeadline deadline(timeoutMs);
+  const auto expired = [&deadline]() { return deadline.expired(); };
 
   for (uint16_t i = 0; i < size; ++i) {
     while ((usart->ISR & USART_ISR_TXE) == 0U) {
