@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "state_store.h"
-#include "stm32g0xx_hal_rcc.h"
+#include "hal_added.h"
 
 namespace sim {
 
@@ -17,7 +17,7 @@ void ResetState::load(uint64_t& clockUs) {
   // A new state folder is a board that has never had power: power-on reset, erased flash,
   // cleared backup domain. An existing one without a restart record is the same board started
   // again by its reset pin. A restart record says exactly how the previous run ended.
-  csr_ = RCC_CSR_PWRRSTF | RCC_CSR_PINRSTF;
+  csr_ = HAL_RESET_FLAG_POWER_ON | HAL_RESET_FLAG_PIN;
   sr1_ = 0;
   if (dir_.empty()) return;
   const bool fresh = !holdsBoardState(dir_);
@@ -34,7 +34,7 @@ void ResetState::load(uint64_t& clockUs) {
     }
     removeFile(path("restart"));
   } else {
-    csr_ = RCC_CSR_PINRSTF;
+    csr_ = HAL_RESET_FLAG_PIN;
   }
 }
 
@@ -44,9 +44,9 @@ void ResetState::save(ResetKind kind, uint32_t sr1Flags, uint64_t clockUs) {
   writeU64(path(kClockFile), clockUs);
   uint32_t csr = 0;
   switch (kind) {
-    case ResetKind::powerOn: csr = RCC_CSR_PWRRSTF | RCC_CSR_PINRSTF; break;
-    case ResetKind::pin: csr = RCC_CSR_PINRSTF; break;
-    case ResetKind::software: csr = RCC_CSR_SFTRSTF | RCC_CSR_PINRSTF; break;
+    case ResetKind::powerOn: csr = HAL_RESET_FLAG_POWER_ON | HAL_RESET_FLAG_PIN; break;
+    case ResetKind::pin: csr = HAL_RESET_FLAG_PIN; break;
+    case ResetKind::software: csr = HAL_RESET_FLAG_SOFTWARE | HAL_RESET_FLAG_PIN; break;
     case ResetKind::standbyWake: csr = 0; break;
   }
   // PWR_SR1 is cleared only by a power-on (or by software): flags not yet cleared stay.
@@ -62,7 +62,7 @@ void ResetState::saveForExit(uint64_t clockUs) {
 }
 
 void ResetState::writeCsr(uint32_t value) {
-  if (value & RCC_CSR_RMVF) csr_ &= 0x00FFFFFFu;  // remove-reset-flags clears bits 24..31
+  if (value & HAL_RESET_FLAGS_CLEAR) csr_ &= 0x00FFFFFFu;  // remove-reset-flags clears bits 24..31
 }
 
 }  // namespace sim

@@ -100,10 +100,10 @@ const char* radioModeName(uint8_t mode, bool warm) {
 }
 
 const char* startKind(uint32_t csr, uint32_t sr1) {
-  if (csr & RCC_CSR_PWRRSTF) return "power-on";
-  if (csr & RCC_CSR_SFTRSTF) return "software-reset";
-  if (csr & RCC_CSR_PINRSTF) return "pin-reset";
-  if (sr1 & PWR_SR1_SBF) return "standby-wake";
+  if (csr & HAL_RESET_FLAG_POWER_ON) return "power-on";
+  if (csr & HAL_RESET_FLAG_SOFTWARE) return "software-reset";
+  if (csr & HAL_RESET_FLAG_PIN) return "pin-reset";
+  if (sr1 & HAL_WAKE_FLAG_STANDBY) return "standby-wake";
   return "other";
 }
 

@@ -25,7 +25,7 @@ int main(void) {
   // Reset and wake-up flags first, before anything else can change them.
   setMCUGstate().resetCause = HAL_RCCEx_ReadCSR();
   setMCUGstate().bootCause = HAL_PWREx_ReadSR1();
-  HAL_RCCEx_WriteCSR(RCC_CSR_RMVF);
+  HAL_RCCEx_WriteCSR(HAL_RESET_FLAGS_CLEAR);
 
   HAL_Init();
   SystemClock_Config();

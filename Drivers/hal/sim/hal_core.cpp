@@ -96,16 +96,16 @@ void HAL_RCC_ClockGate(RCC_ClockGate gate, int enable) {
   sim::board().halCall();
   if (gate == RCC_CLK_PWR) {
     if (enable)
-      gApbenr1 |= RCC_APBENR1_PWREN;
+      gApbenr1 |= HAL_PWR_CLOCK_ON;
     else
-      gApbenr1 &= ~RCC_APBENR1_PWREN;
+      gApbenr1 &= ~HAL_PWR_CLOCK_ON;
   }
 }
 
 uint32_t HAL_RCCEx_ReadCSR(void) { return sim::board().csr(); }
 void HAL_RCCEx_WriteCSR(uint32_t value) { sim::board().writeCsr(value); }
 uint32_t HAL_RCCEx_EnablePwrClockReadBack(void) {
-  gApbenr1 |= RCC_APBENR1_PWREN;
+  gApbenr1 |= HAL_PWR_CLOCK_ON;
   return gApbenr1;
 }
 
