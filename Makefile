@@ -36,9 +36,10 @@ test: sim sim-asan firmware
 	ctest --preset sim-asan -j $(JOBS)
 	ctest --preset stm32g070
 
-# libFuzzer runs of the fuzz targets (clang), a bounded number of inputs each.
+# libFuzzer runs of the fuzz targets (clang), FUZZ_SECONDS each.
+FUZZ_SECONDS ?= 120
 fuzz: deps-host
-	@cmake --preset fuzz >/dev/null
+	@cmake --preset fuzz -DORVANE_FUZZ_SECONDS=$(FUZZ_SECONDS) >/dev/null
 	@cmake --build --preset fuzz -j $(JOBS)
 	ctest --test-dir build/fuzz -L fuzz --output-on-failure
 

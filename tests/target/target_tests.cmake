@@ -51,3 +51,9 @@ add_test(NAME target_image_boots
   COMMAND /usr/bin/python3 ${ORVANE_TARGET_TEST_DIR}/boot_test.py $<TARGET_FILE:orvane-node.elf>
           ${ORVANE_GEN_DIR}/build_meta.h)
 set_tests_properties(target_image_boots PROPERTIES LABELS boot TIMEOUT 300)
+
+# The fatal-error path of the image ends in standby or a system reset when the converter, and
+# then also the wake-up timer, stop answering: no wait with interrupts masked may spin forever.
+add_test(NAME target_fatal_path_ends
+  COMMAND /usr/bin/python3 ${ORVANE_TARGET_TEST_DIR}/fatal_path_test.py $<TARGET_FILE:orvane-node.elf>)
+set_tests_properties(target_fatal_path_ends PROPERTIES LABELS boot TIMEOUT 300)

@@ -93,6 +93,10 @@ class Chip:
         self.rx_size = 0
         self.at_first_output = None  # (registers, number of writes) when the first byte goes out
         self.taken = []  # exception numbers in the order they were entered
+        # Peripherals made to never answer: "adc" (no calibration, ready, stop or disable ever
+        # completes), "adc-stop" (a stop or disable never completes), "rtc-wakeup" (the wake-up
+        # timer never becomes writable).
+        self.silent = set()
 
     # -- register file ----------------------------------------------------------------------
     def get(self, addr):
@@ -124,9 +128,10 @@ class Chip:
         elif word == RCC + 0x5C:  # RCC_BDCR: LSERDY follows LSEON
             v = (v & ~2) | ((v & 1) << 1)
         elif word == RTC + 0x0C:  # RTC_ICSR: INITF follows INIT; shadows synchronised; WUT writable
-            v = (v & ~(1 << 6)) | ((v >> 7 & 1) << 6) | (1 << 5) | (1 << 2)
-        elif word == ADC + 0x08:  # ADC_CR: calibration, stop and disable finish at once
-            v &= ~((1 << 31) | (1 << 4) | (1 << 1))
+            v = (v & ~((1 << 6) | (1 << 2))) | ((v >> 7 & 1) << 6) | (1 << 5) | \
+                (0 if "rtc-wakeup" in self.silent else 1 << 2)
+        elif word == ADC + 0x08 and "adc" not in self.silent:  # ADC_CR: calibration, stop, disable at once
+            v &= ~((1 << 31) | (0 if "adc-stop" in self.silent else (1 << 4) | (1 << 1)))
         elif word == ADC + 0x40:  # ADC_DR: reading the data clears EOC
             self.clear_bits(ADC + 0x00, 1 << 2)
         elif word == USART1 + 0x1C:  # USART_ISR: transmitter always ready; TEACK/REACK follow TE/RE
@@ -189,6 +194,8 @@ class Chip:
             return
         if word == DMA1 + 0x1C and value & 1 and not self.get(word) & 1:
             self.rx_size = self.get(DMA1 + 0x20)  # channel 2 started: the size of its buffer
+        if word == ADC + 0x08:  # ADC_CR: ADCAL, ADSTP, ADSTART, ADDIS, ADEN are cleared by the converter only
+            value |= self.get(word) & 0x80000017
         self.put(word, value)
         if word == ADC + 0x08:
             self.adc_control(value)
@@ -198,14 +205,16 @@ class Chip:
     # -- ADC and its DMA channel --------------------------------------------------------------
     def adc_control(self, value):
         isr = ADC + 0x00
+        if "adc" in self.silent:
+            return
         if value & (1 << 31):  # ADCAL: done at once, calibration factor in DR
             self.put(ADC + 0x40, 0x40)
             self.set_bits(isr, 1 << 11)
         if value & 1:
             self.set_bits(isr, 1)  # ADRDY
-        if value & 2:  # ADDIS
+        if value & 2 and "adc-stop" not in self.silent:  # ADDIS
             self.clear_bits(ADC + 0x08, 3)
-        if value & (1 << 4):  # ADSTP
+        if value & (1 << 4) and "adc-stop" not in self.silent:  # ADSTP
             self.clear_bits(ADC + 0x08, (1 << 2) | (1 << 4))
         if value & (1 << 2):  # ADSTART
             self.adc_convert()
@@ -327,6 +336,7 @@ class Board:
                 uc.hook_add(UC_HOOK_CODE, self._unmasked, None, addr, addr)
         self.active = []  # exceptions being handled, innermost last
         self.exit_pending = False
+        self.reset_requested = False
         self.steps = 0
         uc.hook_add(UC_HOOK_INTR, self._intr)
         self.vector = lambda n: int.from_bytes(uc.mem_read(FLASH_BASE + 4 * n, 4), "little")
@@ -337,7 +347,13 @@ class Board:
         return self.chip.read(base + offset, size)
 
     def _write(self, uc, offset, size, value, base):
-        self.chip.write(base + offset, size, value)
+        # An exception cannot cross the emulator's memory callback: a reset request stops the run
+        # here and run_until raises it.
+        try:
+            self.chip.write(base + offset, size, value)
+        except SystemReset:
+            self.reset_requested = True
+            uc.emu_stop()
 
     def _wfi(self, uc, address, size, _):
         self.asleep = True
@@ -414,6 +430,8 @@ class Board:
             except UcError as e:
                 raise RuntimeError(f"emulation stopped at {uc.reg_read(UC_ARM_REG_PC):#x}: {e}")
             self.pc = uc.reg_read(UC_ARM_REG_PC)
+            if self.reset_requested:
+                raise SystemReset()
             if self.resume_at is not None:
                 self.pc, self.resume_at = self.resume_at | 1, None
                 continue
