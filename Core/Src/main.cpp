@@ -27,6 +27,25 @@ int main(void) {
   setMCUGstate().bootCause = HAL_PWREx_ReadSR1();
   HAL_RCCEx_WriteCSR(HAL_RESET_FLAGS_CLEAR);
 
+  bringUpBoard();
+  DeviceConfig::init();
+  resumeUplinkCounter();
+  debug("\n\n\n******************************\n\n\n");
+  resetCauseDecoder(mcustate().resetCause, mcustate().bootCause);
+
+  const uint32_t pclk = HAL_RCC_GetPCLK1Freq();
+  if (pclk != kExpectedPclkHz)
+    debugV2("CPU clock mismatch: %d != %d\n", static_cast<int>(pclk), static_cast<int>(kExpectedPclkHz));
+
+  if (HAL_ADCEx_Calibration_Start(&hadc1) != HAL_OK) {
+    debug("calibration error!");
+    Error_Handler();
+  }
+
+  for (;;) appLoop();
+}
+
+void bringUpBoard(void) {
   HAL_Init();
   SystemClock_Config();
   MX_GPIO_Init();
@@ -45,21 +64,6 @@ int main(void) {
   setMCUGstate().hrtc = &hrtc;
 
   serialConfigInit();
-  DeviceConfig::init();
-  resumeUplinkCounter();
-  debug("\n\n\n******************************\n\n\n");
-  resetCauseDecoder(mcustate().resetCause, mcustate().bootCause);
-
-  const uint32_t pclk = HAL_RCC_GetPCLK1Freq();
-  if (pclk != kExpectedPclkHz)
-    debugV2("CPU clock mismatch: %d != %d\n", static_cast<int>(pclk), static_cast<int>(kExpectedPclkHz));
-
-  if (HAL_ADCEx_Calibration_Start(&hadc1) != HAL_OK) {
-    debug("calibration error!");
-    Error_Handler();
-  }
-
-  for (;;) appLoop();
 }
 
 void SystemClock_Config(void) {

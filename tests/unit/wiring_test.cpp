@@ -10,7 +10,6 @@
 #include "board_gpio.h"
 #include "gpio_model.h"
 #include "llcc68_model.h"
-#include "main.h"
 #include "test_board.h"
 
 namespace {
@@ -42,10 +41,8 @@ class WiringAgrees : public ::testing::Test {
   const MCUState::Pin& pins() { return mcustate().pin; }
 };
 
+// The test board is brought up as every start is (bringUpBoard).
 TEST_F(WiringAgrees, BringUpLeavesEveryPinAsDescribed) {
-  MX_GPIO_Init();
-  MX_ADC1_Init();
-  MX_SPI1_Init();
   for (const W::Line& l : W::kLines) {
     SCOPED_TRACE(testing::Message() << "P" << static_cast<char>('A' + static_cast<int>(l.port)) << int(l.index));
     EXPECT_EQ(pad(l).mode, modeAfterBringUp(l));
@@ -114,7 +111,6 @@ TEST_F(WiringAgrees, RecordPinObjectsSitOnTheirLines) {
 TEST_F(WiringAgrees, RadioModelAnswersOnTheRecordPins) {
   const auto& lora = pins().lora;
   sim::Llcc68Model& radio = sim::board().radio();
-  MX_GPIO_Init();
   lora.reset.setOn();
   lora.cs.setOn();
   pins().switch_.lora.pin_.setOn();
