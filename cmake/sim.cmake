@@ -35,6 +35,8 @@ foreach(m ${ORVANE_FW_MODULES})
   endif()
 endforeach()
 target_include_directories(orvane_fw INTERFACE ${ORVANE_FW_INCLUDES})
+# The hardware layer's common part goes with the firmware, as in the image.
+target_sources(orvane_fw INTERFACE $<TARGET_OBJECTS:orvane_hal_common>)
 
 # The simulated board, part by part. Each part is a library with the parts it uses; what needs the
 # firmware's headers (the front end takes the default clamp table, the board its records) says so.

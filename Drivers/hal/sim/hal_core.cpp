@@ -20,8 +20,6 @@ uint32_t gApbenr1 = 0;
 
 extern "C" {
 
-__attribute__((weak)) void HAL_MspInit(void) {}
-
 HAL_StatusTypeDef HAL_Init(void) {
   sim::board().halCall();
   sim::board().sysTick().start(1000);
