@@ -7,9 +7,12 @@
 #include <cstdint>
 #include <cstring>
 
-#include "build_info.h"
 #include "flashconfig.h"
 #include "packet_encode.h"
+
+// The build identity's texts as packet 8 carries them.
+constexpr size_t BuildGitRevisionWireBytes = 8;
+constexpr size_t BuildTimestampWireBytes = 32;
 
 namespace LoRaPacket8 {
 

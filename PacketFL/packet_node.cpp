@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "MCUState.h"
+#include "build_info.h"
 #include "packet10.h"
 #include "packet17.h"
 #include "packet3.h"

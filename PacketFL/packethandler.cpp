@@ -36,7 +36,7 @@ uint32_t advanceCycleCounter() {
   return next.toU32();
 }
 
-bool pinResetAtBoot() { return (mcustate().resetCause & RCC_CSR_PINRSTF) != 0; }
+bool pinResetAtBoot() { return (mcustate().resetCause & HAL_RESET_FLAG_PIN) != 0; }
 
 void sendFrame(const LoRaFrameBuffer& frame) { lora_send(frame.data(), frame.used_bytes()); }
 

@@ -3,9 +3,12 @@
 #include "dbg1_toggle.h"
 
 #include "Debug.h"
-#include "DemoShellBoard.h"
 #include "MCUState.h"
 #include "sleep.h"
+
+uint32_t gDbg1OnMs = 0;
+uint32_t gDbg1OffMs = 0;
+uint32_t gDbg1TotalMs = 0;
 
 namespace {
 bool gDbg1TogglePending = false;

@@ -7,6 +7,11 @@
 constexpr uint32_t kHalfPeriodMs = 250;
 constexpr uint32_t kHalfCycleCount = 12;
 
+// Square wave of "dbg1", in milliseconds; stored when the command arms the run.
+extern uint32_t gDbg1OnMs;
+extern uint32_t gDbg1OffMs;
+extern uint32_t gDbg1TotalMs;
+
 void armDbg1Toggle();
 bool dbg1TogglePending();
 // Returns whether a request was pending, and clears it.

@@ -14,51 +14,78 @@ if(ORVANE_SANITIZE)
 endif()
 
 # The firmware: identical sources to the target; only its entry point is renamed so that the
-# simulator's own main can start (and restart) it.
-# An object library: every firmware object is linked, as in the target image, so the board finds
-# the interrupt handlers and callbacks it calls by name.
-# The frame codecs, built once with the firmware's flags: linked into the firmware and the Vantor.
-add_library(orvane_frames STATIC ${ORVANE_FRAME_SOURCES})
-target_include_directories(orvane_frames PUBLIC ${CMAKE_SOURCE_DIR}/PacketFL ${CMAKE_SOURCE_DIR}/PacketRX
-  ${CMAKE_SOURCE_DIR}/shell ${CMAKE_SOURCE_DIR}/config ${CMAKE_SOURCE_DIR}/measure)
-target_compile_options(orvane_frames PRIVATE ${ORVANE_WARNINGS} -fno-exceptions -fno-rtti)
-
-set(ORVANE_FW_BOARD_SOURCES ${ORVANE_FW_SOURCES})
-list(REMOVE_ITEM ORVANE_FW_BOARD_SOURCES ${ORVANE_FRAME_SOURCES})
-add_library(orvane_fw OBJECT ${ORVANE_FW_BOARD_SOURCES})
-target_link_libraries(orvane_fw PUBLIC orvane_frames)
-target_include_directories(orvane_fw PUBLIC ${ORVANE_FW_INCLUDES} ${CMAKE_SOURCE_DIR}/Drivers/hal/sim)
-target_compile_options(orvane_fw PRIVATE ${ORVANE_WARNINGS} -fno-exceptions -fno-rtti)
+# simulator's own main can start (and restart) it. Its modules are object libraries: every firmware
+# object is linked, as in the target image, so the board finds the interrupt handlers and callbacks
+# it calls by name. The value types and the frame codecs are ordinary libraries besides: the
+# receiving node and the tests of pure logic link them alone.
+set(ORVANE_PURE_MODULES base frames)
+orvane_modules_build(DEFAULT_KIND OBJECT STATIC ${ORVANE_PURE_MODULES}
+  OPTIONS ${ORVANE_WARNINGS} -fno-exceptions -fno-rtti)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/Core/Src/main.cpp
   PROPERTIES COMPILE_DEFINITIONS "main=orvane_firmware_main")
-add_dependencies(orvane_fw build_meta)
-
-# The simulated board: host backend of the hardware layer and the world models around it.
-file(GLOB ORVANE_BOARD_SOURCES CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/Drivers/hal/sim/*.cpp ${CMAKE_SOURCE_DIR}/sim/*.cpp)
-add_library(orvane_board STATIC ${ORVANE_BOARD_SOURCES})
-target_include_directories(orvane_board PUBLIC ${CMAKE_SOURCE_DIR}/sim ${ORVANE_FW_INCLUDES}
-  ${CMAKE_SOURCE_DIR}/Drivers/hal/sim)
-target_compile_options(orvane_board PRIVATE ${ORVANE_WARNINGS})
-if(ORVANE_LIBFUZZER)
-  # The board is the fuzzed code's surroundings, not under test: without coverage hooks its event
-  # stepping costs what it costs elsewhere (the sanitizers stay).
-  target_compile_options(orvane_board PRIVATE -fno-sanitize=fuzzer-no-link)
-endif()
-find_package(Threads REQUIRED)
-target_link_libraries(orvane_board PUBLIC Threads::Threads ${CMAKE_DL_LIBS})
-if(NOT APPLE)
-  target_link_libraries(orvane_board PUBLIC util)  # openpty
-endif()
-
-# The two applications; the tests link the bench one, as orvane-sim does.
-foreach(app bench field)
-  string(TOUPPER ${app} APP)
-  add_library(orvane_app_${app} OBJECT ${ORVANE_APP_${APP}})
-  target_include_directories(orvane_app_${app} PUBLIC ${ORVANE_FW_INCLUDES} ${CMAKE_SOURCE_DIR}/Drivers/hal/sim)
-  target_compile_options(orvane_app_${app} PRIVATE ${ORVANE_WARNINGS} -fno-exceptions -fno-rtti)
-  add_dependencies(orvane_app_${app} build_meta)
+add_library(orvane_fw INTERFACE)
+foreach(m ${ORVANE_FW_MODULES})
+  if(m IN_LIST ORVANE_PURE_MODULES)
+    target_link_libraries(orvane_fw INTERFACE orvane_${m})
+  else()
+    get_target_property(type orvane_${m} TYPE)
+    if(type STREQUAL "OBJECT_LIBRARY")
+      target_sources(orvane_fw INTERFACE $<TARGET_OBJECTS:orvane_${m}>)
+    endif()
+  endif()
 endforeach()
+target_include_directories(orvane_fw INTERFACE ${ORVANE_FW_INCLUDES})
+# The hardware layer's common part goes with the firmware, as in the image.
+target_sources(orvane_fw INTERFACE $<TARGET_OBJECTS:orvane_hal_common>)
+
+# The simulated board, part by part. Each part is a library with the parts it uses; what needs the
+# firmware's headers (the front end takes the default clamp table, the board its records) says so.
+function(orvane_sim_part name)
+  cmake_parse_arguments(P "" "" "SOURCES;USES;SEES" ${ARGN})
+  add_library(${name} STATIC ${P_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/sim)
+  target_link_libraries(${name} PUBLIC ${P_USES})
+  foreach(m ${P_SEES})
+    target_include_directories(${name} PUBLIC $<TARGET_PROPERTY:orvane_${m},INTERFACE_INCLUDE_DIRECTORIES>)
+  endforeach()
+  target_compile_options(${name} PRIVATE ${ORVANE_WARNINGS})
+  if(ORVANE_LIBFUZZER)
+    # The board is the fuzzed code's surroundings, not under test: without coverage hooks its event
+    # stepping costs what it costs elsewhere (the sanitizers stay).
+    target_compile_options(${name} PRIVATE -fno-sanitize=fuzzer-no-link)
+  endif()
+endfunction()
+# The rooms without a board: clock and events, interrupts, resets and the state folder, pins, SPI.
+orvane_sim_part(orvane_sim_rooms SEES hal wiring SOURCES
+  sim/scheduler.cpp sim/interrupt_controller.cpp sim/reset_state.cpp sim/state_store.cpp sim/gpio_model.cpp
+  sim/spi_bus.cpp)
+# The run's records: energy account, event log, VCD.
+orvane_sim_part(orvane_sim_records SOURCES sim/energy_account.cpp sim/event_log.cpp sim/vcd_writer.cpp)
+# The world around the node's inputs: the mains, the clamp and the front end.
+orvane_sim_part(orvane_sim_front_end USES orvane_sim_rooms SEES measure SOURCES sim/analog_frontend.cpp)
+# The board: the core's time, its devices, the radio world, the console, the run trace, the options.
+file(GLOB ORVANE_BOARD_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
+foreach(part orvane_sim_rooms orvane_sim_records orvane_sim_front_end)
+  get_target_property(taken ${part} SOURCES)
+  foreach(src ${taken})
+    list(REMOVE_ITEM ORVANE_BOARD_SOURCES ${CMAKE_SOURCE_DIR}/${src})
+  endforeach()
+endforeach()
+find_package(Threads REQUIRED)
+orvane_sim_part(orvane_sim_board SOURCES ${ORVANE_BOARD_SOURCES} SEES hal wiring config
+  USES orvane_sim_rooms orvane_sim_records orvane_sim_front_end Threads::Threads ${CMAKE_DL_LIBS})
+if(NOT APPLE)
+  target_link_libraries(orvane_sim_board PUBLIC util)  # openpty
+endif()
+# The hardware layer's host backend, on the board.
+file(GLOB ORVANE_SIM_HAL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/Drivers/hal/sim/*.cpp)
+orvane_sim_part(orvane_sim_hal SOURCES ${ORVANE_SIM_HAL_SOURCES} USES orvane_sim_board SEES base)
+# Everything of the simulated board, with every firmware folder in sight (the tests reach both).
+add_library(orvane_board INTERFACE)
+target_link_libraries(orvane_board INTERFACE orvane_sim_hal orvane_sim_board)
+target_include_directories(orvane_board INTERFACE ${ORVANE_FW_INCLUDES})
+
+# The tests link the bench application, as orvane-sim does.
 set(ORVANE_SIM_LIBS orvane_fw orvane_app_bench orvane_board)
 
 # The receiving node (vantor/): ordinary host C++ on the frame codecs, SQLite and a JSON library;
@@ -69,7 +96,8 @@ find_package(CLI11 REQUIRED)
 add_library(orvane_vantor STATIC
   vantor/faults.cpp vantor/settings.cpp vantor/uplink_decode.cpp vantor/sqlite_db.cpp vantor/registry.cpp
   vantor/vantor.cpp vantor/cli.cpp vantor/plots.cpp vantor/svg_chart.cpp vantor/fundamental_fit.cpp)
-target_include_directories(orvane_vantor PUBLIC ${CMAKE_SOURCE_DIR}/vantor ${CMAKE_SOURCE_DIR}/field)
+target_include_directories(orvane_vantor PUBLIC ${CMAKE_SOURCE_DIR}/vantor ${CMAKE_SOURCE_DIR}/field
+  ${CMAKE_SOURCE_DIR}/measure)
 target_link_libraries(orvane_vantor PUBLIC orvane_frames SQLite::SQLite3 nlohmann_json::nlohmann_json CLI11::CLI11)
 target_compile_options(orvane_vantor PRIVATE ${ORVANE_WARNINGS})
 

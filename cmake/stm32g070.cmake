@@ -10,16 +10,20 @@ add_compile_options(${ORVANE_MCU_FLAGS} -Os -g -flto -ffunction-sections -fdata-
   $<$<COMPILE_LANGUAGE:CXX>:-fno-threadsafe-statics> $<$<COMPILE_LANGUAGE:CXX>:-fno-use-cxa-atexit>)
 
 set(ORVANE_LINKER_SCRIPT ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/stm32g070_flash.ld)
-file(GLOB ORVANE_HAL_TARGET_SOURCES CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/*.cpp ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/*.c
-  ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/*.S)
+# The hardware layer's register-level backend: a module of the target build only.
+orvane_module(hal_stm32g0 DIRS Drivers/hal/stm32g0 DEPENDS hal base)
 
-# The firmware and the hardware layer, compiled once: both images link them all, the self-test
-# images on the emulated core take what they use from the same objects.
-add_library(orvane_fw_target OBJECT ${ORVANE_FW_SOURCES} ${ORVANE_HAL_TARGET_SOURCES})
-target_include_directories(orvane_fw_target PUBLIC ${ORVANE_FW_INCLUDES} ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0)
-target_compile_options(orvane_fw_target PRIVATE ${ORVANE_WARNINGS})
-add_dependencies(orvane_fw_target build_meta)
+# The firmware's modules and the hardware layer, compiled once: both images link them all, the
+# self-test images on the emulated core take what they use from the same objects.
+orvane_modules_build(DEFAULT_KIND OBJECT OPTIONS ${ORVANE_WARNINGS})
+set(ORVANE_FW_TARGET_OBJECTS)
+# (The order of the objects decides where the linker puts static data, and so its padding: this one
+# packs it as tightly as before the folders became libraries.)
+foreach(m core shell console base config measure PacketFL frames frame_print PacketRX radio field hal_common hal_stm32g0)
+  list(APPEND ORVANE_FW_TARGET_OBJECTS $<TARGET_OBJECTS:orvane_${m}>)
+endforeach()
+add_library(orvane_fw_target INTERFACE)
+target_include_directories(orvane_fw_target INTERFACE ${ORVANE_FW_INCLUDES} ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0)
 
 enable_testing()
 
@@ -33,7 +37,7 @@ set(ORVANE_TARGET_LINK_OPTIONS ${ORVANE_MCU_FLAGS} -Os -g -flto -flto-partition=
 # One flashable image from the firmware objects and its application (the shell or the unattended
 # cycle); BUDGET is the checked-in size budget of that image, if it has one.
 function(orvane_image name app budget)
-  add_executable(${name}.elf ${app})
+  add_executable(${name}.elf $<TARGET_OBJECTS:orvane_app_${app}> ${ORVANE_FW_TARGET_OBJECTS})
   target_link_libraries(${name}.elf PRIVATE orvane_fw_target)
   target_compile_options(${name}.elf PRIVATE ${ORVANE_WARNINGS})
   target_link_options(${name}.elf PRIVATE ${ORVANE_TARGET_LINK_OPTIONS} -T${ORVANE_LINKER_SCRIPT}
@@ -51,8 +55,8 @@ function(orvane_image name app budget)
 endfunction()
 
 # orvane-node: the bench build (the shell); orvane-node-field: the field build (unattended cycle).
-orvane_image(orvane-node ${ORVANE_APP_BENCH} ${CMAKE_SOURCE_DIR}/cmake/image_budget.cmake)
-orvane_image(orvane-node-field ${ORVANE_APP_FIELD} "")
+orvane_image(orvane-node bench ${CMAKE_SOURCE_DIR}/cmake/image_budget.cmake)
+orvane_image(orvane-node-field field "")
 
 # The firmware on emulated cores: the self-test under QEMU, the cycle counts, the boot of the image.
 include(${CMAKE_SOURCE_DIR}/tests/target/target_tests.cmake)

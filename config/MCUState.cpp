@@ -1,6 +1,7 @@
 // The board record, its pin map and the pin operations.
 #include "MCUState.h"
 
+#include "board_gpio.h"
 #include "sleep.h"
 
 namespace {
@@ -12,6 +13,12 @@ DPinH output(GPIO_TypeDef* port, uint16_t pin) {
 }
 DPinH input(GPIO_TypeDef* port, uint16_t pin) {
   return DPinH{PinH{port, pin}, DPinCfg{DPinDir::Input, DPinPull::None, GPIO_PIN_RESET}};
+}
+// The pin object of a wiring line: an output (push-pull, default low, pull-down) or an input.
+// Folded at compile time into one of the two calls above.
+[[gnu::always_inline]] inline DPinH pinOf(const Wiring::Line& line) {
+  return line.use == Wiring::Use::output ? output(gpioPort(line.port), line.mask())
+                                         : input(gpioPort(line.port), line.mask());
 }
 
 void configure(const PinH& h, uint32_t mode, uint32_t pull) {
@@ -32,7 +39,9 @@ void MCUState::make() { MCUState_ = MCUState(); }
 void DPinH::init() const {
   if (h.bus == nullptr) return;
   if (cfg.dir == DPinDir::Input) {
-    const uint32_t pull = cfg.pull == DPinPull::Down ? GPIO_PULLDOWN : cfg.pull == DPinPull::Up ? GPIO_PULLUP : GPIO_NOPULL;
+    const uint32_t pull = cfg.pull == DPinPull::Down ? GPIO_PULLDOWN
+                          : cfg.pull == DPinPull::Up ? GPIO_PULLUP
+                                                     : GPIO_NOPULL;
     configure(h, GPIO_MODE_INPUT, pull);
     return;
   }
@@ -84,16 +93,26 @@ void detail::PinLayout::Lora::initGpioInputs() const {
   dio3.init();
 }
 
+// Every member from the board's wiring (board/wiring.h). The record's names for the E-field inputs
+// are older than the wiring's: eField is the capacitive pick-up; eCap and the fourth scan channel of
+// both ranges are the inductive pick-up.
 detail::PinR10::PinR10() {
-  adc = Adc{ADC_CHANNEL_0, ADC_CHANNEL_1, ADC_CHANNEL_2, ADC_CHANNEL_4, 0, 0, ADC_CHANNEL_9, ADC_CHANNEL_9, ADC_CHANNEL_9};
-  dbg = Debug{output(GPIOD, GPIO_PIN_0), output(GPIOB, GPIO_PIN_13), output(GPIOB, GPIO_PIN_14),
-              output(GPIOB, GPIO_PIN_15)};
-  lora = Lora{output(GPIOB, GPIO_PIN_12), output(GPIOB, GPIO_PIN_0), input(GPIOB, GPIO_PIN_11),
-              output(GPIOB, GPIO_PIN_10), output(GPIOB, GPIO_PIN_2), input(GPIOA, GPIO_PIN_11),
-              input(GPIOA, GPIO_PIN_12), input(GPIOA, GPIO_PIN_15)};
-  switch_ = Switch{Stage1{Stage1::PGA{output(GPIOC, GPIO_PIN_7), output(GPIOC, GPIO_PIN_6)}, output(GPIOB, GPIO_PIN_5)},
-                   output(GPIOB, GPIO_PIN_6), output(GPIOB, GPIO_PIN_7), LoraSupplyPin{output(GPIOA, GPIO_PIN_8)}};
-  button = Button{input(GPIOD, GPIO_PIN_3)};
+  namespace W = Wiring;
+  adc = Adc{adcChannel(W::clampHighPower),
+            adcChannel(W::clampLowPower),
+            adcChannel(W::clampLowSide),
+            adcChannel(W::eFieldCapacitive),
+            0,
+            0,
+            adcChannel(W::eFieldInductive),
+            adcChannel(W::eFieldInductive),
+            adcChannel(W::eFieldInductive)};
+  dbg = Debug{pinOf(W::debug1), pinOf(W::debug2), pinOf(W::debug3), pinOf(W::debug4)};
+  lora = Lora{pinOf(W::radioCs),    pinOf(W::radioReset), pinOf(W::radioBusy), pinOf(W::radioAntTx),
+              pinOf(W::radioAntRx), pinOf(W::radioDio1),  pinOf(W::radioDio2), pinOf(W::radioDio3)};
+  switch_ = Switch{Stage1{Stage1::PGA{pinOf(W::gainSelect0), pinOf(W::gainSelect1)}, pinOf(W::frontEndSupply)},
+                   pinOf(W::rangeHighPower), pinOf(W::rangeLowPower), LoraSupplyPin{pinOf(W::radioSupply)}};
+  button = Button{pinOf(W::provisioningButton)};
 }
 
 // Revision 6.1 boards are not built by this firmware; every pin is absent (null port).

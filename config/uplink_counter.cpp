@@ -30,7 +30,7 @@ void resumeUplinkCounter() {
   const uint32_t behind = (kept - current) & kCounterMask;
   // A cleared RTC domain reads 0 at a power-on; after a reset a 0 is a counter like any other
   // (a node committed and restarted before its first frame).
-  const bool cleared = current == 0 && (mcustate().resetCause & RCC_CSR_PWRRSTF) != 0;
+  const bool cleared = current == 0 && (mcustate().resetCause & HAL_RESET_FLAG_POWER_ON) != 0;
   if (!cleared && (behind == 0 || behind > kHalfRange)) return;
   rtcMem().loraPacketCounter.set(LoRaPacketCounterU24::fromU32((kept + kUplinkCounterCheckpointStep) & kCounterMask));
 }

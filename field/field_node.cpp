@@ -23,8 +23,9 @@ namespace {
 
 constexpr float kDefaultSleepMaxSec = 600.0f;  // the configuration's default
 constexpr uint32_t kFrontEndSettleMs = 20;
-constexpr uint32_t kResetFlags = RCC_CSR_OBLRSTF | RCC_CSR_PINRSTF | RCC_CSR_PWRRSTF | RCC_CSR_SFTRSTF |
-                                 RCC_CSR_IWDGRSTF | RCC_CSR_WWDGRSTF | RCC_CSR_LPWRRSTF;
+constexpr uint32_t kResetFlags = HAL_RESET_FLAG_OPTION_BYTES | HAL_RESET_FLAG_PIN | HAL_RESET_FLAG_POWER_ON |
+                                 HAL_RESET_FLAG_SOFTWARE | HAL_RESET_FLAG_IWDG | HAL_RESET_FLAG_WWDG |
+                                 HAL_RESET_FLAG_LOW_POWER;
 
 // A timed log line of this build: the wake-time prefix, "field: ", then the text.
 __attribute__((format(printf, 1, 2))) void logLine(const char* format, ...) {
@@ -41,7 +42,7 @@ __attribute__((format(printf, 1, 2))) void logLine(const char* format, ...) {
 
 // A standby wake-up shows no reset flag and the standby flag; every other start is a reset.
 bool wokeFromStandby() {
-  return (mcustate().resetCause & kResetFlags) == 0 && (mcustate().bootCause & PWR_SR1_SBF) != 0;
+  return (mcustate().resetCause & kResetFlags) == 0 && (mcustate().bootCause & HAL_WAKE_FLAG_STANDBY) != 0;
 }
 
 // A full reading for a frame that must carry measured values, leaving the stable run as it is.

@@ -4,11 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-struct TablePoint {
-  float input;
-  float output;
-};
-static_assert(sizeof(TablePoint) == 8, "two floats, as stored in the configuration record");
+#include "table_point.h"
 
 // Linear interpolation in a table sorted by input; clamped to the end outputs (no extrapolation).
 float interpolateFromTable(const TablePoint* table, size_t count, float input);

@@ -41,19 +41,19 @@ struct FlagText {
 
 // In order of priority.
 constexpr FlagText kResetFlags[] = {
-    {RCC_CSR_LPWRRSTF, "LPWRRSTF (low-power reset)"},
-    {RCC_CSR_WWDGRSTF, "WWDGRSTF (window watchdog reset)"},
-    {RCC_CSR_IWDGRSTF, "IWDGRSTF (independent watchdog reset)"},
-    {RCC_CSR_SFTRSTF, "SFTRSTF (software reset)"},
-    {RCC_CSR_PWRRSTF, "PWRRSTF (power-on/brownout reset)"},
-    {RCC_CSR_PINRSTF, "PINRSTF (NRST pin reset)"},
-    {RCC_CSR_OBLRSTF, "OBLRSTF (option byte loader reset)"},
+    {HAL_RESET_FLAG_LOW_POWER, "LPWRRSTF (low-power reset)"},
+    {HAL_RESET_FLAG_WWDG, "WWDGRSTF (window watchdog reset)"},
+    {HAL_RESET_FLAG_IWDG, "IWDGRSTF (independent watchdog reset)"},
+    {HAL_RESET_FLAG_SOFTWARE, "SFTRSTF (software reset)"},
+    {HAL_RESET_FLAG_POWER_ON, "PWRRSTF (power-on/brownout reset)"},
+    {HAL_RESET_FLAG_PIN, "PINRSTF (NRST pin reset)"},
+    {HAL_RESET_FLAG_OPTION_BYTES, "OBLRSTF (option byte loader reset)"},
 };
 
 constexpr FlagText kWakeFlags[] = {
-    {PWR_SR1_SBF, "SBF (standby flag set)"}, {PWR_SR1_WUF1, "WUF1 (wakeup flag 1)"},
-    {PWR_SR1_WUF2, "WUF2 (wakeup flag 2)"},  {PWR_SR1_WUF4, "WUF4 (wakeup flag 4)"},
-    {PWR_SR1_WUF5, "WUF5 (wakeup flag 5)"},
+    {HAL_WAKE_FLAG_STANDBY, "SBF (standby flag set)"}, {HAL_WAKE_FLAG_PIN1, "WUF1 (wakeup flag 1)"},
+    {HAL_WAKE_FLAG_PIN2, "WUF2 (wakeup flag 2)"},      {HAL_WAKE_FLAG_PIN4, "WUF4 (wakeup flag 4)"},
+    {HAL_WAKE_FLAG_PIN5, "WUF5 (wakeup flag 5)"},
 };
 
 }  // namespace
@@ -121,7 +121,8 @@ void standBy(uint16_t sleep) {
     (void)HAL_ADC_DeInit(mcustate().hadc1);
     (void)HAL_ADC_Stop(mcustate().hadc1);
   }
-  HAL_PWREx_WriteSCR(PWR_SCR_CWUF1 | PWR_SCR_CWUF2 | PWR_SCR_CWUF4 | PWR_SCR_CWUF5 | PWR_SCR_CWUF6 | PWR_SCR_CSBF);
+  HAL_PWREx_WriteSCR(HAL_WAKE_FLAG_PIN1 | HAL_WAKE_FLAG_PIN2 | HAL_WAKE_FLAG_PIN4 | HAL_WAKE_FLAG_PIN5 |
+                     HAL_WAKE_FLAG_PIN6 | HAL_WAKE_FLAG_STANDBY);
   if (HAL_RTCEx_SetWakeUpTimer_IT(&hrtc, sleep, RTC_WAKEUPCLOCK_CK_SPRE_16BITS) != HAL_OK) {
     debug("Failed to set wake up timer");
     return;

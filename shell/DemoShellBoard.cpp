@@ -12,10 +12,6 @@
 #include "gstate.h"
 #include "packethandler.h"
 
-uint32_t gDbg1OnMs = 0;
-uint32_t gDbg1OffMs = 0;
-uint32_t gDbg1TotalMs = 0;
-
 namespace {
 constexpr uint32_t kDbg1MaxHalfMs = 60000;
 constexpr uint32_t kDbg1MaxTotalMs = 600000;

@@ -3,10 +3,7 @@
 
 #include <cstdint>
 
-// Square wave of "dbg1", in milliseconds; stored when the command arms the run.
-extern uint32_t gDbg1OnMs;
-extern uint32_t gDbg1OffMs;
-extern uint32_t gDbg1TotalMs;
+#include "dbg1_toggle.h"
 
 void cmdDbg1(const char* args);
 // Takes no arguments; arms the over-the-air provisioning run.

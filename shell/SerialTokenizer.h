@@ -35,3 +35,7 @@ DecimalText scanDecimal(const char* text);
 bool parseFixedScaled5(const char* text, const char** endPtr, int32_t* outScaled);
 
 }  // namespace SCU
+
+// A device identity as text: 1 to 6 hex digits, optional 0x prefix, blanks around; the value
+// masked to 24 bits.
+bool parseHexU24(const char* text, uint32_t& out);

@@ -60,9 +60,9 @@ ChipFactory ChipFactory::make(const std::string& chipIdHex, uint64_t seed) {
   return f;
 }
 
-Adc::Adc(Board& board, const Options& options)
+Adc::Adc(Board& board, const Options& options, const AnalogFrontEnd::Pins& frontEndPins)
     : board_(board),
-      frontEnd_(options.seed),
+      frontEnd_(options.seed, frontEndPins),
       factory_(ChipFactory::make(options.chipId, options.seed)),
       rng_(options.seed * 0x2545F4914F6CDD1Dull + 7) {}
 

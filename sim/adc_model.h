@@ -43,7 +43,7 @@ class Adc : public Device {
   static constexpr int kVrefintChannel = 13;
   static constexpr int kVbatChannel = 14;
 
-  Adc(Board& board, const Options& options);
+  Adc(Board& board, const Options& options, const AnalogFrontEnd::Pins& frontEndPins);
 
   AnalogFrontEnd& frontEnd() { return frontEnd_; }
   const ChipFactory& factory() const { return factory_; }

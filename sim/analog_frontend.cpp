@@ -19,15 +19,6 @@ constexpr double kDeg = kPi / 180.0;
 constexpr double kHpBurden = 20.0;
 constexpr double kLpBurden = 270.0;
 
-// Pins of the front end (port index, pin) and the ADC channel each carries.
-struct FrontPin {
-  int channel;
-  int port;
-  int pin;
-};
-constexpr int kPortB = 1;
-constexpr int kStage1Pin = 5, kOptoHpPin = 6, kOptoLpPin = 7;  // PB5, PB6, PB7
-
 double harmonicSum(const Scenario& s) {
   double sum = 1.0;
   for (int n = 2; n <= kMaxHarmonic; ++n) sum += s.harmonic[n] * s.harmonic[n];
@@ -40,12 +31,12 @@ struct Key {
   double Scenario::*field;
 };
 const Key kKeys[] = {
-    {"voltage", 0, 500, &Scenario::voltage},   {"freq", 40, 70, &Scenario::freq},
-    {"current", 0, 200, &Scenario::current},   {"pf", -1, 1, &Scenario::pf},
-    {"noise", 0, 100, &Scenario::noiseMv},     {"epick", 0, 1500, &Scenario::ePickMv},
+    {"voltage", 0, 500, &Scenario::voltage},     {"freq", 40, 70, &Scenario::freq},
+    {"current", 0, 200, &Scenario::current},     {"pf", -1, 1, &Scenario::pf},
+    {"noise", 0, 100, &Scenario::noiseMv},       {"epick", 0, 1500, &Scenario::ePickMv},
     {"ephase", -360, 360, &Scenario::ePhaseDeg}, {"edrift", -1000, 1000, &Scenario::eDriftMvPerS},
-    {"ecap", 0, 1500, &Scenario::eCapMv},      {"ecapphase", -360, 360, &Scenario::eCapPhaseDeg},
-    {"vdda", 1.7, 3.6, &Scenario::vdda},       {"temp", -40, 125, &Scenario::temperature},
+    {"ecap", 0, 1500, &Scenario::eCapMv},        {"ecapphase", -360, 360, &Scenario::eCapPhaseDeg},
+    {"vdda", 1.7, 3.6, &Scenario::vdda},         {"temp", -40, 125, &Scenario::temperature},
 };
 
 bool parseNumber(const std::string& text, double& out) {
@@ -66,9 +57,7 @@ double Scenario::displacementRad() const {
 
 double Scenario::truePowerW() const { return voltage * fundamentalCurrent() * pf; }
 
-double Scenario::truePowerFactor() const {
-  return current > 0 ? pf / std::sqrt(harmonicSum(*this)) : 0.0;
-}
+double Scenario::truePowerFactor() const { return current > 0 ? pf / std::sqrt(harmonicSum(*this)) : 0.0; }
 
 const char* scenarioHelp() {
   return "  scenario keys (key=value, comma separated):\n"
@@ -156,8 +145,8 @@ std::complex<double> ClampModel::magnetisingAdmittance(double secondaryTimesTurn
   } else {
     gain = x / interpolateFromTable(mapping.data(), mapping.size(), static_cast<float>(x));
   }
-  const double lead = clampPhaseShiftRad(static_cast<float>(std::max(x, 1e-6)),
-                                         static_cast<uint16_t>(std::lround(burdenOhm)));
+  const double lead =
+      clampPhaseShiftRad(static_cast<float>(std::max(x, 1e-6)), static_cast<uint16_t>(std::lround(burdenOhm)));
   // Secondary = (primary / turns) / (1 + Rb Ym): the branch that gives this ratio and lead.
   const std::complex<double> onePlus = std::polar(1.0 / gain, -lead);
   const std::complex<double> ym = (onePlus - 1.0) / burdenOhm;
@@ -241,43 +230,34 @@ double AnalogFrontEnd::clampVoltage(double burden, double t) {
 double AnalogFrontEnd::channelVoltage(int channel, double t, const Gpio& gpio) {
   const Scenario& s = scenario_;
   const double mid = s.vdda / 2;
-  const bool powered = gpio.level(kPortB, kStage1Pin);
-  switch (channel) {
-    case 0:
-    case 1:
-    case 2:
-    case 4:
-    case 9: break;
-    default: return -1;
-  }
+  const bool powered = gpio.level(pins_.supply);
+  const bool clampHp = channel == pins_.clampHighPower.adcChannel;
+  const bool clampLp = channel == pins_.clampLowPower.adcChannel;
+  const bool lowSide = channel == pins_.clampLowSide.adcChannel;
+  const bool eCap = channel == pins_.eFieldCapacitive.adcChannel;
+  const bool eInd = channel == pins_.eFieldInductive.adcChannel;
+  if (!(clampHp || clampLp || lowSide || eCap || eInd)) return -1;
   if (!powered) return mid;  // dead stage: the bias divider alone, no signal
   const double w = 2 * kPi * s.freq;
-  switch (channel) {
-    case 0:
-    case 1: {
-      const bool hp = gpio.level(kPortB, kOptoHpPin);
-      const bool lp = gpio.level(kPortB, kOptoLpPin);
-      // Each range's pin sits on its own burden; with both optos on, the burdens are in parallel.
-      double burden = 0;
-      if (hp && lp)
-        burden = kHpBurden * kLpBurden / (kHpBurden + kLpBurden);
-      else if (hp)
-        burden = kHpBurden;
-      else if (lp)
-        burden = kLpBurden;
-      const bool mine = channel == 0 ? hp : lp;
-      // No burden switched in: the clamp's protection shorts the secondary.
-      const double signal = (mine && burden > 0) ? clampVoltage(burden, t) : 0.0;
-      return mid + signal + noise();
-    }
-    case 2: return mid + noise();  // the clamp's low side, on the bias
-    case 4:
-      return mid + s.eCapMv * 1e-3 * std::sqrt(2.0) * std::sin(w * t + s.eCapPhaseDeg * kDeg) + noise();
-    case 9:
-    default:
-      return mid + s.ePickMv * 1e-3 * std::sqrt(2.0) * std::sin(w * t + s.ePhaseDeg * kDeg) +
-             drift(t) + noise();
+  if (clampHp || clampLp) {
+    const bool hp = gpio.level(pins_.rangeHighPower);
+    const bool lp = gpio.level(pins_.rangeLowPower);
+    // Each range's pin sits on its own burden; with both optos on, the burdens are in parallel.
+    double burden = 0;
+    if (hp && lp)
+      burden = kHpBurden * kLpBurden / (kHpBurden + kLpBurden);
+    else if (hp)
+      burden = kHpBurden;
+    else if (lp)
+      burden = kLpBurden;
+    const bool mine = clampHp ? hp : lp;
+    // No burden switched in: the clamp's protection shorts the secondary.
+    const double signal = (mine && burden > 0) ? clampVoltage(burden, t) : 0.0;
+    return mid + signal + noise();
   }
+  if (lowSide) return mid + noise();  // the clamp's low side, on the bias
+  if (eCap) return mid + s.eCapMv * 1e-3 * std::sqrt(2.0) * std::sin(w * t + s.eCapPhaseDeg * kDeg) + noise();
+  return mid + s.ePickMv * 1e-3 * std::sqrt(2.0) * std::sin(w * t + s.ePhaseDeg * kDeg) + drift(t) + noise();
 }
 
 }  // namespace sim

@@ -9,26 +9,28 @@
 #include <random>
 #include <string>
 
+#include "wiring.h"
+
 namespace sim {
 
 constexpr int kMaxHarmonic = 25;
 
 // What the world looks like to the node. Phases in degrees, relative to the mains voltage.
 struct Scenario {
-  double voltage = 230.0;  // mains RMS volts (the firmware assumes 230)
-  double freq = 50.0;      // Hz
-  double current = 0.0;    // conductor current, true RMS amperes (harmonics included)
-  double pf = 1.0;         // displacement power factor; negative: power flows the other way
-  bool lead = false;       // current leads the voltage (capacitive load); default lagging
+  double voltage = 230.0;                           // mains RMS volts (the firmware assumes 230)
+  double freq = 50.0;                               // Hz
+  double current = 0.0;                             // conductor current, true RMS amperes (harmonics included)
+  double pf = 1.0;                                  // displacement power factor; negative: power flows the other way
+  bool lead = false;                                // current leads the voltage (capacitive load); default lagging
   std::array<double, kMaxHarmonic + 1> harmonic{};  // [n]: amplitude of harmonic n / fundamental
-  double noiseMv = 0.5;     // front-end noise at each ADC pin, mV RMS
-  double ePickMv = 150.0;   // inductive E-field pick-up at its pin, mV RMS
-  double ePhaseDeg = 0.0;   // its phase relative to the mains voltage
-  double eDriftMvPerS = 0;  // slow drift of the pick-up's baseline
-  double eCapMv = 50.0;     // capacitive E-field pick-up, mV RMS
+  double noiseMv = 0.5;                             // front-end noise at each ADC pin, mV RMS
+  double ePickMv = 150.0;                           // inductive E-field pick-up at its pin, mV RMS
+  double ePhaseDeg = 0.0;                           // its phase relative to the mains voltage
+  double eDriftMvPerS = 0;                          // slow drift of the pick-up's baseline
+  double eCapMv = 50.0;                             // capacitive E-field pick-up, mV RMS
   double eCapPhaseDeg = 90.0;
-  double vdda = 3.3;         // analog supply = ADC reference, volts
-  double temperature = 25;   // chip temperature, degrees C
+  double vdda = 3.3;        // analog supply = ADC reference, volts
+  double temperature = 25;  // chip temperature, degrees C
 
   // Fundamental RMS current, and how far it lags the voltage (radians; negative: leads). Power
   // flowing the other way turns the whole current over.
@@ -62,7 +64,7 @@ class ClampModel {
 
   struct Response {
     std::array<std::complex<double>, kMaxHarmonic + 1> ratio{};  // per harmonic
-    double secondaryTimesTurnsA = 0;  // RMS secondary current x turns (what the node reads)
+    double secondaryTimesTurnsA = 0;                             // RMS secondary current x turns (what the node reads)
   };
   // Operating point for a primary current with the given RMS per harmonic ([1] fundamental).
   static Response solve(const std::array<double, kMaxHarmonic + 1>& primaryRms, double burdenOhm);
@@ -70,11 +72,18 @@ class ClampModel {
 
 class Gpio;
 
-// Voltages at the front end's ADC pins. The front end runs from the stage-1 supply (PB5); the
-// range optos PB6 (20 ohm) and PB7 (270 ohm) connect the clamp's burdens.
+// Voltages at the front end's ADC pins. The front end runs from its supply switch; the range optos
+// connect the clamp's burdens (20 ohm for high power, 270 ohm for low power).
 class AnalogFrontEnd {
  public:
-  explicit AnalogFrontEnd(uint64_t seed) : rng_(seed ^ 0xA5A5F00Du) {}
+  // The lines of the board the front end is wired to: its supply and range switches, and the ADC
+  // inputs of the clamp's two ranges, its low side and the two E-field pick-ups.
+  struct Pins {
+    Wiring::Line supply, rangeHighPower, rangeLowPower;
+    Wiring::Line clampHighPower, clampLowPower, clampLowSide, eFieldCapacitive, eFieldInductive;
+  };
+
+  AnalogFrontEnd(uint64_t seed, const Pins& pins) : pins_(pins), rng_(seed ^ 0xA5A5F00Du) {}
 
   const Scenario& scenario() const { return scenario_; }
   void setScenario(const Scenario& s);
@@ -92,6 +101,7 @@ class AnalogFrontEnd {
   double drift(double t) const;
   double noise();
 
+  Pins pins_;
   Scenario scenario_;
   Clamp clamp_;
   std::mt19937_64 rng_;

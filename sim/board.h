@@ -1,5 +1,6 @@
-// The simulated board: virtual clock, event devices, interrupt delivery, reset and power.
-// One instance per process; the hardware layer's sim backend calls into it on every HAL call.
+// The simulated board: the core running, sleeping and restarting on its rooms (scheduler.h,
+// interrupt_controller.h, reset_state.h) and the devices around it. One instance per process; the
+// hardware layer's sim backend calls into it on every HAL call.
 #pragma once
 
 #include <cstdint>
@@ -8,28 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "interrupt_controller.h"
 #include "options.h"
+#include "reset_state.h"
+#include "scheduler.h"
 #include "stm32g0xx_hal_cortex.h"
 #include "stm32g0xx_hal_rcc.h"
 
 namespace sim {
-
-constexpr uint64_t kNever = UINT64_MAX;
-
-// Anything that makes something happen at a virtual time (a byte arriving, a timer expiring).
-class Device {
- public:
-  virtual ~Device() = default;
-  // Virtual time of the next thing this device will do, or kNever.
-  virtual uint64_t nextEventUs() const = 0;
-  // Do what is due at `nowUs` (called when the clock reaches nextEventUs()).
-  virtual void fire(uint64_t nowUs) = 0;
-  // A periodic device (the system tick) does not keep the firmware busy.
-  virtual bool periodic() const { return false; }
-};
-
-// How the next start of the firmware comes about; decides the reset flags it sees.
-enum class ResetKind { powerOn, pin, software, standbyWake };
 
 class Console;
 class Uart;
@@ -44,6 +31,7 @@ class RtcModel;
 class Tim6;
 class PowerCut;
 class RunTrace;
+class SpiBus;
 
 class Board {
  public:
@@ -55,7 +43,7 @@ class Board {
   static Board& create(const Options& options);
 
   const Options& options() const { return options_; }
-  uint64_t nowUs() const { return nowUs_; }
+  uint64_t nowUs() const { return scheduler_.now(); }
 
   // Every HAL call costs a little virtual time, so busy-waits always end.
   void halCall(uint32_t costUs = 1);
@@ -79,13 +67,13 @@ class Board {
   void enableIrq(IRQn_Type irq, bool enable);
   bool irqEnabled(IRQn_Type irq) const;
   void setPrimask(bool masked);
-  bool primask() const { return primask_; }
+  bool primask() const { return interrupts_.primask(); }
 
   // Reset flags of this start (RCC_CSR) and wake-up flags (PWR_SR1).
-  uint32_t csr() const { return csr_; }
+  uint32_t csr() const { return reset_.csr(); }
   void writeCsr(uint32_t value);
-  uint32_t sr1() const { return sr1_; }
-  void clearSr1(uint32_t mask) { sr1_ &= ~mask; }
+  uint32_t sr1() const { return reset_.sr1(); }
+  void clearSr1(uint32_t mask) { reset_.sr1() &= ~mask; }
 
   // Restart the firmware from its entry point in a fresh process image, as a reset would.
   [[noreturn]] void restart(ResetKind kind, uint32_t sr1Flags = 0);
@@ -110,6 +98,7 @@ class Board {
   FlashModel& flash() { return touched(*flash_); }
   RtcModel& rtc() { return touched(*rtc_); }
   Tim6& tim6() { return touched(*tim6_); }
+  SpiBus& spi1() { return touched(*spi1_); }
   // The run's records (energy, events, VCD) and its end (sim/run_trace.h).
   RunTrace& trace() { return *trace_; }
   bool coreSleeping() const { return coreSleeping_; }
@@ -117,12 +106,7 @@ class Board {
 
  private:
   void advanceTo(uint64_t targetUs);
-  void runDue();
-  void deliverInterrupts();
-  uint64_t nextEvent(bool includePeriodic) const;
   void pace(uint64_t targetUs);
-  void loadState();
-  void saveState(ResetKind kind, uint32_t sr1Flags);
 
   template <typename T>
   T& touched(T& device) {
@@ -131,18 +115,10 @@ class Board {
   }
 
   Options options_;
-  uint64_t nowUs_ = 0;
+  Scheduler scheduler_;
   uint64_t quietUntilUs_ = 0;  // halPoll: no event before this, and no device touched since
-  uint64_t paceBaseVirtualUs_ = 0;
-  uint64_t paceBaseWallUs_ = 0;
-  std::vector<Device*> devices_;
-  uint64_t pending_ = 0;  // bit n+16 for IRQ n (negative numbers are core exceptions)
-  uint64_t enabled_ = 0;
-  bool primask_ = false;
-  int isrDepth_ = 0;
-  uint32_t csr_ = 0;
-  uint32_t sr1_ = 0;
-  std::vector<std::function<void(ResetKind)>> persistHooks_;
+  InterruptController interrupts_;
+  ResetState reset_;
   std::function<void(ResetKind, uint32_t)> restartHandler_;
   std::unique_ptr<Console> console_;
   std::unique_ptr<Uart> uart1_;
@@ -155,6 +131,7 @@ class Board {
   std::unique_ptr<FlashModel> flash_;
   std::unique_ptr<RtcModel> rtc_;
   std::unique_ptr<Tim6> tim6_;
+  std::unique_ptr<SpiBus> spi1_;
   std::unique_ptr<PowerCut> powerCut_;
   std::unique_ptr<RunTrace> trace_;
   bool coreSleeping_ = false;

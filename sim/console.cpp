@@ -87,9 +87,7 @@ Console::Console(Board& board) : board_(board) {
       interactive_ = true;
       break;
     }
-    case ConsoleMode::capture:
-      interactive_ = false;
-      break;
+    case ConsoleMode::capture: interactive_ = false; break;
   }
   // Input read by an earlier run but never delivered (the board was reset meanwhile).
   std::string saved;
@@ -232,16 +230,12 @@ void Console::deliver(const std::string& text) {
 bool Console::handleEscape(char command) {
   switch (command) {
     case 'r':
-    case 'R':
-      board_.restart(ResetKind::pin);
+    case 'R': board_.restart(ResetKind::pin);
     case 'p':
-    case 'P':
-      board_.restart(ResetKind::powerOn);
+    case 'P': board_.restart(ResetKind::powerOn);
     case 'x':
-    case 'X':
-      board_.exitSim(0, "quit");
-    default:
-      return false;
+    case 'X': board_.exitSim(0, "quit");
+    default: return false;
   }
 }
 

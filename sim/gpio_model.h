@@ -7,6 +7,8 @@
 #include <functional>
 #include <vector>
 
+#include "wiring.h"
+
 namespace sim {
 
 enum class PinMode : uint8_t { analog, input, output, alternate };
@@ -33,6 +35,15 @@ class Gpio {
   void drive(int port, int index, bool level);
   // Called with the new pad level whenever it may have changed.
   void watch(int port, int index, std::function<void(bool)> onChange);
+
+  // The same by the board's wiring (board/wiring.h).
+  PinState& pin(const Wiring::Line& l) { return pin(portOf(l), l.index); }
+  bool level(const Wiring::Line& l) const { return level(portOf(l), l.index); }
+  void drive(const Wiring::Line& l, bool high) { drive(portOf(l), l.index, high); }
+  void watch(const Wiring::Line& l, std::function<void(bool)> onChange) {
+    watch(portOf(l), l.index, std::move(onChange));
+  }
+  static int portOf(const Wiring::Line& l) { return static_cast<int>(l.port); }
 
  private:
   void notify(int port, int index);

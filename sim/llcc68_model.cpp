@@ -7,18 +7,12 @@
 #include <cstdlib>
 
 #include "gpio_model.h"
+#include "llcc68_commands.h"
 #include "run_trace.h"
 
 namespace sim {
 
 namespace {
-
-// Pins of the board (port index, pin).
-constexpr int kPortA = 0, kPortB = 1;
-constexpr int kSupplyPin = 8;  // PA8
-constexpr int kResetPin = 0;   // PB0
-constexpr int kBusyPin = 11;   // PB11
-constexpr int kCsPin = 12;     // PB12
 
 // Registers the model gives a meaning or a reset value to.
 constexpr uint16_t kRegRetentionList = 0x029F;
@@ -53,46 +47,50 @@ constexpr double kRtcStepUs = 15.625;  // 64 kHz
 // Bytes a command needs, opcode included (0: any length).
 size_t minimumLength(uint8_t op) {
   switch (op) {
-    case 0x84:
-    case 0x80:
-    case 0x8A:
-    case 0x9D:
-    case 0x96:
-    case 0x9F:
-    case 0xA0:
-    case 0x93:
-    case 0x89:
-    case 0x0E: return 2;
-    case 0x98:
-    case 0x8E:
-    case 0x8F:
-    case 0x02:
-    case 0x07: return 3;
-    case 0x83:
-    case 0x82:
-    case 0x0D: return 4;
-    case 0x95:
-    case 0x86:
-    case 0x8B: return 5;
-    case 0x8C: return 7;
-    case 0x08: return 9;
+    case Op::SetSleep:
+    case Op::SetStandby:
+    case Op::SetPacketType:
+    case Op::SetDio2AsRfSwitchCtrl:
+    case Op::SetRegulatorMode:
+    case Op::StopTimerOnPreamble:
+    case Op::SetLoRaSymbNumTimeout:
+    case Op::SetRxTxFallbackMode:
+    case Op::Calibrate:
+    case Op::WriteBuffer: return 2;
+    case Op::CalibrateImage:
+    case Op::SetTxParams:
+    case Op::SetBufferBaseAddress:
+    case Op::ClearIrqStatus:
+    case Op::ClearDeviceErrors: return 3;
+    case Op::SetTx:
+    case Op::SetRx:
+    case Op::WriteRegister: return 4;
+    case Op::SetPaConfig:
+    case Op::SetRfFrequency:
+    case Op::SetModulationParams: return 5;
+    case Op::SetPacketParams: return 7;
+    case Op::SetDioIrqParams: return 9;
     default: return 1;
   }
 }
 
 }  // namespace
 
-Llcc68Model::Llcc68Model(Board& board, RadioMedium& medium, std::string name)
-    : board_(board), medium_(medium), name_(std::move(name)), rng_(static_cast<uint32_t>(board.options().seed)) {
+Llcc68Model::Llcc68Model(Board& board, RadioMedium& medium, std::string name, const Pins& pins)
+    : board_(board),
+      medium_(medium),
+      name_(std::move(name)),
+      pins_(pins),
+      rng_(static_cast<uint32_t>(board.options().seed)) {
   Gpio& gpio = board_.gpio();
   supply_ = false;
-  resetLow_ = !gpio.level(kPortB, kResetPin);
-  csLow_ = !gpio.level(kPortB, kCsPin);
-  gpio.watch(kPortA, kSupplyPin, [this](bool level) { onSupply(level); });
-  gpio.watch(kPortB, kResetPin, [this](bool level) { onReset(level); });
-  gpio.watch(kPortB, kCsPin, [this](bool level) { onChipSelect(level); });
+  resetLow_ = !gpio.level(pins_.reset);
+  csLow_ = !gpio.level(pins_.cs);
+  gpio.watch(pins_.supply, [this](bool level) { onSupply(level); });
+  gpio.watch(pins_.reset, [this](bool level) { onReset(level); });
+  gpio.watch(pins_.cs, [this](bool level) { onChipSelect(level); });
   medium_.attach(this);
-  onSupply(gpio.level(kPortA, kSupplyPin));
+  onSupply(gpio.level(pins_.supply));
   refreshBusy();
 }
 
@@ -263,7 +261,7 @@ void Llcc68Model::refreshBusy() {
   } else {
     high = board_.nowUs() < busyUntilUs_;
   }
-  board_.gpio().drive(kPortB, kBusyPin, high);
+  board_.gpio().drive(pins_.busy, high);
 }
 
 bool Llcc68Model::awake() const {
@@ -342,12 +340,12 @@ uint8_t Llcc68Model::replyByte(size_t index) {
   const uint8_t op = frame_[0];
   const auto forced = replyOverrides_.find(op);
   if (forced != replyOverrides_.end()) {
-    const size_t first = op == 0xC0 ? 1 : op == 0x1D ? 4 : op == 0x1E ? 3 : 2;
+    const size_t first = op == Op::GetStatus ? 1 : op == Op::ReadRegister ? 4 : op == Op::ReadBuffer ? 3 : 2;
     if (index >= first && index - first < forced->second.size()) return forced->second[index - first];
   }
   auto afterNop = [&](size_t first) -> int { return index >= first ? static_cast<int>(index - first) : -1; };
   switch (op) {
-    case 0x1D: {  // ReadRegister: opcode, address, NOP, data
+    case Op::ReadRegister: {  // opcode, address, NOP, data
       const int k = afterNop(4);
       if (k < 0) break;
       const uint16_t address = static_cast<uint16_t>(((frame_[1] << 8) | frame_[2]) + k);
@@ -360,32 +358,32 @@ uint8_t Llcc68Model::replyByte(size_t index) {
       }
       return reg(address);
     }
-    case 0x1E: {  // ReadBuffer: opcode, offset, NOP, data
+    case Op::ReadBuffer: {  // opcode, offset, NOP, data
       const int k = afterNop(3);
       if (k < 0) break;
       return buffer_[static_cast<uint8_t>(frame_[1] + k)];
     }
-    case 0x12: {
+    case Op::GetIrqStatus: {
       const uint16_t flags = faults_.irqSilent ? 0 : irqFlags_;
       if (index == 2) return static_cast<uint8_t>(flags >> 8);
       if (index == 3) return static_cast<uint8_t>(flags);
       break;
     }
-    case 0x13:
+    case Op::GetRxBufferStatus:
       if (index == 2) return rxLen_;
       if (index == 3) return rxStart_;
       break;
-    case 0x14:
+    case Op::GetPacketStatus:
       if (index >= 2 && index <= 4) return pktStatus_[index - 2];
       break;
-    case 0x15:
+    case Op::GetRssiInst:
       if (index == 2) return instantRssiRaw();
       break;
-    case 0x17:
+    case Op::GetDeviceErrors:
       if (index == 2) return static_cast<uint8_t>(deviceErrors_ >> 8);
       if (index == 3) return static_cast<uint8_t>(deviceErrors_);
       break;
-    case 0x11:
+    case Op::GetPacketType:
       if (index == 2) return pktType_;
       break;
     default: break;
@@ -414,62 +412,56 @@ void Llcc68Model::execute(const std::vector<uint8_t>& cmd) {
     fail();
   } else {
     switch (op) {
-      case 0x80:  // SetStandby
+      case Op::SetStandby:
         enterStandby();
         mode_ = cmd[1] == 1 ? Mode::stbyXosc : Mode::stbyRc;
         busyUs = kStandbyUs;
         break;
-      case 0x84:  // SetSleep
+      case Op::SetSleep:
         enterStandby();
         warmSleep_ = (cmd[1] & 0x04) != 0;
         mode_ = Mode::sleep;
         break;
-      case 0xC1:  // SetFs
+      case Op::SetFs:
         if (mode_ == Mode::tx || mode_ == Mode::rx) enterStandby();
         mode_ = Mode::fs;
         busyUs = kFsUs;
         break;
-      case 0x83:  // SetTx
+      case Op::SetTx:
         startTx(static_cast<uint32_t>((cmd[1] << 16) | (cmd[2] << 8) | cmd[3]));
         busyUs = kTxRampUs;
         break;
-      case 0x82:  // SetRx
+      case Op::SetRx:
         startRx(static_cast<uint32_t>((cmd[1] << 16) | (cmd[2] << 8) | cmd[3]));
         busyUs = kRxStartUs;
         break;
-      case 0x98:  // CalibrateImage
-        busyUs = kImageCalUs;
-        break;
-      case 0x89:  // Calibrate
-        busyUs = kColdBootUs;
-        break;
-      case 0x95:  // SetPaConfig
-        std::copy(cmd.begin() + 1, cmd.begin() + 5, paConfig_.begin());
-        break;
-      case 0x0D: {  // WriteRegister
+      case Op::CalibrateImage: busyUs = kImageCalUs; break;
+      case Op::Calibrate: busyUs = kColdBootUs; break;
+      case Op::SetPaConfig: std::copy(cmd.begin() + 1, cmd.begin() + 5, paConfig_.begin()); break;
+      case Op::WriteRegister: {
         const uint16_t address = static_cast<uint16_t>((cmd[1] << 8) | cmd[2]);
         for (size_t i = 3; i < cmd.size(); ++i) regs_[static_cast<uint16_t>(address + i - 3)] = cmd[i];
         break;
       }
-      case 0x0E:  // WriteBuffer
+      case Op::WriteBuffer:
         for (size_t i = 2; i < cmd.size(); ++i) buffer_[static_cast<uint8_t>(cmd[1] + i - 2)] = cmd[i];
         break;
-      case 0x08:  // SetDioIrqParams (the DIO lines are not wired)
+      case Op::SetDioIrqParams:  // the DIO lines are not wired
         irqMask_ = static_cast<uint16_t>((cmd[1] << 8) | cmd[2]);
         break;
-      case 0x02:  // ClearIrqStatus
-        irqFlags_ = static_cast<uint16_t>(irqFlags_ & ~((cmd[1] << 8) | cmd[2]));
+      case Op::ClearIrqStatus: irqFlags_ = static_cast<uint16_t>(irqFlags_ & ~((cmd[1] << 8) | cmd[2])); break;
+      case Op::SetDio2AsRfSwitchCtrl: dio2RfSwitch_ = cmd[1] != 0; break;
+      case Op::SetRfFrequency:
+        freqSteps_ = (static_cast<uint32_t>(cmd[1]) << 24) | (cmd[2] << 16) | (cmd[3] << 8) | cmd[4];
         break;
-      case 0x9D: dio2RfSwitch_ = cmd[1] != 0; break;
-      case 0x86: freqSteps_ = (static_cast<uint32_t>(cmd[1]) << 24) | (cmd[2] << 16) | (cmd[3] << 8) | cmd[4]; break;
-      case 0x8A:  // SetPacketType: only in standby
+      case Op::SetPacketType:  // only in standby
         if (!standby || cmd[1] > 1) {
           fail();
         } else {
           pktType_ = cmd[1];
         }
         break;
-      case 0x8E: {  // SetTxParams: the high-power amplifier's range
+      case Op::SetTxParams: {  // the high-power amplifier's range
         const int power = static_cast<int8_t>(cmd[1]);
         if (power < -9 || power > 22 || cmd[2] > 7) {
           fail();
@@ -479,7 +471,7 @@ void Llcc68Model::execute(const std::vector<uint8_t>& cmd) {
         }
         break;
       }
-      case 0x8B:  // SetModulationParams
+      case Op::SetModulationParams:
         if (pktType_ == 1) {
           if (!loraPairSupported(cmd[1], cmd[2]) || cmd[3] < 1 || cmd[3] > 4 || cmd[4] > 1) {
             fail();
@@ -490,32 +482,32 @@ void Llcc68Model::execute(const std::vector<uint8_t>& cmd) {
           std::copy(cmd.begin() + 1, cmd.begin() + std::min<size_t>(cmd.size(), 9), modParams_.begin());
         }
         break;
-      case 0x8C:  // SetPacketParams
+      case Op::SetPacketParams:
         pktParams_.fill(0);
         std::copy(cmd.begin() + 1, cmd.begin() + std::min<size_t>(cmd.size(), 10), pktParams_.begin());
         break;
-      case 0x8F:
+      case Op::SetBufferBaseAddress:
         txBase_ = cmd[1];
         rxBase_ = cmd[2];
         break;
-      case 0xC0:  // GetStatus: reporting the command status clears it
+      case Op::GetStatus:  // reporting the command status clears it
         cmdStatus_ = 0;
         break;
-      case 0x07:  // ClearDeviceErrors
+      case Op::ClearDeviceErrors:
         if (!deviceErrorsPersist_) deviceErrors_ = 0;
         break;
-      case 0x1D:
-      case 0x1E:
-      case 0x11:
-      case 0x12:
-      case 0x13:
-      case 0x14:
-      case 0x15:
-      case 0x17:
-      case 0x96:
-      case 0x9F:
-      case 0xA0:
-      case 0x93: break;  // reads answered while clocked; settings without effect on this model
+      case Op::ReadRegister:
+      case Op::ReadBuffer:
+      case Op::GetPacketType:
+      case Op::GetIrqStatus:
+      case Op::GetRxBufferStatus:
+      case Op::GetPacketStatus:
+      case Op::GetRssiInst:
+      case Op::GetDeviceErrors:
+      case Op::SetRegulatorMode:
+      case Op::StopTimerOnPreamble:
+      case Op::SetLoRaSymbNumTimeout:
+      case Op::SetRxTxFallbackMode: break;  // reads answered while clocked; settings without effect on this model
       default: fail(); break;
     }
   }

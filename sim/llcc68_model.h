@@ -13,6 +13,8 @@
 
 #include "board.h"
 #include "radio_medium.h"
+#include "spi_bus.h"
+#include "wiring.h"
 
 namespace sim {
 
@@ -27,7 +29,7 @@ struct Llcc68Faults {
   int failOpcode = -1;                     // every SPI transfer that starts with this opcode fails
 };
 
-class Llcc68Model : public Device, public RadioEndpoint {
+class Llcc68Model : public Device, public RadioEndpoint, public SpiDevice {
  public:
   // Datasheet-typical timings of the SX126x family.
   static constexpr uint64_t kColdBootUs = 3500;
@@ -42,13 +44,17 @@ class Llcc68Model : public Device, public RadioEndpoint {
 
   enum class Mode : uint8_t { off, reset, booting, sleep, stbyRc, stbyXosc, fs, rx, tx };
 
-  Llcc68Model(Board& board, RadioMedium& medium, std::string name);
+  // The lines of the board the chip is wired to.
+  struct Pins {
+    Wiring::Line supply, reset, busy, cs;
+  };
+  Llcc68Model(Board& board, RadioMedium& medium, std::string name, const Pins& pins);
   ~Llcc68Model() override;
 
   // SPI side (the hardware layer's SPI1). Returns false for an injected transfer failure of a
   // transfer whose first byte is `first`.
-  bool spiTransferAllowed(uint8_t first);
-  uint8_t spiExchange(uint8_t mosi);
+  bool spiTransferAllowed(uint8_t first) override;
+  uint8_t spiExchange(uint8_t mosi) override;
 
   Llcc68Faults& faults() { return faults_; }
   // Device errors reported by GetDeviceErrors; `persist`: ClearDeviceErrors does not clear them.
@@ -121,6 +127,7 @@ class Llcc68Model : public Device, public RadioEndpoint {
   Board& board_;
   RadioMedium& medium_;
   std::string name_;
+  Pins pins_;
   Llcc68Faults faults_;
   std::mt19937 rng_;
 

@@ -20,22 +20,40 @@ namespace {
 constexpr const char* kContinuesEnv = "ORVANE_SIM_RUN_CONTINUES";
 constexpr const char* kCarryFile = "run-trace";
 
+// The pins of the trace, by what they are wired to: radio supply and bus, antenna switches, front
+// end, debug lines, button. Each wire is named by its role and its pin ("radio_supply_PA8").
 struct TracedPin {
-  const char* name;
-  int port;  // 0 = A, 1 = B, ...
-  int index;
+  const char* role;
+  Wiring::Line line;
 };
-
-// The pins of the trace: radio supply and bus, antenna switches, front end, debug lines, button.
 constexpr TracedPin kPins[] = {
-    {"radio_supply_PA8", 0, 8}, {"radio_reset_PB0", 1, 0}, {"radio_cs_PB12", 1, 12},    {"radio_busy_PB11", 1, 11},
-    {"ant_tx_PB10", 1, 10},     {"ant_rx_PB2", 1, 2},      {"stage1_supply_PB5", 1, 5}, {"gain_s0_PC7", 2, 7},
-    {"gain_s1_PC6", 2, 6},      {"range_hp_PB6", 1, 6},    {"range_lp_PB7", 1, 7},      {"dbg1_PD0", 3, 0},
-    {"dbg2_PB13", 1, 13},       {"dbg3_PB14", 1, 14},      {"dbg4_PB15", 1, 15},        {"button_PD3", 3, 3},
+    {"radio_supply", Wiring::radioSupply},
+    {"radio_reset", Wiring::radioReset},
+    {"radio_cs", Wiring::radioCs},
+    {"radio_busy", Wiring::radioBusy},
+    {"ant_tx", Wiring::radioAntTx},
+    {"ant_rx", Wiring::radioAntRx},
+    {"stage1_supply", Wiring::frontEndSupply},
+    {"gain_s0", Wiring::gainSelect0},
+    {"gain_s1", Wiring::gainSelect1},
+    {"range_hp", Wiring::rangeHighPower},
+    {"range_lp", Wiring::rangeLowPower},
+    {"dbg1", Wiring::debug1},
+    {"dbg2", Wiring::debug2},
+    {"dbg3", Wiring::debug3},
+    {"dbg4", Wiring::debug4},
+    {"button", Wiring::provisioningButton},
 };
 constexpr size_t kPinCount = sizeof kPins / sizeof kPins[0];
-constexpr int kRadioSupplyBit = 0;
-constexpr int kFrontEndSupplyBit = 6;
+constexpr int bitOf(const Wiring::Line& line) {
+  for (size_t i = 0; i < kPinCount; ++i) {
+    if (kPins[i].line == line) return static_cast<int>(i);
+  }
+  return -1;
+}
+constexpr int kRadioSupplyBit = bitOf(Wiring::radioSupply);
+constexpr int kFrontEndSupplyBit = bitOf(Wiring::frontEndSupply);
+static_assert(kRadioSupplyBit >= 0 && kFrontEndSupplyBit >= 0, "the supplies are traced");
 
 // One-hot lanes of the power states after the pins, in this order.
 constexpr const char* kStateNames[] = {"mcu_run",       "mcu_sleep", "mcu_standby", "radio_off", "radio_sleep",
@@ -82,16 +100,19 @@ const char* radioModeName(uint8_t mode, bool warm) {
 }
 
 const char* startKind(uint32_t csr, uint32_t sr1) {
-  if (csr & RCC_CSR_PWRRSTF) return "power-on";
-  if (csr & RCC_CSR_SFTRSTF) return "software-reset";
-  if (csr & RCC_CSR_PINRSTF) return "pin-reset";
-  if (sr1 & PWR_SR1_SBF) return "standby-wake";
+  if (csr & HAL_RESET_FLAG_POWER_ON) return "power-on";
+  if (csr & HAL_RESET_FLAG_SOFTWARE) return "software-reset";
+  if (csr & HAL_RESET_FLAG_PIN) return "pin-reset";
+  if (sr1 & HAL_WAKE_FLAG_STANDBY) return "standby-wake";
   return "other";
 }
 
 std::vector<std::string> signalNames() {
   std::vector<std::string> names;
-  for (const TracedPin& p : kPins) names.push_back(p.name);
+  for (const TracedPin& p : kPins) {
+    names.push_back(std::string(p.role) + "_P" + static_cast<char>('A' + static_cast<int>(p.line.port)) +
+                    std::to_string(p.line.index));
+  }
   for (const char* s : kStateNames) names.push_back(s);
   return names;
 }
@@ -156,7 +177,7 @@ RunTrace::Snapshot RunTrace::take() const {
   Snapshot s;
   const Gpio& gpio = board_.gpio();
   for (size_t i = 0; i < kPinCount; ++i) {
-    if (gpio.level(kPins[i].port, kPins[i].index)) s.pins |= 1u << i;
+    if (gpio.level(kPins[i].line)) s.pins |= 1u << i;
   }
   s.core = board_.coreSleeping() ? 1 : 0;
   const Llcc68Model& radio = board_.radio();

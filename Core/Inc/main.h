@@ -12,6 +12,10 @@ extern TIM_HandleTypeDef htim6;
 extern SPI_HandleTypeDef hspi1;
 
 void SystemClock_Config(void);
+// Every start's bring-up, in its order: clocks, pins, DMA, converter, RTC, SPI, console UART,
+// timers, the records' peripheral handles and the console's reception. The tests' board starts
+// from here too.
+void bringUpBoard(void);
 void MX_GPIO_Init(void);
 void MX_DMA_Init(void);
 void MX_ADC1_Init(void);

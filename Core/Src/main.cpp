@@ -5,6 +5,7 @@
 #include "DeviceConfig.h"
 #include "MCUState.h"
 #include "SerialConfig.h"
+#include "board_gpio.h"
 #include "sleep.h"
 #include "uplink_counter.h"
 
@@ -24,8 +25,27 @@ int main(void) {
   // Reset and wake-up flags first, before anything else can change them.
   setMCUGstate().resetCause = HAL_RCCEx_ReadCSR();
   setMCUGstate().bootCause = HAL_PWREx_ReadSR1();
-  HAL_RCCEx_WriteCSR(RCC_CSR_RMVF);
+  HAL_RCCEx_WriteCSR(HAL_RESET_FLAGS_CLEAR);
 
+  bringUpBoard();
+  DeviceConfig::init();
+  resumeUplinkCounter();
+  debug("\n\n\n******************************\n\n\n");
+  resetCauseDecoder(mcustate().resetCause, mcustate().bootCause);
+
+  const uint32_t pclk = HAL_RCC_GetPCLK1Freq();
+  if (pclk != kExpectedPclkHz)
+    debugV2("CPU clock mismatch: %d != %d\n", static_cast<int>(pclk), static_cast<int>(kExpectedPclkHz));
+
+  if (HAL_ADCEx_Calibration_Start(&hadc1) != HAL_OK) {
+    debug("calibration error!");
+    Error_Handler();
+  }
+
+  for (;;) appLoop();
+}
+
+void bringUpBoard(void) {
   HAL_Init();
   SystemClock_Config();
   MX_GPIO_Init();
@@ -44,20 +64,6 @@ int main(void) {
   setMCUGstate().hrtc = &hrtc;
 
   serialConfigInit();
-  DeviceConfig::init();
-  resumeUplinkCounter();
-  debug("\n\n\n******************************\n\n\n");
-  resetCauseDecoder(mcustate().resetCause, mcustate().bootCause);
-
-  const uint32_t pclk = HAL_RCC_GetPCLK1Freq();
-  if (pclk != kExpectedPclkHz) debugV2("CPU clock mismatch: %d != %d\n", static_cast<int>(pclk), static_cast<int>(kExpectedPclkHz));
-
-  if (HAL_ADCEx_Calibration_Start(&hadc1) != HAL_OK) {
-    debug("calibration error!");
-    Error_Handler();
-  }
-
-  for (;;) appLoop();
 }
 
 void SystemClock_Config(void) {
@@ -87,25 +93,27 @@ void MX_GPIO_Init(void) {
   __HAL_RCC_GPIOD_CLK_ENABLE();
   __HAL_RCC_GPIOF_CLK_ENABLE();
 
-  HAL_GPIO_WritePin(GPIOB, GPIO_PIN_0 | GPIO_PIN_1 | GPIO_PIN_2 | GPIO_PIN_6 | GPIO_PIN_7 | GPIO_PIN_10, GPIO_PIN_RESET);
-  HAL_GPIO_WritePin(GPIOA, GPIO_PIN_8, GPIO_PIN_RESET);
+  using Wiring::Boot;
+  using Wiring::Port;
+  HAL_GPIO_WritePin(GPIOB, Wiring::bootPins(Port::B, Boot::outputDrivenLow), GPIO_PIN_RESET);
+  HAL_GPIO_WritePin(GPIOA, Wiring::bootPins(Port::A, Boot::outputDrivenLow), GPIO_PIN_RESET);
 
+  // Every pin of the wiring in the state it starts in, port by port.
   struct Group {
     GPIO_TypeDef* port;
     uint32_t pins;
     uint32_t mode;
   };
   const Group groups[] = {
-      {GPIOC, GPIO_PIN_6 | GPIO_PIN_7 | GPIO_PIN_13 | GPIO_PIN_14 | GPIO_PIN_15, GPIO_MODE_ANALOG},
-      {GPIOF, GPIO_PIN_0 | GPIO_PIN_1, GPIO_MODE_ANALOG},
-      {GPIOB, GPIO_PIN_0 | GPIO_PIN_1 | GPIO_PIN_2 | GPIO_PIN_5 | GPIO_PIN_6 | GPIO_PIN_7 | GPIO_PIN_10, GPIO_MODE_OUTPUT_PP},
-      {GPIOB, GPIO_PIN_11, GPIO_MODE_INPUT},
-      {GPIOB, GPIO_PIN_3 | GPIO_PIN_4 | GPIO_PIN_8 | GPIO_PIN_9 | GPIO_PIN_12 | GPIO_PIN_13 | GPIO_PIN_14 | GPIO_PIN_15,
-       GPIO_MODE_ANALOG},
-      {GPIOA, GPIO_PIN_8, GPIO_MODE_OUTPUT_PP},
-      {GPIOA, GPIO_PIN_11 | GPIO_PIN_12 | GPIO_PIN_15, GPIO_MODE_ANALOG},
-      {GPIOD, GPIO_PIN_0 | GPIO_PIN_1 | GPIO_PIN_2, GPIO_MODE_ANALOG},
-      {GPIOD, GPIO_PIN_3, GPIO_MODE_INPUT},
+      {GPIOC, Wiring::bootPins(Port::C, Boot::analog), GPIO_MODE_ANALOG},
+      {GPIOF, Wiring::bootPins(Port::F, Boot::analog), GPIO_MODE_ANALOG},
+      {GPIOB, Wiring::outputPins(Port::B), GPIO_MODE_OUTPUT_PP},
+      {GPIOB, Wiring::bootPins(Port::B, Boot::input), GPIO_MODE_INPUT},
+      {GPIOB, Wiring::bootPins(Port::B, Boot::analog), GPIO_MODE_ANALOG},
+      {GPIOA, Wiring::outputPins(Port::A), GPIO_MODE_OUTPUT_PP},
+      {GPIOA, Wiring::bootPins(Port::A, Boot::analog), GPIO_MODE_ANALOG},
+      {GPIOD, Wiring::bootPins(Port::D, Boot::analog), GPIO_MODE_ANALOG},
+      {GPIOD, Wiring::bootPins(Port::D, Boot::input), GPIO_MODE_INPUT},
   };
   for (const Group& g : groups) {
     GPIO_InitTypeDef init{};

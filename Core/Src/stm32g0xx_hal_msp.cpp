@@ -1,5 +1,6 @@
 // Low-level set-up the hardware layer asks for when a peripheral is initialised: clocks, pins,
 // DMA channels.
+#include "board_gpio.h"
 #include "main.h"
 
 namespace {
@@ -39,14 +40,16 @@ void HAL_UART_MspInit(UART_HandleTypeDef* huart) {
   __HAL_RCC_USART1_CLK_ENABLE();
   __HAL_RCC_GPIOA_CLK_ENABLE();
 
+  static_assert(Wiring::consoleTx.port == Wiring::Port::A && Wiring::consoleRx.port == Wiring::Port::A);
+  static_assert(Wiring::consoleTx.alternate == GPIO_AF1_USART1 && Wiring::consoleRx.alternate == GPIO_AF1_USART1);
   GPIO_InitTypeDef pins{};
-  pins.Pin = GPIO_PIN_9 | GPIO_PIN_10;
+  pins.Pin = Wiring::pinsOf({Wiring::consoleTx, Wiring::consoleRx});
   pins.Mode = GPIO_MODE_AF_PP;
   pins.Pull = GPIO_NOPULL;
   pins.Speed = GPIO_SPEED_FREQ_LOW;
   pins.Alternate = GPIO_AF1_USART1;
   HAL_GPIO_Init(GPIOA, &pins);
-  pins.Pin = GPIO_PIN_10;
+  pins.Pin = Wiring::pinsOf({Wiring::consoleRx});
   pins.Pull = GPIO_PULLUP;
   HAL_GPIO_Init(GPIOA, &pins);
 
@@ -59,9 +62,12 @@ void HAL_SPI_MspInit(SPI_HandleTypeDef* hspi) {
   if (hspi->Instance != SPI1) return;
   __HAL_RCC_SPI1_CLK_ENABLE();
   __HAL_RCC_GPIOA_CLK_ENABLE();
-  // PA5 SCK, PA6 MISO, PA7 MOSI.
+  static_assert(Wiring::spiSck.port == Wiring::Port::A && Wiring::spiMiso.port == Wiring::Port::A &&
+                Wiring::spiMosi.port == Wiring::Port::A);
+  static_assert(Wiring::spiSck.alternate == GPIO_AF0_SPI1 && Wiring::spiMiso.alternate == GPIO_AF0_SPI1 &&
+                Wiring::spiMosi.alternate == GPIO_AF0_SPI1);
   GPIO_InitTypeDef pins{};
-  pins.Pin = GPIO_PIN_5 | GPIO_PIN_6 | GPIO_PIN_7;
+  pins.Pin = Wiring::pinsOf({Wiring::spiSck, Wiring::spiMiso, Wiring::spiMosi});
   pins.Mode = GPIO_MODE_AF_PP;
   pins.Pull = GPIO_NOPULL;
   pins.Speed = GPIO_SPEED_FREQ_LOW;
@@ -69,9 +75,13 @@ void HAL_SPI_MspInit(SPI_HandleTypeDef* hspi) {
   HAL_GPIO_Init(GPIOA, &pins);
 }
 
-// ADC inputs: PA0..PA4 and PB1 (channel 9, the inductive E-field pick-up). PB1 leaves the GPIO
-// bring-up as a driven-low output; as such the converter would read 0 V on it, so it becomes an
-// analog input here with the others.
+// The ADC inputs of the wiring (PA0..PA4, and PB1 for the inductive E-field pick-up). PB1 leaves the
+// GPIO bring-up as a driven-low output; as such the converter would read 0 V on it, so it becomes
+// an analog input here with the others.
+static_assert(Wiring::adcPins(Wiring::Port::C) == 0 && Wiring::adcPins(Wiring::Port::D) == 0 &&
+                  Wiring::adcPins(Wiring::Port::F) == 0,
+              "the ADC set-up takes its inputs on ports A and B");
+
 void HAL_ADC_MspInit(ADC_HandleTypeDef* hadc) {
   if (hadc->Instance != ADC1) return;
   __HAL_RCC_ADC_CLK_ENABLE();
@@ -79,11 +89,11 @@ void HAL_ADC_MspInit(ADC_HandleTypeDef* hadc) {
   __HAL_RCC_GPIOB_CLK_ENABLE();
 
   GPIO_InitTypeDef pins{};
-  pins.Pin = GPIO_PIN_0 | GPIO_PIN_1 | GPIO_PIN_2 | GPIO_PIN_3 | GPIO_PIN_4;
+  pins.Pin = Wiring::adcPins(Wiring::Port::A);
   pins.Mode = GPIO_MODE_ANALOG;
   pins.Pull = GPIO_NOPULL;
   HAL_GPIO_Init(GPIOA, &pins);
-  pins.Pin = GPIO_PIN_1;
+  pins.Pin = Wiring::adcPins(Wiring::Port::B);
   HAL_GPIO_Init(GPIOB, &pins);
 
   initReceiveDma(hdma_adc1, DMA1_Channel1, DMA_REQUEST_ADC1, DMA_PDATAALIGN_HALFWORD, DMA_MDATAALIGN_HALFWORD,
@@ -94,8 +104,8 @@ void HAL_ADC_MspInit(ADC_HandleTypeDef* hadc) {
 void HAL_ADC_MspDeInit(ADC_HandleTypeDef* hadc) {
   if (hadc->Instance != ADC1) return;
   __HAL_RCC_ADC_CLK_DISABLE();
-  HAL_GPIO_DeInit(GPIOA, GPIO_PIN_0 | GPIO_PIN_1 | GPIO_PIN_2 | GPIO_PIN_3 | GPIO_PIN_4);
-  HAL_GPIO_DeInit(GPIOB, GPIO_PIN_1);
+  HAL_GPIO_DeInit(GPIOA, Wiring::adcPins(Wiring::Port::A));
+  HAL_GPIO_DeInit(GPIOB, Wiring::adcPins(Wiring::Port::B));
   (void)HAL_DMA_DeInit(hadc->DMA_Handle);
 }
 

@@ -8,8 +8,7 @@ trap 'rm -rf "$dir"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # The previous record: identity 0x12ABCD.
-printf 'save\n' | "$sim" --speed 0 --state "$dir/seed" >/dev/null
-printf '\xcd\xab\x12' | dd of="$dir/seed/flash-page.bin" bs=1 seek=112 conv=notrunc status=none
+printf 'set uid 12ABCD\nsave\n' | "$sim" --speed 0 --state "$dir/seed" >/dev/null
 
 for cut in 0 8 15 erase; do
   state="$dir/cut-$cut"

@@ -58,10 +58,6 @@ void bringUp() {
   testing_support::freshBoard();
   sim::board().setRestartHandler([](sim::ResetKind, uint32_t) { throw Restarted{}; });
   sim::board().addDevice(&gBudget);
-  MX_GPIO_Init();
-  MX_ADC1_Init();
-  MX_SPI1_Init();
-  setMCUGstate().hadc1 = &hadc1;
   calibrateVRef();
   gBoardClean = true;
 }

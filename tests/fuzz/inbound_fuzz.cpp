@@ -44,8 +44,6 @@ void check(bool ok, const char* what) {
 
 bool init() {
   testing_support::freshBoard();
-  MX_GPIO_Init();
-  MX_SPI1_Init();
   (void)mcustate().pin.switch_.lora.setOn();
   return true;
 }

@@ -17,9 +17,6 @@ namespace testing_support {
 
 void bringUpMeasurementBoard() {
   freshBoard();
-  MX_GPIO_Init();
-  MX_ADC1_Init();
-  setMCUGstate().hadc1 = &hadc1;
   calibrateVRef();
   takeOutput();
 }

@@ -23,8 +23,6 @@ class RadioTest : public ::testing::Test {
  protected:
   void SetUp() override {
     freshBoard();
-    MX_GPIO_Init();
-    MX_SPI1_Init();
     chip().recordTransactions(true);
     llcc68HandlerInstance().markPoweredOff();
     if (resetsRxCallback()) llcc68HandlerInstance().setRxCallback(nullptr, nullptr);

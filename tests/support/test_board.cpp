@@ -21,16 +21,7 @@ sim::Board& freshBoard() {
   MCUState::make();
   GState::make();
   gPending = Pending::none;
-  HAL_Init();
-  SystemClock_Config();  // the boot order: timers derive their prescalers from this clock
-  MX_DMA_Init();
-  MX_RTC_Init();
-  MX_USART1_UART_Init();
-  MX_TIM6_Init();
-  initDelayTimer();
-  setMCUGstate().hlpuart1 = &huart1;
-  setMCUGstate().hrtc = &hrtc;
-  serialConfigInit();
+  bringUpBoard();
   return b;
 }
 

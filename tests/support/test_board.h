@@ -9,8 +9,8 @@
 
 namespace testing_support {
 
-// A fresh board with a capturing console, no state folder, speed 0; firmware records reset,
-// the console UART and RTC handles registered, the delay timer set up and reception running.
+// A fresh board with a capturing console, no state folder, speed 0; firmware records reset and
+// the board brought up as every start does (bringUpBoard: pins, peripherals, handles, reception).
 sim::Board& freshBoard();
 // What the firmware printed since the last call.
 std::string takeOutput();

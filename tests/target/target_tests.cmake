@@ -2,7 +2,7 @@
 set(ORVANE_TARGET_TEST_DIR ${CMAKE_SOURCE_DIR}/tests/target)
 
 # The firmware's target objects as an archive: a test image links only what it calls.
-add_library(orvane_fw_archive STATIC $<TARGET_OBJECTS:orvane_fw_target>)
+add_library(orvane_fw_archive STATIC ${ORVANE_FW_TARGET_OBJECTS})
 
 # The self-test on QEMU's micro:bit (Cortex-M0): must print exactly the reference lines, which the
 # host build prints too (selftest_host_matches_reference in the sim preset).

@@ -109,7 +109,7 @@ TEST_F(OnAirTest, DebugGroupFollowsTheRateAndThePinReset) {
   const Case cases[] = {
       {"rate 10 at counters 9, 10, 11", 0, 10, 8, {{3}, group, {3}}},
       {"rate 0: every cycle", 0, 0, 41, {group, group}},
-      {"pin reset: packet 8 twice, every cycle", RCC_CSR_PINRSTF, 100, 5, {pinReset, pinReset}},
+      {"pin reset: packet 8 twice, every cycle", HAL_RESET_FLAG_PIN, 100, 5, {pinReset, pinReset}},
   };
   for (const Case& c : cases) {
     SetUp();

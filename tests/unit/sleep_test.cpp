@@ -87,7 +87,7 @@ TEST_F(SleepTest, StandbyWakesAfterSleepPlusOneRtcPeriods) {
     FAIL() << "standby returned";
   } catch (const Restarted& r) {
     EXPECT_EQ(r.kind, sim::ResetKind::standbyWake);
-    EXPECT_EQ(r.sr1 & PWR_SR1_SBF, PWR_SR1_SBF);
+    EXPECT_EQ(r.sr1 & HAL_WAKE_FLAG_STANDBY, HAL_WAKE_FLAG_STANDBY);
   }
   // LSI 32 kHz / 128 / 256: 1.024 s per period, 6 periods.
   const uint64_t slept = sim::board().nowUs() - t0;
@@ -202,16 +202,16 @@ TEST(BootCause, FirstWakeFlagWins) {
 
 TEST(BootCause, TextThatDoesNotFitGivesTheNoneTextCut) {
   // "SBF (standby flag set)" is 22 characters: it fits in 23, not in 22.
-  EXPECT_EQ(bootText(PWR_SR1_SBF, 23), "SBF (standby flag set)");
-  EXPECT_EQ(bootText(PWR_SR1_SBF, 22), "none (no RCC/PWR rese");
-  EXPECT_EQ(bootText(PWR_SR1_SBF, 10), "none (no ");
+  EXPECT_EQ(bootText(HAL_WAKE_FLAG_STANDBY, 23), "SBF (standby flag set)");
+  EXPECT_EQ(bootText(HAL_WAKE_FLAG_STANDBY, 22), "none (no RCC/PWR rese");
+  EXPECT_EQ(bootText(HAL_WAKE_FLAG_STANDBY, 10), "none (no ");
   EXPECT_EQ(bootText(0, 31), "none (no RCC/PWR reset-wakeup ");
   EXPECT_EQ(bootText(0, 32), "unhandled reason SR1=0x00000000");
-  EXPECT_EQ(bootText(PWR_SR1_SBF, 1), "");
+  EXPECT_EQ(bootText(HAL_WAKE_FLAG_STANDBY, 1), "");
 }
 
 TEST_F(SleepTest, DecoderLogsBothCauses) {
-  resetCauseDecoder(RCC_CSR_SFTRSTF | RCC_CSR_PINRSTF, PWR_SR1_SBF);
+  resetCauseDecoder(HAL_RESET_FLAG_SOFTWARE | HAL_RESET_FLAG_PIN, HAL_WAKE_FLAG_STANDBY);
   EXPECT_EQ(testing_support::takeOutput(),
             "Reset cause: SFTRSTF (software reset)\n\rboot cause: SBF (standby flag set)\n\r");
 }

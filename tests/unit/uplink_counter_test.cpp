@@ -40,7 +40,7 @@ class UplinkCounter : public ::testing::Test {
   static uint32_t counter() { return rtcMem().loraPacketCounter.get().toU32(); }
   // A start as main() makes it, with the reset flags of a power-on or of the reset pin.
   static void start(bool powerOn) {
-    setMCUGstate().resetCause = powerOn ? RCC_CSR_PWRRSTF : RCC_CSR_PINRSTF;
+    setMCUGstate().resetCause = powerOn ? HAL_RESET_FLAG_POWER_ON : HAL_RESET_FLAG_PIN;
     GState::make();
     DeviceConfig::init();
     resumeUplinkCounter();

@@ -10,6 +10,7 @@
 
 #include "Debug.h"
 #include "HMAC.h"
+#include "build_info.h"
 #include "gstate.h"
 #include "hex_text.h"
 #include "packet10.h"

@@ -14,6 +14,8 @@
 #include "stm32g0xx_hal_rtc.h"
 #include "stm32g0xx_hal_adc.h"
 #include "stm32g0xx_hal_spi.h"
+// Not the chip maker's: what we added.
+#include "hal_added.h"
 
 #ifdef __cplusplus
 extern "C" {

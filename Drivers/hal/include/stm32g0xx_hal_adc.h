@@ -119,9 +119,9 @@ extern "C" {
 #define HAL_ADC_STATE_REG_OVR 0x00000400U
 
 // Factory calibration conditions of the calibration words.
-#define VREFINT_CAL_VREF 3000U          // mV of VDDA when VREFINT_CAL was taken
-#define TEMPSENSOR_CAL1_TEMP 30         // degrees C of TS_CAL1
-#define TEMPSENSOR_CAL_VREFANALOG 3000U // mV of VDDA when TS_CAL1 was taken
+#define VREFINT_CAL_VREF 3000U           // mV of VDDA when VREFINT_CAL was taken
+#define TEMPSENSOR_CAL1_TEMP 30          // degrees C of TS_CAL1
+#define TEMPSENSOR_CAL_VREFANALOG 3000U  // mV of VDDA when TS_CAL1 was taken
 
 typedef struct {
   uint32_t Ratio;
@@ -182,11 +182,6 @@ HAL_StatusTypeDef HAL_ADC_PollForConversion(ADC_HandleTypeDef* hadc, uint32_t ti
 uint32_t HAL_ADC_GetValue(ADC_HandleTypeDef* hadc);
 uint32_t HAL_ADC_GetState(ADC_HandleTypeDef* hadc);
 void HAL_ADC_ConvCpltCallback(ADC_HandleTypeDef* hadc);
-
-// Factory calibration words in system memory: the internal reference reading and the
-// temperature sensor reading at 30 degrees C, both taken with VDDA = 3.0 V.
-uint16_t HAL_ADCEx_GetVrefintCal(void);
-uint16_t HAL_ADCEx_GetTsCal1(void);
 
 // The 96-bit unique device identifier, word 0 (bits 0..31) to word 2.
 uint32_t HAL_GetUIDw0(void);

@@ -122,23 +122,6 @@ void HAL_RCC_ClockGate(RCC_ClockGate gate, int enable);
 #define __HAL_RCC_RTCAPB_CLK_ENABLE() HAL_RCC_ClockGate(RCC_CLK_RTCAPB, 1)
 #define __HAL_RCC_RTC_ENABLE() HAL_RCC_ClockGate(RCC_CLK_RTC, 1)
 
-// Register reads the boot sequence makes directly on the chip (RCC CSR reset flags, APBENR1).
-#define RCC_CSR_RMVF 0x00800000U
-#define RCC_CSR_OBLRSTF 0x02000000U
-#define RCC_CSR_PINRSTF 0x04000000U
-#define RCC_CSR_PWRRSTF 0x08000000U
-#define RCC_CSR_SFTRSTF 0x10000000U
-#define RCC_CSR_IWDGRSTF 0x20000000U
-#define RCC_CSR_WWDGRSTF 0x40000000U
-#define RCC_CSR_LPWRRSTF 0x80000000U
-#define RCC_APBENR1_PWREN 0x10000000U
-// Raw RCC_CSR (reset flags of this start).
-uint32_t HAL_RCCEx_ReadCSR(void);
-// Write RCC_CSR (the boot sequence writes RMVF alone to clear the reset flags).
-void HAL_RCCEx_WriteCSR(uint32_t value);
-// Set PWREN in RCC_APBENR1 and read the register back once; returns the value read.
-uint32_t HAL_RCCEx_EnablePwrClockReadBack(void);
-
 #ifdef __cplusplus
 }
 #endif

@@ -84,10 +84,6 @@ void adcDmaComplete(DMA_HandleTypeDef* hdma) {
 
 extern "C" {
 
-__attribute__((weak)) void HAL_ADC_MspInit(ADC_HandleTypeDef*) {}
-__attribute__((weak)) void HAL_ADC_MspDeInit(ADC_HandleTypeDef*) {}
-__attribute__((weak)) void HAL_ADC_ConvCpltCallback(ADC_HandleTypeDef*) {}
-
 HAL_StatusTypeDef HAL_ADC_Init(ADC_HandleTypeDef* hadc) {
   sim::board().halCall();
   if (!validHandle(hadc)) return HAL_ERROR;

@@ -20,8 +20,6 @@ uint32_t gApbenr1 = 0;
 
 extern "C" {
 
-__attribute__((weak)) void HAL_MspInit(void) {}
-
 HAL_StatusTypeDef HAL_Init(void) {
   sim::board().halCall();
   sim::board().sysTick().start(1000);
@@ -96,16 +94,16 @@ void HAL_RCC_ClockGate(RCC_ClockGate gate, int enable) {
   sim::board().halCall();
   if (gate == RCC_CLK_PWR) {
     if (enable)
-      gApbenr1 |= RCC_APBENR1_PWREN;
+      gApbenr1 |= HAL_PWR_CLOCK_ON;
     else
-      gApbenr1 &= ~RCC_APBENR1_PWREN;
+      gApbenr1 &= ~HAL_PWR_CLOCK_ON;
   }
 }
 
 uint32_t HAL_RCCEx_ReadCSR(void) { return sim::board().csr(); }
 void HAL_RCCEx_WriteCSR(uint32_t value) { sim::board().writeCsr(value); }
 uint32_t HAL_RCCEx_EnablePwrClockReadBack(void) {
-  gApbenr1 |= RCC_APBENR1_PWREN;
+  gApbenr1 |= HAL_PWR_CLOCK_ON;
   return gApbenr1;
 }
 

@@ -41,7 +41,7 @@ void HAL_PWR_EnterSTANDBYMode(void) {
     board.exitSim(0, "stop-after");
   }
   board.skipTime(delayUs);
-  board.restart(sim::ResetKind::standbyWake, PWR_SR1_SBF | PWR_SR1_WUFI);
+  board.restart(sim::ResetKind::standbyWake, HAL_WAKE_FLAG_STANDBY | HAL_WAKE_FLAG_INTERNAL);
 }
 
 }  // extern "C"

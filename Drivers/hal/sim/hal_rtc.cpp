@@ -5,8 +5,6 @@
 
 extern "C" {
 
-__attribute__((weak)) void HAL_RTC_MspInit(RTC_HandleTypeDef*) {}
-
 HAL_StatusTypeDef HAL_RTC_Init(RTC_HandleTypeDef* hrtc) {
   sim::board().halCall();
   if (hrtc == nullptr || hrtc->Instance == nullptr) return HAL_ERROR;

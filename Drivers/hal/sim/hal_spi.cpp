@@ -1,6 +1,8 @@
-// SPI1 of the simulated board: the bytes go to the LLCC68 model at 125 kHz of virtual time.
+// SPI1 of the simulated board: the bytes go to the device whose chip select is low, at 125 kHz of
+// virtual time.
 #include "board.h"
 #include "llcc68_model.h"
+#include "spi_bus.h"
 #include "stm32g0xx_hal.h"
 
 namespace {
@@ -12,8 +14,8 @@ HAL_StatusTypeDef transfer(SPI_HandleTypeDef* hspi, const uint8_t* tx, uint8_t* 
   sim::board().halCall();
   if (hspi == nullptr || size == 0 || (tx == nullptr && rx == nullptr)) return HAL_ERROR;
   if (hspi->State != HAL_SPI_STATE_READY) return HAL_BUSY;
-  sim::Llcc68Model& radio = sim::board().radio();
-  if (!radio.spiTransferAllowed(tx != nullptr ? tx[0] : rx[0])) {
+  sim::SpiDevice* device = sim::board().spi1().selected();
+  if (device != nullptr && !device->spiTransferAllowed(tx != nullptr ? tx[0] : rx[0])) {
     hspi->ErrorCode = HAL_SPI_ERROR_FLAG;
     return HAL_ERROR;
   }
@@ -27,7 +29,8 @@ HAL_StatusTypeDef transfer(SPI_HandleTypeDef* hspi, const uint8_t* tx, uint8_t* 
     if (fits < size) status = HAL_TIMEOUT;
   }
   for (uint16_t i = 0; i < fits; ++i) {
-    const uint8_t in = radio.spiExchange(tx != nullptr ? tx[i] : rx[i]);
+    // Nothing selected: nobody drives MISO, the master reads zeros.
+    const uint8_t in = device != nullptr ? device->spiExchange(tx != nullptr ? tx[i] : rx[i]) : 0x00;
     if (rx != nullptr) rx[i] = in;
   }
   sim::board().busyWait(fits * kByteUs);
@@ -39,9 +42,6 @@ HAL_StatusTypeDef transfer(SPI_HandleTypeDef* hspi, const uint8_t* tx, uint8_t* 
 }  // namespace
 
 extern "C" {
-
-__attribute__((weak)) void HAL_SPI_MspInit(SPI_HandleTypeDef*) {}
-__attribute__((weak)) void HAL_SPI_MspDeInit(SPI_HandleTypeDef*) {}
 
 HAL_StatusTypeDef HAL_SPI_Init(SPI_HandleTypeDef* hspi) {
   sim::board().halCall();

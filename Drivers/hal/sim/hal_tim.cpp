@@ -13,9 +13,6 @@ sim::Tim6* timerOf(TIM_HandleTypeDef* htim) {
 
 extern "C" {
 
-__attribute__((weak)) void HAL_TIM_Base_MspInit(TIM_HandleTypeDef*) {}
-__attribute__((weak)) void HAL_TIM_PeriodElapsedCallback(TIM_HandleTypeDef*) {}
-
 HAL_StatusTypeDef HAL_TIM_Base_Init(TIM_HandleTypeDef* htim) {
   sim::board().halCall();
   sim::Tim6* tim = timerOf(htim);

@@ -20,11 +20,6 @@ void finishReception(UART_HandleTypeDef* huart, HAL_UART_RxEventTypeTypeDef type
 
 extern "C" {
 
-__attribute__((weak)) void HAL_UART_MspInit(UART_HandleTypeDef*) {}
-__attribute__((weak)) void HAL_UART_MspDeInit(UART_HandleTypeDef*) {}
-__attribute__((weak)) void HAL_UARTEx_RxEventCallback(UART_HandleTypeDef*, uint16_t) {}
-__attribute__((weak)) void HAL_UART_ErrorCallback(UART_HandleTypeDef*) {}
-
 HAL_StatusTypeDef HAL_UART_Init(UART_HandleTypeDef* huart) {
   sim::board().halCall();
   if (huart == nullptr || huart->Instance == nullptr) return HAL_ERROR;

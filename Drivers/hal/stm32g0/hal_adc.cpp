@@ -72,10 +72,6 @@ void adcDmaError(DMA_HandleTypeDef* hdma) {
 
 extern "C" {
 
-__attribute__((weak)) void HAL_ADC_MspInit(ADC_HandleTypeDef*) {}
-__attribute__((weak)) void HAL_ADC_MspDeInit(ADC_HandleTypeDef*) {}
-__attribute__((weak)) void HAL_ADC_ConvCpltCallback(ADC_HandleTypeDef*) {}
-
 HAL_StatusTypeDef HAL_ADC_Init(ADC_HandleTypeDef* hadc) {
   if (!validHandle(hadc)) return HAL_ERROR;
   const ADC_InitTypeDef& init = hadc->Init;

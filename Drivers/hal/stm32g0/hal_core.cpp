@@ -32,8 +32,6 @@ HAL_StatusTypeDef regWait(const volatile uint32_t& reg, uint32_t mask, uint32_t 
 
 extern "C" {
 
-__attribute__((weak)) void HAL_MspInit(void) {}
-
 HAL_StatusTypeDef HAL_Init(void) {
   regSet(FLASH->ACR, FLASH_ACR_ICEN);  // instruction cache (on at reset; the prefetch buffer stays off)
   if (HAL_InitTick(kTickPriority) != HAL_OK) return HAL_ERROR;

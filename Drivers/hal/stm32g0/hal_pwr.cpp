@@ -2,6 +2,14 @@
 // wake-up flags.
 #include "hal_backend.h"
 
+// The added API's wake-up flags are PWR_SR1's own bits, and PWR_SCR clears them at the same places.
+static_assert(HAL_WAKE_FLAG_PIN1 == PWR_SR1_WUF1 && HAL_WAKE_FLAG_PIN2 == PWR_SR1_WUF2 &&
+              HAL_WAKE_FLAG_PIN4 == PWR_SR1_WUF4 && HAL_WAKE_FLAG_PIN5 == PWR_SR1_WUF5 &&
+              HAL_WAKE_FLAG_PIN6 == PWR_SR1_WUF6 && HAL_WAKE_FLAG_STANDBY == PWR_SR1_SBF &&
+              HAL_WAKE_FLAG_INTERNAL == PWR_SR1_WUFI);
+static_assert(PWR_SCR_CWUF1 == PWR_SR1_WUF1 && PWR_SCR_CWUF2 == PWR_SR1_WUF2 && PWR_SCR_CWUF4 == PWR_SR1_WUF4 &&
+              PWR_SCR_CWUF5 == PWR_SR1_WUF5 && PWR_SCR_CWUF6 == PWR_SR1_WUF6 && PWR_SCR_CSBF == PWR_SR1_SBF);
+
 namespace {
 constexpr uint32_t kRegulatorTimeoutMs = 2;  // range change takes tens of microseconds
 

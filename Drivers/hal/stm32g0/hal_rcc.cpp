@@ -3,6 +3,13 @@
 // registers, so they are right whoever configured the clocks.
 #include "hal_backend.h"
 
+// The added API's reset flags are RCC_CSR's own bits: the register is handed over as it is.
+static_assert(HAL_RESET_FLAG_OPTION_BYTES == RCC_CSR_OBLRSTF && HAL_RESET_FLAG_PIN == RCC_CSR_PINRSTF &&
+              HAL_RESET_FLAG_POWER_ON == RCC_CSR_PWRRSTF && HAL_RESET_FLAG_SOFTWARE == RCC_CSR_SFTRSTF &&
+              HAL_RESET_FLAG_IWDG == RCC_CSR_IWDGRSTF && HAL_RESET_FLAG_WWDG == RCC_CSR_WWDGRSTF &&
+              HAL_RESET_FLAG_LOW_POWER == RCC_CSR_LPWRRSTF && HAL_RESET_FLAGS_CLEAR == RCC_CSR_RMVF &&
+              HAL_PWR_CLOCK_ON == RCC_APBENR1_PWREN);
+
 #ifndef HSE_VALUE
 #define HSE_VALUE 8000000U  // no crystal is fitted on this board; one that has it sets its frequency
 #endif

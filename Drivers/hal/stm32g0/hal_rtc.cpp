@@ -34,8 +34,6 @@ HAL_StatusTypeDef fail(RTC_HandleTypeDef* hrtc, HAL_StatusTypeDef status) {
 
 extern "C" {
 
-__attribute__((weak)) void HAL_RTC_MspInit(RTC_HandleTypeDef*) {}
-
 HAL_StatusTypeDef HAL_RTC_Init(RTC_HandleTypeDef* hrtc) {
   if (hrtc == nullptr || hrtc->Instance == nullptr) return HAL_ERROR;
   if (hrtc->Init.AsynchPrediv > 0x7Fu || hrtc->Init.SynchPrediv > 0x7FFFu) return HAL_ERROR;

@@ -61,9 +61,6 @@ HAL_StatusTypeDef transfer(SPI_HandleTypeDef* hspi, const uint8_t* tx, uint8_t* 
 
 extern "C" {
 
-__attribute__((weak)) void HAL_SPI_MspInit(SPI_HandleTypeDef*) {}
-__attribute__((weak)) void HAL_SPI_MspDeInit(SPI_HandleTypeDef*) {}
-
 HAL_StatusTypeDef HAL_SPI_Init(SPI_HandleTypeDef* hspi) {
   if (hspi == nullptr || hspi->Instance == nullptr) return HAL_ERROR;
   const SPI_InitTypeDef& init = hspi->Init;

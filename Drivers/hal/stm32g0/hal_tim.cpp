@@ -3,9 +3,6 @@
 
 extern "C" {
 
-__attribute__((weak)) void HAL_TIM_Base_MspInit(TIM_HandleTypeDef*) {}
-__attribute__((weak)) void HAL_TIM_PeriodElapsedCallback(TIM_HandleTypeDef*) {}
-
 HAL_StatusTypeDef HAL_TIM_Base_Init(TIM_HandleTypeDef* htim) {
   if (htim == nullptr || htim->Instance == nullptr) return HAL_ERROR;
   // A basic timer counts up only; the 16-bit registers take nothing wider.

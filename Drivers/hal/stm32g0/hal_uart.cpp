@@ -102,11 +102,6 @@ void rxDmaError(DMA_HandleTypeDef* hdma) {
 
 extern "C" {
 
-__attribute__((weak)) void HAL_UART_MspInit(UART_HandleTypeDef*) {}
-__attribute__((weak)) void HAL_UART_MspDeInit(UART_HandleTypeDef*) {}
-__attribute__((weak)) void HAL_UARTEx_RxEventCallback(UART_HandleTypeDef*, uint16_t) {}
-__attribute__((weak)) void HAL_UART_ErrorCallback(UART_HandleTypeDef*) {}
-
 // Asynchronous mode: frame format, direction, oversampling, baud rate; FIFO settings are kept
 // (the FIFO functions below change them).
 HAL_StatusTypeDef HAL_UART_Init(UART_HandleTypeDef* huart) {

@@ -1,6 +1,4 @@
 // Text form of the device identity.
-#include "uid.h"
-
 #include "SerialTokenizer.h"
 
 bool parseHexU24(const char* text, uint32_t& out) {

@@ -19,6 +19,3 @@ struct UID {
   }
 };
 static_assert(sizeof(UID) == 3 && alignof(UID) == 1, "UID is 3 bytes on the wire and in flash");
-
-// 1 to 6 hex digits, optional 0x prefix, blanks around; the value masked to 24 bits.
-bool parseHexU24(const char* text, uint32_t& out);

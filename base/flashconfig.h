@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "functions.h"
+#include "table_point.h"
 #include "uid.h"
 
 constexpr size_t kClampMappingPoints = 11;

@@ -1,0 +1,49 @@
+// What this project added to the hardware layer's API: not in the chip maker's HAL manual. Each
+// stands where the firmware would otherwise touch a register itself (the reset and wake-up flags,
+// the PWR clock, the factory calibration words); both backends implement them.
+#pragma once
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Reset flags of this start, as HAL_RCCEx_ReadCSR returns them (the chip's own bit positions).
+#define HAL_RESET_FLAG_OPTION_BYTES 0x02000000U
+#define HAL_RESET_FLAG_PIN 0x04000000U
+#define HAL_RESET_FLAG_POWER_ON 0x08000000U  // power-on or brown-out
+#define HAL_RESET_FLAG_SOFTWARE 0x10000000U
+#define HAL_RESET_FLAG_IWDG 0x20000000U
+#define HAL_RESET_FLAG_WWDG 0x40000000U
+#define HAL_RESET_FLAG_LOW_POWER 0x80000000U
+// Written with HAL_RCCEx_WriteCSR: clears every reset flag.
+#define HAL_RESET_FLAGS_CLEAR 0x00800000U
+// Reset flags of this start.
+uint32_t HAL_RCCEx_ReadCSR(void);
+void HAL_RCCEx_WriteCSR(uint32_t value);
+
+// Wake-up flags, as HAL_PWREx_ReadSR1 returns them; HAL_PWREx_WriteSCR clears those given.
+#define HAL_WAKE_FLAG_PIN1 0x00000001U
+#define HAL_WAKE_FLAG_PIN2 0x00000002U
+#define HAL_WAKE_FLAG_PIN4 0x00000008U
+#define HAL_WAKE_FLAG_PIN5 0x00000010U
+#define HAL_WAKE_FLAG_PIN6 0x00000020U
+#define HAL_WAKE_FLAG_STANDBY 0x00000100U   // the start is a wake-up from standby
+#define HAL_WAKE_FLAG_INTERNAL 0x00008000U  // an internal wake-up line (the RTC's)
+uint32_t HAL_PWREx_ReadSR1(void);
+void HAL_PWREx_WriteSCR(uint32_t flags);
+
+// Switches the PWR clock on and reads its enable register back once (the read the chip needs
+// before PWR is written); returns the value read, HAL_PWR_CLOCK_ON set.
+#define HAL_PWR_CLOCK_ON 0x10000000U
+uint32_t HAL_RCCEx_EnablePwrClockReadBack(void);
+
+// Factory calibration words in system memory: the internal reference reading and the
+// temperature sensor reading at 30 degrees C, both taken with VDDA = 3.0 V.
+uint16_t HAL_ADCEx_GetVrefintCal(void);
+uint16_t HAL_ADCEx_GetTsCal1(void);
+
+#ifdef __cplusplus
+}
+#endif

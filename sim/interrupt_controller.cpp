@@ -1,0 +1,54 @@
+// Interrupt delivery of the simulated core.
+#include "interrupt_controller.h"
+
+// The firmware's interrupt handlers, called by name as the vector table would. Weak, so that a
+// handler the firmware does not define simply never runs.
+extern "C" {
+void SysTick_Handler(void) __attribute__((weak));
+void DMA1_Channel1_IRQHandler(void) __attribute__((weak));
+void DMA1_Channel2_3_IRQHandler(void) __attribute__((weak));
+void USART1_IRQHandler(void) __attribute__((weak));
+void TIM6_IRQHandler(void) __attribute__((weak));
+void SPI1_IRQHandler(void) __attribute__((weak));
+void RTC_TAMP_IRQHandler(void) __attribute__((weak));
+}
+
+namespace sim {
+
+namespace {
+
+using Handler = void (*)(void);
+
+Handler handlerFor(int irq) {
+  switch (irq) {
+    case SysTick_IRQn: return SysTick_Handler;
+    case DMA1_Channel1_IRQn: return DMA1_Channel1_IRQHandler;
+    case DMA1_Channel2_3_IRQn: return DMA1_Channel2_3_IRQHandler;
+    case USART1_IRQn: return USART1_IRQHandler;
+    case TIM6_IRQn: return TIM6_IRQHandler;
+    case SPI1_IRQn: return SPI1_IRQHandler;
+    case RTC_TAMP_IRQn: return RTC_TAMP_IRQHandler;
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+void InterruptController::deliver() {
+  if (primask_ || depth_ > 0) return;
+  uint64_t waiting = ready();
+  while (waiting != 0) {
+    const int line = __builtin_ctzll(waiting);
+    pending_ &= ~(1ull << line);
+    Handler h = handlerFor(line - kBias);
+    if (h != nullptr) {
+      ++depth_;
+      h();
+      --depth_;
+    }
+    if (primask_) return;
+    waiting = ready();
+  }
+}
+
+}  // namespace sim
