@@ -14,6 +14,7 @@
 #include "HMAC.h"
 #include "MCUState.h"
 #include "dbg1_toggle.h"
+#include "fuzz_input.h"
 #include "gstate.h"
 #include "packet10.h"
 #include "packet17.h"
@@ -55,16 +56,7 @@ bool init() {
   return true;
 }
 
-// Reads bytes from the input in turn; zeros once it runs out.
-struct Input {
-  const uint8_t* data;
-  size_t size;
-  size_t pos = 0;
-  uint8_t next() { return pos < size ? data[pos++] : 0; }
-  void fill(uint8_t* out, size_t n) {
-    for (size_t i = 0; i < n; ++i) out[i] = next();
-  }
-};
+using Input = testing_support::FuzzInput;
 
 FlashConfig scratchConfig(Input& in, uint8_t flags) {
   FlashConfig c;

@@ -21,7 +21,9 @@
 #include "dbg1_toggle.h"
 #include "flash_model.h"
 #include "functionsMCU.h"
+#include "fuzz_input.h"
 #include "gstate.h"
+#include "hex_text.h"
 #include "llcc68handler.h"
 #include "lora_inbound.h"
 #include "main.h"
@@ -48,19 +50,8 @@ bool init() {
   return true;
 }
 
-struct Input {
-  const uint8_t* data;
-  size_t size;
-  size_t pos = 0;
-  uint8_t next() { return pos < size ? data[pos++] : 0; }
-  void fill(uint8_t* out, size_t n) {
-    for (size_t i = 0; i < n; ++i) out[i] = next();
-  }
-};
-
-std::vector<uint8_t> bytesOf(const LoRaFrameBuffer& f) {
-  return std::vector<uint8_t>(f.data(), f.data() + f.used_bytes());
-}
+using Input = testing_support::FuzzInput;
+using testing_support::bytesOf;
 
 std::vector<uint8_t> shapePacket14(Input& in, const FlashConfig& live) {
   P14::Payload p{};

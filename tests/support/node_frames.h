@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "hex_text.h"
 #include "packet10.h"
 #include "packet17.h"
 #include "packet3.h"
@@ -13,8 +14,6 @@
 namespace testing_support {
 
 using Frame = std::vector<uint8_t>;
-
-inline Frame bytesOf(const LoRaFrameBuffer& b) { return Frame(b.data(), b.data() + b.used_bytes()); }
 
 inline UID uidOf(uint32_t v) {
   UID u;

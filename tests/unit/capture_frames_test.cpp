@@ -8,6 +8,7 @@
 
 #include "HMAC.h"
 #include "gstate.h"
+#include "hex_text.h"
 #include "packet4.h"
 #include "packet4_debug.h"
 #include "packet9.h"
@@ -24,7 +25,7 @@ struct Row {
   int16_t getBFieldV() const { return static_cast<int16_t>(bFieldH - bFieldL); }
 };
 
-std::vector<uint8_t> bytesOf(const LoRaFrameBuffer& f) { return {f.data(), f.data() + f.used_bytes()}; }
+using testing_support::bytesOf;
 
 std::vector<uint8_t> sampleBytes(uint32_t w, size_t n) {
   std::vector<uint8_t> v;
