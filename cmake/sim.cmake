@@ -79,7 +79,7 @@ if(NOT APPLE)
 endif()
 # The hardware layer's host backend, on the board.
 file(GLOB ORVANE_SIM_HAL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/Drivers/hal/sim/*.cpp)
-orvane_sim_part(orvane_sim_hal SOURCES ${ORVANE_SIM_HAL_SOURCES} USES orvane_sim_board SEES base)
+orvane_sim_part(orvane_sim_hal SOURCES ${ORVANE_SIM_HAL_SOURCES} USES orvane_sim_board SEES base hal_common)
 # Everything of the simulated board, with every firmware folder in sight (the tests reach both).
 add_library(orvane_board INTERFACE)
 target_link_libraries(orvane_board INTERFACE orvane_sim_hal orvane_sim_board)

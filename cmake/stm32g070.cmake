@@ -11,7 +11,7 @@ add_compile_options(${ORVANE_MCU_FLAGS} -Os -g -flto -ffunction-sections -fdata-
 
 set(ORVANE_LINKER_SCRIPT ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/stm32g070_flash.ld)
 # The hardware layer's register-level backend: a module of the target build only.
-orvane_module(hal_stm32g0 DIRS Drivers/hal/stm32g0 DEPENDS hal base)
+orvane_module(hal_stm32g0 DIRS Drivers/hal/stm32g0 DEPENDS hal hal_common base)
 
 # The firmware's modules and the hardware layer, compiled once: both images link them all, the
 # self-test images on the emulated core take what they use from the same objects.

@@ -1,5 +1,6 @@
 // Core, tick, interrupt controller, clocks and power of the simulated STM32G070.
 #include "board.h"
+#include "hal_backend_ops.h"
 #include "stm32g0xx_hal.h"
 #include "systick_model.h"
 
@@ -17,6 +18,8 @@ namespace {
 uint32_t gSysClockHz = 16000000;  // HSI16 undivided at reset
 uint32_t gApbenr1 = 0;
 }  // namespace
+
+void halCallBegins() { sim::board().halCall(); }
 
 extern "C" {
 

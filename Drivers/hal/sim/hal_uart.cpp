@@ -1,59 +1,29 @@
-// Console UART and its receive DMA on the simulated board.
+// Console UART and its receive DMA on the simulated board: the UART model receives in virtual
+// time, the console writes what is sent.
 #include "board.h"
 #include "console.h"
-#include "stm32g0xx_hal.h"
+#include "hal_backend_ops.h"
 #include "uart_model.h"
 
 namespace {
-UART_HandleTypeDef* gConsoleUart = nullptr;  // the handle whose reception runs on USART1
 
-void finishReception(UART_HandleTypeDef* huart, HAL_UART_RxEventTypeTypeDef type, uint16_t size) {
-  huart->RxEventType = type;
-  if (type != HAL_UART_RXEVENT_HT) {
-    huart->RxState = HAL_UART_STATE_READY;
-    huart->ReceptionType = HAL_UART_RECEPTION_STANDARD;
-    if (huart->hdmarx != nullptr) huart->hdmarx->State = HAL_DMA_STATE_READY;
-  }
-  HAL_UARTEx_RxEventCallback(huart, size);
+// An event of the running reception; one that ends it frees the DMA channel.
+void receptionEvent(UART_HandleTypeDef* huart, HAL_UART_RxEventTypeTypeDef type, uint16_t count) {
+  if (type != HAL_UART_RXEVENT_HT) huart->hdmarx->State = HAL_DMA_STATE_READY;
+  halUartReceptionEvent(huart, type, count);
 }
+
 }  // namespace
 
-extern "C" {
+HAL_StatusTypeDef halUartConfigure(UART_HandleTypeDef*) { return HAL_OK; }
 
-HAL_StatusTypeDef HAL_UART_Init(UART_HandleTypeDef* huart) {
-  sim::board().halCall();
-  if (huart == nullptr || huart->Instance == nullptr) return HAL_ERROR;
-  if (huart->gState == HAL_UART_STATE_RESET) HAL_UART_MspInit(huart);
-  huart->ErrorCode = HAL_UART_ERROR_NONE;
-  huart->gState = HAL_UART_STATE_READY;
-  huart->RxState = HAL_UART_STATE_READY;
-  return HAL_OK;
-}
+void halUartShutDown(UART_HandleTypeDef*) { sim::board().uart1().stopReceive(); }
 
-HAL_StatusTypeDef HAL_UART_DeInit(UART_HandleTypeDef* huart) {
-  if (huart == nullptr) return HAL_ERROR;
-  HAL_UART_MspDeInit(huart);
-  sim::board().uart1().stopReceive();
-  huart->gState = HAL_UART_STATE_RESET;
-  huart->RxState = HAL_UART_STATE_RESET;
-  return HAL_OK;
-}
+// The model has no FIFO: its settings change nothing.
+void halUartChangeFifo(UART_HandleTypeDef*, HalUartFifo, uint32_t) {}
 
-HAL_StatusTypeDef HAL_UARTEx_SetTxFifoThreshold(UART_HandleTypeDef* huart, uint32_t) {
-  return huart ? HAL_OK : HAL_ERROR;
-}
-HAL_StatusTypeDef HAL_UARTEx_SetRxFifoThreshold(UART_HandleTypeDef* huart, uint32_t) {
-  return huart ? HAL_OK : HAL_ERROR;
-}
-HAL_StatusTypeDef HAL_UARTEx_DisableFifoMode(UART_HandleTypeDef* huart) { return huart ? HAL_OK : HAL_ERROR; }
-
-HAL_StatusTypeDef HAL_UART_Transmit(UART_HandleTypeDef* huart, const uint8_t* data, uint16_t size,
-                                    uint32_t timeoutMs) {
-  sim::board().halCall();
-  if (huart == nullptr || data == nullptr || size == 0) return HAL_ERROR;
-  if (huart->gState != HAL_UART_STATE_READY) return HAL_BUSY;
-  huart->gState = HAL_UART_STATE_BUSY_TX;
-  // The wire takes its time; a timeout cuts the transmission where the wire had got to.
+// The wire takes its time; a timeout cuts the transmission where the wire had got to.
+HAL_StatusTypeDef halUartSend(UART_HandleTypeDef*, const uint8_t* data, uint16_t size, uint32_t timeoutMs) {
   uint16_t fits = size;
   HAL_StatusTypeDef status = HAL_OK;
   if (timeoutMs != HAL_MAX_DELAY) {
@@ -63,53 +33,30 @@ HAL_StatusTypeDef HAL_UART_Transmit(UART_HandleTypeDef* huart, const uint8_t* da
   }
   sim::board().console().write(data, fits);
   sim::board().busyWait(status == HAL_OK ? sim::Uart::txTimeUs(fits) : static_cast<uint64_t>(timeoutMs) * 1000u);
-  huart->gState = HAL_UART_STATE_READY;
   return status;
 }
 
-HAL_StatusTypeDef HAL_UARTEx_ReceiveToIdle_DMA(UART_HandleTypeDef* huart, uint8_t* data, uint16_t size) {
-  sim::board().halCall();
-  if (huart == nullptr || data == nullptr || size == 0) return HAL_ERROR;
-  if (huart->RxState != HAL_UART_STATE_READY) return HAL_BUSY;
-  gConsoleUart = huart;
-  huart->pRxBuffPtr = data;
-  huart->RxXferSize = size;
-  huart->RxXferCount = size;
-  huart->ErrorCode = HAL_UART_ERROR_NONE;
-  huart->ReceptionType = HAL_UART_RECEPTION_TOIDLE;
-  huart->RxEventType = HAL_UART_RXEVENT_TC;
-  huart->RxState = HAL_UART_STATE_BUSY_RX;
-  if (huart->hdmarx != nullptr) huart->hdmarx->State = HAL_DMA_STATE_BUSY;
+HAL_StatusTypeDef halUartStartReceiveToIdle(UART_HandleTypeDef* huart, uint8_t* data, uint16_t size) {
+  huart->hdmarx->State = HAL_DMA_STATE_BUSY;
   sim::board().uart1().startReceive(data, size);
   return HAL_OK;
 }
 
-HAL_UART_RxEventTypeTypeDef HAL_UARTEx_GetRxEventType(const UART_HandleTypeDef* huart) {
-  return huart->RxEventType;
-}
+void halUartStopReceive(UART_HandleTypeDef*) { sim::board().uart1().stopReceive(); }
 
-HAL_StatusTypeDef HAL_UART_AbortReceive(UART_HandleTypeDef* huart) {
-  if (huart == nullptr) return HAL_ERROR;
-  sim::board().uart1().stopReceive();
-  huart->RxState = HAL_UART_STATE_READY;
-  huart->ReceptionType = HAL_UART_RECEPTION_STANDARD;
-  return HAL_OK;
-}
+extern "C" {
 
 void HAL_UART_IRQHandler(UART_HandleTypeDef* huart) {
   if (huart == nullptr) return;
   sim::Uart& uart = sim::board().uart1();
   const uint32_t error = uart.takeError();
   if (error != 0) {
-    huart->ErrorCode = huart->ErrorCode | error;
-    huart->RxState = HAL_UART_STATE_READY;
-    huart->ReceptionType = HAL_UART_RECEPTION_STANDARD;
     if (huart->hdmarx != nullptr) huart->hdmarx->State = HAL_DMA_STATE_READY;
-    HAL_UART_ErrorCallback(huart);
+    halUartReceptionError(huart, error);
     return;
   }
   if (uart.takeIdle() && huart->RxState == HAL_UART_STATE_BUSY_RX) {
-    finishReception(huart, HAL_UART_RXEVENT_IDLE, uart.received());
+    receptionEvent(huart, HAL_UART_RXEVENT_IDLE, uart.received());
   }
 }
 
@@ -142,6 +89,6 @@ extern "C" void HAL_DMA_IRQHandler(DMA_HandleTypeDef* hdma) {
   auto* huart = static_cast<UART_HandleTypeDef*>(hdma->Parent);
   if (huart == nullptr || huart->RxState != HAL_UART_STATE_BUSY_RX) return;
   sim::Uart& uart = sim::board().uart1();
-  if (uart.takeHalf()) finishReception(huart, HAL_UART_RXEVENT_HT, static_cast<uint16_t>(huart->RxXferSize / 2));
-  if (uart.takeFull()) finishReception(huart, HAL_UART_RXEVENT_TC, huart->RxXferSize);
+  if (uart.takeHalf()) receptionEvent(huart, HAL_UART_RXEVENT_HT, static_cast<uint16_t>(huart->RxXferSize / 2));
+  if (uart.takeFull()) receptionEvent(huart, HAL_UART_RXEVENT_TC, huart->RxXferSize);
 }

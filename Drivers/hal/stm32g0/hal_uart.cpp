@@ -1,7 +1,8 @@
-// USART in asynchronous mode: set-up, blocking transmission, and reception to idle line through
-// a DMA channel, with its events (half buffer, full buffer, idle line, line errors) reported
-// through the application's callbacks as the simulated board reports them.
+// USART in asynchronous mode on the registers: set-up, blocking transmission, and reception to idle
+// line through a DMA channel, whose events (half buffer, full buffer, idle line, line errors) the
+// interrupt code reports to the common part.
 #include "hal_backend.h"
+#include "hal_backend_ops.h"
 
 namespace {
 
@@ -35,21 +36,6 @@ uint32_t baudRateRegister(const UART_HandleTypeDef& huart) {
   return (div < 16U || div > 0xFFFFU) ? 0U : div;
 }
 
-// Runs `change` with the USART disabled (FIFO and CR3 fields need UE = 0), then restores CR1.
-template <typename Change>
-HAL_StatusTypeDef whileDisabled(UART_HandleTypeDef* huart, Change change) {
-  if (huart == nullptr || huart->Instance == nullptr) return HAL_ERROR;
-  if (huart->gState != HAL_UART_STATE_READY) return HAL_BUSY;
-  huart->gState = HAL_UART_STATE_BUSY;
-  USART_TypeDef* usart = huart->Instance;
-  const uint32_t cr1 = usart->CR1;
-  regClear(usart->CR1, USART_CR1_UE);
-  change(usart);
-  usart->CR1 = (usart->CR1 & USART_CR1_FIFOEN) | (cr1 & ~USART_CR1_FIFOEN);
-  huart->gState = HAL_UART_STATE_READY;
-  return HAL_OK;
-}
-
 // Stops a reception: interrupts, the DMA request and the channel.
 void stopReception(UART_HandleTypeDef* huart) {
   USART_TypeDef* usart = huart->Instance;
@@ -58,67 +44,50 @@ void stopReception(UART_HandleTypeDef* huart) {
   if (huart->hdmarx != nullptr) (void)HAL_DMA_Abort(huart->hdmarx);
 }
 
-// A reception that has ended: READY before the callback, which may start the next one.
-void endReception(UART_HandleTypeDef* huart, HAL_UART_RxEventTypeTypeDef type, uint16_t received) {
-  huart->RxState = HAL_UART_STATE_READY;
-  huart->ReceptionType = HAL_UART_RECEPTION_STANDARD;
-  huart->RxEventType = type;
-  HAL_UARTEx_RxEventCallback(huart, received);
-}
-
-void failReception(UART_HandleTypeDef* huart) {
+// A line or DMA error ends the reception.
+void failReception(UART_HandleTypeDef* huart, uint32_t code) {
   stopReception(huart);
-  huart->RxState = HAL_UART_STATE_READY;
-  huart->ReceptionType = HAL_UART_RECEPTION_STANDARD;
-  HAL_UART_ErrorCallback(huart);
+  halUartReceptionError(huart, code);
 }
 
 UART_HandleTypeDef* uartOf(DMA_HandleTypeDef* hdma) { return static_cast<UART_HandleTypeDef*>(hdma->Parent); }
 
-void rxDmaHalfComplete(DMA_HandleTypeDef* hdma) {
+// The reception a DMA event belongs to; null when none is running.
+UART_HandleTypeDef* receptionOf(DMA_HandleTypeDef* hdma) {
   UART_HandleTypeDef* huart = uartOf(hdma);
-  if (huart == nullptr || huart->RxState != HAL_UART_STATE_BUSY_RX) return;
-  huart->RxEventType = HAL_UART_RXEVENT_HT;
-  HAL_UARTEx_RxEventCallback(huart, static_cast<uint16_t>(huart->RxXferSize / 2U));
+  return huart != nullptr && huart->RxState == HAL_UART_STATE_BUSY_RX ? huart : nullptr;
+}
+
+void rxDmaHalfComplete(DMA_HandleTypeDef* hdma) {
+  if (UART_HandleTypeDef* huart = receptionOf(hdma)) {
+    halUartReceptionEvent(huart, HAL_UART_RXEVENT_HT, static_cast<uint16_t>(huart->RxXferSize / 2U));
+  }
 }
 
 // The buffer is full: the reception ends (normal mode).
 void rxDmaComplete(DMA_HandleTypeDef* hdma) {
-  UART_HandleTypeDef* huart = uartOf(hdma);
-  if (huart == nullptr || huart->RxState != HAL_UART_STATE_BUSY_RX) return;
-  stopReception(huart);
-  huart->RxXferCount = 0U;
-  endReception(huart, HAL_UART_RXEVENT_TC, huart->RxXferSize);
+  if (UART_HandleTypeDef* huart = receptionOf(hdma)) {
+    stopReception(huart);
+    huart->RxXferCount = 0U;
+    halUartReceptionEvent(huart, HAL_UART_RXEVENT_TC, huart->RxXferSize);
+  }
 }
 
 void rxDmaError(DMA_HandleTypeDef* hdma) {
-  UART_HandleTypeDef* huart = uartOf(hdma);
-  if (huart == nullptr || huart->RxState != HAL_UART_STATE_BUSY_RX) return;
-  huart->ErrorCode = huart->ErrorCode | HAL_UART_ERROR_DMA;
-  failReception(huart);
+  if (UART_HandleTypeDef* huart = receptionOf(hdma)) {
+    failReception(huart, HAL_UART_ERROR_DMA);
+  }
 }
 
 }  // namespace
 
-extern "C" {
-
-// Asynchronous mode: frame format, direction, oversampling, baud rate; FIFO settings are kept
-// (the FIFO functions below change them).
-HAL_StatusTypeDef HAL_UART_Init(UART_HandleTypeDef* huart) {
-  if (huart == nullptr || huart->Instance == nullptr) return HAL_ERROR;
-  if (huart->gState == HAL_UART_STATE_RESET) {
-    huart->Lock = HAL_UNLOCKED;
-    HAL_UART_MspInit(huart);  // clocks, pins, DMA
-  }
-  huart->gState = HAL_UART_STATE_BUSY;
+// Frame format, direction, oversampling and baud rate, with the USART disabled meanwhile.
+HAL_StatusTypeDef halUartConfigure(UART_HandleTypeDef* huart) {
   USART_TypeDef* usart = huart->Instance;
   regClear(usart->CR1, USART_CR1_UE);
 
   const uint32_t brr = baudRateRegister(*huart);
-  if (brr == 0U) {
-    huart->gState = HAL_UART_STATE_RESET;
-    return HAL_ERROR;
-  }
+  if (brr == 0U) return HAL_ERROR;
   const uint32_t frame = USART_CR1_M | USART_CR1_PCE | USART_CR1_PS | USART_CR1_TE | USART_CR1_RE | USART_CR1_OVER8;
   regModify(usart->CR1, frame,
             (huart->Init.WordLength | huart->Init.Parity | huart->Init.Mode | huart->Init.OverSampling) & frame);
@@ -136,108 +105,59 @@ HAL_StatusTypeDef HAL_UART_Init(UART_HandleTypeDef* huart) {
   // The transmitter and receiver acknowledge their enable.
   const uint32_t acks = ((huart->Init.Mode & UART_MODE_TX) != 0U ? USART_ISR_TEACK : 0U) |
                         ((huart->Init.Mode & UART_MODE_RX) != 0U ? USART_ISR_REACK : 0U);
-  if (regWait(usart->ISR, acks, acks, kEnableAckTimeoutMs) != HAL_OK) {
-    huart->gState = HAL_UART_STATE_READY;
-    return HAL_TIMEOUT;
-  }
-  huart->ErrorCode = HAL_UART_ERROR_NONE;
-  huart->ReceptionType = HAL_UART_RECEPTION_STANDARD;
-  huart->gState = HAL_UART_STATE_READY;
-  huart->RxState = HAL_UART_STATE_READY;
-  return HAL_OK;
+  return regWait(usart->ISR, acks, acks, kEnableAckTimeoutMs);
 }
 
-HAL_StatusTypeDef HAL_UART_DeInit(UART_HandleTypeDef* huart) {
-  if (huart == nullptr || huart->Instance == nullptr) return HAL_ERROR;
-  huart->gState = HAL_UART_STATE_BUSY;
+void halUartShutDown(UART_HandleTypeDef* huart) {
   stopReception(huart);
   USART_TypeDef* usart = huart->Instance;
   regClear(usart->CR1, USART_CR1_UE);
   usart->CR1 = 0U;
   usart->CR2 = 0U;
   usart->CR3 = 0U;
-  HAL_UART_MspDeInit(huart);
-  huart->ErrorCode = HAL_UART_ERROR_NONE;
-  huart->ReceptionType = HAL_UART_RECEPTION_STANDARD;
-  huart->gState = HAL_UART_STATE_RESET;
-  huart->RxState = HAL_UART_STATE_RESET;
-  return HAL_OK;
 }
 
-HAL_StatusTypeDef HAL_UARTEx_SetTxFifoThreshold(UART_HandleTypeDef* huart, uint32_t threshold) {
-  return whileDisabled(huart, [threshold](USART_TypeDef* usart) {
-    regModify(usart->CR3, USART_CR3_TXFTCFG, threshold & USART_CR3_TXFTCFG);
-  });
+// FIFO and CR3 fields need UE = 0: the change runs with the USART disabled, then CR1 is restored.
+void halUartChangeFifo(UART_HandleTypeDef* huart, HalUartFifo change, uint32_t threshold) {
+  USART_TypeDef* usart = huart->Instance;
+  const uint32_t cr1 = usart->CR1;
+  regClear(usart->CR1, USART_CR1_UE);
+  switch (change) {
+    case HalUartFifo::kTxThreshold: regModify(usart->CR3, USART_CR3_TXFTCFG, threshold & USART_CR3_TXFTCFG); break;
+    case HalUartFifo::kRxThreshold: regModify(usart->CR3, USART_CR3_RXFTCFG, threshold & USART_CR3_RXFTCFG); break;
+    case HalUartFifo::kDisable: regClear(usart->CR1, USART_CR1_FIFOEN); break;
+  }
+  usart->CR1 = (usart->CR1 & USART_CR1_FIFOEN) | (cr1 & ~USART_CR1_FIFOEN);
 }
 
-HAL_StatusTypeDef HAL_UARTEx_SetRxFifoThreshold(UART_HandleTypeDef* huart, uint32_t threshold) {
-  return whileDisabled(huart, [threshold](USART_TypeDef* usart) {
-    regModify(usart->CR3, USART_CR3_RXFTCFG, threshold & USART_CR3_RXFTCFG);
-  });
-}
-
-HAL_StatusTypeDef HAL_UARTEx_DisableFifoMode(UART_HandleTypeDef* huart) {
-  return whileDisabled(huart, [](USART_TypeDef* usart) { regClear(usart->CR1, USART_CR1_FIFOEN); });
-}
-
-// Blocking: each byte waits for room in the transmit data register, then the last one for the
-// end of transmission. timeoutMs bounds the whole call (HAL_MAX_DELAY: no bound).
-HAL_StatusTypeDef HAL_UART_Transmit(UART_HandleTypeDef* huart, const uint8_t* data, uint16_t size, uint32_t timeoutMs) {
-  if (huart == nullptr || data == nullptr || size == 0U) return HAL_ERROR;
-  if (huart->gState != HAL_UART_STATE_READY) return HAL_BUSY;
-  huart->gState = HAL_UART_STATE_BUSY_TX;
+// Each byte waits for room in the transmit data register, then the last one for the end of
+// transmission.
+HAL_StatusTypeDef halUartSend(UART_HandleTypeDef* huart, const uint8_t* data, uint16_t size, uint32_t timeoutMs) {
   USART_TypeDef* usart = huart->Instance;
   PollDeadline deadline(timeoutMs);
-  const auto expired = [&deadline]() { return deadline.expired(); };
-
   for (uint16_t i = 0; i < size; ++i) {
     while ((usart->ISR & USART_ISR_TXE) == 0U) {
-      if (expired()) {
-        huart->gState = HAL_UART_STATE_READY;
-        return HAL_TIMEOUT;
-      }
+      if (deadline.expired()) return HAL_TIMEOUT;
     }
     usart->TDR = data[i];
   }
   while ((usart->ISR & USART_ISR_TC) == 0U) {
-    if (expired()) {
-      huart->gState = HAL_UART_STATE_READY;
-      return HAL_TIMEOUT;
-    }
+    if (deadline.expired()) return HAL_TIMEOUT;
   }
-  huart->gState = HAL_UART_STATE_READY;
   return HAL_OK;
 }
 
-// Receives into data until the buffer is full or the line goes idle after at least one byte:
-// the DMA channel writes the buffer, the USART raises IDLE and line errors. Half and full buffer
-// come from the DMA channel. Each event reaches HAL_UARTEx_RxEventCallback with the number of
-// bytes in the buffer; idle and full end the reception, a line error ends it through
-// HAL_UART_ErrorCallback.
-HAL_StatusTypeDef HAL_UARTEx_ReceiveToIdle_DMA(UART_HandleTypeDef* huart, uint8_t* data, uint16_t size) {
-  if (huart == nullptr || data == nullptr || size == 0U) return HAL_ERROR;
-  if (huart->RxState != HAL_UART_STATE_READY) return HAL_BUSY;
+// The DMA channel writes the buffer, the USART raises IDLE and line errors; half and full buffer
+// come from the DMA channel.
+HAL_StatusTypeDef halUartStartReceiveToIdle(UART_HandleTypeDef* huart, uint8_t* data, uint16_t size) {
   DMA_HandleTypeDef* hdma = huart->hdmarx;
-  if (hdma == nullptr) return HAL_ERROR;
   USART_TypeDef* usart = huart->Instance;
-
-  huart->pRxBuffPtr = data;
-  huart->RxXferSize = size;
-  huart->RxXferCount = size;
-  huart->ErrorCode = HAL_UART_ERROR_NONE;
-  huart->ReceptionType = HAL_UART_RECEPTION_TOIDLE;
-  huart->RxEventType = HAL_UART_RXEVENT_TC;
-  huart->RxState = HAL_UART_STATE_BUSY_RX;
-
   hdma->XferHalfCpltCallback = rxDmaHalfComplete;
   hdma->XferCpltCallback = rxDmaComplete;
   hdma->XferErrorCallback = rxDmaError;
   hdma->XferAbortCallback = nullptr;
   if (HAL_DMA_Start_IT(hdma, reinterpret_cast<uint32_t>(&usart->RDR), reinterpret_cast<uint32_t>(data), size) !=
       HAL_OK) {
-    huart->ErrorCode = HAL_UART_ERROR_DMA;
-    huart->RxState = HAL_UART_STATE_READY;
-    huart->ReceptionType = HAL_UART_RECEPTION_STANDARD;
     return HAL_ERROR;
   }
   // Errors and idle from before this reception are not its own. A byte already waiting in RDR
@@ -249,18 +169,12 @@ HAL_StatusTypeDef HAL_UARTEx_ReceiveToIdle_DMA(UART_HandleTypeDef* huart, uint8_
   return HAL_OK;
 }
 
-HAL_UART_RxEventTypeTypeDef HAL_UARTEx_GetRxEventType(const UART_HandleTypeDef* huart) { return huart->RxEventType; }
-
-// Stops a reception without a callback.
-HAL_StatusTypeDef HAL_UART_AbortReceive(UART_HandleTypeDef* huart) {
-  if (huart == nullptr || huart->Instance == nullptr) return HAL_ERROR;
+void halUartStopReceive(UART_HandleTypeDef* huart) {
   stopReception(huart);
   huart->Instance->ICR = kRxErrorClears | USART_ICR_IDLECF;
-  huart->RxXferCount = 0U;
-  huart->RxState = HAL_UART_STATE_READY;
-  huart->ReceptionType = HAL_UART_RECEPTION_STANDARD;
-  return HAL_OK;
 }
+
+extern "C" {
 
 // USART interrupt: line errors first (they end the reception), then the idle line.
 void HAL_UART_IRQHandler(UART_HandleTypeDef* huart) {
@@ -278,10 +192,10 @@ void HAL_UART_IRQHandler(UART_HandleTypeDef* huart) {
     if ((errors & USART_ISR_FE) != 0U) code |= HAL_UART_ERROR_FE;
     if ((errors & USART_ISR_NE) != 0U) code |= HAL_UART_ERROR_NE;
     if ((errors & USART_ISR_ORE) != 0U) code |= HAL_UART_ERROR_ORE;
-    huart->ErrorCode = huart->ErrorCode | code;
     if (huart->RxState == HAL_UART_STATE_BUSY_RX) {
-      failReception(huart);
+      failReception(huart, code);
     } else {
+      huart->ErrorCode = huart->ErrorCode | code;
       regClear(usart->CR3, USART_CR3_EIE);  // nothing is receiving: no one to tell
     }
     return;
@@ -300,7 +214,7 @@ void HAL_UART_IRQHandler(UART_HandleTypeDef* huart) {
     }
     stopReception(huart);
     huart->RxXferCount = static_cast<uint16_t>(remaining);
-    endReception(huart, HAL_UART_RXEVENT_IDLE, static_cast<uint16_t>(huart->RxXferSize - remaining));
+    halUartReceptionEvent(huart, HAL_UART_RXEVENT_IDLE, static_cast<uint16_t>(huart->RxXferSize - remaining));
   }
 }
 

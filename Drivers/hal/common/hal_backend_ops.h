@@ -1,0 +1,37 @@
+// The seam between the hardware layer's common part and its backends. The common part holds the
+// public HAL_* functions: their argument checks and handle states, and the way an interrupt's
+// event ends a transfer and reaches the callbacks. Each backend provides the operations below (the
+// part that differs: registers, or the simulated board's devices) and reports its interrupts'
+// events through the common functions at the end. Private to Drivers/hal.
+#pragma once
+
+#include "hal_call_cost.h"  // the backend's: halCallBegins(), called as a call that acts on a device begins
+#include "stm32g0xx_hal.h"
+
+// --- UART ---------------------------------------------------------------------------------------
+
+// Sets the USART up from huart->Init and enables it; HAL_ERROR for settings it cannot take,
+// HAL_TIMEOUT when it does not acknowledge.
+HAL_StatusTypeDef halUartConfigure(UART_HandleTypeDef* huart);
+// Stops any reception and disables the USART (the handle is de-initialised).
+void halUartShutDown(UART_HandleTypeDef* huart);
+// What halUartChangeFifo changes.
+enum class HalUartFifo { kTxThreshold, kRxThreshold, kDisable };
+// Changes a FIFO setting of an initialised USART (the handle is BUSY meanwhile).
+void halUartChangeFifo(UART_HandleTypeDef* huart, HalUartFifo change, uint32_t threshold);
+// Sends size bytes, blocking, within timeoutMs (HAL_MAX_DELAY: no bound); HAL_TIMEOUT when cut.
+HAL_StatusTypeDef halUartSend(UART_HandleTypeDef* huart, const uint8_t* data, uint16_t size, uint32_t timeoutMs);
+// Starts a receive-to-idle transfer of up to size bytes into data on hdmarx; HAL_ERROR when the
+// DMA channel cannot start.
+HAL_StatusTypeDef halUartStartReceiveToIdle(UART_HandleTypeDef* huart, uint8_t* data, uint16_t size);
+// Stops a reception without any event.
+void halUartStopReceive(UART_HandleTypeDef* huart);
+
+// Reported by the backends' interrupt code. An event of a running reception: half buffer (the
+// reception goes on), full buffer or idle line (it has ended, the backend has stopped it); count
+// bytes are in the buffer. The handle is READY again before the callback, which may start the
+// next reception.
+void halUartReceptionEvent(UART_HandleTypeDef* huart, HAL_UART_RxEventTypeTypeDef type, uint16_t count);
+// A line or DMA error (HAL_UART_ERROR_* bits) has ended the reception, which the backend has
+// stopped; the error callback follows.
+void halUartReceptionError(UART_HandleTypeDef* huart, uint32_t code);
