@@ -35,3 +35,15 @@ void halUartReceptionEvent(UART_HandleTypeDef* huart, HAL_UART_RxEventTypeTypeDe
 // A line or DMA error (HAL_UART_ERROR_* bits) has ended the reception, which the backend has
 // stopped; the error callback follows.
 void halUartReceptionError(UART_HandleTypeDef* huart, uint32_t code);
+
+// --- SPI ----------------------------------------------------------------------------------------
+
+// Sets the SPI up from hspi->Init (8-bit frames).
+void halSpiConfigure(SPI_HandleTypeDef* hspi);
+// Disables the SPI (the handle is de-initialised).
+void halSpiDisable(SPI_HandleTypeDef* hspi);
+// Clocks size bytes out of tx (or of rx itself when tx is null) and stores what comes back in rx
+// when it is not null, within timeoutMs; HAL_TIMEOUT when cut, HAL_ERROR when the selected device
+// refuses the transfer.
+HAL_StatusTypeDef halSpiExchange(SPI_HandleTypeDef* hspi, const uint8_t* tx, uint8_t* rx, uint16_t size,
+                                 uint32_t timeoutMs);
