@@ -47,3 +47,18 @@ void halSpiDisable(SPI_HandleTypeDef* hspi);
 // refuses the transfer.
 HAL_StatusTypeDef halSpiExchange(SPI_HandleTypeDef* hspi, const uint8_t* tx, uint8_t* rx, uint16_t size,
                                  uint32_t timeoutMs);
+
+// --- TIM ----------------------------------------------------------------------------------------
+
+// Whether the board has this timer.
+bool halTimExists(const TIM_TypeDef* tim);
+// Loads prescaler, auto-reload and its preload from htim->Init through an update, whose flag is
+// then cleared; the counter starts from zero.
+void halTimConfigure(TIM_HandleTypeDef* htim);
+// Starts counting with the update interrupt enabled, or stops both.
+void halTimStart(TIM_HandleTypeDef* htim);
+void halTimStop(TIM_HandleTypeDef* htim);
+// Sets the trigger output (TRGO) source.
+void halTimSetTrigger(TIM_HandleTypeDef* htim, uint32_t masterOutputTrigger);
+// Takes a pending update interrupt: clears its flag and tells whether there was one.
+bool halTimTakeUpdate(TIM_HandleTypeDef* htim);

@@ -1,6 +1,6 @@
 // TIM6 of the simulated board.
 #include "board.h"
-#include "stm32g0xx_hal.h"
+#include "hal_backend_ops.h"
 #include "tim6_model.h"
 
 namespace {
@@ -11,58 +11,40 @@ sim::Tim6* timerOf(TIM_HandleTypeDef* htim) {
 }
 }  // namespace
 
-extern "C" {
+bool halTimExists(const TIM_TypeDef* tim) { return tim == TIM6; }
 
-HAL_StatusTypeDef HAL_TIM_Base_Init(TIM_HandleTypeDef* htim) {
-  sim::board().halCall();
-  sim::Tim6* tim = timerOf(htim);
-  if (tim == nullptr || htim->Init.CounterMode != TIM_COUNTERMODE_UP) return HAL_ERROR;
-  if (htim->State == HAL_TIM_STATE_RESET) {
-    htim->Lock = HAL_UNLOCKED;
-    HAL_TIM_Base_MspInit(htim);
-  }
-  tim->setPrescaler(htim->Init.Prescaler);
-  tim->setAutoReload(htim->Init.Period);
+void halTimConfigure(TIM_HandleTypeDef* htim) {
+  sim::Tim6& tim = sim::board().tim6();
+  tim.setPrescaler(htim->Init.Prescaler);
+  tim.setAutoReload(htim->Init.Period);
   // The update generation that loads the prescaler also clears the counter; its flag is cleared.
-  tim->setCounter(0);
+  tim.setCounter(0);
+  tim.clearUpdateFlag();
+}
+
+void halTimStart(TIM_HandleTypeDef*) {
+  sim::Tim6& tim = sim::board().tim6();
+  tim.enableUpdateInterrupt(true);
+  tim.start();
+}
+
+void halTimStop(TIM_HandleTypeDef*) {
+  sim::Tim6& tim = sim::board().tim6();
+  tim.enableUpdateInterrupt(false);
+  tim.stop();
+}
+
+// The model has no trigger output.
+void halTimSetTrigger(TIM_HandleTypeDef*, uint32_t) {}
+
+bool halTimTakeUpdate(TIM_HandleTypeDef* htim) {
+  sim::Tim6* tim = timerOf(htim);
+  if (tim == nullptr || !tim->updateFlag() || !tim->updateInterruptEnabled()) return false;
   tim->clearUpdateFlag();
-  htim->State = HAL_TIM_STATE_READY;
-  return HAL_OK;
+  return true;
 }
 
-HAL_StatusTypeDef HAL_TIM_Base_Start_IT(TIM_HandleTypeDef* htim) {
-  sim::board().halCall();
-  sim::Tim6* tim = timerOf(htim);
-  if (tim == nullptr || htim->State != HAL_TIM_STATE_READY) return HAL_ERROR;
-  htim->State = HAL_TIM_STATE_BUSY;
-  tim->enableUpdateInterrupt(true);
-  tim->start();
-  return HAL_OK;
-}
-
-HAL_StatusTypeDef HAL_TIM_Base_Stop_IT(TIM_HandleTypeDef* htim) {
-  sim::board().halCall();
-  sim::Tim6* tim = timerOf(htim);
-  if (tim == nullptr) return HAL_ERROR;
-  tim->enableUpdateInterrupt(false);
-  tim->stop();
-  if (htim->State == HAL_TIM_STATE_BUSY) htim->State = HAL_TIM_STATE_READY;
-  return HAL_OK;
-}
-
-HAL_StatusTypeDef HAL_TIMEx_MasterConfigSynchronization(TIM_HandleTypeDef* htim, TIM_MasterConfigTypeDef* config) {
-  sim::board().halCall();
-  return timerOf(htim) != nullptr && config != nullptr ? HAL_OK : HAL_ERROR;
-}
-
-void HAL_TIM_IRQHandler(TIM_HandleTypeDef* htim) {
-  sim::Tim6* tim = timerOf(htim);
-  if (tim == nullptr) return;
-  if (tim->updateFlag() && tim->updateInterruptEnabled()) {
-    tim->clearUpdateFlag();
-    HAL_TIM_PeriodElapsedCallback(htim);
-  }
-}
+extern "C" {
 
 void HAL_TIM_SetAutoreload(TIM_HandleTypeDef* htim, uint32_t autoreload) {
   sim::board().halCall();
