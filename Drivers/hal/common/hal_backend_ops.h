@@ -62,3 +62,11 @@ void halTimStop(TIM_HandleTypeDef* htim);
 void halTimSetTrigger(TIM_HandleTypeDef* htim, uint32_t masterOutputTrigger);
 // Takes a pending update interrupt: clears its flag and tells whether there was one.
 bool halTimTakeUpdate(TIM_HandleTypeDef* htim);
+
+// --- ADC ----------------------------------------------------------------------------------------
+
+// Reported by the backends: the regular conversions asked for are done (polled, or moved by the
+// DMA): end of conversion, and READY again unless the converter runs continuously.
+void halAdcConversionsDone(ADC_HandleTypeDef* hadc);
+// Reported by the backends' DMA completion: the conversions are done and the callback follows.
+void halAdcDmaComplete(ADC_HandleTypeDef* hadc);

@@ -1,7 +1,7 @@
 // ADC1 and its DMA channel on the simulated board; factory calibration words and unique ID.
 #include "adc_model.h"
 #include "board.h"
-#include "stm32g0xx_hal.h"
+#include "hal_backend_ops.h"
 
 extern void (*simDmaChannel1Hook)(DMA_HandleTypeDef*);
 
@@ -72,12 +72,7 @@ bool setupFrom(const ADC_InitTypeDef& init, sim::AdcSetup& s) {
 void adcDmaComplete(DMA_HandleTypeDef* hdma) {
   auto* hadc = static_cast<ADC_HandleTypeDef*>(hdma->Parent);
   hdma->State = HAL_DMA_STATE_READY;
-  if (hadc == nullptr) return;
-  hadc->State = hadc->State | HAL_ADC_STATE_REG_EOC;
-  if (hadc->Init.ContinuousConvMode != ENABLE) {
-    hadc->State = (hadc->State & ~HAL_ADC_STATE_REG_BUSY) | HAL_ADC_STATE_READY;
-  }
-  HAL_ADC_ConvCpltCallback(hadc);
+  if (hadc != nullptr) halAdcDmaComplete(hadc);
 }
 
 }  // namespace
@@ -213,9 +208,7 @@ HAL_StatusTypeDef HAL_ADC_PollForConversion(ADC_HandleTypeDef* hadc, uint32_t ti
     }
     sim::board().busyWait(1);
   }
-  hadc->State = hadc->State | HAL_ADC_STATE_REG_EOC;
-  if (hadc->Init.ContinuousConvMode != ENABLE)
-    hadc->State = (hadc->State & ~HAL_ADC_STATE_REG_BUSY) | HAL_ADC_STATE_READY;
+  halAdcConversionsDone(hadc);
   return HAL_OK;
 }
 
@@ -224,8 +217,6 @@ uint32_t HAL_ADC_GetValue(ADC_HandleTypeDef* hadc) {
   if (!validHandle(hadc)) return 0;
   return model().readData();
 }
-
-uint32_t HAL_ADC_GetState(ADC_HandleTypeDef* hadc) { return hadc == nullptr ? HAL_ADC_STATE_RESET : hadc->State; }
 
 uint16_t HAL_ADCEx_GetVrefintCal(void) { return model().factory().vrefintCal; }
 uint16_t HAL_ADCEx_GetTsCal1(void) { return model().factory().tsCal1; }

@@ -3,10 +3,11 @@
 // polling or into memory through DMA1 channel 1 (its DMAMUX request and channel settings come
 // from HAL_DMA_Init in the MSP), the internal channels, factory calibration words, unique ID.
 #include "hal_backend.h"
+#include "hal_backend_ops.h"
 
 namespace {
 
-constexpr uint32_t kStepTimeoutMs = 2;  // every bit the hardware clears does so within microseconds
+constexpr uint32_t kStepTimeoutMs = 2;      // every bit the hardware clears does so within microseconds
 constexpr uint32_t kRegulatorStartUs = 20;  // tADCVREG_STUP
 constexpr uint32_t kSensorStartUs = 10;     // temperature sensor / reference buffer start-up
 
@@ -56,11 +57,7 @@ bool startRegular(ADC_HandleTypeDef* hadc) {
 
 void adcDmaComplete(DMA_HandleTypeDef* hdma) {
   auto* hadc = static_cast<ADC_HandleTypeDef*>(hdma->Parent);
-  if (hadc == nullptr) return;
-  hadc->State = hadc->State | HAL_ADC_STATE_REG_EOC;
-  if (hadc->Init.ContinuousConvMode != ENABLE)
-    hadc->State = (hadc->State & ~HAL_ADC_STATE_REG_BUSY) | HAL_ADC_STATE_READY;
-  HAL_ADC_ConvCpltCallback(hadc);
+  if (hadc != nullptr) halAdcDmaComplete(hadc);
 }
 
 void adcDmaError(DMA_HandleTypeDef* hdma) {
@@ -169,7 +166,8 @@ HAL_StatusTypeDef HAL_ADC_ConfigChannel(ADC_HandleTypeDef* hadc, ADC_ChannelConf
     regClear(adc->CHSELR, ADC_CHSELR_CHSEL(n));
   } else {
     // Without scan the sequence is this channel alone; in the fixed sequence it joins the others.
-    adc->CHSELR = hadc->Init.ScanConvMode == ADC_SCAN_DISABLE ? ADC_CHSELR_CHSEL(n) : (adc->CHSELR | ADC_CHSELR_CHSEL(n));
+    adc->CHSELR =
+        hadc->Init.ScanConvMode == ADC_SCAN_DISABLE ? ADC_CHSELR_CHSEL(n) : (adc->CHSELR | ADC_CHSELR_CHSEL(n));
     if (config->SamplingTime == ADC_SAMPLINGTIME_COMMON_2)
       regSet(adc->SMPR, ADC_SMPR_SMPSEL_CH(n));
     else
@@ -203,8 +201,8 @@ HAL_StatusTypeDef HAL_ADC_Start_DMA(ADC_HandleTypeDef* hadc, uint32_t* data, uin
   if (HAL_DMA_Start_IT(hdma, reinterpret_cast<uint32_t>(&adc->DR), reinterpret_cast<uint32_t>(data), length) != HAL_OK)
     return HAL_ERROR;
   regSet(adc->CFGR1, ADC_CFGR1_DMAEN);
-  hadc->State = (hadc->State & ~(HAL_ADC_STATE_READY | HAL_ADC_STATE_REG_EOC | HAL_ADC_STATE_REG_OVR)) |
-                HAL_ADC_STATE_REG_BUSY;
+  hadc->State =
+      (hadc->State & ~(HAL_ADC_STATE_READY | HAL_ADC_STATE_REG_EOC | HAL_ADC_STATE_REG_OVR)) | HAL_ADC_STATE_REG_BUSY;
   if (!startRegular(hadc)) {
     (void)HAL_DMA_Abort(hdma);
     hadc->State = HAL_ADC_STATE_ERROR_INTERNAL;
@@ -260,9 +258,7 @@ HAL_StatusTypeDef HAL_ADC_PollForConversion(ADC_HandleTypeDef* hadc, uint32_t ti
       return HAL_TIMEOUT;
     }
   }
-  hadc->State = hadc->State | HAL_ADC_STATE_REG_EOC;
-  if (hadc->Init.ContinuousConvMode != ENABLE)
-    hadc->State = (hadc->State & ~HAL_ADC_STATE_REG_BUSY) | HAL_ADC_STATE_READY;
+  halAdcConversionsDone(hadc);
   return HAL_OK;
 }
 
@@ -270,8 +266,6 @@ uint32_t HAL_ADC_GetValue(ADC_HandleTypeDef* hadc) {
   if (!validHandle(hadc)) return 0;
   return hadc->Instance->DR & ADC_DR_DATA;  // reading DR clears EOC
 }
-
-uint32_t HAL_ADC_GetState(ADC_HandleTypeDef* hadc) { return hadc == nullptr ? HAL_ADC_STATE_RESET : hadc->State; }
 
 uint16_t HAL_ADCEx_GetVrefintCal(void) { return *VREFINT_CAL_ADDR; }
 uint16_t HAL_ADCEx_GetTsCal1(void) { return *TS_CAL1_ADDR; }
