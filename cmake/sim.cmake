@@ -39,7 +39,8 @@ target_include_directories(orvane_fw INTERFACE ${ORVANE_FW_INCLUDES})
 target_sources(orvane_fw INTERFACE $<TARGET_OBJECTS:orvane_hal_common>)
 
 # The simulated board, part by part. Each part is a library with the parts it uses; what needs the
-# firmware's headers (the front end takes the default clamp table, the board its records) says so.
+# firmware's headers (the board its records) says so; the front end's clamp is made from the clamp's
+# calibration curves, which are values (base/).
 function(orvane_sim_part name)
   cmake_parse_arguments(P "" "" "SOURCES;USES;SEES" ${ARGN})
   add_library(${name} STATIC ${P_SOURCES})
@@ -62,7 +63,7 @@ orvane_sim_part(orvane_sim_rooms SEES hal wiring SOURCES
 # The run's records: energy account, event log, VCD.
 orvane_sim_part(orvane_sim_records SOURCES sim/energy_account.cpp sim/event_log.cpp sim/vcd_writer.cpp)
 # The world around the node's inputs: the mains, the clamp and the front end.
-orvane_sim_part(orvane_sim_front_end USES orvane_sim_rooms SEES measure SOURCES sim/analog_frontend.cpp)
+orvane_sim_part(orvane_sim_front_end USES orvane_sim_rooms orvane_base SOURCES sim/analog_frontend.cpp)
 # The board: the core's time, its devices, the radio world, the console, the run trace, the options.
 file(GLOB ORVANE_BOARD_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
 foreach(part orvane_sim_rooms orvane_sim_records orvane_sim_front_end)
