@@ -39,7 +39,8 @@ target_include_directories(orvane_fw INTERFACE ${ORVANE_FW_INCLUDES})
 target_sources(orvane_fw INTERFACE $<TARGET_OBJECTS:orvane_hal_common>)
 
 # The simulated board, part by part. Each part is a library with the parts it uses; what needs the
-# firmware's headers (the front end takes the default clamp table, the board its records) says so.
+# firmware's headers (the board its records) says so; the front end's clamp is made from the clamp's
+# calibration curves, which are values (base/).
 function(orvane_sim_part name)
   cmake_parse_arguments(P "" "" "SOURCES;USES;SEES" ${ARGN})
   add_library(${name} STATIC ${P_SOURCES})
@@ -62,10 +63,17 @@ orvane_sim_part(orvane_sim_rooms SEES hal wiring SOURCES
 # The run's records: energy account, event log, VCD.
 orvane_sim_part(orvane_sim_records SOURCES sim/energy_account.cpp sim/event_log.cpp sim/vcd_writer.cpp)
 # The world around the node's inputs: the mains, the clamp and the front end.
-orvane_sim_part(orvane_sim_front_end USES orvane_sim_rooms SEES measure SOURCES sim/analog_frontend.cpp)
-# The board: the core's time, its devices, the radio world, the console, the run trace, the options.
+orvane_sim_part(orvane_sim_front_end USES orvane_sim_rooms orvane_base SOURCES sim/analog_frontend.cpp)
+# The devices: each reaches the board only through what it may ask of it (sim/device_host.h).
+orvane_sim_part(orvane_sim_devices USES orvane_sim_rooms orvane_sim_front_end SEES hal wiring SOURCES
+  sim/adc_model.cpp sim/air_script.cpp sim/flash_model.cpp sim/llcc68_model.cpp sim/power_cut.cpp
+  sim/radio_medium.cpp sim/rtc_model.cpp sim/systick_model.cpp sim/tim6_model.cpp sim/uart_model.cpp)
+# The command line: its parsing and checks.
+orvane_sim_part(orvane_sim_options USES orvane_sim_devices SOURCES
+  sim/options.cpp sim/radio_options.cpp sim/trace_options.cpp)
+# The board: the core's time on its rooms, the devices it owns, the console, the run trace.
 file(GLOB ORVANE_BOARD_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
-foreach(part orvane_sim_rooms orvane_sim_records orvane_sim_front_end)
+foreach(part orvane_sim_rooms orvane_sim_records orvane_sim_front_end orvane_sim_devices orvane_sim_options)
   get_target_property(taken ${part} SOURCES)
   foreach(src ${taken})
     list(REMOVE_ITEM ORVANE_BOARD_SOURCES ${CMAKE_SOURCE_DIR}/${src})
@@ -73,7 +81,8 @@ foreach(part orvane_sim_rooms orvane_sim_records orvane_sim_front_end)
 endforeach()
 find_package(Threads REQUIRED)
 orvane_sim_part(orvane_sim_board SOURCES ${ORVANE_BOARD_SOURCES} SEES hal wiring config
-  USES orvane_sim_rooms orvane_sim_records orvane_sim_front_end Threads::Threads ${CMAKE_DL_LIBS})
+  USES orvane_sim_rooms orvane_sim_records orvane_sim_front_end orvane_sim_devices orvane_sim_options
+       Threads::Threads ${CMAKE_DL_LIBS})
 if(NOT APPLE)
   target_link_libraries(orvane_sim_board PUBLIC util)  # openpty
 endif()

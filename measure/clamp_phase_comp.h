@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 
+#include "clamp_curves.h"
 #include "functions.h"
 #include "rms_signal.h"
 
@@ -18,13 +19,6 @@ constexpr float kMainsVoltage = 230.0f;
 constexpr float kPowerScale = 325270.0f;
 constexpr float kPhaseSignLimitRad = 1.5707964f;
 
-constexpr size_t kClampPhasePoints = 13;
-// Clamp phase lead (rad) versus uncorrected current (A), per range.
-extern const std::array<TablePoint, kClampPhasePoints> ClampPhaseMappingLp;  // 270 ohm
-extern const std::array<TablePoint, kClampPhasePoints> clampPhaseMappingHp;  // any other burden
-
-const std::array<TablePoint, kClampPhasePoints>& clampPhaseMappingForBurden(uint16_t burdenResistor);
-float clampPhaseShiftRad(float uncorrectedCurrentA, uint16_t burdenResistor);
 float clampCorrectedBPhaseRad(float bPhaseRad, float uncorrectedCurrentA, uint16_t burdenResistor);
 // Clamp amplitude correction through the configured clamp mapping.
 float correctClampCurrent(float old);

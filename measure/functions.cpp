@@ -18,21 +18,6 @@ int64_t truncToI64(float v) {
 }
 }  // namespace
 
-float interpolateFromTable(const TablePoint* table, size_t count, float input) {
-  if (table == nullptr || count == 0) return 0.0f;
-  if (count == 1) return table[0].output;
-  if (input <= table[0].input) return table[0].output;
-  if (input >= table[count - 1].input) return table[count - 1].output;
-  for (size_t k = 1; k < count; ++k) {
-    if (input <= table[k].input) {
-      const TablePoint& a = table[k - 1];
-      const TablePoint& b = table[k];
-      return a.output + (b.output - a.output) * (input - a.input) / (b.input - a.input);
-    }
-  }
-  return table[count - 1].output;  // an input that compares with nothing (NaN)
-}
-
 SplitFloat splitFloat6(float v, uint8_t decimal_places) {
   float m = 1.0f;
   for (uint8_t i = 0; i < decimal_places; ++i) m *= 10.0f;

@@ -6,9 +6,6 @@
 
 #include "table_point.h"
 
-// Linear interpolation in a table sorted by input; clamped to the end outputs (no extrapolation).
-float interpolateFromTable(const TablePoint* table, size_t count, float input);
-
 // A float as integer part and fraction digits, the form every report prints.
 struct SplitFloat {
   int16_t integer;  // truncated toward zero, cut to 16 bits

@@ -60,11 +60,11 @@ ChipFactory ChipFactory::make(const std::string& chipIdHex, uint64_t seed) {
   return f;
 }
 
-Adc::Adc(Board& board, const Options& options, const AnalogFrontEnd::Pins& frontEndPins)
+Adc::Adc(DeviceHost& board, uint64_t seed, const std::string& chipId, const AnalogFrontEnd::Pins& frontEndPins)
     : board_(board),
-      frontEnd_(options.seed, frontEndPins),
-      factory_(ChipFactory::make(options.chipId, options.seed)),
-      rng_(options.seed * 0x2545F4914F6CDD1Dull + 7) {}
+      frontEnd_(seed, frontEndPins),
+      factory_(ChipFactory::make(chipId, seed)),
+      rng_(seed * 0x2545F4914F6CDD1Dull + 7) {}
 
 void Adc::reset() {
   stop();

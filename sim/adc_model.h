@@ -7,9 +7,11 @@
 #include <array>
 #include <cstdint>
 #include <random>
+#include <string>
 
 #include "analog_frontend.h"
-#include "board.h"
+#include "device_host.h"
+#include "scheduler.h"
 
 namespace sim {
 
@@ -43,7 +45,7 @@ class Adc : public Device {
   static constexpr int kVrefintChannel = 13;
   static constexpr int kVbatChannel = 14;
 
-  Adc(Board& board, const Options& options, const AnalogFrontEnd::Pins& frontEndPins);
+  Adc(DeviceHost& board, uint64_t seed, const std::string& chipId, const AnalogFrontEnd::Pins& frontEndPins);
 
   AnalogFrontEnd& frontEnd() { return frontEnd_; }
   const ChipFactory& factory() const { return factory_; }
@@ -90,7 +92,7 @@ class Adc : public Device {
   int sequenceChannel(uint32_t index) const;
   int sequenceLength() const;
 
-  Board& board_;
+  DeviceHost& board_;
   AnalogFrontEnd frontEnd_;
   ChipFactory factory_;
   AdcSetup setup_;

@@ -38,7 +38,7 @@ bool parseHex(std::string text, std::vector<uint8_t>& out) {
 
 }  // namespace
 
-AirScript::AirScript(Board& board, RadioMedium& medium) : board_(board), medium_(medium) {
+AirScript::AirScript(DeviceHost& board, RadioMedium& medium) : board_(board), medium_(medium) {
   medium_.onReceiverArmed([this](const std::string& who, uint64_t atUs, uint64_t windowUs) {
     if (queue_.empty() || scheduledUs_ != kNever) return;
     const ScriptedFrame& next = queue_.front();

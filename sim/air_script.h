@@ -30,7 +30,7 @@ struct ScriptedFrame {
 
 class AirScript : public Device {
  public:
-  AirScript(Board& board, RadioMedium& medium);
+  AirScript(DeviceHost& board, RadioMedium& medium);
 
   // One line of the script format; false with a message for a malformed one. A blank or comment
   // line gives false with an empty message.
@@ -46,7 +46,7 @@ class AirScript : public Device {
  private:
   void schedule(uint64_t nowUs);
 
-  Board& board_;
+  DeviceHost& board_;
   RadioMedium& medium_;
   std::deque<ScriptedFrame> queue_;
   uint64_t scheduledUs_ = kNever;  // start of queue_.front(), once known

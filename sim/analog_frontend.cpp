@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "clamp_phase_comp.h"
+#include "clamp_curves.h"
 #include "flashconfig.h"
-#include "functions.h"
+#include "table_point.h"
 #include "gpio_model.h"
 
 namespace sim {

@@ -42,7 +42,7 @@ Board::Board(const Options& options) : options_(options), reset_(options.stateDi
   addDevice(uart1_.get());
   addDevice(sysTick_.get());
   adc_ =
-      std::make_unique<Adc>(*this, options_,
+      std::make_unique<Adc>(*this, options_.seed, options_.chipId,
                             AnalogFrontEnd::Pins{Wiring::frontEndSupply, Wiring::rangeHighPower, Wiring::rangeLowPower,
                                                  Wiring::clampHighPower, Wiring::clampLowPower, Wiring::clampLowSide,
                                                  Wiring::eFieldCapacitive, Wiring::eFieldInductive});
@@ -69,14 +69,14 @@ Board::Board(const Options& options) : options_(options), reset_(options.stateDi
   radioMedium_ = std::make_unique<RadioMedium>(*this);
   airScript_ = std::make_unique<AirScript>(*this, *radioMedium_);
   radio_ = std::make_unique<Llcc68Model>(
-      *this, *radioMedium_, "node",
+      *this, *radioMedium_, "node", options_.seed,
       Llcc68Model::Pins{Wiring::radioSupply, Wiring::radioReset, Wiring::radioBusy, Wiring::radioCs});
   spi1_ = std::make_unique<SpiBus>(*gpio_);
   spi1_->attach(radio_.get(), Wiring::radioCs);
   addDevice(radioMedium_.get());
   addDevice(airScript_.get());
   addDevice(radio_.get());
-  applyRadioOptions(*this);
+  applyRadioOptions(options_, *radioMedium_, *airScript_, *radio_, nowUs());
   if (options_.powerCutAtUs >= 0) {
     powerCut_ = std::make_unique<PowerCut>(*this, static_cast<uint64_t>(options_.powerCutAtUs));
     addDevice(powerCut_.get());
@@ -113,6 +113,8 @@ Board& Board::create(const Options& options) {
   gBoard = nullptr;
   return *new Board(options);
 }
+
+DeviceRecords& Board::records() { return *trace_; }
 
 std::string Board::statePath(const std::string& name) const { return reset_.path(name); }
 

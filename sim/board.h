@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "device_host.h"
 #include "interrupt_controller.h"
 #include "options.h"
 #include "reset_state.h"
@@ -33,7 +34,7 @@ class PowerCut;
 class RunTrace;
 class SpiBus;
 
-class Board {
+class Board final : public DeviceHost {
  public:
   explicit Board(const Options& options);
   ~Board();
@@ -43,7 +44,8 @@ class Board {
   static Board& create(const Options& options);
 
   const Options& options() const { return options_; }
-  uint64_t nowUs() const { return scheduler_.now(); }
+  uint64_t nowUs() const override { return scheduler_.now(); }
+  uint32_t pclkHz() const override { return HAL_RCC_GetPCLK1Freq(); }
 
   // Every HAL call costs a little virtual time, so busy-waits always end.
   void halCall(uint32_t costUs = 1);
@@ -53,7 +55,7 @@ class Board {
   // device each time, and every event still happens at its own virtual time.
   void halPoll(uint32_t costUs = 1);
   // Let `us` of virtual time pass while the core runs (delivering what falls due).
-  void busyWait(uint64_t us);
+  void busyWait(uint64_t us) override;
   // Core sleep until an interrupt is taken. Returns once one has been delivered.
   void waitForInterrupt();
   // Let `us` pass with the core powered down (standby): nothing runs and no device fires, but a
@@ -63,7 +65,7 @@ class Board {
   void addDevice(Device* device);
 
   // Interrupt controller.
-  void pendIrq(IRQn_Type irq);
+  void pendIrq(IRQn_Type irq) override;
   void enableIrq(IRQn_Type irq, bool enable);
   bool irqEnabled(IRQn_Type irq) const;
   void setPrimask(bool masked);
@@ -76,11 +78,11 @@ class Board {
   void clearSr1(uint32_t mask) { reset_.sr1() &= ~mask; }
 
   // Restart the firmware from its entry point in a fresh process image, as a reset would.
-  [[noreturn]] void restart(ResetKind kind, uint32_t sr1Flags = 0);
+  [[noreturn]] void restart(ResetKind kind, uint32_t sr1Flags = 0) override;
   // Leave the simulator (end of input while idle, the operator quit, or the end of the run).
   [[noreturn]] void exitSim(int code, const char* reason = "end of input");
   // Called before a restart or exit: models persist what survives (flash, backup registers).
-  void addPersistHook(std::function<void(ResetKind)> hook);
+  void addPersistHook(std::function<void(ResetKind)> hook) override;
   // Tests replace the process restart with their own handling.
   void setRestartHandler(std::function<void(ResetKind, uint32_t)> handler);
 
@@ -88,7 +90,7 @@ class Board {
   // halPoll. Reading pin levels does not.
   Console& console() { return touched(*console_); }
   Uart& uart1() { return touched(*uart1_); }
-  Gpio& gpio() { return touched(*gpio_); }
+  Gpio& gpio() override { return touched(*gpio_); }
   const Gpio& pinLevels() const { return *gpio_; }
   SysTick& sysTick() { return touched(*sysTick_); }
   RadioMedium& radioMedium() { return touched(*radioMedium_); }
@@ -101,8 +103,9 @@ class Board {
   SpiBus& spi1() { return touched(*spi1_); }
   // The run's records (energy, events, VCD) and its end (sim/run_trace.h).
   RunTrace& trace() { return *trace_; }
+  DeviceRecords& records() override;
   bool coreSleeping() const { return coreSleeping_; }
-  std::string statePath(const std::string& name) const;
+  std::string statePath(const std::string& name) const override;
 
  private:
   void advanceTo(uint64_t targetUs);

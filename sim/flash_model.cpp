@@ -5,8 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "board.h"
-#include "run_trace.h"
+#include "device_host.h"
 #include "state_store.h"
 
 namespace sim {
@@ -16,7 +15,7 @@ constexpr const char* kPageFile = kFlashPageFile;
 constexpr const char* kCutDoneFile = "flash-power-cut-done";
 }  // namespace
 
-FlashModel::FlashModel(Board& board, uint8_t* memory, const FlashFaults& faults)
+FlashModel::FlashModel(DeviceHost& board, uint8_t* memory, const FlashFaults& faults)
     : board_(board), memory_(memory), faults_(faults) {
   std::memset(memory_, 0xFF, kPageSize);  // a board that has never been written
   std::vector<uint8_t> stored;
@@ -41,7 +40,7 @@ void FlashModel::cutPowerOnce() {
   if (!board_.statePath(kCutDoneFile).empty()) writeText(board_.statePath(kCutDoneFile), "1\n");
   std::fprintf(stderr, "orvane-sim: power cut during a flash write (%d double words after the erase)\n",
                programmedSinceErase_);
-  board_.restart(ResetKind::powerOn);
+  board_.restart(ResetKind::powerOn, 0);
 }
 
 FlashModel::Result FlashModel::erasePage(uint32_t page) {
@@ -53,7 +52,7 @@ FlashModel::Result FlashModel::erasePage(uint32_t page) {
   std::memset(memory_, 0xFF, kPageSize);
   programmedSinceErase_ = 0;
   save();
-  board_.trace().flashErase(page);
+  board_.records().flashErase(page);
   return Result::ok;
 }
 
@@ -71,7 +70,7 @@ FlashModel::Result FlashModel::program(size_t offset, uint64_t value) {
   std::memcpy(memory_ + offset, &value, 8);
   ++programmedSinceErase_;
   save();
-  board_.trace().flashProgram(offset, value);
+  board_.records().flashProgram(offset, value);
   return Result::ok;
 }
 

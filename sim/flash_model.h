@@ -6,11 +6,17 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "options.h"
-
 namespace sim {
 
-class Board;
+class DeviceHost;
+
+// Faults of the configuration flash page, injected for tests.
+struct FlashFaults {
+  bool eraseFails = false;       // every page erase fails and leaves the page as it was
+  int programFailsAt = -1;       // programming double word n (0 = first) after an erase fails
+  int powerCutAt = -1;           // the power is cut once, with n double words programmed after an erase
+  bool powerCutInErase = false;  // the power is cut once, as a page erase starts (the page keeps its data)
+};
 
 class FlashModel {
  public:
@@ -22,7 +28,7 @@ class FlashModel {
   enum class Result { ok, locked, badAddress, notErased, fault };
 
   // `memory` is the page as the core reads it (memory-mapped), kept equal to the model.
-  FlashModel(Board& board, uint8_t* memory, const FlashFaults& faults);
+  FlashModel(DeviceHost& board, uint8_t* memory, const FlashFaults& faults);
 
   void unlock() { locked_ = false; }
   void lock() { locked_ = true; }
@@ -41,7 +47,7 @@ class FlashModel {
   void cutPowerOnce();
   void save() const;
 
-  Board& board_;
+  DeviceHost& board_;
   uint8_t* memory_;
   FlashFaults faults_;
   bool locked_ = true;

@@ -8,7 +8,6 @@
 
 #include "gpio_model.h"
 #include "llcc68_commands.h"
-#include "run_trace.h"
 
 namespace sim {
 
@@ -76,12 +75,12 @@ size_t minimumLength(uint8_t op) {
 
 }  // namespace
 
-Llcc68Model::Llcc68Model(Board& board, RadioMedium& medium, std::string name, const Pins& pins)
+Llcc68Model::Llcc68Model(DeviceHost& board, RadioMedium& medium, std::string name, uint64_t seed, const Pins& pins)
     : board_(board),
       medium_(medium),
       name_(std::move(name)),
       pins_(pins),
-      rng_(static_cast<uint32_t>(board.options().seed)) {
+      rng_(static_cast<uint32_t>(seed)) {
   Gpio& gpio = board_.gpio();
   supply_ = false;
   resetLow_ = !gpio.level(pins_.reset);
@@ -661,7 +660,7 @@ void Llcc68Model::frameEnd(const AirFrame& frame, const Reception& rx) {
   const bool ok = rx.payloadOk && frame.air.ldro == airSettings().ldro;
   raise(kIrqRxDone);
   if (!ok && frame.air.crcOn) raise(kIrqCrcError);
-  board_.trace().frameReceived(frame, rx, ok || !frame.air.crcOn);
+  board_.records().frameReceived(frame, rx, ok || !frame.air.crcOn);
   if (ok) cmdStatus_ = kCmdDataAvailable;
   if (rxContinuous_) {
     rxEnteredUs_ = board_.nowUs();

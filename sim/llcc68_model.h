@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "board.h"
+#include "device_host.h"
+#include "scheduler.h"
 #include "radio_medium.h"
 #include "spi_bus.h"
 #include "wiring.h"
@@ -48,7 +49,7 @@ class Llcc68Model : public Device, public RadioEndpoint, public SpiDevice {
   struct Pins {
     Wiring::Line supply, reset, busy, cs;
   };
-  Llcc68Model(Board& board, RadioMedium& medium, std::string name, const Pins& pins);
+  Llcc68Model(DeviceHost& board, RadioMedium& medium, std::string name, uint64_t seed, const Pins& pins);
   ~Llcc68Model() override;
 
   // SPI side (the hardware layer's SPI1). Returns false for an injected transfer failure of a
@@ -124,7 +125,7 @@ class Llcc68Model : public Device, public RadioEndpoint, public SpiDevice {
   uint8_t instantRssiRaw();
   bool loraPairSupported(uint8_t sf, uint8_t bw) const;
 
-  Board& board_;
+  DeviceHost& board_;
   RadioMedium& medium_;
   std::string name_;
   Pins pins_;

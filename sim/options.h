@@ -5,19 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "flash_model.h"
 #include "trace_options.h"
 
 namespace sim {
 
 enum class ConsoleMode { stdio, pty, capture };
-
-// Faults of the configuration flash page, injected for tests.
-struct FlashFaults {
-  bool eraseFails = false;       // every page erase fails and leaves the page as it was
-  int programFailsAt = -1;       // programming double word n (0 = first) after an erase fails
-  int powerCutAt = -1;           // the power is cut once, with n double words programmed after an erase
-  bool powerCutInErase = false;  // the power is cut once, as a page erase starts (the page keeps its data)
-};
 
 struct Options {
   std::string stateDir = ".orvane-sim";

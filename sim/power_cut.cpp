@@ -12,7 +12,7 @@ namespace {
 constexpr const char* kDoneFile = "power-cut-done";
 }
 
-PowerCut::PowerCut(Board& board, uint64_t atUs) : board_(board) {
+PowerCut::PowerCut(DeviceHost& board, uint64_t atUs) : board_(board) {
   std::string done;
   if (readText(board_.statePath(kDoneFile), done) || atUs < board_.nowUs()) return;
   atUs_ = atUs;
@@ -22,7 +22,7 @@ void PowerCut::fire(uint64_t nowUs) {
   atUs_ = kNever;
   if (!board_.statePath(kDoneFile).empty()) writeText(board_.statePath(kDoneFile), "1\n");
   std::fprintf(stderr, "orvane-sim: power cut at t=%.6f s\n", static_cast<double>(nowUs) / 1e6);
-  board_.restart(ResetKind::powerOn);
+  board_.restart(ResetKind::powerOn, 0);
 }
 
 }  // namespace sim

@@ -5,7 +5,8 @@
 
 #include <cstdint>
 
-#include "board.h"
+#include "device_host.h"
+#include "scheduler.h"
 
 namespace sim {
 
@@ -13,14 +14,14 @@ class PowerCut : public Device {
  public:
   // At virtual time `atUs` (the state folder's clock); nothing when that time has passed or the
   // cut has happened before.
-  PowerCut(Board& board, uint64_t atUs);
+  PowerCut(DeviceHost& board, uint64_t atUs);
   uint64_t nextEventUs() const override { return atUs_; }
   void fire(uint64_t nowUs) override;
   // Like the tick, a cut still to come does not keep an idle shell busy.
   bool periodic() const override { return true; }
 
  private:
-  Board& board_;
+  DeviceHost& board_;
   uint64_t atUs_ = kNever;
 };
 

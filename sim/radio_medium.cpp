@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "run_trace.h"
 
 namespace sim {
 
@@ -107,7 +106,7 @@ uint64_t RadioMedium::transmit(AirFrame frame) {
   frame.id = history_.size() + 1;
   if (frame.endUs < frame.startUs) frame.endUs = frame.startUs;
   logFrame(frame);
-  board_.trace().frameOnAir(frame);
+  board_.records().frameOnAir(frame);
   const uint64_t index = history_.size();
   history_.push_back(frame);
   const uint64_t headerAt = std::min(frame.startUs + frame.air.headerOffsetUs(), frame.endUs);

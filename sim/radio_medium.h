@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "board.h"
+#include "device_host.h"
+#include "scheduler.h"
 
 namespace sim {
 
@@ -84,7 +85,7 @@ class RadioMedium : public Device {
   static constexpr double kNoiseFigureDb = 6.0;
   static constexpr double kCaptureDb = 6.0;  // a frame survives a weaker overlapping one by this much
 
-  explicit RadioMedium(Board& board) : board_(board) {}
+  explicit RadioMedium(DeviceHost& board) : board_(board) {}
   ~RadioMedium() override;
 
   void attach(RadioEndpoint* endpoint);
@@ -133,7 +134,7 @@ class RadioMedium : public Device {
   double interfererDbmAt(uint64_t fromUs, uint64_t toUs) const;
   void logFrame(const AirFrame& frame);
 
-  Board& board_;
+  DeviceHost& board_;
   std::vector<RadioEndpoint*> endpoints_;
   std::vector<AirFrame> history_;
   std::vector<Pending> pending_;

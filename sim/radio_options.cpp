@@ -5,7 +5,6 @@
 #include <cstdlib>
 
 #include "air_script.h"
-#include "board.h"
 #include "llcc68_model.h"
 #include "radio_medium.h"
 
@@ -113,15 +112,14 @@ bool checkRadioOptions(const Options& options, std::string& message) {
   return true;
 }
 
-void applyRadioOptions(Board& board) {
-  const Options& options = board.options();
-  RadioMedium& medium = board.radioMedium();
+void applyRadioOptions(const Options& options, RadioMedium& medium, AirScript& script, Llcc68Model& radio,
+                       uint64_t nowUs) {
   medium.setLinkLossDb(options.linkLossDb);
   if (!options.airLog.empty() && !medium.openAirLog(options.airLog)) {
     std::fprintf(stderr, "orvane-sim: cannot write the air log %s\n", options.airLog.c_str());
   }
   std::string error;
-  if (!options.airScript.empty() && !board.airScript().load(options.airScript, error)) {
+  if (!options.airScript.empty() && !script.load(options.airScript, error)) {
     std::fprintf(stderr, "orvane-sim: %s\n", error.c_str());
   }
   Interferer interferer;
@@ -133,9 +131,9 @@ void applyRadioOptions(Board& board) {
     uint64_t atMs = 0;
     if (!splitRadioFault(spec, fault, atMs, error)) continue;
     if (atMs == 0) {
-      (void)board.radio().applyFault(fault, error);
+      (void)radio.applyFault(fault, error);
     } else {
-      board.radio().scheduleFault(fault, board.nowUs() + atMs * 1000);
+      radio.scheduleFault(fault, nowUs + atMs * 1000);
     }
   }
 }

@@ -2,6 +2,7 @@
 // --radio-fault): their checks and how they set up the medium and the transceiver.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "options.h"
@@ -18,7 +19,9 @@
 
 namespace sim {
 
-class Board;
+class AirScript;
+class Llcc68Model;
+class RadioMedium;
 struct Interferer;
 
 // "DBM[:ON_MS:OFF_MS]": a carrier of DBM at the receivers, always on or pulsed.
@@ -27,7 +30,9 @@ bool parseInterferer(const std::string& text, Interferer& out, std::string& erro
 bool splitRadioFault(const std::string& text, std::string& fault, uint64_t& atMs, std::string& error);
 // Checks every radio option (readable script, writable log, known faults).
 bool checkRadioOptions(const Options& options, std::string& message);
-// Applies the checked options to the board's medium, script and transceiver.
-void applyRadioOptions(Board& board);
+// Applies the checked options to the board's medium, script and transceiver (faults with a time
+// fall due that long after `nowUs`).
+void applyRadioOptions(const Options& options, RadioMedium& medium, AirScript& script, Llcc68Model& radio,
+                       uint64_t nowUs);
 
 }  // namespace sim

@@ -12,7 +12,7 @@ namespace {
 constexpr const char* kBackupFile = kBackupRegistersFile;
 }  // namespace
 
-RtcModel::RtcModel(Board& board) : board_(board) {
+RtcModel::RtcModel(DeviceHost& board) : board_(board) {
   // The file holds the five registers in hex: "bkp 00000000 00000000 00000000 00000000 00000000".
   std::string text;
   if (readText(board_.statePath(kBackupFile), text)) {

@@ -6,7 +6,8 @@
 #include <array>
 #include <cstdint>
 
-#include "board.h"
+#include "device_host.h"
+#include "scheduler.h"
 
 namespace sim {
 
@@ -15,7 +16,7 @@ class RtcModel {
   static constexpr uint32_t kLsiHz = 32000;  // nominal LSI, the RTC clock of this board
   static constexpr unsigned kBackupRegisters = 5;
 
-  explicit RtcModel(Board& board);
+  explicit RtcModel(DeviceHost& board);
 
   void init(uint32_t asyncPrediv, uint32_t syncPrediv);
   bool initialised() const { return initialised_; }
@@ -42,7 +43,7 @@ class RtcModel {
  private:
   void save() const;
 
-  Board& board_;
+  DeviceHost& board_;
   std::array<uint32_t, kBackupRegisters> backup_{};
   bool backupAccess_ = false;
   bool initialised_ = false;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "device_host.h"
 #include "energy_account.h"
 #include "event_log.h"
 #include "vcd_writer.h"
@@ -17,7 +18,7 @@ struct AirFrame;
 struct Reception;
 enum class ResetKind;
 
-class RunTrace {
+class RunTrace final : public DeviceRecords {
  public:
   // Least a cycle needs besides its frames: one full capture (231 rows of four conversions) with
   // the front end powered and the core asleep while the ADC converts.
@@ -35,10 +36,10 @@ class RunTrace {
   void observe();
   // The core goes into standby now until `wakeUs` (or the end of the run, if that comes first).
   void standby(uint64_t wakeUs, uint64_t periods, uint64_t periodNs);
-  void frameOnAir(const AirFrame& frame);
-  void frameReceived(const AirFrame& frame, const Reception& rx, bool crcOk);
-  void flashErase(uint32_t page);
-  void flashProgram(size_t offset, uint64_t value);
+  void frameOnAir(const AirFrame& frame) override;
+  void frameReceived(const AirFrame& frame, const Reception& rx, bool crcOk) override;
+  void flashErase(uint32_t page) override;
+  void flashProgram(size_t offset, uint64_t value) override;
   // Before the process image is replaced by a restart.
   void beforeRestart(ResetKind kind);
   // The run ends: account the last stretch, write the end event and the energy report.

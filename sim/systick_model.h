@@ -1,13 +1,14 @@
 // The core's system tick: a 1 ms interrupt while enabled and not suspended.
 #pragma once
 
-#include "board.h"
+#include "device_host.h"
+#include "scheduler.h"
 
 namespace sim {
 
 class SysTick : public Device {
  public:
-  explicit SysTick(Board& board) : board_(board) {}
+  explicit SysTick(DeviceHost& board) : board_(board) {}
   void start(uint32_t periodUs);
   void suspend() { running_ = false; }
   void resume();
@@ -18,7 +19,7 @@ class SysTick : public Device {
   bool periodic() const override { return true; }
 
  private:
-  Board& board_;
+  DeviceHost& board_;
   bool configured_ = false;
   bool running_ = false;
   uint32_t periodUs_ = 1000;

@@ -1,12 +1,10 @@
 // TIM6 model of the simulated board.
 #include "tim6_model.h"
 
-#include "stm32g0xx_hal_rcc.h"
-
 namespace sim {
 
 uint64_t Tim6::tickNs() const {
-  const uint64_t pclk = HAL_RCC_GetPCLK1Freq();
+  const uint64_t pclk = board_.pclkHz();
   return (static_cast<uint64_t>(psc_) + 1) * 1000000000ull / (pclk ? pclk : 1);
 }
 

@@ -5,13 +5,14 @@
 #include <cstdint>
 #include <vector>
 
-#include "board.h"
+#include "device_host.h"
+#include "scheduler.h"
 
 namespace sim {
 
 class Tim6 : public Device {
  public:
-  explicit Tim6(Board& board) : board_(board) {}
+  explicit Tim6(DeviceHost& board) : board_(board) {}
 
   void setPrescaler(uint32_t psc) { psc_ = psc & 0xFFFFu; }
   void setAutoReload(uint32_t arr);
@@ -36,7 +37,7 @@ class Tim6 : public Device {
   uint64_t tickNs() const;
   uint64_t updateAtNs() const;
 
-  Board& board_;
+  DeviceHost& board_;
   uint32_t psc_ = 0;
   uint32_t arr_ = 0xFFFF;
   bool running_ = false;

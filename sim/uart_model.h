@@ -6,7 +6,8 @@
 #include <deque>
 #include <string>
 
-#include "board.h"
+#include "device_host.h"
+#include "scheduler.h"
 
 namespace sim {
 
@@ -14,7 +15,7 @@ class Uart : public Device {
  public:
   static constexpr uint64_t kByteTimeNs = 86806;  // 10 bits at 115200 baud
 
-  explicit Uart(Board& board) : board_(board) {}
+  explicit Uart(DeviceHost& board) : board_(board) {}
 
   // Operator side: queue bytes on the wire, back to back after what is already queued.
   void hostSend(const std::string& bytes);
@@ -39,7 +40,7 @@ class Uart : public Device {
   void fire(uint64_t nowUs) override;
 
  private:
-  Board& board_;
+  DeviceHost& board_;
   std::deque<uint8_t> wire_;
   uint64_t nextByteNs_ = 0;  // arrival time of wire_.front()
   uint64_t idleAtNs_ = 0;    // line idle detection after the last byte; 0 when none pending

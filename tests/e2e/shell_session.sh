@@ -1,55 +1,14 @@
 #!/usr/bin/env bash
-# A scripted bench session through every command of the shell (the radio commands only with
-# their refusals: their runs are covered with the air log elsewhere), compared line by line with shell_session.expected, CR included (shown
-# as ^M). Each expected line is tagged:
+# A scripted bench session through every command of the shell (shell_session.txt; the radio
+# commands only with their refusals: their runs are covered with the air log elsewhere), compared
+# line by line with shell_session.expected, CR included (shown as ^M). Each expected line is tagged:
 #   "= text"   the line, byte for byte
 #   "~ ERE"    a line with measured values: the whole line matches the extended regex
 #   "* ERE"    any number of such lines (the raw ADC rows, the radio's chip report)
 source "$(dirname "$0")/lib/common.sh"
 
-session='help
-info
-compileInfo
-sample lp
-sample
-print rms
-print power
-print csv
-print vref
-print temp
-print soc
-print adcinfo
-print rtc
-print adc
-print prov
-print nothing
-set uid 0x00ABCD
-set hmacHash 00112233445566778899AABBCCDDEEFF
-set phase 0.12
-set clampMapping 3 2.5 2.875
-set clampMapping 10 1 2
-set Phase 0.1
-save
-info
-every 2 1
-every 100 865
-dbg1 5 5 20
-radio on
-pin stage1 on
-pin stage1 off
-pin lora off
-tx p4
-rx 0
-provision now
-sleep 0
-sleep 1
-print prov
-unprovision
-print prov
-reset
-'
-printf '%s' "$session" | "$SIM" --speed 0 --state "$WORK/s" --load current=5,pf=0.8,ephase=-8.49 \
-  --chip-id 00112233445566778899AABB >"$WORK/raw" 2>/dev/null ||
+"$SIM" --speed 0 --state "$WORK/s" --load current=5,pf=0.8,ephase=-8.49 \
+  --chip-id 00112233445566778899AABB <"$(dirname "$0")/shell_session.txt" >"$WORK/raw" 2>/dev/null ||
   fail "exit status"
 
 cat -v "$WORK/raw" | awk -v expfile="$(dirname "$0")/shell_session.expected" '

@@ -9,6 +9,10 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 state="$dir/state"
 mkdir "$state"
+# A board whose RTC domain holds values, seeded in the state folder's text form of the five
+# registers (sim/state_folder.md): packet counter 0x0100FE with stable-read count 127; time since
+# the last transmission 5 under first coarse current 0x1234; time since the last reception 9
+# under TX power 0xF7 (-9 dBm). No command sets them: the firmware only counts them up.
 echo "bkp 7f0100fe 12340005 00f70009 00000000 00000000" >"$state/backup-registers"
 printf 'print rtc\nsleep 5\nprint rtc\n\001p\nprint rtc\n' | "$sim" --speed 0 --state "$state" \
   --events "$dir/events.jsonl" 2>/dev/null | tr -d '\r' >"$dir/out"

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "analog_frontend.h"
-#include "clamp_phase_comp.h"
+#include "clamp_curves.h"
 #include "flashconfig.h"
 
 namespace {

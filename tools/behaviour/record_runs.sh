@@ -45,50 +45,8 @@ registry() {
 }
 
 # 1. Every shell command on a fresh board with a load (the session of the shell transcript test).
-run shell "$sim" --load current=5,pf=0.8,ephase=-8.49 --chip-id 00112233445566778899AABB <<'EOF'
-help
-info
-compileInfo
-sample lp
-sample
-print rms
-print power
-print csv
-print vref
-print temp
-print soc
-print adcinfo
-print rtc
-print adc
-print prov
-print nothing
-set uid 0x00ABCD
-set hmacHash 00112233445566778899AABBCCDDEEFF
-set phase 0.12
-set clampMapping 3 2.5 2.875
-set clampMapping 10 1 2
-set Phase 0.1
-save
-info
-every 2 1
-every 100 865
-dbg1 5 5 20
-radio on
-pin stage1 on
-pin stage1 off
-pin optohp on
-pin optohp off
-pin lora off
-tx p4
-rx 0
-provision now
-sleep 0
-sleep 1
-print prov
-unprovision
-print prov
-reset
-EOF
+run shell "$sim" --load current=5,pf=0.8,ephase=-8.49 --chip-id 00112233445566778899AABB \
+  <"$(dirname "$0")/../../tests/e2e/shell_session.txt"
 
 # 2. On the air with the Vantor: provisioning, the production cycle, every packet, windows, a
 # queued setting of each kind, a raw frame, standby and its wake-up, a reset.
