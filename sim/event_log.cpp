@@ -21,7 +21,7 @@ EventLog::~EventLog() {
 }
 
 bool EventLog::open(const std::string& path) {
-  file_ = std::fopen(path.c_str(), "a");
+  file_ = std::fopen(path.c_str(), "ae");
   return file_ != nullptr;
 }
 

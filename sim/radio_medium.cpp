@@ -98,7 +98,7 @@ void RadioMedium::detach(RadioEndpoint* endpoint) {
 
 bool RadioMedium::openAirLog(const std::string& path) {
   if (airLog_ != nullptr) std::fclose(airLog_);
-  airLog_ = std::fopen(path.c_str(), "a");
+  airLog_ = std::fopen(path.c_str(), "ae");
   return airLog_ != nullptr;
 }
 

@@ -20,7 +20,7 @@ std::string VcdWriter::code(size_t index) const {
 }
 
 bool VcdWriter::open(const std::string& path, const std::vector<std::string>& names, bool append) {
-  file_ = std::fopen(path.c_str(), append ? "a" : "w");
+  file_ = std::fopen(path.c_str(), append ? "ae" : "we");
   if (file_ == nullptr) return false;
   levels_.assign(names.size(), -1);
   if (!append) {
