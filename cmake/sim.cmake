@@ -121,6 +121,10 @@ target_compile_options(orvane-sim PRIVATE ${ORVANE_WARNINGS})
 add_executable(orvane-sim-field ${CMAKE_SOURCE_DIR}/sim/app/orvane_sim_main.cpp)
 target_link_libraries(orvane-sim-field PRIVATE orvane_fw orvane_app_field orvane_board orvane_vantor_sim)
 target_compile_options(orvane-sim-field PRIVATE ${ORVANE_WARNINGS})
+# Each start of the firmware runs in a copy of the first process (sim/fresh_image.h): symbols bound
+# once at load, not again in every copy at its first call.
+target_link_options(orvane-sim PRIVATE -Wl,-z,now)
+target_link_options(orvane-sim-field PRIVATE -Wl,-z,now)
 
 add_executable(vantor ${CMAKE_SOURCE_DIR}/vantor/app/vantor_main.cpp)
 target_link_libraries(vantor PRIVATE orvane_vantor)

@@ -1,18 +1,15 @@
 // The simulated core: running, sleeping, resetting; the devices of the board around it.
 #include "board.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "adc_model.h"
 #include "air_script.h"
 #include "console.h"
 #include "flash_model.h"
+#include "fresh_image.h"
 #include "gpio_model.h"
 #include "llcc68_model.h"
 #include "power_cut.h"
@@ -131,12 +128,7 @@ void Board::restart(ResetKind kind, uint32_t sr1Flags) {
     restartHandler_(kind, sr1Flags);
   }
   console_->prepareRestart();
-  std::vector<char*> args;
-  for (auto& a : options_.argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  if (!args.empty() && args[0] != nullptr) execv("/proc/self/exe", args.data());
-  std::fprintf(stderr, "orvane-sim: restart failed: %s\n", std::strerror(errno));
-  std::_Exit(3);
+  startInFreshImage(options_.argv);
 }
 
 void Board::exitSim(int code, const char* reason) {
@@ -216,7 +208,16 @@ void Board::halPoll(uint32_t costUs) {
   quietUntilUs_ = !interrupts_.anyPending() ? std::min(scheduler_.nextEvent(true), trace_->stopAtUs()) : 0;
 }
 
-void Board::busyWait(uint64_t us) { advanceTo(nowUs() + us); }
+void Board::busyWait(uint64_t us) {
+  // Within the quiet span no device can fire: only the look at the records that a step starts with
+  // is left (an event at the end of the call before may have changed what they show).
+  if (nowUs() + us < quietUntilUs_) {
+    if (trace_) trace_->observe();
+    scheduler_.setNow(nowUs() + us);
+    return;
+  }
+  advanceTo(nowUs() + us);
+}
 
 void Board::waitForInterrupt() {
   coreSleeping_ = true;

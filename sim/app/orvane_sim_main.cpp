@@ -2,12 +2,14 @@
 #include <cstdio>
 
 #include "board.h"
+#include "fresh_image.h"
 #include "options.h"
 #include "sim_start.h"
 
 extern "C++" int orvane_firmware_main();
 
 int main(int argc, char** argv) {
+  sim::runStartsInFreshImages();
   sim::Options options;
   std::string message;
   if (!sim::parseOptions(argc, argv, options, message) || !vantor::checkSimOptions(options, message)) {
