@@ -54,7 +54,8 @@ class Board final : public DeviceHost {
   // reads (a 100 ms BUSY wait is 100 000 of them) then costs what it costs, not a round over every
   // device each time, and every event still happens at its own virtual time.
   void halPoll(uint32_t costUs = 1);
-  // Let `us` of virtual time pass while the core runs (delivering what falls due).
+  // Let `us` of virtual time pass while the core runs (delivering what falls due). Within the quiet
+  // span of halPoll it costs no round over the devices.
   void busyWait(uint64_t us) override;
   // Core sleep until an interrupt is taken. Returns once one has been delivered.
   void waitForInterrupt();
@@ -97,6 +98,8 @@ class Board final : public DeviceHost {
   AirScript& airScript() { return touched(*airScript_); }
   Llcc68Model& radio() { return touched(*radio_); }
   Adc& adc() { return touched(*adc_); }
+  // The converter's flags, read by a polling loop without touching it (as pinLevels).
+  const Adc& adcFlags() const { return *adc_; }
   FlashModel& flash() { return touched(*flash_); }
   RtcModel& rtc() { return touched(*rtc_); }
   Tim6& tim6() { return touched(*tim6_); }
