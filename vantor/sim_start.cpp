@@ -1,6 +1,8 @@
 // The Vantor of orvane-sim: one registry, one decision maker and one radio for the process.
 #include "sim_start.h"
 
+#include <sqlite3.h>
+
 #include <memory>
 
 #include "sim_endpoint.h"
@@ -44,6 +46,11 @@ bool startInSim(sim::Board& board, std::string& message) {
     message = std::string("orvane-sim: vantor: ") + e.what() + "\n";
     return false;
   }
+  // Its database is left checkpointed when the node restarts or the run ends: otherwise the write-ahead
+  // log only grows, and every start of the node reads all of it again when it opens the file.
+  board.addPersistHook([](sim::ResetKind) {
+    sqlite3_wal_checkpoint_v2(registry->db().handle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+  });
   vantor = std::make_unique<Vantor>(*registry, options.seed);
   endpoint = std::make_unique<SimEndpoint>(board, *vantor, FaultPlan(std::move(faults)), options.seed);
   return true;
