@@ -40,6 +40,8 @@ class Board final : public DeviceHost {
   ~Board();
 
   static Board& instance();
+  // The board of this process, when one has been made.
+  static Board* current() { return current_; }
   // Create the board (replacing any previous one; tests use this between cases).
   static Board& create(const Options& options);
 
@@ -53,7 +55,14 @@ class Board final : public DeviceHost {
   // due and nothing has reached a device since the last such read, time just moves on: a loop of
   // reads (a 100 ms BUSY wait is 100 000 of them) then costs what it costs, not a round over every
   // device each time, and every event still happens at its own virtual time.
-  void halPoll(uint32_t costUs = 1);
+  void halPoll(uint32_t costUs = 1) {
+    // Inline: a polling loop of the firmware (a BUSY wait that runs out) calls it 100 000 times.
+    if (scheduler_.now() + costUs < quietUntilUs_) {
+      scheduler_.setNow(scheduler_.now() + costUs);
+      return;
+    }
+    halPollStep(costUs);
+  }
   // Let `us` of virtual time pass while the core runs (delivering what falls due). Within the quiet
   // span of halPoll it costs no round over the devices.
   void busyWait(uint64_t us) override;
@@ -93,13 +102,14 @@ class Board final : public DeviceHost {
   Uart& uart1() { return touched(*uart1_); }
   Gpio& gpio() override { return touched(*gpio_); }
   const Gpio& pinLevels() const { return *gpio_; }
+  // Looks that change nothing (a polling loop, the run's records): they keep the quiet span.
+  const Adc& adcState() const { return *adc_; }
+  const Llcc68Model& radioState() const { return *radio_; }
   SysTick& sysTick() { return touched(*sysTick_); }
   RadioMedium& radioMedium() { return touched(*radioMedium_); }
   AirScript& airScript() { return touched(*airScript_); }
   Llcc68Model& radio() { return touched(*radio_); }
   Adc& adc() { return touched(*adc_); }
-  // The converter's flags, read by a polling loop without touching it (as pinLevels).
-  const Adc& adcFlags() const { return *adc_; }
   FlashModel& flash() { return touched(*flash_); }
   RtcModel& rtc() { return touched(*rtc_); }
   Tim6& tim6() { return touched(*tim6_); }
@@ -112,6 +122,7 @@ class Board final : public DeviceHost {
 
  private:
   void advanceTo(uint64_t targetUs);
+  void halPollStep(uint32_t costUs);
   void pace(uint64_t targetUs);
 
   template <typename T>
@@ -120,6 +131,7 @@ class Board final : public DeviceHost {
     return device;
   }
 
+  static Board* current_;
   Options options_;
   Scheduler scheduler_;
   uint64_t quietUntilUs_ = 0;  // halPoll: no event before this, and no device touched since
@@ -143,6 +155,9 @@ class Board final : public DeviceHost {
   bool coreSleeping_ = false;
 };
 
-inline Board& board() { return Board::instance(); }
+inline Board& board() {
+  Board* b = Board::current();
+  return b != nullptr ? *b : Board::instance();
+}
 
 }  // namespace sim

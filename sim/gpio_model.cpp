@@ -15,19 +15,6 @@ void Gpio::write(int port, int index, bool level) {
   notify(port, index);
 }
 
-bool Gpio::level(int port, int index) const {
-  const PinState& p = pins_[port][index];
-  if (p.mode == PinMode::output) return p.outLevel;
-  if (p.driven) return p.driveLevel;
-  return p.pull == PinPull::up;
-}
-
-bool Gpio::read(int port, int index) const {
-  const PinState& p = pins_[port][index];
-  if (p.mode == PinMode::analog) return false;  // the input buffer is off in analog mode
-  return level(port, index);
-}
-
 void Gpio::drive(int port, int index, bool level) {
   PinState& p = pins_[port][index];
   p.driven = true;
@@ -40,6 +27,7 @@ void Gpio::watch(int port, int index, std::function<void(bool)> onChange) {
 }
 
 void Gpio::notify(int port, int index) {
+  ++changes_;
   const bool lvl = level(port, index);
   for (auto& w : watches_) {
     if (w.port == port && w.index == index) w.fn(lvl);

@@ -26,12 +26,23 @@ class Gpio {
  public:
   static constexpr int kPorts = 6;
 
-  PinState& pin(int port, int index) { return pins_[port][index]; }
+  PinState& pin(int port, int index) {
+    ++changes_;  // (the state may be written through the reference)
+    return pins_[port][index];
+  }
   void configure(int port, int index, PinMode mode, PinPull pull);
   void write(int port, int index, bool level);
-  bool read(int port, int index) const;
+  bool read(int port, int index) const {
+    if (pins_[port][index].mode == PinMode::analog) return false;  // the input buffer is off in analog mode
+    return level(port, index);
+  }
   // Level seen on the pad: what the chip drives, else what an outside model drives, else pulls.
-  bool level(int port, int index) const;
+  bool level(int port, int index) const {
+    const PinState& p = pins_[port][index];
+    if (p.mode == PinMode::output) return p.outLevel;
+    if (p.driven) return p.driveLevel;
+    return p.pull == PinPull::up;
+  }
   void drive(int port, int index, bool level);
   // Called with the new pad level whenever it may have changed.
   void watch(int port, int index, std::function<void(bool)> onChange);
@@ -44,6 +55,8 @@ class Gpio {
     watch(portOf(l), l.index, std::move(onChange));
   }
   static int portOf(const Wiring::Line& l) { return static_cast<int>(l.port); }
+  // Counts every change of a pin's state: a reader that saw the same count sees the same levels.
+  uint64_t changes() const { return changes_; }
 
  private:
   void notify(int port, int index);
@@ -53,6 +66,7 @@ class Gpio {
     std::function<void(bool)> fn;
   };
   std::vector<Watch> watches_;
+  uint64_t changes_ = 0;
 };
 
 }  // namespace sim

@@ -175,16 +175,21 @@ void RunTrace::loadCarry() {
 
 RunTrace::Snapshot RunTrace::take() const {
   Snapshot s;
-  const Gpio& gpio = board_.gpio();
-  for (size_t i = 0; i < kPinCount; ++i) {
-    if (gpio.level(kPins[i].line)) s.pins |= 1u << i;
+  const Gpio& gpio = board_.pinLevels();
+  if (gpio.changes() != pinsAtChange_) {
+    pins_ = 0;
+    for (size_t i = 0; i < kPinCount; ++i) {
+      if (gpio.level(kPins[i].line)) pins_ |= 1u << i;
+    }
+    pinsAtChange_ = gpio.changes();
   }
+  s.pins = pins_;
   s.core = board_.coreSleeping() ? 1 : 0;
-  const Llcc68Model& radio = board_.radio();
+  const Llcc68Model& radio = board_.radioState();
   s.radio = static_cast<uint8_t>(radio.mode());
   s.warm = radio.warmSleep();
   s.txDbm = static_cast<int8_t>(radio.txPowerDbm());
-  s.adc = board_.adc().running();
+  s.adc = board_.adcState().running();
   return s;
 }
 
@@ -269,7 +274,7 @@ void RunTrace::standby(uint64_t wakeUs, uint64_t periods, uint64_t periodNs) {
 }
 
 void RunTrace::frameOnAir(const AirFrame& frame) {
-  if (frame.sender != board_.radio().endpointName()) return;
+  if (frame.sender != board_.radioState().endpointName()) return;
   const uint64_t toa = frame.endUs - frame.startUs;
   framesUc_ += static_cast<double>(toa) * txCurrentMa(frame.powerDbm) / 1000.0;
   if (!events_.isOpen()) return;
@@ -291,11 +296,14 @@ void RunTrace::frameReceived(const AirFrame& frame, const Reception& rx, bool cr
                     .hex("hex", frame.bytes.data(), frame.bytes.size()));
 }
 
+// Lines are built only for an open log: a committed record programs 16 double words.
 void RunTrace::flashErase(uint32_t page) {
+  if (!events_.isOpen()) return;
   events_.write(events_.line(board_.nowUs(), "flash-erase").number("page", page));
 }
 
 void RunTrace::flashProgram(size_t offset, uint64_t value) {
+  if (!events_.isOpen()) return;
   uint8_t bytes[8];
   for (int i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
   events_.write(events_.line(board_.nowUs(), "flash-program")

@@ -74,6 +74,9 @@ class RunTrace final : public DeviceRecords {
   EnergyAccount account_;
   Snapshot last_;
   uint64_t lastUs_ = 0;
+  // The traced pins' levels as of the pads' change count: taken again only after a change.
+  mutable uint32_t pins_ = 0;
+  mutable uint64_t pinsAtChange_ = UINT64_MAX;
   EventLog events_;
   VcdWriter vcd_;
 };
