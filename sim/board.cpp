@@ -24,14 +24,10 @@
 
 namespace sim {
 
-namespace {
-
-Board* gBoard = nullptr;
-
-}  // namespace
+Board* Board::current_ = nullptr;
 
 Board::Board(const Options& options) : options_(options), reset_(options.stateDir) {
-  gBoard = this;
+  current_ = this;
   console_ = std::make_unique<Console>(*this);
   uart1_ = std::make_unique<Uart>(*this);
   gpio_ = std::make_unique<Gpio>();
@@ -92,22 +88,22 @@ void Board::skipTime(uint64_t us) {
 }
 
 Board::~Board() {
-  if (gBoard == this) gBoard = nullptr;
+  if (current_ == this) current_ = nullptr;
 }
 
 Board& Board::instance() {
-  if (gBoard == nullptr) {
+  if (current_ == nullptr) {
     static Options defaults;
     defaults.console = ConsoleMode::capture;
     defaults.stateDir.clear();
     new Board(defaults);  // lives for the process, like the board itself
   }
-  return *gBoard;
+  return *current_;
 }
 
 Board& Board::create(const Options& options) {
-  delete gBoard;
-  gBoard = nullptr;
+  delete current_;
+  current_ = nullptr;
   return *new Board(options);
 }
 
@@ -169,7 +165,10 @@ void Board::pace(uint64_t targetUs) {
 }
 
 void Board::advanceTo(uint64_t targetUs) {
-  // Step event by event so that each happens at its own virtual time.
+  // Step event by event so that each happens at its own virtual time. A step that ends before the
+  // next event fires nothing (unless pacing fed console input meanwhile); after a last step whose
+  // delivery ran no handler, nothing can have fallen due since.
+  bool settled = false;
   while (nowUs() < targetUs) {
     console_->pollInput();
     uint64_t next = scheduler_.nextEvent(true);
@@ -185,9 +184,10 @@ void Board::advanceTo(uint64_t targetUs) {
     }
     pace(step);
     scheduler_.setNow(step);
-    scheduler_.runDue();
-    interrupts_.deliver();
+    if (step >= next || options_.speed > 0.0) scheduler_.runDue();
+    settled = !interrupts_.deliver();
   }
+  if (settled) return;
   scheduler_.runDue();
   interrupts_.deliver();
 }
@@ -197,11 +197,7 @@ void Board::halCall(uint32_t costUs) {
   advanceTo(nowUs() + costUs);
 }
 
-void Board::halPoll(uint32_t costUs) {
-  if (nowUs() + costUs < quietUntilUs_) {
-    scheduler_.setNow(nowUs() + costUs);
-    return;
-  }
+void Board::halPollStep(uint32_t costUs) {
   advanceTo(nowUs() + costUs);
   // Quiet until the next event, unless an interrupt waits (masked, or for the end of a handler).
   // (The end of the run counts as an event: a quiet span never runs past it.)

@@ -34,9 +34,10 @@ Handler handlerFor(int irq) {
 
 }  // namespace
 
-void InterruptController::deliver() {
-  if (primask_ || depth_ > 0) return;
+bool InterruptController::deliver() {
+  if (primask_ || depth_ > 0) return false;
   uint64_t waiting = ready();
+  const bool any = waiting != 0;
   while (waiting != 0) {
     const int line = __builtin_ctzll(waiting);
     pending_ &= ~(1ull << line);
@@ -46,9 +47,10 @@ void InterruptController::deliver() {
       h();
       --depth_;
     }
-    if (primask_) return;
+    if (primask_) return true;
     waiting = ready();
   }
+  return any;
 }
 
 }  // namespace sim

@@ -19,8 +19,8 @@ class InterruptController {
   // A pending interrupt that is enabled (masked or not): it ends a core sleep.
   bool anyReady() const { return ready() != 0; }
   // Runs the handler of every ready interrupt, lowest number first, unless interrupts are masked
-  // or a handler is running (handlers do not nest).
-  void deliver();
+  // or a handler is running (handlers do not nest). False when none was taken.
+  bool deliver();
 
  private:
   static constexpr int kBias = 16;  // core exceptions have negative numbers

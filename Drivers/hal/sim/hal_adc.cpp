@@ -202,7 +202,7 @@ HAL_StatusTypeDef HAL_ADC_PollForConversion(ADC_HandleTypeDef* hadc, uint32_t ti
   if (!validHandle(hadc)) return HAL_ERROR;
   const uint32_t start = HAL_GetTick();
   // A loop of reads: within the board's quiet span it costs no round over the devices.
-  const sim::Adc& flags = sim::board().adcFlags();
+  const sim::Adc& flags = sim::board().adcState();
   while (!flags.endOfConversion()) {
     if (!flags.running() || (timeoutMs != HAL_MAX_DELAY && HAL_GetTick() - start > timeoutMs)) {
       hadc->State = hadc->State | HAL_ADC_STATE_TIMEOUT;

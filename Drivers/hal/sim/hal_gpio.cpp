@@ -40,10 +40,12 @@ void HAL_GPIO_DeInit(GPIO_TypeDef* port, uint32_t pins) {
 }
 
 GPIO_PinState HAL_GPIO_ReadPin(GPIO_TypeDef* port, uint16_t pin) {
-  sim::board().halPoll();
+  sim::Board& board = sim::board();
+  board.halPoll();
   if (port == nullptr) return GPIO_PIN_RESET;
-  for (int i = 0; i < 16; ++i) {
-    if ((pin & (1u << i)) && sim::board().pinLevels().read(port->index, i)) return GPIO_PIN_SET;
+  // Only the pins asked for (usually one): a BUSY wait reads its pin 100 000 times.
+  for (uint32_t rest = pin; rest != 0; rest &= rest - 1) {
+    if (board.pinLevels().read(port->index, __builtin_ctz(rest))) return GPIO_PIN_SET;
   }
   return GPIO_PIN_RESET;
 }
