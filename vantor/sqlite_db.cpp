@@ -3,6 +3,9 @@
 
 #include <sqlite3.h>
 
+#include <mutex>
+#include <unordered_map>
+
 namespace vantor {
 
 namespace {
@@ -12,13 +15,60 @@ constexpr int kBusyTimeoutMs = 5000;
 [[noreturn]] void fail(sqlite3* db, const std::string& what) {
   throw DbError(what + ": " + (db != nullptr ? sqlite3_errmsg(db) : "out of memory"));
 }
+
+// Prepared statements kept per connection once done with, by their text: compiling the SQL cost
+// more than running it (the registry runs the same few dozen statements for every frame).
+class StatementCache {
+ public:
+  sqlite3_stmt* take(sqlite3* db, const char* sql) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto conn = kept_.find(db);
+    if (conn == kept_.end()) return nullptr;
+    auto it = conn->second.find(sql);
+    if (it == conn->second.end()) return nullptr;
+    sqlite3_stmt* stmt = it->second;
+    conn->second.erase(it);
+    return stmt;
+  }
+  void give(sqlite3* db, sqlite3_stmt* stmt) {
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    std::lock_guard<std::mutex> lock(mutex_);
+    sqlite3_stmt*& slot = kept_[db][sqlite3_sql(stmt)];
+    if (slot != nullptr) sqlite3_finalize(slot);  // the same text in use twice at once: keep one
+    slot = stmt;
+  }
+  // Before the connection closes (a statement left over would keep it open).
+  void drop(sqlite3* db) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto conn = kept_.find(db);
+    if (conn == kept_.end()) return;
+    for (auto& [sql, stmt] : conn->second) sqlite3_finalize(stmt);
+    kept_.erase(conn);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_map<sqlite3*, std::unordered_map<std::string, sqlite3_stmt*>> kept_;
+};
+
+// Never destroyed: a database closed by a static destructor at exit still finds it.
+StatementCache& statementCache() {
+  static auto* cache = new StatementCache;
+  return *cache;
+}
 }  // namespace
 
 Statement::Statement(sqlite3* db, const char* sql) : db_(db) {
-  if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) fail(db, std::string("prepare '") + sql + "'");
+  stmt_ = statementCache().take(db, sql);
+  if (stmt_ == nullptr && sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
+    fail(db, std::string("prepare '") + sql + "'");
+  }
 }
 
-Statement::~Statement() { sqlite3_finalize(stmt_); }
+Statement::~Statement() {
+  if (stmt_ != nullptr) statementCache().give(db_, stmt_);
+}
 
 Statement& Statement::bind(int index, int64_t value) {
   if (sqlite3_bind_int64(stmt_, index, value) != SQLITE_OK) fail(db_, "bind");
@@ -106,7 +156,10 @@ Database::Database(const std::string& path, bool create) {
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
 }
 
-Database::~Database() { sqlite3_close(db_); }
+Database::~Database() {
+  statementCache().drop(db_);
+  sqlite3_close(db_);
+}
 
 void Database::exec(const char* sql) {
   char* message = nullptr;
