@@ -12,6 +12,7 @@
 #include "analog_frontend.h"
 #include "device_host.h"
 #include "scheduler.h"
+#include "standard_normal.h"
 
 namespace sim {
 
@@ -110,7 +111,7 @@ class Adc : public Device {
   int overrunAfter_ = -1;
   bool unresponsive_ = false;
   std::mt19937_64 rng_;
-  std::normal_distribution<double> gauss_{0.0, 1.0};
+  StandardNormal gauss_;
 };
 
 }  // namespace sim

@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "standard_normal.h"
 #include "wiring.h"
 
 namespace sim {
@@ -105,7 +106,7 @@ class AnalogFrontEnd {
   Scenario scenario_;
   Clamp clamp_;
   std::mt19937_64 rng_;
-  std::normal_distribution<double> gauss_{0.0, 1.0};
+  StandardNormal gauss_;
 };
 
 }  // namespace sim
