@@ -35,6 +35,7 @@ class Console {
   // Tests: inject operator input and read what the firmware printed.
   void inject(const std::string& text);
   std::string takeOutput();
+  void dropOutput();
 
  private:
   void readAvailable(bool block, int timeoutMs);

@@ -166,6 +166,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   sim::board().flash().faults().eraseFails = false;
-  testing_support::takeOutput();
+  testing_support::dropOutput();
   return 0;
 }

@@ -26,6 +26,7 @@ sim::Board& freshBoard() {
 }
 
 std::string takeOutput() { return sim::board().console().takeOutput(); }
+void dropOutput() { sim::board().console().dropOutput(); }
 
 void typeAndPoll(const std::string& text) {
   sim::board().uart1().hostSend(text);

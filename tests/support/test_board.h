@@ -14,6 +14,8 @@ namespace testing_support {
 sim::Board& freshBoard();
 // What the firmware printed since the last call.
 std::string takeOutput();
+// Forget what the firmware printed since the last call (a fuzz target's inputs).
+void dropOutput();
 // Type `text` on the console and let the board run until it is idle again, polling the
 // firmware's line transport so each complete line is dispatched.
 void typeAndPoll(const std::string& text);
