@@ -30,6 +30,9 @@ constexpr char kDescriptors = 'F';
 constexpr size_t kPieceBytes = 32 * 1024;
 constexpr size_t kGroupFds = 64;
 
+// Marks the image that runStartsInFreshImages loaded again with the loader binding everything.
+constexpr const char* kBoundNow = "ORVANE_SIM_BOUND_NOW";
+
 int gKeeper = -1;   // in a start: the socket to the keeper
 pid_t gStart = -1;  // in the keeper: the start running now
 
@@ -176,7 +179,19 @@ void takeOver(const Handover& h) {
 
 }  // namespace
 
-void runStartsInFreshImages() {
+void runStartsInFreshImages(char** argv) {
+  // Every symbol bound by the loader, in the libraries too (-z now binds only the program's own):
+  // otherwise each start binds again at its first calls, and writes the pages it binds in.
+  if (std::getenv(kBoundNow) != nullptr) {
+    ::unsetenv(kBoundNow);
+    ::unsetenv("LD_BIND_NOW");
+  } else if (std::getenv("LD_BIND_NOW") == nullptr) {
+    ::setenv("LD_BIND_NOW", "1", 1);
+    ::setenv(kBoundNow, "1", 1);
+    ::execv("/proc/self/exe", argv);
+    ::unsetenv("LD_BIND_NOW");  // not replaced: go on as it is
+    ::unsetenv(kBoundNow);
+  }
   const pid_t keeper = ::getpid();
   for (size_t i = 0; i < std::size(kPassedOn); ++i) {
     struct sigaction pass {};

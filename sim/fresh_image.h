@@ -11,9 +11,9 @@
 
 namespace sim {
 
-// Called first in main. Returns in a fresh copy for each start of the firmware; the first process
-// stays behind and leaves with the status of the last start (or dies of its signal).
-void runStartsInFreshImages();
+// Called first in main with its argv. Returns in a fresh copy for each start of the firmware; the
+// first process stays behind and leaves with the status of the last start (or dies of its signal).
+void runStartsInFreshImages(char** argv);
 
 // Ends this start: the next one begins from the entry point in a fresh image. Without the keeper
 // of runStartsInFreshImages, the program is executed again with `argv`.

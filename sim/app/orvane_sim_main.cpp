@@ -9,7 +9,7 @@
 extern "C++" int orvane_firmware_main();
 
 int main(int argc, char** argv) {
-  sim::runStartsInFreshImages();
+  sim::runStartsInFreshImages(argv);
   sim::Options options;
   std::string message;
   if (!sim::parseOptions(argc, argv, options, message) || !vantor::checkSimOptions(options, message)) {
