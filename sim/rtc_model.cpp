@@ -24,11 +24,16 @@ RtcModel::RtcModel(DeviceHost& board) : board_(board) {
       std::fprintf(stderr, "orvane-sim: %s unreadable; the backup registers start at 0\n", kBackupFile);
     }
   }
-  // A power-on loses the backup domain.
+  // A power-on loses the backup domain; any other restart, and the end of the run, keep it. The
+  // registers go to the state folder then, not at every write (three files a field cycle).
   board_.addPersistHook([this](ResetKind kind) {
     if (kind == ResetKind::powerOn) {
       backup_.fill(0);
+      unsaved_ = false;
       removeFile(board_.statePath(kBackupFile));
+    } else if (unsaved_) {
+      save();
+      unsaved_ = false;
     }
   });
 }
@@ -52,7 +57,7 @@ void RtcModel::init(uint32_t asyncPrediv, uint32_t syncPrediv) {
 void RtcModel::writeBackup(uint32_t index, uint32_t value) {
   if (!backupAccess_ || index >= kBackupRegisters) return;  // write-protected: ignored, as on the chip
   backup_[index] = value;
-  save();
+  unsaved_ = true;
 }
 
 uint32_t RtcModel::readBackup(uint32_t index) const { return index < kBackupRegisters ? backup_[index] : 0; }

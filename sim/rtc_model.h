@@ -45,6 +45,7 @@ class RtcModel {
 
   DeviceHost& board_;
   std::array<uint32_t, kBackupRegisters> backup_{};
+  bool unsaved_ = false;  // written to since the state folder last got them
   bool backupAccess_ = false;
   bool initialised_ = false;
   uint32_t asyncPrediv_ = 127;  // reset values of RTC_PRER
