@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -188,7 +189,13 @@ void runStartsInFreshImages(char** argv) {
   } else if (std::getenv("LD_BIND_NOW") == nullptr) {
     ::setenv("LD_BIND_NOW", "1", 1);
     ::setenv(kBoundNow, "1", 1);
-    ::execv("/proc/self/exe", argv);
+    // By its path, not /proc/self/exe: under valgrind that names the tool, not the program.
+    char path[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n > 0) {
+      path[n] = '\0';
+      ::execv(path, argv);
+    }
     ::unsetenv("LD_BIND_NOW");  // not replaced: go on as it is
     ::unsetenv(kBoundNow);
   }
