@@ -108,6 +108,8 @@ uint64_t RadioMedium::transmit(AirFrame frame) {
   logFrame(frame);
   board_.records().frameOnAir(frame);
   const uint64_t index = history_.size();
+  if (!history_.empty() && frame.startUs < history_.back().startUs) startsInOrder_ = false;
+  longestUs_ = std::max(longestUs_, frame.endUs - frame.startUs);
   history_.push_back(frame);
   const uint64_t headerAt = std::min(frame.startUs + frame.air.headerOffsetUs(), frame.endUs);
   for (RadioEndpoint* e : endpoints_) {
@@ -141,9 +143,19 @@ double RadioMedium::interfererDbmAt(uint64_t fromUs, uint64_t toUs) const {
   return on ? interferer_.dbm : -1000.0;
 }
 
+size_t RadioMedium::firstOnAirAt(uint64_t atUs) const {
+  if (!startsInOrder_) return 0;
+  // A frame that started longestUs_ or more before ended by then (truncation only shortens one).
+  const auto first = std::partition_point(history_.begin(), history_.end(), [&](const AirFrame& f) {
+    return f.startUs + longestUs_ <= atUs;
+  });
+  return static_cast<size_t>(first - history_.begin());
+}
+
 double RadioMedium::channelPowerDbm(const RadioEndpoint* self, const LoraAirSettings& air, uint64_t nowUs) const {
   double p = addDbm(noiseFloorDbm(air.bwHz()), interfererDbmAt(nowUs, nowUs));
-  for (const AirFrame& f : history_) {
+  for (size_t i = firstOnAirAt(nowUs); i < history_.size(); ++i) {
+    const AirFrame& f = history_[i];
     if (f.startUs > nowUs || f.endUs <= nowUs) continue;
     if (self != nullptr && f.sender == self->endpointName()) continue;
     if (!sameChannel(f.air, air)) continue;
@@ -160,7 +172,8 @@ Reception RadioMedium::receive(const AirFrame& frame, const RadioEndpoint* at, b
   // Overlapping frames on the channel: a stronger or comparable one destroys this one.
   bool collided = false;
   double interference = noise;
-  for (const AirFrame& other : history_) {
+  for (size_t i = firstOnAirAt(frame.startUs); i < history_.size(); ++i) {
+    const AirFrame& other = history_[i];
     if (other.id == frame.id || other.startUs >= until || other.endUs <= frame.startUs) continue;
     if (other.sender == at->endpointName() || !sameChannel(other.air, frame.air)) continue;
     const double otherDbm = other.rssiDbm ? *other.rssiDbm : other.powerDbm - linkLossDb_;

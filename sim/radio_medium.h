@@ -133,10 +133,16 @@ class RadioMedium : public Device {
   Reception receive(const AirFrame& frame, const RadioEndpoint* at, bool wholeFrame) const;
   double interfererDbmAt(uint64_t fromUs, uint64_t toUs) const;
   void logFrame(const AirFrame& frame);
+  // The first frame of the history that may still be on the air at `atUs`: those before it ended
+  // earlier. (A long run, a fuzz target above all, sends millions of frames: looking at each of
+  // them for every channel sample made each input slower than the one before.)
+  size_t firstOnAirAt(uint64_t atUs) const;
 
   DeviceHost& board_;
   std::vector<RadioEndpoint*> endpoints_;
   std::vector<AirFrame> history_;
+  uint64_t longestUs_ = 0;     // the longest frame so far
+  bool startsInOrder_ = true;  // every frame starts no earlier than the one before
   std::vector<Pending> pending_;
   Interferer interferer_;
   double linkLossDb_ = 80.0;
