@@ -66,11 +66,13 @@ std::unique_ptr<World> gWorld;
 // is fuzzed): through the sanitizer's allocator each page cost a fill and a fresh mapping.
 constexpr int kPageSlot = 4096 + 512;  // a page and its header
 constexpr int kPageSlots = 4096;       // the database of a world (2000 frames) fits
+// Never freed: the last world's database closes in a static destructor at exit.
+std::vector<uint8_t>* gPageCache = nullptr;
 const bool gSqliteSetUp = [] {
-  static std::vector<uint8_t> pages(static_cast<size_t>(kPageSlot) * kPageSlots);
+  gPageCache = new std::vector<uint8_t>(static_cast<size_t>(kPageSlot) * kPageSlots);
   sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
   sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
-  sqlite3_config(SQLITE_CONFIG_PAGECACHE, pages.data(), kPageSlot, kPageSlots);
+  sqlite3_config(SQLITE_CONFIG_PAGECACHE, gPageCache->data(), kPageSlot, kPageSlots);
   sqlite3_config(SQLITE_CONFIG_LOOKASIDE, 1200, 1000);
   return true;
 }();
