@@ -103,7 +103,8 @@ find_package(SQLite3 REQUIRED)
 find_package(nlohmann_json 3 REQUIRED)
 find_package(CLI11 REQUIRED)
 add_library(orvane_vantor STATIC
-  vantor/faults.cpp vantor/settings.cpp vantor/uplink_decode.cpp vantor/sqlite_db.cpp vantor/registry.cpp
+  vantor/faults.cpp vantor/settings.cpp vantor/uplink_decode.cpp vantor/decide.cpp vantor/activity.cpp
+  vantor/sql_db.cpp vantor/sqlite_db.cpp vantor/sql_store.cpp
   vantor/vantor.cpp vantor/cli.cpp vantor/plots.cpp vantor/svg_chart.cpp vantor/fundamental_fit.cpp)
 target_include_directories(orvane_vantor PUBLIC ${CMAKE_SOURCE_DIR}/vantor ${CMAKE_SOURCE_DIR}/field
   ${CMAKE_SOURCE_DIR}/measure)

@@ -35,16 +35,16 @@ bool startInSim(sim::Board& board, std::string& message) {
     if (parseFault(text, f, ignored)) faults.push_back(f);
   }
   // They live as long as the process: a reset starts a new process image.
-  static std::unique_ptr<Registry> registry;
+  static std::unique_ptr<Store> store;
   static std::unique_ptr<Vantor> vantor;
   static std::unique_ptr<SimEndpoint> endpoint;
   try {
-    registry = std::make_unique<Registry>(simDatabasePath(board), true);
+    store = openStore(simDatabasePath(board), true);
   } catch (const DbError& e) {
     message = std::string("orvane-sim: vantor: ") + e.what() + "\n";
     return false;
   }
-  vantor = std::make_unique<Vantor>(*registry, options.seed);
+  vantor = std::make_unique<Vantor>(*store, options.seed);
   endpoint = std::make_unique<SimEndpoint>(board, *vantor, FaultPlan(std::move(faults)), options.seed);
   return true;
 }

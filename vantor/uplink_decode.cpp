@@ -261,6 +261,15 @@ std::string uidText(uint32_t uid) {
   return buf;
 }
 
+std::optional<uint32_t> parseUid(const std::string& text) {
+  std::string digits = text;
+  if (digits.rfind("0x", 0) == 0 || digits.rfind("0X", 0) == 0) digits = digits.substr(2);
+  if (digits.empty() || digits.size() > 6 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+    return std::nullopt;
+  }
+  return static_cast<uint32_t>(std::stoul(digits, nullptr, 16));
+}
+
 std::string chipIdText(const LoRaPacket10::StUid& chip) { return hexText(chip.data(), chip.size()); }
 
 }  // namespace vantor

@@ -20,7 +20,8 @@ class VantorCli : public ::testing::Test {
   void SetUp() override {
     db_ = ::testing::TempDir() + "vantor_cli_" + std::to_string(getpid()) + ".sqlite";
     for (const char* suffix : {"", "-wal", "-shm"}) std::remove((db_ + suffix).c_str());
-    vantor::Registry r(db_, true);
+    const std::unique_ptr<vantor::Store> store = vantor::openStore(db_, true);
+    vantor::Store& r = *store;
     vantor::Vantor v(r, 3);
     v.onFrame(packet10(0, 1, chipOf(), kZeroKey), {1'000'000, -70.0, 8.0}, {});
     const HMAC::Key key = vantor::tagKey(r.nodeByUid(1)->key);

@@ -36,7 +36,7 @@ class VantorCore : public ::testing::Test {
  protected:
   void SetUp() override {
     path_ = tempDb(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    registry_ = std::make_unique<vantor::Registry>(path_, true);
+    registry_ = vantor::openStore(path_, true);
     vantor_ = std::make_unique<vantor::Vantor>(*registry_, 7);
   }
 
@@ -61,7 +61,7 @@ class VantorCore : public ::testing::Test {
   }
 
   std::string path_;
-  std::unique_ptr<vantor::Registry> registry_;
+  std::unique_ptr<vantor::Store> registry_;
   std::unique_ptr<vantor::Vantor> vantor_;
   uint64_t now_ = 0;
 };
@@ -313,11 +313,11 @@ TEST_F(VantorCore, AVersionOneFileIsUpgradedKeepingItsNodes) {
               SQLITE_OK);
     sqlite3_close(db);
   }
-  vantor::Registry upgraded(path_, false);
-  EXPECT_EQ(upgraded.schemaVersion(), vantor::Registry::kSchemaVersion);
-  ASSERT_TRUE(upgraded.nodeByUid(1));
-  EXPECT_EQ(upgraded.nodeByUid(1)->state, "confirmed");
-  EXPECT_EQ(upgraded.nodeByUid(1)->expectedIntervalS, 600.0);
+  const std::unique_ptr<vantor::Store> upgraded = vantor::openStore(path_, false);
+  EXPECT_EQ(upgraded->schemaVersion(), vantor::Store::kSchemaVersion);
+  ASSERT_TRUE(upgraded->nodeByUid(1));
+  EXPECT_EQ(upgraded->nodeByUid(1)->state, "confirmed");
+  EXPECT_EQ(upgraded->nodeByUid(1)->expectedIntervalS, 600.0);
 }
 
 TEST_F(VantorCore, AFileOfANewerSchemaIsRefused) {
@@ -326,7 +326,7 @@ TEST_F(VantorCore, AFileOfANewerSchemaIsRefused) {
   ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr), SQLITE_OK);
   sqlite3_close(db);
-  EXPECT_THROW(vantor::Registry(path_, false), vantor::DbError);
+  EXPECT_THROW(vantor::openStore(path_, false), vantor::DbError);
 }
 
 }  // namespace
