@@ -80,6 +80,10 @@ Decision Decider::run() {
   u.tagOk = d.tagOk;
   u.fields = d.fields;
 
+  const bool repeat = facts_.acceptedCopyUs.has_value();
+  const bool sameTransmission =
+      repeat && (rx_.tUs > *facts_.acceptedCopyUs ? rx_.tUs - *facts_.acceptedCopyUs
+                                                   : *facts_.acceptedCopyUs - rx_.tUs) < kSameTransmissionUs;
   const auto accept = [&] {
     NodeRecord& n = changed(*node);
     n.lastCounter = d.counter;
@@ -93,6 +97,8 @@ Decision Decider::run() {
     u.verdict = kBadTag;
   } else if (!d.copiesOk) {
     u.verdict = kBadCopies;
+  } else if (sameTransmission) {
+    u.verdict = kDuplicate;  // the Vantor that stored it first has acted on it and answered
   } else if (d.code == LoRaPacket10::PACKET_CODE) {
     if (underNodeKey && node->chipId != chipIdText(d.chip)) {
       u.verdict = kWrongChip;
@@ -100,8 +106,8 @@ Decision Decider::run() {
                compareCounter(d.counter, *node->lastCounter) == CounterOrder::behind) {
       u.verdict = kReplay;
     } else {
-      u.verdict = facts_.repeat ? kDuplicate : kAccepted;
-      if (underNodeKey && !facts_.repeat) accept();
+      u.verdict = repeat ? kDuplicate : kAccepted;
+      if (underNodeKey && !repeat) accept();
       // A repeated request is answered too: the answer to the one before may have been lost.
       out_.answer = provisioning(d, underNodeKey);
     }
@@ -110,7 +116,7 @@ Decision Decider::run() {
   } else if (node->lastCounter && compareCounter(d.counter, *node->lastCounter) == CounterOrder::behind) {
     u.verdict = kReplay;
   } else if (node->lastCounter && compareCounter(d.counter, *node->lastCounter) == CounterOrder::same &&
-             facts_.repeat) {
+             repeat) {
     u.verdict = kDuplicate;
   } else {
     u.verdict = kAccepted;

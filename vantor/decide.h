@@ -51,6 +51,10 @@ inline constexpr uint32_t kCounterWrapWindow = 1u << 23;
 enum class CounterOrder { ahead, same, behind };
 CounterOrder compareCounter(uint32_t counter, uint32_t lastAccepted);
 
+// A copy of an accepted frame heard less than this time from it is the same transmission heard by
+// another Vantor of the registry: a duplicate, even when that node's later frames are in already.
+inline constexpr uint64_t kSameTransmissionUs = 1'000'000;
+
 inline constexpr int kDefaultMaxAttempts = 5;
 inline constexpr uint64_t kDefaultTtlUs = 24ull * 3600 * 1000000;  // a day of virtual time
 inline constexpr uint32_t kProvisionWindowMs = 10000;

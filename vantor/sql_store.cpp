@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "pg_db.h"
 #include "sqlite_db.h"
 
 namespace vantor {
@@ -187,10 +188,11 @@ FrameFacts SqlStore::factsFor(const FrameKeys& k) {
   FrameFacts f;
   if (!k.hasHeader) return f;
   f.node = nodeByUid(k.uid);
-  f.repeat = !db_->query("SELECT 1 FROM uplinks WHERE uid = ?1 AND counter = ?2 AND verdict = 'accepted' AND hex = ?3 "
-                         "LIMIT 1",
-                         {i64(k.uid), i64(k.counter), text(k.hex)})
-                  .empty();
+  const SqlRows copy = db_->query(
+      "SELECT t_us FROM uplinks WHERE uid = ?1 AND counter = ?2 AND verdict = 'accepted' AND hex = ?3 "
+      "ORDER BY id DESC LIMIT 1",
+      {i64(k.uid), i64(k.counter), text(k.hex)});
+  if (!copy.empty()) f.acceptedCopyUs = static_cast<uint64_t>(copy[0].i64(0));
   if (k.chipId) {
     f.chipNode = nodeByChip(*k.chipId);
     f.freeUid = nextFreeUid();
@@ -381,6 +383,7 @@ bool isServerDatabase(const std::string& where) {
 }
 
 std::unique_ptr<Store> openStore(const std::string& where, bool create) {
+  if (isServerDatabase(where)) return std::make_unique<SqlStore>(std::make_unique<PgDb>(where));
   return std::make_unique<SqlStore>(std::make_unique<SqliteDb>(where, create));
 }
 

@@ -108,7 +108,8 @@ struct FrameKeys {
 // What the store knows that the decision on a frame needs.
 struct FrameFacts {
   std::optional<NodeRecord> node;  // the header's identity
-  bool repeat = false;             // an accepted frame of these bytes at this counter of that identity
+  // When an accepted frame of these bytes at this counter of that identity was heard, if one was.
+  std::optional<uint64_t> acceptedCopyUs;
   std::optional<NodeRecord> chipNode;  // packet 10: the node of the chip it names
   uint32_t freeUid = 0;                // packet 10: the identity a new chip would get (0: none left)
   std::vector<QueueItem> open;         // the node's items not finished yet, oldest first
