@@ -27,6 +27,9 @@ const char* usageText() {
          "                     folder) or a PostgreSQL server, postgresql://USER@HOST:PORT/DATABASE\n"
          "  --vantor-fault F   late | silent | corrupt | replay, each optionally @FROM_MS-TO_MS of virtual\n"
          "                     time (repeatable)\n"
+         "  --mqtt URL         the Vantor publishes to this MQTT broker, mqtt://HOST:PORT, and takes commands\n"
+         "  --mqtt-prefix P    its topics' prefix (default orvane)\n"
+         "  --mqtt-client-id ID  its client id (default vantor-HOSTNAME; one per Vantor on a broker)\n"
          "  --load ITEMS       analog front-end scenario, e.g. current=5,pf=0.8 (repeatable)\n"
          "  --load-file FILE   scenario items from a file (one or more per line, # comments)\n"
          "  --flash-fail-erase       every erase of the configuration page fails (page unchanged)\n"
@@ -126,6 +129,12 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
     } else if (arg == "--vantor-fault") {
       if (!value(v)) return false;
       out.vantorFaults.push_back(v);
+    } else if (arg == "--mqtt") {
+      if (!value(out.mqtt)) return false;
+    } else if (arg == "--mqtt-prefix") {
+      if (!value(out.mqttPrefix)) return false;
+    } else if (arg == "--mqtt-client-id") {
+      if (!value(out.mqttClientId)) return false;
     } else if (arg == "--load" || arg == "--load-file") {
       if (!value(v)) return false;
       std::string text = v;

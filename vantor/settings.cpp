@@ -85,9 +85,13 @@ QueueOutcome queueSetting(Store& store, const QueueRequest& r, const Outputs* ou
   if (outputs != nullptr) outputs->staged(stored, store);
   tx.commit();
   if (outputs != nullptr) outputs->committed(stored);
-  out.message = "queued #" + std::to_string(out.item.id) + " for " + uidText(uid) + ": " + s.name +
-                (s.value.empty() ? "" : " ") + s.value;
+  out.message = queuedMessage(out.item);
   return out;
+}
+
+std::string queuedMessage(const QueueItem& q) {
+  return "queued #" + std::to_string(q.id) + " for " + uidText(q.uid) + ": " + q.setting +
+         (q.value.empty() ? "" : " ") + q.value;
 }
 
 QueueItem queueItem(uint32_t uid, const Setting& s, int maxAttempts, uint64_t createdUs, uint64_t ttlUs) {

@@ -49,6 +49,8 @@ struct QueueOutcome {
   QueueItem item;       // as queued, with its id
 };
 
+// "queued #1 for 0x000001: phase 0.5"
+std::string queuedMessage(const QueueItem& item);
 // The request's own faults, found without a database: nothing when it is well formed.
 std::optional<QueueOutcome> checkQueueRequest(const QueueRequest& request);
 // Checks the request, then queues the setting for the node at the Vantor's clock in one

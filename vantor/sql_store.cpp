@@ -55,6 +55,13 @@ const char* const kMigrations[] = {
     "CREATE INDEX queue_by_node ON queue (uid, state, id);",
     // 2: the interval at which a node is expected, for its active/inactive state.
     "ALTER TABLE nodes ADD COLUMN expected_interval_s {real} NOT NULL DEFAULT 600;",
+    // 3: the MQTT output: messages not yet published, and the commands taken.
+    "CREATE TABLE outbox ("
+    "  id {id}, publisher TEXT NOT NULL, topic TEXT NOT NULL, payload TEXT NOT NULL, retain {int} NOT NULL);"
+    "CREATE INDEX outbox_by_publisher ON outbox (publisher, id);"
+    "CREATE TABLE commands ("
+    "  publisher TEXT NOT NULL, mid {int} NOT NULL, payload TEXT NOT NULL, result TEXT NOT NULL,"
+    "  received_s {int} NOT NULL, PRIMARY KEY (publisher, mid));",
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == Store::kSchemaVersion);
 
@@ -366,6 +373,41 @@ int64_t SqlStore::addQueueItem(const QueueItem& q) {
 std::vector<QueueItem> SqlStore::queue(std::optional<uint32_t> uid) {
   if (uid) return queueFromRows(db_->query("SELECT " + kQueueColumns + " FROM queue WHERE uid = ?1 ORDER BY id", {i64(*uid)}));
   return queueFromRows(db_->query("SELECT " + kQueueColumns + " FROM queue ORDER BY id"));
+}
+
+void SqlStore::addOutbox(const std::string& publisher, const OutboxMessage& m) {
+  db_->query("INSERT INTO outbox (publisher, topic, payload, retain) VALUES (?1, ?2, ?3, ?4)",
+             {text(publisher), text(m.topic), text(m.payload), i64(m.retain ? 1 : 0)});
+}
+
+std::vector<OutboxMessage> SqlStore::outbox(const std::string& publisher, int64_t afterId, int limit) {
+  std::vector<OutboxMessage> out;
+  for (const SqlRow& r : db_->query("SELECT id, topic, payload, retain FROM outbox WHERE publisher = ?1 AND id > ?2 "
+                                    "ORDER BY id LIMIT ?3",
+                                    {text(publisher), i64(afterId), i64(limit)})) {
+    out.push_back(OutboxMessage{r.i64(0), r.text(1), r.text(2), r.i64(3) != 0});
+  }
+  return out;
+}
+
+void SqlStore::removeOutbox(int64_t id) { db_->query("DELETE FROM outbox WHERE id = ?1", {i64(id)}); }
+
+std::optional<std::string> SqlStore::commandResult(const std::string& publisher, int mid, const std::string& payload,
+                                                   int64_t sinceS) {
+  const SqlRows r = db_->query(
+      "SELECT result FROM commands WHERE publisher = ?1 AND mid = ?2 AND payload = ?3 AND received_s >= ?4",
+      {text(publisher), i64(mid), text(payload), i64(sinceS)});
+  if (r.empty()) return std::nullopt;
+  return r[0].text(0);
+}
+
+void SqlStore::recordCommand(const std::string& publisher, int mid, const std::string& payload,
+                             const std::string& result, int64_t nowS) {
+  db_->query(
+      "INSERT INTO commands (publisher, mid, payload, result, received_s) VALUES (?1, ?2, ?3, ?4, ?5) "
+      "ON CONFLICT (publisher, mid) DO UPDATE SET payload = excluded.payload, result = excluded.result, "
+      "received_s = excluded.received_s",
+      {text(publisher), i64(mid), text(payload), text(result), i64(nowS)});
 }
 
 int SqlStore::flushQueue(uint32_t uid) {

@@ -37,6 +37,14 @@ class SqlStore : public Store {
   std::vector<QueueItem> queue(std::optional<uint32_t> uid) override;
   int flushQueue(uint32_t uid) override;
 
+  void addOutbox(const std::string& publisher, const OutboxMessage& m) override;
+  std::vector<OutboxMessage> outbox(const std::string& publisher, int64_t afterId, int limit) override;
+  void removeOutbox(int64_t id) override;
+  std::optional<std::string> commandResult(const std::string& publisher, int mid, const std::string& payload,
+                                           int64_t sinceS) override;
+  void recordCommand(const std::string& publisher, int mid, const std::string& payload, const std::string& result,
+                     int64_t nowS) override;
+
   SqlDb& db() { return *db_; }
 
  private:

@@ -67,6 +67,14 @@ struct QueueItem {
   bool finished() const { return state != "pending" && state != "sent"; }
 };
 
+// A message waiting in the outbox of an MQTT client (its publisher) until the broker has it.
+struct OutboxMessage {
+  int64_t id = 0;
+  std::string topic;
+  std::string payload;
+  bool retain = false;
+};
+
 struct CaptureRecord {
   int64_t id = 0;
   uint32_t uid = 0;
@@ -127,7 +135,7 @@ struct FrameWrites {
 
 class Store {
  public:
-  static constexpr int kSchemaVersion = 2;
+  static constexpr int kSchemaVersion = 3;
 
   virtual ~Store() = default;
 
@@ -184,6 +192,17 @@ class Store {
   virtual std::vector<QueueItem> queue(std::optional<uint32_t> uid) = 0;
   // Drops the node's items not answered yet; returns how many.
   virtual int flushQueue(uint32_t uid) = 0;
+
+  // The outbox of an MQTT client: what it is to publish, in order, kept until the broker has it.
+  virtual void addOutbox(const std::string& publisher, const OutboxMessage& m) = 0;
+  virtual std::vector<OutboxMessage> outbox(const std::string& publisher, int64_t afterId, int limit) = 0;
+  virtual void removeOutbox(int64_t id) = 0;
+  // Commands an MQTT client took, by the broker's message id: the result given to the one with
+  // this id and payload taken at or after `sinceS` (wall clock), if there was one.
+  virtual std::optional<std::string> commandResult(const std::string& publisher, int mid, const std::string& payload,
+                                                   int64_t sinceS) = 0;
+  virtual void recordCommand(const std::string& publisher, int mid, const std::string& payload,
+                             const std::string& result, int64_t nowS) = 0;
 };
 
 // "postgresql://..." (or "postgres://...") for a PostgreSQL server, anything else is an SQLite

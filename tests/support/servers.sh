@@ -35,13 +35,30 @@ as_owner() {
   fi
 }
 
+# A cluster made once and copied for each server: initdb takes most of a start.
+pg_template() {
+  local bin="$1" template made
+  template="${TMPDIR:-/tmp}/orvane-pg-template-$(basename "$(dirname "$bin")")"
+  if [ ! -f "$template/PG_VERSION" ]; then
+    made="$(mktemp -d "${TMPDIR:-/tmp}/orvane-pg-making.XXXXXX")"
+    chmod 755 "$made"
+    [ "$(id -u)" -eq 0 ] && chown nobody:nogroup "$made"
+    as_owner "$bin/initdb" -D "$made/data" -U vantor --auth=trust --no-sync -E UTF8 --locale=C >"$made/initdb.log" 2>&1 ||
+      { cat "$made/initdb.log" >&2; rm -rf "$made"; return 1; }
+    # Another test may have made it meanwhile: the first one in stays.
+    mv -T "$made/data" "$template" 2>/dev/null || true
+    rm -rf "$made"
+  fi
+  echo "$template"
+}
+
 pg_start() {
-  local dir="$1" bin port
+  local dir="$1" bin port template
   bin="$(pg_bin)"
   mkdir -p "$dir"
   [ "$(id -u)" -eq 0 ] && chown nobody:nogroup "$dir"
-  as_owner "$bin/initdb" -D "$dir/data" -U vantor --auth=trust --no-sync -E UTF8 --locale=C >"$dir/initdb.log" 2>&1 ||
-    { cat "$dir/initdb.log" >&2; return 1; }
+  template="$(pg_template "$bin")"
+  as_owner cp -a "$template" "$dir/data"
   port="$(free_port)"
   as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/data/server.log" -w -t 60 \
     -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=off -c synchronous_commit=off -c full_page_writes=off" \
