@@ -153,7 +153,11 @@ std::vector<MqttMessage> outcomeMessages(const Stored& s, const std::optional<No
 }
 
 bool changesDiscovery(const Stored& s) {
-  if (s.uplink && s.uplink->verdict == "accepted" && (s.uplink->code == 8 || s.uplink->code == 10)) return true;
+  if (s.uplink && s.uplink->verdict == "accepted" && s.uplink->code == 8) return true;
+  // An identity assigned (the confirm that follows changes nothing the configs say).
+  if (s.uplink && s.uplink->verdict == "accepted" && s.uplink->code == 10 && s.node && s.node->state == "assigned") {
+    return true;
+  }
   return s.answered && s.answered->state == "done" && s.answered->setting == "sleep";
 }
 
@@ -272,7 +276,8 @@ std::optional<QueueRequest> commandRequest(const std::string& node, const std::s
       return std::nullopt;
     }
   }
-  if (j.contains("setting")) r.words.push_back(j["setting"].get<std::string>());
+  if (!j.contains("setting")) return r;  // queueSetting says what is missing
+  r.words.push_back(j["setting"].get<std::string>());
   if (j.contains("value")) {
     const json& v = j["value"];
     if (v.is_string()) {
