@@ -19,9 +19,9 @@ free_port() {
 pg_bin() {
   local dir
   for dir in $(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V -r); do
-    [ -x "$dir/pg_ctl" ] && { echo "$dir"; return; }
+    [ -x "$dir/pg_ctl" ] && { echo "$dir"; return 0; }
   done
-  command -v pg_ctl >/dev/null && { dirname "$(command -v pg_ctl)"; return; }
+  command -v pg_ctl >/dev/null && { dirname "$(command -v pg_ctl)"; return 0; }
   echo "servers.sh: PostgreSQL is not installed (tools/install-deps.sh host)" >&2
   return 1
 }
