@@ -53,6 +53,14 @@ MqttOutput::MqttOutput(MqttSettings settings, std::string database, Vantor& vant
   });
   initLibrary();
   thread_ = std::thread([this] { run(); });
+  std::unique_lock<std::mutex> lock(mutex_);
+  wake_.wait_for(lock, std::chrono::milliseconds(kStartMs), [this] { return started_; });
+}
+
+void MqttOutput::started() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  started_ = true;
+  wake_.notify_all();
 }
 
 MqttOutput::~MqttOutput() { stop(true); }
@@ -88,6 +96,10 @@ void MqttOutput::setUp() {
   mosquitto_message_callback_set(mosq_, [](mosquitto*, void* self, const mosquitto_message* m) {
     static_cast<MqttOutput*>(self)->received(*m);
   });
+  // The broker sends what it kept for the session before it answers the subscription.
+  mosquitto_subscribe_callback_set(mosq_, [](mosquitto*, void* self, int, int, const int*) {
+    static_cast<MqttOutput*>(self)->started();
+  });
 }
 
 void MqttOutput::run() {
@@ -95,12 +107,14 @@ void MqttOutput::run() {
     store_ = openStore(database_, false);
   } catch (const DbError& e) {
     say(std::string("cannot open the database: ") + e.what());
+    started();
     return;
   }
   // A persistent session: the broker keeps the commands that come while this Vantor is away.
   mosq_ = mosquitto_new(clientId_.c_str(), false, this);
   if (mosq_ == nullptr) {
     say("cannot make a client");
+    started();
     return;
   }
   setUp();
@@ -124,6 +138,7 @@ void MqttOutput::run() {
               "); storing goes on, messages wait in the database until it answers");
           unreachableSaid_ = true;
         }
+        started();
         waitFor(backoffMs);
         backoffMs = std::min(2 * backoffMs, kLastBackoffMs);
         continue;
@@ -168,6 +183,7 @@ void MqttOutput::connected(int rc) {
   connecting_ = false;
   if (rc != 0) {
     say("refused by " + settings_.url + ": " + mosquitto_connack_string(rc));
+    started();
     return;  // the next loop finds no connection and tries again after the backoff
   }
   connected_ = true;

@@ -5,7 +5,8 @@
 // each message once the broker has acknowledged it; it reconnects with a backoff of 1 s doubling up
 // to 30 s. Commands on PREFIX/<uid>/command/set are queued through queueSetting and answered on
 // PREFIX/<uid>/command/result; one the broker delivers again (the same message id and payload
-// within a day) is answered again, not queued again.
+// within a day) is answered again, not queued again. The session is persistent: the broker keeps
+// commands sent while the Vantor is away, and the Vantor waits for them when it starts.
 #pragma once
 
 #include <atomic>
@@ -30,6 +31,9 @@ class MqttOutput {
   static constexpr int64_t kCommandMemoryS = 24 * 3600;
   // On the way out, the outbox gets this long to reach a broker that answers.
   static constexpr int kDrainMs = 5000;
+  // On the way in, this long for the broker's answer and the commands it kept for this Vantor,
+  // so that a command sent while the Vantor was away is queued before the first frame comes.
+  static constexpr int kStartMs = 2000;
 
   // database: where the Vantor's store is (a file or a server, not ":memory:"); who: the
   // program's name for messages on standard error.
@@ -50,6 +54,7 @@ class MqttOutput {
   void run();
   void setUp();
   void connected(int rc);
+  void started();
   void published(int mid);
   void received(const mosquitto_message& m);
   void publishOutbox();
@@ -77,6 +82,7 @@ class MqttOutput {
   bool stopping_ = false;
   bool offlineAtStop_ = true;
   bool pending_ = false;  // new rows in the outbox
+  bool started_ = false;  // subscribed, or the first attempt failed
   std::thread thread_;
 };
 
