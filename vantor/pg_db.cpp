@@ -147,13 +147,17 @@ void PgDb::script(const std::string& sql) {
 }
 
 void PgDb::begin() {
-  if (PQstatus(conn_) != CONNECTION_OK) {
-    // The server restarted: a new session, whose statements are not prepared yet.
-    PQreset(conn_);
-    prepared_.clear();
-    if (PQstatus(conn_) != CONNECTION_OK) fail("cannot reconnect to " + where_);
+  for (int attempt = 0;; ++attempt) {
+    if (PQstatus(conn_) != CONNECTION_OK) {
+      // The server restarted or the network dropped: a new session, whose statements are not
+      // prepared yet.
+      PQreset(conn_);
+      prepared_.clear();
+    }
+    Result r(PQexec(conn_, "BEGIN"));
+    if (PQresultStatus(r.get()) == PGRES_COMMAND_OK) break;
+    if (attempt > 0 || PQstatus(conn_) == CONNECTION_OK) fail("BEGIN on " + where_);
   }
-  script("BEGIN");
   inTransaction_ = true;
   script("SELECT pg_advisory_xact_lock(" + std::to_string(kWriteLock) + ")");
 }

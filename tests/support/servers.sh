@@ -2,7 +2,8 @@
 # Servers the Vantor's tests talk to, each a real one from Debian, started in a folder of the test's
 # own on a free loopback port and stopped after it:
 #
-#   servers.sh pg-start DIR         PostgreSQL in DIR; prints its URL (postgresql://vantor@127.0.0.1:PORT/postgres)
+#   servers.sh pg-start DIR [PORT]  PostgreSQL in DIR (again on its data when DIR holds one); prints
+#                                   its URL (postgresql://vantor@127.0.0.1:PORT/postgres)
 #   servers.sh pg-stop DIR
 #   servers.sh mqtt-start DIR [PORT]  Mosquitto in DIR (persistent sessions kept in DIR); prints its URL (mqtt://127.0.0.1:PORT)
 #   servers.sh mqtt-stop DIR
@@ -53,13 +54,15 @@ pg_template() {
 }
 
 pg_start() {
-  local dir="$1" bin port template
+  local dir="$1" port="${2:-}" bin template
   bin="$(pg_bin)"
   mkdir -p "$dir"
   [ "$(id -u)" -eq 0 ] && chown nobody:nogroup "$dir"
-  template="$(pg_template "$bin")"
-  as_owner cp -a "$template" "$dir/data"
-  port="$(free_port)"
+  if [ ! -f "$dir/data/PG_VERSION" ]; then
+    template="$(pg_template "$bin")"
+    as_owner cp -a "$template" "$dir/data"
+  fi
+  [ -n "$port" ] || port="$(free_port)"
   as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/data/server.log" -w -t 60 \
     -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=off -c synchronous_commit=off -c full_page_writes=off" \
     start >/dev/null || { cat "$dir/data/server.log" >&2; return 1; }
@@ -115,7 +118,7 @@ mqtt_stop() {
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   case "${1:-}" in
-    pg-start) pg_start "$2" ;;
+    pg-start) pg_start "$2" "${3:-}" ;;
     pg-stop) pg_stop "$2" ;;
     mqtt-start) mqtt_start "$2" "${3:-}" ;;
     mqtt-stop) mqtt_stop "$2" ;;

@@ -28,6 +28,12 @@ std::string run(const std::string& command) {
 
 std::string script() { return std::string("bash ") + ORVANE_SERVERS_SH + " "; }
 
+// This test process's folder under the system's temporary one: a server's own user must reach it.
+std::string testFolder() {
+  const char* tmp = std::getenv("TMPDIR");
+  return std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/vantor_test_" + std::to_string(getpid());
+}
+
 }  // namespace
 
 TestServer::TestServer(Kind kind, const std::string& dir) : kind_(kind), dir_(dir) {
@@ -44,13 +50,13 @@ TestServer::~TestServer() {
 }
 
 void TestServer::start() {
-  if (kind_ == Kind::postgresql) {
-    url_ = run(script() + "pg-start '" + dir_ + "'");
-  } else {
+  // Again on the port it had, if it had one.
+  std::string port;
+  if (!url_.empty()) {
     const size_t colon = url_.rfind(':');
-    const std::string port = url_.empty() ? "" : url_.substr(colon + 1);
-    url_ = run(script() + "mqtt-start '" + dir_ + "' " + port);
+    port = url_.substr(colon + 1, url_.find('/', colon) - colon - 1);
   }
+  url_ = run(script() + (kind_ == Kind::postgresql ? "pg-start '" : "mqtt-start '") + dir_ + "' " + port);
   running_ = true;
 }
 
@@ -85,10 +91,7 @@ std::string freshPostgresDatabase(const std::string& serverUrl, const std::strin
 const char* backendName(Backend b) { return b == Backend::sqlite ? "sqlite" : "postgresql"; }
 
 std::string freshDatabase(Backend b, const std::string& tag) {
-  // Under the system's temporary folder: the server's own user must reach it.
-  const char* tmp = std::getenv("TMPDIR");
-  const std::string base = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/vantor_test_" +
-                           std::to_string(getpid());
+  const std::string base = testFolder();
   if (b == Backend::sqlite) {
     struct Folder {
       std::string path;
@@ -100,10 +103,14 @@ std::string freshDatabase(Backend b, const std::string& tag) {
     for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path + suffix).c_str());
     return path;
   }
-  static std::unique_ptr<TestServer> server;
   static int databases = 0;
-  if (!server) server = std::make_unique<TestServer>(TestServer::Kind::postgresql, base + "_pg");
-  return freshPostgresDatabase(server->url(), "vantor_test_" + std::to_string(++databases));
+  return freshPostgresDatabase(sharedPostgres().url(), "vantor_test_" + std::to_string(++databases));
+}
+
+TestServer& sharedPostgres() {
+  static std::unique_ptr<TestServer> server;
+  if (!server) server = std::make_unique<TestServer>(TestServer::Kind::postgresql, testFolder() + "_pg");
+  return *server;
 }
 
 }  // namespace testing_support

@@ -17,7 +17,7 @@ class TestServer {
 
   const std::string& url() const { return url_; }
   void stop();
-  // Again on the same folder (and, for Mosquitto, the same port and its saved sessions).
+  // Again on the same folder and port (PostgreSQL's data, Mosquitto's saved sessions).
   void start();
 
  private:
@@ -37,5 +37,7 @@ const char* backendName(Backend b);
 // the test folder, or a new database on a PostgreSQL server the test binary shares (started on
 // first use, stopped at exit).
 std::string freshDatabase(Backend b, const std::string& tag);
+// That shared PostgreSQL server.
+TestServer& sharedPostgres();
 
 }  // namespace testing_support

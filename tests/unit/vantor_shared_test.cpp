@@ -126,6 +126,18 @@ TEST_P(SharedRegistry, EveryFrameIsStoredOnceAndEverySettingSentOnce) {
   for (const vantor::NodeRecord& node : stores_[0]->nodes()) EXPECT_EQ(node.lastCounter, 31u) << node.uid;
 }
 
+// The database server restarts under a Vantor: its next frame opens a new session and is stored.
+TEST(SharedServer, AVantorWhoseServerRestartedStoresItsNextFrame) {
+  const std::string where = freshDatabase(Backend::postgresql, "restart");
+  const std::unique_ptr<vantor::Store> store = vantor::openStore(where, true);
+  vantor::Vantor v(*store, 5);
+  ASSERT_TRUE(v.onFrame(packet10(0, 1, chipOf(), kZeroKey), {1'000'000}, {}));
+  sharedPostgres().stop();
+  sharedPostgres().start();
+  ASSERT_NO_THROW(v.onFrame(packet10(0, 2, chipOf(), kZeroKey), {2'000'000}, {}));
+  EXPECT_EQ(store->uplinks(std::nullopt, 10).size(), 2u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, SharedRegistry, ::testing::Values(Backend::sqlite, Backend::postgresql),
                          [](const ::testing::TestParamInfo<Backend>& p) { return backendName(p.param); });
 
