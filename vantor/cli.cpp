@@ -362,7 +362,9 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   CLI::App app{"The Vantor's registry, uplinks, captures and settings queue", "vantor"};
   app.fallthrough();
   app.require_subcommand(1);
-  app.add_option("--db", c.dbPath, "the database (default " + std::string(kDefaultDatabase) + ")");
+  app.add_option("--db", c.dbPath,
+                 "the database: an SQLite file (default " + std::string(kDefaultDatabase) +
+                     ") or a PostgreSQL server, postgresql://USER@HOST:PORT/DATABASE");
   app.add_flag("--json", c.json, "listings as one JSON object per line");
 
   std::string node, csvPath, file;
