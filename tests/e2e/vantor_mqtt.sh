@@ -32,11 +32,11 @@ port=${url##*:}
 mosquitto_sub -h 127.0.0.1 -p "$port" -c -i orvane-e2e -q 1 -v -t 'orvane/#' -t 'homeassistant/#' >"$WORK/sub.txt" &
 sub_pid=$!
 
-# wait_until DESCRIPTION COMMAND...: polls for up to 20 s.
+# wait_until DESCRIPTION COMMAND...: polls for up to 60 s (a loaded machine, a sanitizer build).
 wait_until() {
   local what="$1" i
   shift
-  for i in $(seq 1 400); do
+  for i in $(seq 1 1200); do
     "$@" && return 0
     sleep 0.05
   done
