@@ -325,9 +325,9 @@ TEST_P(VantorCore, AVersionOneFileIsUpgradedKeepingItsNodes) {
   provision();
   registry_.reset();
   {
-    // Back to version 1 as it was: nodes without their expected interval.
+    // Back to version 1 as it was: nodes without their expected interval, no MQTT tables.
     const std::unique_ptr<vantor::SqlDb> db = rawDb();
-    db->script("ALTER TABLE nodes DROP COLUMN expected_interval_s");
+    db->script("ALTER TABLE nodes DROP COLUMN expected_interval_s; DROP TABLE outbox; DROP TABLE commands");
     db->setSchemaVersion(1);
   }
   const std::unique_ptr<vantor::Store> upgraded = vantor::openStore(path_, false);
@@ -335,6 +335,7 @@ TEST_P(VantorCore, AVersionOneFileIsUpgradedKeepingItsNodes) {
   ASSERT_TRUE(upgraded->nodeByUid(1));
   EXPECT_EQ(upgraded->nodeByUid(1)->state, "confirmed");
   EXPECT_EQ(upgraded->nodeByUid(1)->expectedIntervalS, 600.0);
+  EXPECT_TRUE(upgraded->outbox("vantor", 0, 10).empty());
 }
 
 TEST_P(VantorCore, AFileOfANewerSchemaIsRefused) {
