@@ -66,7 +66,7 @@ orvane_sim_part(orvane_sim_records SOURCES sim/energy_account.cpp sim/event_log.
 orvane_sim_part(orvane_sim_front_end USES orvane_sim_rooms orvane_base SOURCES sim/analog_frontend.cpp)
 # The devices: each reaches the board only through what it may ask of it (sim/device_host.h).
 orvane_sim_part(orvane_sim_devices USES orvane_sim_rooms orvane_sim_front_end SEES hal wiring SOURCES
-  sim/adc_model.cpp sim/air_script.cpp sim/flash_model.cpp sim/llcc68_model.cpp sim/power_cut.cpp
+  sim/adc_model.cpp sim/air_script.cpp sim/dma_model.cpp sim/flash_model.cpp sim/llcc68_model.cpp sim/power_cut.cpp
   sim/radio_medium.cpp sim/rtc_model.cpp sim/systick_model.cpp sim/tim6_model.cpp sim/uart_model.cpp)
 # The command line: its parsing and checks.
 orvane_sim_part(orvane_sim_options USES orvane_sim_devices SOURCES

@@ -12,6 +12,7 @@
 #include "adc_model.h"
 #include "air_script.h"
 #include "console.h"
+#include "dma_model.h"
 #include "flash_model.h"
 #include "gpio_model.h"
 #include "llcc68_model.h"
@@ -36,13 +37,14 @@ Board* gBoard = nullptr;
 Board::Board(const Options& options) : options_(options), reset_(options.stateDir) {
   gBoard = this;
   console_ = std::make_unique<Console>(*this);
-  uart1_ = std::make_unique<Uart>(*this);
+  dma1_ = std::make_unique<Dma>(*this, hostMemory());
+  uart1_ = std::make_unique<Uart>(*this, *dma1_);
   gpio_ = std::make_unique<Gpio>();
   sysTick_ = std::make_unique<SysTick>(*this);
   addDevice(uart1_.get());
   addDevice(sysTick_.get());
   adc_ =
-      std::make_unique<Adc>(*this, options_.seed, options_.chipId,
+      std::make_unique<Adc>(*this, *dma1_, options_.seed, options_.chipId,
                             AnalogFrontEnd::Pins{Wiring::frontEndSupply, Wiring::rangeHighPower, Wiring::rangeLowPower,
                                                  Wiring::clampHighPower, Wiring::clampLowPower, Wiring::clampLowSide,
                                                  Wiring::eFieldCapacitive, Wiring::eFieldInductive});

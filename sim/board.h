@@ -20,6 +20,7 @@
 namespace sim {
 
 class Console;
+class Dma;
 class Uart;
 class Gpio;
 class SysTick;
@@ -89,6 +90,7 @@ class Board final : public DeviceHost {
   // Whoever reaches a device may change what it does next: each access ends the quiet span of
   // halPoll. Reading pin levels does not.
   Console& console() { return touched(*console_); }
+  Dma& dma1() { return touched(*dma1_); }
   Uart& uart1() { return touched(*uart1_); }
   Gpio& gpio() override { return touched(*gpio_); }
   const Gpio& pinLevels() const { return *gpio_; }
@@ -124,6 +126,7 @@ class Board final : public DeviceHost {
   ResetState reset_;
   std::function<void(ResetKind, uint32_t)> restartHandler_;
   std::unique_ptr<Console> console_;
+  std::unique_ptr<Dma> dma1_;
   std::unique_ptr<Uart> uart1_;
   std::unique_ptr<Gpio> gpio_;
   std::unique_ptr<SysTick> sysTick_;
