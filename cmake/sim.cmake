@@ -111,7 +111,7 @@ target_link_libraries(orvane_vantor PUBLIC orvane_frames SQLite::SQLite3 nlohman
 target_compile_options(orvane_vantor PRIVATE ${ORVANE_WARNINGS})
 
 add_library(orvane_vantor_sim STATIC vantor/sim_endpoint.cpp vantor/sim_start.cpp)
-target_link_libraries(orvane_vantor_sim PUBLIC orvane_vantor orvane_board)
+target_link_libraries(orvane_vantor_sim PUBLIC orvane_vantor orvane_sim_board)
 target_compile_options(orvane_vantor_sim PRIVATE ${ORVANE_WARNINGS})
 
 # orvane-sim runs the bench build, orvane-sim-field the field build, on the same simulated board.
@@ -125,5 +125,7 @@ target_compile_options(orvane-sim-field PRIVATE ${ORVANE_WARNINGS})
 add_executable(vantor ${CMAKE_SOURCE_DIR}/vantor/app/vantor_main.cpp)
 target_link_libraries(vantor PRIVATE orvane_vantor)
 target_compile_options(vantor PRIVATE ${ORVANE_WARNINGS})
+
+include(${CMAKE_SOURCE_DIR}/cmake/emu.cmake)
 
 add_subdirectory(tests)

@@ -61,7 +61,8 @@ class Adc : public Device {
   void selectOnly(int channel);
   void select(int channel, bool on);
   void setSamplingTimeSelect(int channel, int common) { smpsel_[channel] = static_cast<uint8_t>(common); }
-  void enableInternalPath(int channel) { internal_[channel - kTempSensorChannel] = true; }
+  void enableInternalPath(int channel) { setInternalPath(channel, true); }
+  void setInternalPath(int channel, bool on) { internal_[static_cast<size_t>(channel - kTempSensorChannel)] = on; }
   uint32_t selectedChannels() const { return chsel_; }
   void calibrate() { calibrated_ = true; }
   bool calibrated() const { return calibrated_; }

@@ -64,8 +64,11 @@ class Board final : public DeviceHost {
   void skipTime(uint64_t us);
 
   void addDevice(Device* device);
+  // Virtual time of the next thing a device will do (periodic ones included), or kNever.
+  uint64_t nextEventUs() const { return scheduler_.nextEvent(true); }
 
   // Interrupt controller.
+  InterruptController& interrupts() { return interrupts_; }
   void pendIrq(IRQn_Type irq) override;
   void enableIrq(IRQn_Type irq, bool enable);
   bool irqEnabled(IRQn_Type irq) const;

@@ -16,11 +16,9 @@ namespace sim {
 // The memory a channel's memory side addresses.
 class DmaMemory {
  public:
+  virtual ~DmaMemory() = default;
   virtual void write(uint64_t address, const uint8_t* bytes, size_t n) = 0;
   virtual void read(uint64_t address, uint8_t* bytes, size_t n) = 0;
-
- protected:
-  ~DmaMemory() = default;
 };
 
 // Host memory: addresses are the host's own pointers (the simulated board's hardware layer).
