@@ -119,6 +119,7 @@ uint32_t AdcFront::status() {
 uint32_t AdcFront::peek(uint32_t offset) {
   switch (offset) {
     case kIER: return ier_;
+    case kCR: return cr_;
     case kCFGR1: return cfgr1_;
     case kCFGR2: return cfgr2_;
     case kSMPR: return smpr_;
@@ -148,41 +149,46 @@ uint32_t AdcFront::read(uint32_t offset) {
   }
 }
 
+// ADC_CR: the bits are set by software and cleared by the converter when the action is done; a 1
+// written to a bit already set (a read-modify-write carries them) asks for nothing.
 void AdcFront::writeControl(uint32_t value) {
   sim::Adc& adc = model(chip_);
   const bool silent = adc.unresponsive();
+  const bool stuck = adc.stopStuck();
+  const uint32_t before = read(kCR);
+  const uint32_t asked = value & ~before;
   // The regulator off: the converter loses its calibration.
-  if ((cr_ & ADC_CR_ADVREGEN) && !(value & ADC_CR_ADVREGEN)) {
+  if ((before & ADC_CR_ADVREGEN) && !(value & ADC_CR_ADVREGEN)) {
     adc.reset();
     pushSelection();
     calfact_ = 0;
   }
   cr_ = (cr_ & ~ADC_CR_ADVREGEN) | (value & ADC_CR_ADVREGEN);
-  if ((value & ADC_CR_ADCAL) && !(cr_ & ADC_CR_ADEN)) {
+  if ((asked & ADC_CR_ADCAL) && !(before & ADC_CR_ADEN)) {
     cr_ |= ADC_CR_ADCAL;
     calibrationEndsNs_ = nowNs() + static_cast<uint64_t>(kCalibrationCycles / clockHz() * 1e9);
   }
-  if ((value & ADC_CR_ADEN) && !(cr_ & ADC_CR_ADCAL)) {
+  if ((asked & ADC_CR_ADEN) && !(cr_ & ADC_CR_ADCAL)) {
     cr_ |= ADC_CR_ADEN;
     if (!silent) isr_ |= ADC_ISR_ADRDY;
   }
-  if ((value & ADC_CR_ADSTP) && (cr_ & ADC_CR_ADSTART)) {
-    if (silent) {
+  if ((asked & ADC_CR_ADSTP) && (before & ADC_CR_ADSTART)) {
+    if (stuck) {
       cr_ |= ADC_CR_ADSTP;  // the stop never completes
     } else {
       adc.stop();
       cr_ &= ~(ADC_CR_ADSTART | ADC_CR_ADSTP);
     }
   }
-  if ((value & ADC_CR_ADDIS) && (cr_ & ADC_CR_ADEN) && !(cr_ & ADC_CR_ADSTART)) {
-    if (silent) {
+  if ((asked & ADC_CR_ADDIS) && (before & ADC_CR_ADEN) && !(before & ADC_CR_ADSTART)) {
+    if (stuck) {
       cr_ |= ADC_CR_ADDIS;  // the disable never completes
     } else {
       cr_ &= ~(ADC_CR_ADEN | ADC_CR_ADDIS);
     }
   }
-  if ((value & ADC_CR_ADSTART) && (cr_ & ADC_CR_ADEN) && !(cr_ & ADC_CR_ADDIS) && !channelsPending_ && !silent) {
-    // A start before the channel configuration is applied (CCRDY) is ignored.
+  // A start needs the converter enabled and idle, and the channel configuration applied (CCRDY).
+  if ((asked & ADC_CR_ADSTART) && (cr_ & ADC_CR_ADEN) && !(cr_ & ADC_CR_ADDIS) && !channelsPending_ && !silent) {
     cr_ |= ADC_CR_ADSTART;
     clearedFlags_ = 0;
     pushSetup();

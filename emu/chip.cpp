@@ -202,6 +202,7 @@ void Chip::onWrite(uc_engine*, uint64_t offset, unsigned size, uint64_t value, v
   const Block& b = *static_cast<const Block*>(data);
   Chip& chip = *gChip;
   chip.core_.sync();
+  if (chip.writeWatcher_) chip.writeWatcher_(b.base + static_cast<uint32_t>(offset), static_cast<uint32_t>(value));
   if (chip.clocked(b)) {
     const uint32_t at = static_cast<uint32_t>(offset);
     if (size == 4) {
@@ -229,6 +230,12 @@ void Chip::busWrite(uint32_t address, unsigned size, uint32_t value) {
   } else {
     b->front->writeSized(at, size, value);
   }
+}
+
+uint32_t Chip::peek(uint32_t address) {
+  const Block* b = blockAt(address);
+  if (b == nullptr || !clocked(*b)) return 0;
+  return b->front->peek((address - b->base) & ~3u);
 }
 
 // Standby: the core domain powers down; the RTC wake-up timer (or nothing) ends it with a reset.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,6 +63,7 @@ class Chip {
 
   // Runs the image from its reset vector; never returns (the board restarts or ends the process).
   [[noreturn]] void run() { core_.run(); }
+  void runUntil(const std::function<bool()>& done) { core_.runUntil(done); }
 
   sim::Board& board() { return board_; }
   Core& core() { return core_; }
@@ -72,9 +74,13 @@ class Chip {
   GpioFront& gpio(int port);
   // Every block of the bus, for the register tests.
   const std::vector<Block>& blocks() const { return blocks_; }
-  // A bus access as the core makes it (tests reach the registers this way).
+  // A bus access as the core makes it (tests reach the registers this way), and a register as it
+  // stands without the side effects of a read.
   uint32_t busRead(uint32_t address, unsigned size);
   void busWrite(uint32_t address, unsigned size, uint32_t value);
+  uint32_t peek(uint32_t address);
+  // Every write the core makes to a peripheral, in order (a bus monitor for tests).
+  void watchWrites(std::function<void(uint32_t address, uint32_t value)> watcher) { writeWatcher_ = std::move(watcher); }
 
   // Emulated memory for the DMA channels.
   sim::DmaMemory& memory() { return *memory_; }
@@ -107,6 +113,7 @@ class Chip {
   std::unique_ptr<Tim6Front> tim6_;
   std::unique_ptr<ScsFront> scs_;
   std::vector<Block> blocks_;
+  std::function<void(uint32_t, uint32_t)> writeWatcher_;
   std::vector<std::unique_ptr<Block>> mapped_;  // stable addresses for Unicorn's callbacks
 };
 

@@ -206,6 +206,7 @@ void Core::enter(IRQn_Type irq) {
   setReg(UC_ARM_REG_XPSR, (xpsr & ~0x1FFu) | kThumb | exc);
   board_.interrupts().clear(irq);
   active_.push_back(exc);
+  ++taken_[exc];
   pc_ = word(vtor_ + 4 * exc) & ~1u;
   cycles_ += kExceptionEntryCycles;
   prevConditional_ = false;
@@ -260,11 +261,19 @@ void Core::sleep() {
 // ---- the run ------------------------------------------------------------------------------------
 
 void Core::run() {
-  setReg(UC_ARM_REG_SP, word(vtor_));
-  pc_ = word(vtor_ + 4) & ~1u;
-  setReg(UC_ARM_REG_XPSR, kThumb);
-  anchorToBoard();
-  for (;;) {
+  runUntil([] { return false; });
+  std::abort();
+}
+
+void Core::runUntil(const std::function<bool()>& done) {
+  if (!started_) {
+    started_ = true;
+    setReg(UC_ARM_REG_SP, word(vtor_));
+    pc_ = word(vtor_ + 4) & ~1u;
+    setReg(UC_ARM_REG_XPSR, kThumb);
+    anchorToBoard();
+  }
+  while (!done()) {
     IRQn_Type irq;
     if (interruptToTake(irq)) enter(irq);
     planSlice();

@@ -8,6 +8,7 @@
 
 #include <unicorn/unicorn.h>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -61,9 +62,13 @@ class Core {
 
   // Runs from the reset vector; never returns (the board restarts or exits the process).
   [[noreturn]] void run();
+  // Runs (from the reset vector the first time) until `done()` holds, checked between slices of
+  // execution: tests drive the chip this way.
+  void runUntil(const std::function<bool()>& done);
 
-  // Statistics of the run so far.
+  // Statistics of the run so far: instructions executed, exceptions entered by number.
   uint64_t instructions() const { return instructions_; }
+  uint64_t exceptionsTaken(uint32_t number) const { return number < taken_.size() ? taken_[number] : 0; }
 
  private:
   struct Block {
@@ -105,11 +110,13 @@ class Core {
   bool pendingExit_ = false;   // an exception return was asked for
   bool sleepPending_ = false;  // the last block ended in WFI or WFE
   bool resetRequested_ = false;
+  bool started_ = false;
   int fault_ = 0;              // a CPU exception Unicorn raised (other than exception return)
   uint32_t prevEnd_ = 0;
   bool prevConditional_ = false;
   uint32_t vtor_ = 0x08000000;
   std::vector<uint32_t> active_;  // exception numbers being handled, innermost last
+  std::array<uint64_t, 48> taken_{};
   std::vector<Block> flashBlocks_;
   std::unordered_map<uint32_t, Block> otherBlocks_;
 };

@@ -88,6 +88,9 @@ class Adc : public Device {
   // The converter never answers: every operation that waits on it times out.
   void setUnresponsive(bool on) { unresponsive_ = on; }
   bool unresponsive() const { return unresponsive_; }
+  // A stop or disable never completes (the converter runs on); the rest answers.
+  void setStopStuck(bool on) { stopStuck_ = on; }
+  bool stopStuck() const { return stopStuck_ || unresponsive_; }
 
   // One result (with oversampling) of `channel` whose first sampling ends at `t` seconds.
   uint16_t convert(int channel, double t);
@@ -117,6 +120,7 @@ class Adc : public Device {
   bool eoc_ = false;
   int overrunAfter_ = -1;
   bool unresponsive_ = false;
+  bool stopStuck_ = false;
   std::mt19937_64 rng_;
   std::normal_distribution<double> gauss_{0.0, 1.0};
 };

@@ -15,11 +15,11 @@ sim::Adc& model() { return sim::board().adc(); }
 
 bool validHandle(const ADC_HandleTypeDef* hadc) { return hadc != nullptr && hadc->Instance == ADC1; }
 
-// A converter that never answers: the target's step time-out (2 ms of polling) passes, then the
-// operation reports a time-out.
+// A converter that never answers, or never stops: the target's step time-out (2 ms of polling)
+// passes, then the operation (each begins by stopping or disabling the converter) reports a time-out.
 constexpr uint32_t kStepTimeoutUs = 2000;
 bool timedOut(ADC_HandleTypeDef* hadc) {
-  if (!model().unresponsive()) return false;
+  if (!model().stopStuck()) return false;
   sim::board().busyWait(kStepTimeoutUs);
   hadc->State = hadc->State | HAL_ADC_STATE_ERROR_INTERNAL;
   return true;
