@@ -17,6 +17,7 @@ void HAL_PWR_DisableBkUpAccess(void) {
   sim::board().rtc().setBackupAccess(false);
 }
 
+// As on the chip, only standby's own wake-up sources end it: interrupts left pending are dropped.
 void HAL_PWR_EnterSTANDBYMode(void) {
   sim::board().halCall();
   sim::enterStandby(sim::board());
