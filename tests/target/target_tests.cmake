@@ -55,3 +55,13 @@ add_test(NAME target_image_boots COMMAND ${ORVANE_EMU_IMAGE_TESTS} --gtest_filte
 set_tests_properties(target_image_boots PROPERTIES LABELS boot TIMEOUT 300)
 add_test(NAME target_fatal_path_ends COMMAND ${ORVANE_EMU_IMAGE_TESTS} --gtest_filter=*FatalPath*)
 set_tests_properties(target_fatal_path_ends PROPERTIES LABELS boot TIMEOUT 300)
+
+# End-to-end on the image: orvane-emu runs it as an operator, the Vantor or a power cut would.
+file(GLOB ORVANE_IMAGE_E2E CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/emu/e2e/*.sh)
+list(REMOVE_ITEM ORVANE_IMAGE_E2E ${CMAKE_SOURCE_DIR}/tests/emu/e2e/lib.sh)
+foreach(script ${ORVANE_IMAGE_E2E})
+  get_filename_component(name ${script} NAME_WE)
+  add_test(NAME image_${name} COMMAND bash ${script} ${ORVANE_HOST_BUILD} $<TARGET_FILE:orvane-node.elf>
+                                      $<TARGET_FILE:orvane-node-field.elf>)
+  set_tests_properties(image_${name} PROPERTIES LABELS e2e TIMEOUT 300)
+endforeach()
