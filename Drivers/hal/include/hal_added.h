@@ -3,6 +3,8 @@
 // the PWR clock, the factory calibration words); both backends implement them.
 #pragma once
 
+#include <stdbool.h>
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -43,6 +45,13 @@ uint32_t HAL_RCCEx_EnablePwrClockReadBack(void);
 // temperature sensor reading at 30 degrees C, both taken with VDDA = 3.0 V.
 uint16_t HAL_ADCEx_GetVrefintCal(void);
 uint16_t HAL_ADCEx_GetTsCal1(void);
+
+// The flash's ECC double errors: a double word whose programming was cut off fails its check, and
+// each read of it sets FLASH_ECCR.ECCD, which raises the NMI. The NMI handler takes the error (true
+// when the NMI was one; the flag is cleared); a checked read of flash copies `size` bytes and tells
+// whether every double word of them passed its check.
+bool HAL_FLASHEx_TakeEccDoubleError(void);
+bool HAL_FLASHEx_ReadChecked(void* dst, const void* src, size_t size);
 
 #ifdef __cplusplus
 }
