@@ -80,7 +80,7 @@ void FlashFront::write(uint32_t offset, uint32_t value) {
     case kSR: sr_ &= ~(value & (FLASH_SR_ERRORS | FLASH_SR_EOP)); return;  // write 1 to clear
     case kCR:
       if (cr_ & FLASH_CR_LOCK) return;  // locked: ignored
-      cr_ = value & ~FLASH_CR_STRT;
+      cr_ = (value & ~FLASH_CR_STRT) | (cr_ & FLASH_CR_OPTLOCK);  // OPTLOCK clears only with its keys
       if (value & FLASH_CR_LOCK) {
         model(chip_).lock();
         lowWordLatched_ = false;

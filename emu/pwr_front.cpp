@@ -5,6 +5,7 @@
 
 #include "board.h"
 #include "chip.h"
+#include "gpio_model.h"
 #include "reg_pwr.h"
 #include "rtc_model.h"
 
@@ -70,6 +71,17 @@ void PwrFront::write(uint32_t offset, uint32_t value) {
     default:
       if (offset < regs_.size() * 4) regs_[offset / 4] = value;
       break;
+  }
+  // What holds each pin in standby, for the board's pin model.
+  if (offset == offsetof(PWR_TypeDef, CR3) || offset >= kPUCRA) {
+    for (int port : {0, 1, 2, 3, 5}) {
+      for (int pin = 0; pin < 16; ++pin) {
+        const StandbyPin held = standbyPin(port, pin);
+        chip_.board().gpio().setStandbyPull(port, pin, held == StandbyPin::low    ? sim::PinPull::down
+                                                       : held == StandbyPin::high ? sim::PinPull::up
+                                                                                  : sim::PinPull::none);
+      }
+    }
   }
 }
 

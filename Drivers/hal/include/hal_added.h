@@ -7,6 +7,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "stm32g0xx_hal_def.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -35,6 +37,10 @@ void HAL_RCCEx_WriteCSR(uint32_t value);
 #define HAL_WAKE_FLAG_INTERNAL 0x00008000U  // an internal wake-up line (the RTC's)
 uint32_t HAL_PWREx_ReadSR1(void);
 void HAL_PWREx_WriteSCR(uint32_t flags);
+
+// In standby the pins float unless PWR holds them: pulls `pins` of `port` down there (PWR_PDCRx)
+// and has PWR apply its pulls in standby (PWR_CR3.APC).
+void HAL_PWREx_HoldLowInStandby(GPIO_TypeDef* port, uint32_t pins);
 
 // Switches the PWR clock on and reads its enable register back once (the read the chip needs
 // before PWR is written); returns the value read, HAL_PWR_CLOCK_ON set.

@@ -80,6 +80,13 @@ void HAL_PWR_EnterSTANDBYMode(void) {
 }
 
 void HAL_PWR_EnableBkUpAccess(void) { regSet(PWR->CR1, PWR_CR1_DBP); }
+
+// PWR_PUCRx and PWR_PDCRx come in pairs, one pair per port, in port order (E included).
+void HAL_PWREx_HoldLowInStandby(GPIO_TypeDef* port, uint32_t pins) {
+  const uint32_t index = (reinterpret_cast<uintptr_t>(port) - IOPORT_BASE) / 0x400U;
+  regSet((&PWR->PDCRA)[2U * index], pins);
+  regSet(PWR->CR3, PWR_CR3_APC);
+}
 void HAL_PWR_DisableBkUpAccess(void) { regClear(PWR->CR1, PWR_CR1_DBP); }
 
 // The boot sequence reads the wake-up flags before anything has enabled the PWR interface
