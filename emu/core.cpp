@@ -38,6 +38,7 @@ Core::Core(sim::Board& board) : board_(board) {
   uc_hook_add(uc_, &intrHook_, UC_HOOK_INTR, reinterpret_cast<void*>(&Core::onInterrupt), this, 1, 0);
   flashBlocks_.resize(kFlashSize / 2);
   board_.interrupts().setTakenByCore(true);
+  anchorToBoard();
 }
 
 Core::~Core() {

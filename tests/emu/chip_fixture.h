@@ -29,10 +29,11 @@ class ChipTest : public testing::Test {
   // The analog front end's scenario of the test.
   virtual std::string scenario() const { return ""; }
 
-  // The chip starts again on the same board (a reset or a wake-up from standby).
-  void newChip() {
+  // The chip starts again on the same board (a reset or a wake-up from standby), with `image` in its
+  // flash.
+  void newChip(const emu::ElfImage& image = {}) {
     chip_.reset();
-    chip_ = std::make_unique<emu::Chip>(*board_, emu::ElfImage{});
+    chip_ = std::make_unique<emu::Chip>(*board_, image);
   }
   sim::Board& board() { return *board_; }
   emu::Chip& chip() { return *chip_; }
