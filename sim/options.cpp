@@ -21,7 +21,8 @@ const char* usageText() {
          "  --pty-link PATH    with --console pty: keep a symlink to the pty at PATH\n"
          "  --burst            send piped input in one burst instead of line by line\n"
          "  --seed N           seed of the simulated world (default 1)\n"
-         "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n" SIM_RADIO_USAGE_TEXT SIM_TRACE_USAGE_TEXT
+         "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n"
+         "  --lsi-hz HZ        the chip's LSI oscillator, the RTC's clock (default 32000; 29500..34000)\n" SIM_RADIO_USAGE_TEXT SIM_TRACE_USAGE_TEXT
          "  --no-vantor        no receiving node on the air\n"
          "  --vantor-db FILE   the receiving node's database (default vantor.sqlite in the state folder)\n"
          "  --vantor-fault F   late | silent | corrupt | replay, each optionally @FROM_MS-TO_MS of virtual\n"
@@ -98,6 +99,15 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
         return false;
       }
       out.chipId = v;
+    } else if (arg == "--lsi-hz") {
+      if (!value(v)) return false;
+      char* end = nullptr;
+      const unsigned long hz = std::strtoul(v.c_str(), &end, 10);
+      if (end == v.c_str() || *end != '\0' || hz < 29500 || hz > 34000) {
+        message = "orvane-sim: --lsi-hz takes 29500..34000 (the datasheet's spread of the LSI)\n";
+        return false;
+      }
+      out.lsiHz = static_cast<uint32_t>(hz);
     } else if (arg == "--air-log") {
       if (!value(out.airLog)) return false;
     } else if (arg == "--air-script") {

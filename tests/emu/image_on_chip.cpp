@@ -1,8 +1,7 @@
 // The image on the emulated chip for the image tests.
 #include "image_on_chip.h"
 
-#include <gtest/gtest.h>
-
+#include <cstdio>
 #include <cstdlib>
 
 #include "console.h"
@@ -49,7 +48,7 @@ ImageOnChip::ImageOnChip(const std::string& load) : board_(freshBoard(load)) {
   emu::ElfImage image;
   std::string error;
   if (!emu::readElfImage(imagePath(), image, error)) {
-    ADD_FAILURE() << error << " (run with --image FILE)";
+    std::fprintf(stderr, "%s (run with --image FILE)\n", error.c_str());
     std::abort();
   }
   board_.setRestartHandler([](sim::ResetKind kind, uint32_t) { throw Restarted{kind}; });
@@ -94,16 +93,3 @@ void ImageOnChip::type(const std::string& line) { board_.uart1().hostSend(line);
 
 }  // namespace emu_test
 
-// The image tests' main: --image FILE [--meta FILE], and GoogleTest's own options.
-int main(int argc, char** argv) {
-  testing::InitGoogleTest(&argc, argv);
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (std::string(argv[i]) == "--image") emu_test::imagePath() = argv[i + 1];
-    if (std::string(argv[i]) == "--meta") emu_test::metaPath() = argv[i + 1];
-  }
-  if (emu_test::imagePath().empty()) {
-    std::fprintf(stderr, "usage: %s --image IMAGE.elf [gtest options]\n", argv[0]);
-    return 2;
-  }
-  return RUN_ALL_TESTS();
-}
