@@ -117,11 +117,13 @@ const Core::Block& Core::blockAt(uint32_t address, uint32_t size) {
   if (slot->size == size) return *slot;
   Block b;
   b.size = size;
-  std::vector<uint8_t> code(size);
-  uc_mem_read(uc_, address, code.data(), size);
+  // A translated block holds at most 512 instructions (QEMU's limit): 2 KiB of Thumb code at most.
+  uint16_t code[1024];
+  const uint32_t bytes = size < sizeof code ? size : static_cast<uint32_t>(sizeof code);
+  uc_mem_read(uc_, address, code, bytes);
   uint16_t last = 0;
-  for (uint32_t at = 0; at + 1 < size;) {
-    const uint16_t hw = static_cast<uint16_t>(code[at] | (code[at + 1] << 8));
+  for (uint32_t at = 0; at + 1 < bytes;) {
+    const uint16_t hw = code[at / 2];
     b.cycles += m0Cycles(hw, false);
     ++b.instructions;
     last = hw;
