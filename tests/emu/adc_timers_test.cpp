@@ -10,10 +10,9 @@
 namespace {
 
 using emu_test::ChipTest;
-
-constexpr uint32_t kApbenr1 = RCC_BASE + offsetof(RCC_TypeDef, APBENR1);
-constexpr uint32_t kApbenr2 = RCC_BASE + offsetof(RCC_TypeDef, APBENR2);
-constexpr uint32_t kAhbenr = RCC_BASE + offsetof(RCC_TypeDef, AHBENR);
+using emu_test::kRccAhbenr;
+using emu_test::kRccApbenr1;
+using emu_test::kRccApbenr2;
 
 // ---- ADC ----------------------------------------------------------------------------------------
 
@@ -30,7 +29,7 @@ class Adc : public ChipTest {
   std::string scenario() const override { return "vdda=3.3"; }
   void SetUp() override {
     ChipTest::SetUp();
-    setBits(kApbenr2, RCC_APBENR2_ADCEN);
+    setBits(kRccApbenr2, RCC_APBENR2_ADCEN);
   }
   // Regulator on, calibrated, enabled; the internal reference selected (CCRDY awaited).
   void ready(uint32_t ckmode, uint32_t smp1) {
@@ -92,7 +91,7 @@ TEST_F(Adc, ConvertsInItsSamplingAndConversionTime) {
   };
   for (const Case& c : cases) {
     newChip();
-    setBits(kApbenr2, RCC_APBENR2_ADCEN);
+    setBits(kRccApbenr2, RCC_APBENR2_ADCEN);
     ready(c.ckmode, c.smp);
     const uint64_t conversionUs = static_cast<uint64_t>((c.sampleCycles + 12.5) / c.clockHz * 1e6);
     write(kCr, read(kCr) | ADC_CR_ADSTART);
@@ -109,7 +108,7 @@ TEST_F(Adc, ConvertsInItsSamplingAndConversionTime) {
 // Converting on in continuous mode after the one-shot DMA has taken its count: the data register is
 // overrun (OVR) until the converter is stopped.
 TEST_F(Adc, OverrunsOnceTheDmaHasTakenItsCount) {
-  setBits(kAhbenr, RCC_AHBENR_DMA1EN);
+  setBits(kRccAhbenr, RCC_AHBENR_DMA1EN);
   ready(ADC_CFGR2_CKMODE_PCLK_DIV2, ADC_SMPR_SMP_12CYCLES5);
   write(DMAMUX1_BASE, sim::Adc::kDmaRequest);
   write(DMA1_BASE + 0x14, 0x20000200);  // CMAR1
@@ -143,7 +142,7 @@ class Tim6 : public ChipTest {
   static constexpr uint32_t kArr = TIM6_BASE + offsetof(TIM_TypeDef, ARR);
   void SetUp() override {
     ChipTest::SetUp();
-    setBits(kApbenr1, RCC_APBENR1_TIM6EN);
+    setBits(kRccApbenr1, RCC_APBENR1_TIM6EN);
   }
 };
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <memory>
 
 #include "board.h"
@@ -12,6 +13,12 @@
 #include "options.h"
 
 namespace emu_test {
+
+// The clock-enable registers every test starts its peripheral with (RM0454: RCC).
+constexpr uint32_t kRccIopenr = RCC_BASE + offsetof(RCC_TypeDef, IOPENR);
+constexpr uint32_t kRccAhbenr = RCC_BASE + offsetof(RCC_TypeDef, AHBENR);
+constexpr uint32_t kRccApbenr1 = RCC_BASE + offsetof(RCC_TypeDef, APBENR1);
+constexpr uint32_t kRccApbenr2 = RCC_BASE + offsetof(RCC_TypeDef, APBENR2);
 
 class ChipTest : public testing::Test {
  protected:

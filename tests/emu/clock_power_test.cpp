@@ -10,14 +10,14 @@
 namespace {
 
 using emu_test::ChipTest;
+using emu_test::kRccAhbenr;
+using emu_test::kRccApbenr1;
+using emu_test::kRccApbenr2;
+using emu_test::kRccIopenr;
 
 constexpr uint32_t kRccCr = RCC_BASE + offsetof(RCC_TypeDef, CR);
 constexpr uint32_t kRccCfgr = RCC_BASE + offsetof(RCC_TypeDef, CFGR);
 constexpr uint32_t kRccPllcfgr = RCC_BASE + offsetof(RCC_TypeDef, PLLCFGR);
-constexpr uint32_t kRccIopenr = RCC_BASE + offsetof(RCC_TypeDef, IOPENR);
-constexpr uint32_t kRccAhbenr = RCC_BASE + offsetof(RCC_TypeDef, AHBENR);
-constexpr uint32_t kRccApbenr1 = RCC_BASE + offsetof(RCC_TypeDef, APBENR1);
-constexpr uint32_t kRccApbenr2 = RCC_BASE + offsetof(RCC_TypeDef, APBENR2);
 constexpr uint32_t kRccBdcr = RCC_BASE + offsetof(RCC_TypeDef, BDCR);
 constexpr uint32_t kRccCsr = RCC_BASE + offsetof(RCC_TypeDef, CSR);
 constexpr uint32_t kPwrCr1 = PWR_BASE + offsetof(PWR_TypeDef, CR1);

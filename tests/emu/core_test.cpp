@@ -76,7 +76,7 @@ TEST_F(Core, WfiReturnsAtOnceWithAnInterruptPendingEvenMasked) {
 // Nothing pending: the core sleeps until an interrupt (here TIM6's update 500 us later).
 TEST_F(Core, WfiSleepsUntilAnInterrupt) {
   newChip(program({kCpsie, kWfi, movs(3, 3), kBSelf}, {movs(4, 7), kBxLr}, TIM6_IRQn));
-  write(RCC_BASE + offsetof(RCC_TypeDef, APBENR1), RCC_APBENR1_TIM6EN);
+  write(emu_test::kRccApbenr1, RCC_APBENR1_TIM6EN);
   write(TIM6_BASE + offsetof(TIM_TypeDef, PSC), 15);  // 1 MHz at the 16 MHz reset clock
   write(TIM6_BASE + offsetof(TIM_TypeDef, ARR), 499);
   write(TIM6_BASE + offsetof(TIM_TypeDef, EGR), TIM_EGR_UG);

@@ -14,10 +14,9 @@
 namespace {
 
 using emu_test::ChipTest;
-
-constexpr uint32_t kIopenr = RCC_BASE + offsetof(RCC_TypeDef, IOPENR);
-constexpr uint32_t kAhbenr = RCC_BASE + offsetof(RCC_TypeDef, AHBENR);
-constexpr uint32_t kApbenr2 = RCC_BASE + offsetof(RCC_TypeDef, APBENR2);
+using emu_test::kRccAhbenr;
+using emu_test::kRccApbenr2;
+using emu_test::kRccIopenr;
 
 // ---- GPIO ---------------------------------------------------------------------------------------
 
@@ -31,7 +30,7 @@ class Gpio : public ChipTest {
   static constexpr uint32_t kBrr = GPIOB_BASE + offsetof(GPIO_TypeDef, BRR);
   void SetUp() override {
     ChipTest::SetUp();
-    setBits(kIopenr, RCC_IOPENR_GPIOBEN);
+    setBits(kRccIopenr, RCC_IOPENR_GPIOBEN);
   }
   bool pad(int pin) { return board().pinLevels().level(1, pin); }
 };
@@ -97,7 +96,7 @@ class Usart : public ChipTest {
   static constexpr uint32_t kBrr115200 = 139;
   void SetUp() override {
     ChipTest::SetUp();
-    setBits(kApbenr2, RCC_APBENR2_USART1EN);
+    setBits(kRccApbenr2, RCC_APBENR2_USART1EN);
     write(kBrr, kBrr115200);
   }
   uint32_t isr() { return read(kIsr); }
@@ -168,7 +167,7 @@ TEST_F(Usart, FlagsFramingAndNoiseErrors) {
 // Receiving through DMA1 channel 2, routed by DMAMUX to USART1_RX (request 50): the bytes land in
 // memory, the channel counts down and flags half and full transfer with their interrupt line.
 TEST_F(Usart, ReceivesIntoMemoryThroughTheDmaWithHalfAndFullTransfer) {
-  setBits(kAhbenr, RCC_AHBENR_DMA1EN);
+  setBits(kRccAhbenr, RCC_AHBENR_DMA1EN);
   constexpr uint32_t kCcr2 = DMA1_BASE + 0x1C, kCndtr2 = DMA1_BASE + 0x20, kCpar2 = DMA1_BASE + 0x24,
                      kCmar2 = DMA1_BASE + 0x28, kIsrDma = DMA1_BASE, kIfcr = DMA1_BASE + 0x04;
   constexpr uint32_t kBuffer = 0x20000100;
@@ -211,7 +210,7 @@ class Spi : public ChipTest {
   static constexpr uint32_t kDr = SPI1_BASE + offsetof(SPI_TypeDef, DR);
   void SetUp() override {
     ChipTest::SetUp();
-    setBits(kApbenr2, RCC_APBENR2_SPI1EN);
+    setBits(kRccApbenr2, RCC_APBENR2_SPI1EN);
   }
 };
 
@@ -225,7 +224,7 @@ TEST_F(Spi, ExchangesFramesAtItsClock) {
   const Case cases[] = {{0, 1000}, {4, 16000}, {7, 128000}};
   for (const Case& c : cases) {
     newChip();
-    setBits(kApbenr2, RCC_APBENR2_SPI1EN);
+    setBits(kRccApbenr2, RCC_APBENR2_SPI1EN);
     write(kCr2, SPI_CR2_DS_8BIT | SPI_CR2_FRXTH);
     write(kCr1, SPI_CR1_MSTR | SPI_CR1_SSM | SPI_CR1_SSI | (c.br << SPI_CR1_BR_Pos) | SPI_CR1_SPE);
     EXPECT_EQ(read(kSr), SPI_SR_TXE);

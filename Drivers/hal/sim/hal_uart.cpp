@@ -10,41 +10,13 @@ namespace {
 
 sim::Uart& model() { return sim::board().uart1(); }
 
-// Stops a reception: interrupts, the DMA request and the channel.
-void stopReception(UART_HandleTypeDef* huart) {
+}  // namespace
+
+void halUartStopReception(UART_HandleTypeDef* huart) {
   model().setInterrupts(false, false, false);
   model().setDmaRequests(false);
   if (huart->hdmarx != nullptr) simDmaAbort(huart->hdmarx);
 }
-
-UART_HandleTypeDef* receptionOf(DMA_HandleTypeDef* hdma) {
-  auto* huart = static_cast<UART_HandleTypeDef*>(hdma->Parent);
-  return huart != nullptr && huart->RxState == HAL_UART_STATE_BUSY_RX ? huart : nullptr;
-}
-
-void rxDmaHalfComplete(DMA_HandleTypeDef* hdma) {
-  if (UART_HandleTypeDef* huart = receptionOf(hdma)) {
-    halUartReceptionEvent(huart, HAL_UART_RXEVENT_HT, static_cast<uint16_t>(huart->RxXferSize / 2U));
-  }
-}
-
-// The buffer is full: the reception ends (normal mode).
-void rxDmaComplete(DMA_HandleTypeDef* hdma) {
-  if (UART_HandleTypeDef* huart = receptionOf(hdma)) {
-    stopReception(huart);
-    huart->RxXferCount = 0U;
-    halUartReceptionEvent(huart, HAL_UART_RXEVENT_TC, huart->RxXferSize);
-  }
-}
-
-void rxDmaError(DMA_HandleTypeDef* hdma) {
-  if (UART_HandleTypeDef* huart = receptionOf(hdma)) {
-    stopReception(huart);
-    halUartReceptionError(huart, HAL_UART_ERROR_DMA);
-  }
-}
-
-}  // namespace
 
 HAL_StatusTypeDef halUartConfigure(UART_HandleTypeDef* huart) {
   model().setReceiverEnabled((huart->Init.Mode & UART_MODE_RX) != 0U);
@@ -52,7 +24,7 @@ HAL_StatusTypeDef halUartConfigure(UART_HandleTypeDef* huart) {
 }
 
 void halUartShutDown(UART_HandleTypeDef* huart) {
-  stopReception(huart);
+  halUartStopReception(huart);
   model().setReceiverEnabled(false);
 }
 
@@ -75,10 +47,7 @@ HAL_StatusTypeDef halUartSend(UART_HandleTypeDef*, const uint8_t* data, uint16_t
 
 HAL_StatusTypeDef halUartStartReceiveToIdle(UART_HandleTypeDef* huart, uint8_t* data, uint16_t size) {
   DMA_HandleTypeDef* hdma = huart->hdmarx;
-  hdma->XferHalfCpltCallback = rxDmaHalfComplete;
-  hdma->XferCpltCallback = rxDmaComplete;
-  hdma->XferErrorCallback = rxDmaError;
-  hdma->XferAbortCallback = nullptr;
+  halUartHookReceptionDma(hdma);
   if (simDmaStart(hdma, reinterpret_cast<uintptr_t>(data), size) != HAL_OK) return HAL_ERROR;
   // Errors and idle from before this reception are not its own.
   model().clearStatus(sim::Uart::kErrors | sim::Uart::kIdle);
@@ -88,7 +57,7 @@ HAL_StatusTypeDef halUartStartReceiveToIdle(UART_HandleTypeDef* huart, uint8_t* 
 }
 
 void halUartStopReceive(UART_HandleTypeDef* huart) {
-  stopReception(huart);
+  halUartStopReception(huart);
   model().clearStatus(sim::Uart::kErrors | sim::Uart::kIdle);
 }
 
@@ -107,7 +76,6 @@ void HAL_UART_IRQHandler(UART_HandleTypeDef* huart) {
     if ((errors & sim::Uart::kNoise) != 0U) code |= HAL_UART_ERROR_NE;
     if ((errors & sim::Uart::kOverrun) != 0U) code |= HAL_UART_ERROR_ORE;
     if (huart->RxState == HAL_UART_STATE_BUSY_RX) {
-      stopReception(huart);
       halUartReceptionError(huart, code);
     } else {
       huart->ErrorCode = huart->ErrorCode | code;
@@ -120,7 +88,7 @@ void HAL_UART_IRQHandler(UART_HandleTypeDef* huart) {
     const uint32_t remaining = huart->hdmarx != nullptr ? simDmaRemaining(huart->hdmarx) : 0U;
     // Nothing received yet: keep listening. Buffer full: the DMA transfer-complete ends it.
     if (remaining == 0U || remaining >= huart->RxXferSize) return;
-    stopReception(huart);
+    halUartStopReception(huart);
     huart->RxXferCount = static_cast<uint16_t>(remaining);
     halUartReceptionEvent(huart, HAL_UART_RXEVENT_IDLE, static_cast<uint16_t>(huart->RxXferSize - remaining));
   }

@@ -8,30 +8,19 @@ HOST="$1"
 IMAGE="$2"
 FIELD_IMAGE="$3"
 EMU="$HOST/orvane-emu"
-SIM="$HOST/orvane-sim"
 VANTOR="$HOST/vantor"
-FRAME_TOOL="$HOST/tests/downlink_frame"
+# The simulator's end-to-end helpers (fail, expect_contains, count_of, WORK, FRAME_TOOL, run_sim).
+# shellcheck source=../../e2e/lib/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../e2e/lib/common.sh" "$HOST/orvane-sim"
 for program in "$EMU" "$SIM" "$VANTOR"; do
   [ -x "$program" ] || { echo "$program is missing: build the host preset first (make sim)" >&2; exit 1; }
 done
-WORK="$(mktemp -d)"
-trap 'rm -rf "$WORK"' EXIT
 
 # run_emu STATE_DIR [orvane-emu options...] < input -> console transcript (CR removed)
 run_emu() {
   local state="$1"
   shift
   "$EMU" --speed 0 --state "$state" "$@" | tr -d '\r'
-}
-
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-
-# expect_contains TEXT NEEDLE DESCRIPTION
-expect_contains() {
-  grep -qF -- "$2" <<<"$1" || fail "$3: missing '$2'"
 }
 
 # The transcript of the start after the Nth "Reset cause" line (N = 1: the first start).
