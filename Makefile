@@ -1,5 +1,6 @@
 # Front door of the project. Each target installs what it needs, configures and builds.
 #   make run        build the simulated board and start orvane-sim on this terminal
+#   make run-image  build the image and the emulated chip, start the image on it (orvane-emu)
 #   make test       build the simulator, the sanitizer build and the target image; run every test
 #   make firmware   build the target image (build/stm32g070/orvane-node.{elf,bin,hex,map})
 #   make bench      run the benchmarks
@@ -8,7 +9,7 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 SIM_ARGS ?=
 
-.PHONY: run test firmware sim sim-asan deps-host deps-target bench fuzz clean format
+.PHONY: run run-image test firmware sim sim-asan deps-host deps-target bench fuzz clean format
 
 deps-host:
 	@tools/install-deps.sh host
@@ -31,6 +32,10 @@ firmware: deps-target
 run: sim
 	@build/sim/orvane-sim $(SIM_ARGS)
 
+# The image as flashed, on the emulated chip (orvane-emu), on this terminal.
+run-image: sim firmware
+	@build/sim/orvane-emu $(SIM_ARGS)
+
 test: sim sim-asan firmware
 	ctest --preset sim -j $(JOBS)
 	ctest --preset sim-asan -j $(JOBS)
@@ -43,10 +48,11 @@ fuzz: deps-host
 	@cmake --build --preset fuzz -j $(JOBS)
 	ctest --test-dir build/fuzz -L fuzz --output-on-failure
 
-bench: sim
+bench: sim firmware
 	@for b in build/sim/tests/*_bench; do [ -x "$$b" ] && "$$b"; done; true
 	@tests/bench/vantor_day.sh build/sim/orvane-sim
 	@tests/bench/field_month.sh build/sim/orvane-sim-field
+	@tests/bench/image_field_day.sh build/sim/orvane-emu build/stm32g070/orvane-node-field.elf build/sim/orvane-sim-field
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -69,7 +69,7 @@ orvane_sim_part(orvane_sim_records SOURCES sim/energy_account.cpp sim/event_log.
 orvane_sim_part(orvane_sim_front_end USES orvane_sim_rooms orvane_base SOURCES sim/analog_frontend.cpp)
 # The devices: each reaches the board only through what it may ask of it (sim/device_host.h).
 orvane_sim_part(orvane_sim_devices USES orvane_sim_rooms orvane_sim_front_end SEES hal wiring SOURCES
-  sim/adc_model.cpp sim/air_script.cpp sim/flash_model.cpp sim/llcc68_model.cpp sim/power_cut.cpp
+  sim/adc_model.cpp sim/air_script.cpp sim/dma_model.cpp sim/flash_model.cpp sim/llcc68_model.cpp sim/power_cut.cpp
   sim/radio_medium.cpp sim/rtc_model.cpp sim/systick_model.cpp sim/tim6_model.cpp sim/uart_model.cpp)
 # The command line: its parsing and checks.
 orvane_sim_part(orvane_sim_options USES orvane_sim_devices SOURCES
@@ -121,7 +121,7 @@ target_link_libraries(orvane_vantor PUBLIC orvane_frames SQLite::SQLite3 PkgConf
 target_compile_options(orvane_vantor PRIVATE ${ORVANE_WARNINGS})
 
 add_library(orvane_vantor_sim STATIC vantor/sim_endpoint.cpp vantor/sim_start.cpp)
-target_link_libraries(orvane_vantor_sim PUBLIC orvane_vantor orvane_board)
+target_link_libraries(orvane_vantor_sim PUBLIC orvane_vantor orvane_sim_board)
 target_compile_options(orvane_vantor_sim PRIVATE ${ORVANE_WARNINGS})
 
 # orvane-sim runs the bench build, orvane-sim-field the field build, on the same simulated board.
@@ -139,5 +139,7 @@ target_link_options(orvane-sim-field PRIVATE -Wl,-z,now)
 add_executable(vantor ${CMAKE_SOURCE_DIR}/vantor/app/vantor_main.cpp)
 target_link_libraries(vantor PRIVATE orvane_vantor)
 target_compile_options(vantor PRIVATE ${ORVANE_WARNINGS})
+
+include(${CMAKE_SOURCE_DIR}/cmake/emu.cmake)
 
 add_subdirectory(tests)

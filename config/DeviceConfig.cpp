@@ -195,9 +195,9 @@ bool DeviceConfig::loadFromFlash(const uint32_t* address, FlashConfig* out) {
     }
   }
   if (erased) return false;
+  // A record with a double word that fails its ECC check (torn by a power cut) is not taken.
   FlashConfig candidate;
-  std::memcpy(static_cast<void*>(&candidate), address, sizeof candidate);
-  if (!candidate.ok()) return false;
+  if (!HAL_FLASHEx_ReadChecked(&candidate, address, sizeof candidate) || !candidate.ok()) return false;
   // The flag byte may hold any value on the page; a bool must be 0 or 1.
   uint8_t forceRx = 0;
   std::memcpy(&forceRx, reinterpret_cast<const uint8_t*>(address) + offsetof(FlashConfig, forceLoraRX), 1);

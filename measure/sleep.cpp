@@ -127,6 +127,11 @@ void standBy(uint16_t sleep) {
     debug("Failed to set wake up timer");
     return;
   }
+  // In standby the chip lets go of its pins: the supply switches' enables would float. Held low,
+  // the radio and the front end stay off until a start switches them on.
+  const detail::PinLayout::Switch& supplies = mcustate().pin.switch_;
+  HAL_PWREx_HoldLowInStandby(supplies.lora.pin_.h.bus, supplies.lora.pin_.h.pinN);
+  HAL_PWREx_HoldLowInStandby(supplies.stage1.psu.h.bus, supplies.stage1.psu.h.pinN);
   HAL_SuspendTick();
   HAL_PWR_EnterSTANDBYMode();
   // Still running: an interrupt was pending, so the core never went down.

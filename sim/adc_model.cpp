@@ -1,9 +1,10 @@
-// ADC1 and its DMA channel on the simulated board.
+// ADC1 of the simulated board.
 #include "adc_model.h"
 
 #include <cmath>
 #include <cstdlib>
 
+#include "dma_model.h"
 #include "gpio_model.h"
 #include "stm32g0xx_hal_cortex.h"
 
@@ -60,8 +61,10 @@ ChipFactory ChipFactory::make(const std::string& chipIdHex, uint64_t seed) {
   return f;
 }
 
-Adc::Adc(DeviceHost& board, uint64_t seed, const std::string& chipId, const AnalogFrontEnd::Pins& frontEndPins)
+Adc::Adc(DeviceHost& board, Dma& dma, uint64_t seed, const std::string& chipId,
+         const AnalogFrontEnd::Pins& frontEndPins)
     : board_(board),
+      dma_(dma),
       frontEnd_(seed, frontEndPins),
       factory_(ChipFactory::make(chipId, seed)),
       rng_(seed * 0x2545F4914F6CDD1Dull + 7) {}
@@ -105,16 +108,17 @@ double Adc::conversionTimeS(int channel) const {
   return (setup_.sampleCycles[smpsel_[channel] & 1] + conv) / setup_.clockHz;
 }
 
-void Adc::startDma(uint16_t* dest, uint32_t count) {
+void Adc::startDma() {
+  const uint32_t count = dma_.itemsWanted(kDmaRequest);
   mode_ = Mode::dma;
-  dest_ = dest;
   count_ = count;
   startS_ = static_cast<double>(board_.nowUs()) * 1e-6;
   eoc_ = false;
-  // One sequence only without continuous mode: a transfer longer than that never completes.
+  // One sequence only without continuous mode: a transfer longer than that never completes (nor does
+  // a circular one in this model, which hands over a run's results at its end).
   const uint32_t available =
       setup_.continuous ? count : std::min<uint32_t>(count, static_cast<uint32_t>(sequenceLength()));
-  if (available < count || count == 0 || sequenceLength() == 0) {
+  if (available < count || count == 0 || count == UINT32_MAX || sequenceLength() == 0) {
     doneUs_ = kNever;
     return;
   }
@@ -140,7 +144,7 @@ void Adc::startSingle() {
 void Adc::stop() {
   mode_ = Mode::idle;
   doneUs_ = kNever;
-  dest_ = nullptr;
+  count_ = 0;
 }
 
 uint32_t Adc::readData() {
@@ -173,13 +177,13 @@ void Adc::fire(uint64_t) {
     const int ch = sequenceChannel(k);
     const double conv = conversionTimeS(ch);
     const double sampledAt = t + conv - (setup_.resolutionBits + 0.5) / setup_.clockHz;
-    dest_[k] = convert(ch, sampledAt);
+    data_ = convert(ch, sampledAt);
     t += conv * setup_.oversampleRatio;
-    data_ = dest_[k];
+    (void)dma_.request(kDmaRequest, data_);
   }
   // The ADC goes on converting (continuous mode) but the one-shot DMA has stopped: the data
   // register keeps the last result (overrun preserves it).
-  dest_ = nullptr;
+  count_ = 0;
   doneUs_ = kNever;
   if (overrun) {
     mode_ = Mode::overrun;
@@ -187,7 +191,6 @@ void Adc::fire(uint64_t) {
     return;
   }
   if (!setup_.continuous) mode_ = Mode::idle;
-  board_.pendIrq(DMA1_Channel1_IRQn);
 }
 
 double Adc::inputVoltage(int channel, double t) {

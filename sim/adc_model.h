@@ -1,7 +1,7 @@
-// ADC1 of the simulated board with its DMA channel: each conversion samples its channel at its own
-// instant (sampling time + conversion time at the ADC clock), quantised and clipped to the rails;
-// the internal reference and temperature sensor, and this chip's factory calibration words and
-// unique ID.
+// ADC1 of the simulated board: each conversion samples its channel at its own instant (sampling time
+// + conversion time at the ADC clock), quantised and clipped to the rails, and raises a DMA request
+// with its result when DMA requests are on; the internal reference and temperature sensor, and this
+// chip's factory calibration words and unique ID.
 #pragma once
 
 #include <array>
@@ -40,13 +40,17 @@ struct ChipFactory {
   static ChipFactory make(const std::string& chipIdHex, uint64_t seed);
 };
 
+class Dma;
+
 class Adc : public Device {
  public:
+  // DMAMUX request line of the converter (reference manual, DMAMUX request table).
+  static constexpr uint8_t kDmaRequest = 5;
   static constexpr int kTempSensorChannel = 12;
   static constexpr int kVrefintChannel = 13;
   static constexpr int kVbatChannel = 14;
 
-  Adc(DeviceHost& board, uint64_t seed, const std::string& chipId, const AnalogFrontEnd::Pins& frontEndPins);
+  Adc(DeviceHost& board, Dma& dma, uint64_t seed, const std::string& chipId, const AnalogFrontEnd::Pins& frontEndPins);
 
   AnalogFrontEnd& frontEnd() { return frontEnd_; }
   const ChipFactory& factory() const { return factory_; }
@@ -58,18 +62,22 @@ class Adc : public Device {
   void selectOnly(int channel);
   void select(int channel, bool on);
   void setSamplingTimeSelect(int channel, int common) { smpsel_[channel] = static_cast<uint8_t>(common); }
-  void enableInternalPath(int channel) { internal_[channel - kTempSensorChannel] = true; }
+  void enableInternalPath(int channel) { setInternalPath(channel, true); }
+  void setInternalPath(int channel, bool on) { internal_[static_cast<size_t>(channel - kTempSensorChannel)] = on; }
   uint32_t selectedChannels() const { return chsel_; }
   void calibrate() { calibrated_ = true; }
   bool calibrated() const { return calibrated_; }
 
-  // Conversions. A DMA run writes `count` results and then raises DMA1 channel 1's interrupt;
-  // a single run converts one sequence result into the data register.
-  void startDma(uint16_t* dest, uint32_t count);
+  // Conversions. A DMA run converts as many results as the DMA channel routed to the converter
+  // takes, each handed to it as a request, in one go when the run has ended (the results keep their
+  // own sampling instants); a single run converts one sequence result into the data register.
+  void startDma();
   void startSingle();
   void stop();
   bool running() const { return mode_ != Mode::idle; }
   bool endOfConversion() const { return eoc_; }
+  // Converting on after the DMA stopped taking results: the data register is overrun.
+  bool overrun() const { return mode_ == Mode::overrun || (mode_ == Mode::dma && count_ == 0); }
   uint32_t readData();
   // Instant (us) at which the running DMA transfer or single conversion ends.
   uint64_t nextEventUs() const override;
@@ -81,6 +89,9 @@ class Adc : public Device {
   // The converter never answers: every operation that waits on it times out.
   void setUnresponsive(bool on) { unresponsive_ = on; }
   bool unresponsive() const { return unresponsive_; }
+  // A stop or disable never completes (the converter runs on); the rest answers.
+  void setStopStuck(bool on) { stopStuck_ = on; }
+  bool stopStuck() const { return stopStuck_ || unresponsive_; }
 
   // One result (with oversampling) of `channel` whose first sampling ends at `t` seconds.
   uint16_t convert(int channel, double t);
@@ -94,6 +105,7 @@ class Adc : public Device {
   int sequenceLength() const;
 
   DeviceHost& board_;
+  Dma& dma_;
   AnalogFrontEnd frontEnd_;
   ChipFactory factory_;
   AdcSetup setup_;
@@ -104,12 +116,12 @@ class Adc : public Device {
   Mode mode_ = Mode::idle;
   double startS_ = 0;
   uint64_t doneUs_ = kNever;
-  uint16_t* dest_ = nullptr;
-  uint32_t count_ = 0;
+  uint32_t count_ = 0;  // results the running DMA run hands over
   uint32_t data_ = 0;
   bool eoc_ = false;
   int overrunAfter_ = -1;
   bool unresponsive_ = false;
+  bool stopStuck_ = false;
   std::mt19937_64 rng_;
   StandardNormal gauss_;
 };

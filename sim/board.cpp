@@ -8,6 +8,7 @@
 #include "adc_model.h"
 #include "air_script.h"
 #include "console.h"
+#include "dma_model.h"
 #include "flash_model.h"
 #include "fresh_image.h"
 #include "gpio_model.h"
@@ -29,13 +30,14 @@ Board* Board::current_ = nullptr;
 Board::Board(const Options& options) : options_(options), reset_(options.stateDir) {
   current_ = this;
   console_ = std::make_unique<Console>(*this);
-  uart1_ = std::make_unique<Uart>(*this);
+  dma1_ = std::make_unique<Dma>(*this, hostMemory());
+  uart1_ = std::make_unique<Uart>(*this, *dma1_);
   gpio_ = std::make_unique<Gpio>();
   sysTick_ = std::make_unique<SysTick>(*this);
   addDevice(uart1_.get());
   addDevice(sysTick_.get());
   adc_ =
-      std::make_unique<Adc>(*this, options_.seed, options_.chipId,
+      std::make_unique<Adc>(*this, *dma1_, options_.seed, options_.chipId,
                             AnalogFrontEnd::Pins{Wiring::frontEndSupply, Wiring::rangeHighPower, Wiring::rangeLowPower,
                                                  Wiring::clampHighPower, Wiring::clampLowPower, Wiring::clampLowSide,
                                                  Wiring::eFieldCapacitive, Wiring::eFieldInductive});
@@ -55,6 +57,7 @@ Board::Board(const Options& options) : options_(options), reset_(options.stateDi
   flash_ = std::make_unique<FlashModel>(*this, reinterpret_cast<uint8_t*>(__device_config_flash_start),
                                         options_.flashFaults);
   rtc_ = std::make_unique<RtcModel>(*this);
+  rtc_->setLsiHz(options_.lsiHz);
   tim6_ = std::make_unique<Tim6>(*this);
   addDevice(tim6_.get());
   scheduler_.rebase(scheduler_.now(), Scheduler::wallUs());

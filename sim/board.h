@@ -20,6 +20,7 @@
 namespace sim {
 
 class Console;
+class Dma;
 class Uart;
 class Gpio;
 class SysTick;
@@ -73,8 +74,11 @@ class Board final : public DeviceHost {
   void skipTime(uint64_t us);
 
   void addDevice(Device* device);
+  // Virtual time of the next thing a device will do (periodic ones included), or kNever.
+  uint64_t nextEventUs() const { return scheduler_.nextEvent(true); }
 
   // Interrupt controller.
+  InterruptController& interrupts() { return interrupts_; }
   void pendIrq(IRQn_Type irq) override;
   void enableIrq(IRQn_Type irq, bool enable);
   bool irqEnabled(IRQn_Type irq) const;
@@ -99,6 +103,7 @@ class Board final : public DeviceHost {
   // Whoever reaches a device may change what it does next: each access ends the quiet span of
   // halPoll. Reading pin levels does not.
   Console& console() { return touched(*console_); }
+  Dma& dma1() { return touched(*dma1_); }
   Uart& uart1() { return touched(*uart1_); }
   Gpio& gpio() override { return touched(*gpio_); }
   const Gpio& pinLevels() const { return *gpio_; }
@@ -139,6 +144,7 @@ class Board final : public DeviceHost {
   ResetState reset_;
   std::function<void(ResetKind, uint32_t)> restartHandler_;
   std::unique_ptr<Console> console_;
+  std::unique_ptr<Dma> dma1_;
   std::unique_ptr<Uart> uart1_;
   std::unique_ptr<Gpio> gpio_;
   std::unique_ptr<SysTick> sysTick_;

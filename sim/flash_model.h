@@ -1,10 +1,13 @@
 // The configuration page of the on-chip flash: erase sets every byte to 0xFF, a double word can be
 // programmed only onto an erased one, and the page lives in the state folder. Faults (a failing
-// erase or program, a power cut in the middle of a commit) can be injected for tests.
+// erase or program, a power cut in the middle of a commit or of a double word) can be injected for
+// tests. A double word whose programming was cut off holds half its bits and fails its ECC check:
+// reading it is an ECC double error (the chip flags it and raises the NMI).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace sim {
 
@@ -15,6 +18,7 @@ struct FlashFaults {
   bool eraseFails = false;       // every page erase fails and leaves the page as it was
   int programFailsAt = -1;       // programming double word n (0 = first) after an erase fails
   int powerCutAt = -1;           // the power is cut once, with n double words programmed after an erase
+  bool powerCutMidWord = false;  // ... in the middle of programming double word n instead
   bool powerCutInErase = false;  // the power is cut once, as a page erase starts (the page keeps its data)
 };
 
@@ -39,6 +43,8 @@ class FlashModel {
   Result program(size_t offset, uint64_t value);
 
   const uint8_t* page() const { return memory_; }
+  // The double word at byte `offset` of the page fails its ECC check (a double error).
+  bool eccError(size_t offset) const;
   FlashFaults& faults() { return faults_; }
   // Double words programmed since the last erase.
   int programmedSinceErase() const { return programmedSinceErase_; }
@@ -46,6 +52,7 @@ class FlashModel {
  private:
   void cutPowerOnce();
   void save() const;
+  void saveEcc() const;
 
   DeviceHost& board_;
   uint8_t* memory_;
@@ -53,6 +60,7 @@ class FlashModel {
   bool locked_ = true;
   int programmedSinceErase_ = 0;
   bool cutDone_ = false;
+  std::vector<size_t> eccErrors_;  // byte offsets of the double words that fail their ECC check
 };
 
 }  // namespace sim

@@ -20,6 +20,7 @@ struct PinState {
   bool outLevel = false;  // output data register
   bool driven = false;    // an outside model drives the pin
   bool driveLevel = false;
+  PinPull standbyPull = PinPull::none;  // what holds it in standby (PWR's pulls); none: it floats
 };
 
 class Gpio {
@@ -46,6 +47,9 @@ class Gpio {
   void drive(int port, int index, bool level);
   // Called with the new pad level whenever it may have changed.
   void watch(int port, int index, std::function<void(bool)> onChange);
+  // In standby the chip lets go of its pins: only PWR's pulls (with PWR_CR3.APC) hold one.
+  void setStandbyPull(int port, int index, PinPull pull) { pins_[port][index].standbyPull = pull; }
+  PinPull standbyPull(const Wiring::Line& l) const { return pins_[portOf(l)][l.index].standbyPull; }
 
   // The same by the board's wiring (board/wiring.h).
   PinState& pin(const Wiring::Line& l) { return pin(portOf(l), l.index); }

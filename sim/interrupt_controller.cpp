@@ -34,8 +34,24 @@ Handler handlerFor(int irq) {
 
 }  // namespace
 
+bool InterruptController::nextReady(IRQn_Type& irq) const {
+  uint64_t waiting = ready();
+  int best = -1;
+  while (waiting != 0) {
+    const int line = __builtin_ctzll(waiting);
+    waiting &= waiting - 1;
+    // NMI has a fixed priority above every configurable one.
+    if (best < 0 || line == NonMaskableInt_IRQn + kBias ||
+        (best != NonMaskableInt_IRQn + kBias && priority_[static_cast<size_t>(line)] < priority_[static_cast<size_t>(best)]))
+      best = line;
+  }
+  if (best < 0) return false;
+  irq = static_cast<IRQn_Type>(best - kBias);
+  return true;
+}
+
 bool InterruptController::deliver() {
-  if (primask_ || depth_ > 0) return false;
+  if (takenByCore_ || primask_ || depth_ > 0) return false;
   uint64_t waiting = ready();
   const bool any = waiting != 0;
   while (waiting != 0) {

@@ -21,7 +21,8 @@ const char* usageText() {
          "  --pty-link PATH    with --console pty: keep a symlink to the pty at PATH\n"
          "  --burst            send piped input in one burst instead of line by line\n"
          "  --seed N           seed of the simulated world (default 1)\n"
-         "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n" SIM_RADIO_USAGE_TEXT SIM_TRACE_USAGE_TEXT
+         "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n"
+         "  --lsi-hz HZ        the chip's LSI oscillator, the RTC's clock (default 32000; 29500..34000)\n" SIM_RADIO_USAGE_TEXT SIM_TRACE_USAGE_TEXT
          "  --no-vantor        no receiving node on the air\n"
          "  --vantor-db DB     the receiving node's database: a file (default vantor.sqlite in the state\n"
          "                     folder) or a PostgreSQL server, postgresql://USER@HOST:PORT/DATABASE\n"
@@ -34,8 +35,9 @@ const char* usageText() {
          "  --load-file FILE   scenario items from a file (one or more per line, # comments)\n"
          "  --flash-fail-erase       every erase of the configuration page fails (page unchanged)\n"
          "  --flash-fail-program N   programming double word N (0..255) after an erase fails\n"
-         "  --flash-power-cut N|erase  cut the power once, with N (0..255) double words programmed\n"
-         "                     after an erase, or as an erase starts (the page keeps its old data)\n"
+         "  --flash-power-cut N|N.5|erase  cut the power once, with N (0..255) double words programmed\n"
+         "                     after an erase (N.5: in the middle of the next one, which then fails its\n"
+         "                     ECC check), or as an erase starts (the page keeps its old data)\n"
          "  --power-cut-at MS  cut the power once, at MS milliseconds (decimals allowed) of virtual time\n"
          "console escapes (Ctrl-A then a key): r reset button, p power cut, x quit, Ctrl-A literal Ctrl-A\n";
 }
@@ -101,6 +103,15 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
         return false;
       }
       out.chipId = v;
+    } else if (arg == "--lsi-hz") {
+      if (!value(v)) return false;
+      char* end = nullptr;
+      const unsigned long hz = std::strtoul(v.c_str(), &end, 10);
+      if (end == v.c_str() || *end != '\0' || hz < 29500 || hz > 34000) {
+        message = "orvane-sim: --lsi-hz takes 29500..34000 (the datasheet's spread of the LSI)\n";
+        return false;
+      }
+      out.lsiHz = static_cast<uint32_t>(hz);
     } else if (arg == "--air-log") {
       if (!value(out.airLog)) return false;
     } else if (arg == "--air-script") {
@@ -166,10 +177,15 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
         out.flashFaults.powerCutInErase = true;
         continue;
       }
+      // N.5: in the middle of programming the double word after the first N.
+      if (cut && v.size() > 2 && v.compare(v.size() - 2, 2, ".5") == 0) {
+        out.flashFaults.powerCutMidWord = true;
+        v.resize(v.size() - 2);
+      }
       char* end = nullptr;
       const unsigned long n = std::strtoul(v.c_str(), &end, 10);
       if (end == v.c_str() || *end != '\0' || v[0] == '-' || n > 255) {  // 256 double words in a page
-        message = cut ? "orvane-sim: --flash-power-cut takes 0..255 or erase\n"
+        message = cut ? "orvane-sim: --flash-power-cut takes 0..255, 0.5..255.5 or erase\n"
                       : "orvane-sim: --flash-fail-program takes 0..255\n";
         return false;
       }

@@ -20,6 +20,7 @@ struct Options {
   bool burst = false;   // send piped input all at once instead of line by line
   uint64_t seed = 1;
   std::string chipId;  // 96-bit unique ID as 24 hex digits (empty: derived from the seed)
+  uint32_t lsiHz = 32000;  // the chip's LSI, the RTC's clock (the datasheet's spread: 29.5 to 34 kHz)
   // The radio world (sim/radio_options.h).
   std::string airLog;
   std::string airScript;

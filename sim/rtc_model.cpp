@@ -13,7 +13,9 @@ constexpr const char* kBackupFile = kBackupRegistersFile;
 }  // namespace
 
 RtcModel::RtcModel(DeviceHost& board) : board_(board) {
-  // The file holds the five registers in hex: "bkp 00000000 00000000 00000000 00000000 00000000".
+  // The file holds the five registers in hex: "bkp 00000000 00000000 00000000 00000000 00000000",
+  // and, once the emulated chip has set them, a line of the domain's control registers:
+  // "rtc bdcr=00008200 prer=007f00ff cr=00004404 wutr=00000005".
   std::string text;
   if (readText(board_.statePath(kBackupFile), text)) {
     unsigned long r[kBackupRegisters] = {};
@@ -23,6 +25,13 @@ RtcModel::RtcModel(DeviceHost& board) : board_(board) {
     } else {
       std::fprintf(stderr, "orvane-sim: %s unreadable; the backup registers start at 0\n", kBackupFile);
     }
+    const size_t line = text.find("\nrtc ");
+    unsigned long d[4] = {};
+    if (line != std::string::npos &&
+        std::sscanf(text.c_str() + line + 1, "rtc bdcr=%lx prer=%lx cr=%lx wutr=%lx", &d[0], &d[1], &d[2], &d[3]) == 4) {
+      domain_ = {static_cast<uint32_t>(d[0]), static_cast<uint32_t>(d[1]), static_cast<uint32_t>(d[2]),
+                 static_cast<uint32_t>(d[3])};
+    }
   }
   // A power-on loses the backup domain; any other restart, and the end of the run, keep it. The
   // registers go to the state folder then, not at every write (three files a field cycle).
@@ -30,6 +39,7 @@ RtcModel::RtcModel(DeviceHost& board) : board_(board) {
     if (kind == ResetKind::powerOn) {
       backup_.fill(0);
       unsaved_ = false;
+      domain_ = DomainRegisters{};
       removeFile(board_.statePath(kBackupFile));
     } else if (unsaved_) {
       save();
@@ -41,17 +51,36 @@ RtcModel::RtcModel(DeviceHost& board) : board_(board) {
 void RtcModel::save() const {
   const std::string path = board_.statePath(kBackupFile);
   if (path.empty()) return;
-  char text[80];
-  std::snprintf(text, sizeof text, "bkp %08x %08x %08x %08x %08x\n", static_cast<unsigned>(backup_[0]),
-                static_cast<unsigned>(backup_[1]), static_cast<unsigned>(backup_[2]), static_cast<unsigned>(backup_[3]),
-                static_cast<unsigned>(backup_[4]));
+  char text[160];
+  const int n = std::snprintf(text, sizeof text, "bkp %08x %08x %08x %08x %08x\n", static_cast<unsigned>(backup_[0]),
+                        static_cast<unsigned>(backup_[1]), static_cast<unsigned>(backup_[2]),
+                        static_cast<unsigned>(backup_[3]), static_cast<unsigned>(backup_[4]));
+  if (domain_ != DomainRegisters{}) {
+    std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "rtc bdcr=%08x prer=%08x cr=%08x wutr=%08x\n",
+                  static_cast<unsigned>(domain_.bdcr), static_cast<unsigned>(domain_.prer),
+                  static_cast<unsigned>(domain_.cr), static_cast<unsigned>(domain_.wutr));
+  }
   writeText(path, text);
+}
+
+void RtcModel::setDomainRegisters(const DomainRegisters& r) {
+  if (r == domain_) return;
+  domain_ = r;
+  save();
 }
 
 void RtcModel::init(uint32_t asyncPrediv, uint32_t syncPrediv) {
   asyncPrediv_ = asyncPrediv & 0x7Fu;
   syncPrediv_ = syncPrediv & 0x7FFFu;
   initialised_ = true;
+}
+
+void RtcModel::resetDomain() {
+  backup_.fill(0);
+  domain_ = DomainRegisters{};
+  save();
+  initialised_ = false;
+  wakeUpArmed_ = false;
 }
 
 void RtcModel::writeBackup(uint32_t index, uint32_t value) {
@@ -76,7 +105,7 @@ uint64_t RtcModel::wakeUpClockPeriodNs() const {
   // RTCCLK / 16, 8, 4, 2 for codes 0..3; ck_spre = RTCCLK / (PREDIV_A + 1) / (PREDIV_S + 1) otherwise.
   const uint64_t divider =
       wakeUpClock_ < 4 ? (16u >> wakeUpClock_) : static_cast<uint64_t>(asyncPrediv_ + 1) * (syncPrediv_ + 1);
-  return divider * 1000000000ull / kLsiHz;
+  return divider * 1000000000ull / lsiHz_;
 }
 
 uint64_t RtcModel::wakeUpPeriods() const {

@@ -1,6 +1,7 @@
 // The RTC domain: the five backup registers (kept through reset and standby, cleared by a
-// power-on, write-protected until backup-domain access is enabled) and the wake-up timer that
-// ends standby.
+// power-on, write-protected until backup-domain access is enabled), the wake-up timer that ends
+// standby, and the domain's control registers as the chip keeps them through resets (the emulated
+// chip's register fronts read and write these; the simulated board's hardware layer does not).
 #pragma once
 
 #include <array>
@@ -20,6 +21,11 @@ class RtcModel {
 
   void init(uint32_t asyncPrediv, uint32_t syncPrediv);
   bool initialised() const { return initialised_; }
+  // The LSI's actual frequency (the datasheet allows a wide spread around the nominal 32 kHz).
+  void setLsiHz(uint32_t hz) { lsiHz_ = hz != 0 ? hz : kLsiHz; }
+  uint32_t lsiHz() const { return lsiHz_; }
+  // An RTC domain reset (RCC_BDCR.BDRST): backup registers cleared, the wake-up timer off.
+  void resetDomain();
 
   // PWR_CR1 DBP: cleared by every reset.
   void setBackupAccess(bool enabled) { backupAccess_ = enabled; }
@@ -39,6 +45,16 @@ class RtcModel {
 
   // Tests: the wake-up timer refuses to be programmed.
   void failWakeUpTimer(bool fail) { failWakeUp_ = fail; }
+  bool wakeUpTimerFails() const { return failWakeUp_; }
+
+  // The domain's control registers: RCC_BDCR, RTC_PRER, RTC_CR, RTC_WUTR (their reset values after
+  // a power-on).
+  struct DomainRegisters {
+    uint32_t bdcr = 0, prer = 0x007F00FF, cr = 0, wutr = 0xFFFF;
+    bool operator==(const DomainRegisters&) const = default;
+  };
+  const DomainRegisters& domainRegisters() const { return domain_; }
+  void setDomainRegisters(const DomainRegisters& r);
 
  private:
   void save() const;
@@ -55,6 +71,8 @@ class RtcModel {
   uint32_t wakeUpCounter_ = 0;
   uint32_t wakeUpClock_ = 0;
   bool failWakeUp_ = false;
+  uint32_t lsiHz_ = kLsiHz;
+  DomainRegisters domain_;
 };
 
 }  // namespace sim

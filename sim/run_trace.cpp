@@ -107,12 +107,15 @@ const char* startKind(uint32_t csr, uint32_t sr1) {
   return "other";
 }
 
+// A wire by its role and its pin: "radio_supply_PA8".
+std::string signalName(const TracedPin& p) {
+  return std::string(p.role) + "_P" + static_cast<char>('A' + static_cast<int>(p.line.port)) +
+         std::to_string(p.line.index);
+}
+
 std::vector<std::string> signalNames() {
   std::vector<std::string> names;
-  for (const TracedPin& p : kPins) {
-    names.push_back(std::string(p.role) + "_P" + static_cast<char>('A' + static_cast<int>(p.line.port)) +
-                    std::to_string(p.line.index));
-  }
+  for (const TracedPin& p : kPins) names.push_back(signalName(p));
   for (const char* s : kStateNames) names.push_back(s);
   return names;
 }
@@ -257,16 +260,28 @@ void RunTrace::observe() {
 void RunTrace::standby(uint64_t wakeUs, uint64_t periods, uint64_t periodNs) {
   observe();
   const uint64_t from = board_.nowUs();
+  // The traced pins nothing holds in standby (the chip lets go of its pins; PWR's pulls may hold some).
+  std::string floating;
+  const Gpio& gpio = board_.gpio();
+  for (const TracedPin& p : kPins) {
+    if (gpio.standbyPull(p.line) != PinPull::none) continue;
+    if (!floating.empty()) floating += ' ';
+    floating += signalName(p);
+  }
   events_.write(events_.line(from, "standby")
                     .number("wake_us", static_cast<int64_t>(wakeUs))
                     .number("periods", static_cast<int64_t>(periods))
-                    .real("period_s", static_cast<double>(periodNs) / 1e9));
-  // In standby the outputs float and the board's switches fall off: only the core's standby
-  // current remains.
+                    .real("period_s", static_cast<double>(periodNs) / 1e9)
+                    .text("floating", floating));
+  // In standby the board's switches fall off (held low, or floating): only the core's standby
+  // current remains. A pin pulled up shows high.
   account(last_, from - lastUs_);
   Snapshot down;
   down.core = 2;
   down.radio = static_cast<uint8_t>(Mode::off);
+  for (size_t i = 0; i < kPinCount; ++i) {
+    if (gpio.standbyPull(kPins[i].line) == PinPull::up) down.pins |= 1u << i;
+  }
   record(last_, down, false);
   last_ = down;
   lastUs_ = from;

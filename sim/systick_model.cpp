@@ -19,6 +19,12 @@ void SysTick::resume() {
   if (next_ <= now) next_ += ((now - next_) / periodUs_ + 1) * periodUs_;
 }
 
+uint64_t SysTick::nextTickUs() const {
+  const uint64_t now = board_.nowUs();
+  if (next_ > now) return next_;
+  return next_ + ((now - next_) / periodUs_ + 1) * periodUs_;
+}
+
 void SysTick::fire(uint64_t nowUs) {
   while (next_ <= nowUs) {
     next_ += periodUs_;

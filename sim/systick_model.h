@@ -13,6 +13,9 @@ class SysTick : public Device {
   void suspend() { running_ = false; }
   void resume();
   bool running() const { return running_; }
+  uint32_t periodUs() const { return periodUs_; }
+  // Virtual time of the next tick on the counter's phase (which runs on while suspended).
+  uint64_t nextTickUs() const;
 
   uint64_t nextEventUs() const override { return running_ ? next_ : kNever; }
   void fire(uint64_t nowUs) override;

@@ -31,6 +31,13 @@ void Tim6::setCounter(uint32_t cnt) {
   baseNs_ = board_.nowUs() * 1000;
 }
 
+void Tim6::generateUpdate(bool quiet) {
+  setCounter(0);
+  if (quiet) return;
+  uif_ = true;
+  if (uie_) board_.pendIrq(TIM6_IRQn);
+}
+
 void Tim6::start() {
   if (running_) return;
   setCounter(baseCnt_);

@@ -18,6 +18,15 @@ sim::Board& freshBoard() {
   options.speed = 0;
   sim::Board& b = sim::Board::create(options);
   b.setRestartHandler([](sim::ResetKind, uint32_t) {});
+  // RAM as after a reset: the peripheral handles start unset, so the bring-up sets the new board's
+  // peripherals up (DMA channels included) instead of finding them done.
+  huart1 = {};
+  hdma_usart1_rx = {};
+  hadc1 = {};
+  hdma_adc1 = {};
+  hrtc = {};
+  htim6 = {};
+  hspi1 = {};
   MCUState::make();
   GState::make();
   gPending = Pending::none;

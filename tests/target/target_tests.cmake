@@ -45,15 +45,23 @@ add_test(NAME target_stack_depth
           --margin 1024)
 set_tests_properties(target_stack_depth PROPERTIES LABELS stack TIMEOUT 300)
 
-# The image itself boots from its reset vector on the emulated core with the peripherals mapped to
-# a recorder: console start, bring-up registers against the reference manual, commands typed in.
-add_test(NAME target_image_boots
-  COMMAND /usr/bin/python3 ${ORVANE_TARGET_TEST_DIR}/boot_test.py $<TARGET_FILE:orvane-node.elf>
-          ${ORVANE_GEN_DIR}/build_meta.h)
+# The image itself on the emulated chip (orvane-emu's core and register fronts, built by the host
+# preset: ORVANE_HOST_BUILD): it boots from its reset vector and brings the chip up as the reference
+# manual's registers say, answers lines typed in; its fatal-error path ends, whatever stops answering.
+set(ORVANE_HOST_BUILD ${CMAKE_SOURCE_DIR}/build/sim CACHE PATH "the host build whose emulator runs the image")
+set(ORVANE_EMU_IMAGE_TESTS bash ${CMAKE_SOURCE_DIR}/tests/emu/host_program.sh ${ORVANE_HOST_BUILD}/tests/emu_image_tests
+    --image $<TARGET_FILE:orvane-node.elf> --meta ${ORVANE_GEN_DIR}/build_meta.h)
+add_test(NAME target_image_boots COMMAND ${ORVANE_EMU_IMAGE_TESTS} --gtest_filter=BootImage.*)
 set_tests_properties(target_image_boots PROPERTIES LABELS boot TIMEOUT 300)
-
-# The fatal-error path of the image ends in standby or a system reset when the converter, and
-# then also the wake-up timer, stop answering: no wait with interrupts masked may spin forever.
-add_test(NAME target_fatal_path_ends
-  COMMAND /usr/bin/python3 ${ORVANE_TARGET_TEST_DIR}/fatal_path_test.py $<TARGET_FILE:orvane-node.elf>)
+add_test(NAME target_fatal_path_ends COMMAND ${ORVANE_EMU_IMAGE_TESTS} --gtest_filter=*FatalPath*)
 set_tests_properties(target_fatal_path_ends PROPERTIES LABELS boot TIMEOUT 300)
+
+# End-to-end on the image: orvane-emu runs it as an operator, the Vantor or a power cut would.
+file(GLOB ORVANE_IMAGE_E2E CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/emu/e2e/*.sh)
+list(REMOVE_ITEM ORVANE_IMAGE_E2E ${CMAKE_SOURCE_DIR}/tests/emu/e2e/lib.sh)
+foreach(script ${ORVANE_IMAGE_E2E})
+  get_filename_component(name ${script} NAME_WE)
+  add_test(NAME image_${name} COMMAND bash ${script} ${ORVANE_HOST_BUILD} $<TARGET_FILE:orvane-node.elf>
+                                      $<TARGET_FILE:orvane-node-field.elf>)
+  set_tests_properties(image_${name} PROPERTIES LABELS e2e TIMEOUT 300)
+endforeach()

@@ -26,15 +26,20 @@ HAL_StatusTypeDef halUartSend(UART_HandleTypeDef* huart, const uint8_t* data, ui
 HAL_StatusTypeDef halUartStartReceiveToIdle(UART_HandleTypeDef* huart, uint8_t* data, uint16_t size);
 // Stops a reception without any event.
 void halUartStopReceive(UART_HandleTypeDef* huart);
+// Stops a running reception: its interrupts, its DMA requests and its channel.
+void halUartStopReception(UART_HandleTypeDef* huart);
 
 // Reported by the backends' interrupt code. An event of a running reception: half buffer (the
 // reception goes on), full buffer or idle line (it has ended, the backend has stopped it); count
 // bytes are in the buffer. The handle is READY again before the callback, which may start the
 // next reception.
 void halUartReceptionEvent(UART_HandleTypeDef* huart, HAL_UART_RxEventTypeTypeDef type, uint16_t count);
-// A line or DMA error (HAL_UART_ERROR_* bits) has ended the reception, which the backend has
-// stopped; the error callback follows.
+// A line or DMA error (HAL_UART_ERROR_* bits) ends the reception: it is stopped here
+// (halUartStopReception) and the error callback follows.
 void halUartReceptionError(UART_HandleTypeDef* huart, uint32_t code);
+// Hangs the reception's events on its DMA channel: half buffer, full buffer (the reception ends,
+// normal mode) and transfer error.
+void halUartHookReceptionDma(DMA_HandleTypeDef* hdma);
 
 // --- SPI ----------------------------------------------------------------------------------------
 

@@ -20,7 +20,40 @@ void endReception(UART_HandleTypeDef* huart) {
   huart->ReceptionType = HAL_UART_RECEPTION_STANDARD;
 }
 
+// The reception a DMA event belongs to; null when none is running.
+UART_HandleTypeDef* receptionOf(DMA_HandleTypeDef* hdma) {
+  auto* huart = static_cast<UART_HandleTypeDef*>(hdma->Parent);
+  return huart != nullptr && huart->RxState == HAL_UART_STATE_BUSY_RX ? huart : nullptr;
+}
+
+void rxDmaHalfComplete(DMA_HandleTypeDef* hdma) {
+  if (UART_HandleTypeDef* huart = receptionOf(hdma)) {
+    halUartReceptionEvent(huart, HAL_UART_RXEVENT_HT, static_cast<uint16_t>(huart->RxXferSize / 2U));
+  }
+}
+
+void rxDmaComplete(DMA_HandleTypeDef* hdma) {
+  if (UART_HandleTypeDef* huart = receptionOf(hdma)) {
+    halUartStopReception(huart);
+    huart->RxXferCount = 0U;
+    halUartReceptionEvent(huart, HAL_UART_RXEVENT_TC, huart->RxXferSize);
+  }
+}
+
+void rxDmaError(DMA_HandleTypeDef* hdma) {
+  if (UART_HandleTypeDef* huart = receptionOf(hdma)) {
+    halUartReceptionError(huart, HAL_UART_ERROR_DMA);
+  }
+}
+
 }  // namespace
+
+void halUartHookReceptionDma(DMA_HandleTypeDef* hdma) {
+  hdma->XferHalfCpltCallback = rxDmaHalfComplete;
+  hdma->XferCpltCallback = rxDmaComplete;
+  hdma->XferErrorCallback = rxDmaError;
+  hdma->XferAbortCallback = nullptr;
+}
 
 void halUartReceptionEvent(UART_HandleTypeDef* huart, HAL_UART_RxEventTypeTypeDef type, uint16_t count) {
   if (type != HAL_UART_RXEVENT_HT) endReception(huart);
@@ -28,7 +61,9 @@ void halUartReceptionEvent(UART_HandleTypeDef* huart, HAL_UART_RxEventTypeTypeDe
   HAL_UARTEx_RxEventCallback(huart, count);
 }
 
-void halUartReceptionError(UART_HandleTypeDef* huart, uint32_t code) {
+// Not inlined: the DMA error and the line errors share one copy in the image.
+[[gnu::noinline]] void halUartReceptionError(UART_HandleTypeDef* huart, uint32_t code) {
+  halUartStopReception(huart);
   huart->ErrorCode = huart->ErrorCode | code;
   endReception(huart);
   HAL_UART_ErrorCallback(huart);

@@ -3,7 +3,11 @@
 // the PWR clock, the factory calibration words); both backends implement them.
 #pragma once
 
+#include <stdbool.h>
+#include <stddef.h>
 #include <stdint.h>
+
+#include "stm32g0xx_hal_def.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -34,6 +38,10 @@ void HAL_RCCEx_WriteCSR(uint32_t value);
 uint32_t HAL_PWREx_ReadSR1(void);
 void HAL_PWREx_WriteSCR(uint32_t flags);
 
+// In standby the pins float unless PWR holds them: pulls `pins` of `port` down there (PWR_PDCRx)
+// and has PWR apply its pulls in standby (PWR_CR3.APC).
+void HAL_PWREx_HoldLowInStandby(GPIO_TypeDef* port, uint32_t pins);
+
 // Switches the PWR clock on and reads its enable register back once (the read the chip needs
 // before PWR is written); returns the value read, HAL_PWR_CLOCK_ON set.
 #define HAL_PWR_CLOCK_ON 0x10000000U
@@ -43,6 +51,13 @@ uint32_t HAL_RCCEx_EnablePwrClockReadBack(void);
 // temperature sensor reading at 30 degrees C, both taken with VDDA = 3.0 V.
 uint16_t HAL_ADCEx_GetVrefintCal(void);
 uint16_t HAL_ADCEx_GetTsCal1(void);
+
+// The flash's ECC double errors: a double word whose programming was cut off fails its check, and
+// each read of it sets FLASH_ECCR.ECCD, which raises the NMI. The NMI handler takes the error (true
+// when the NMI was one; the flag is cleared); a checked read of flash copies `size` bytes and tells
+// whether every double word of them passed its check.
+bool HAL_FLASHEx_TakeEccDoubleError(void);
+bool HAL_FLASHEx_ReadChecked(void* dst, const void* src, size_t size);
 
 #ifdef __cplusplus
 }

@@ -16,8 +16,8 @@ extern "C" {
 
 void HAL_PWR_EnterSLEEPMode(uint32_t regulator, uint8_t sleepEntry);
 // Standby: the core and RAM power down; a wake-up (RTC wake-up timer, wake-up pins) restarts the
-// program from reset with the standby flag set. Returns only when the core did not go down
-// (an interrupt was already pending at the wait-for-interrupt).
+// program from reset with the standby flag set. Interrupts pending when it is called do not keep
+// the core up (they are dropped); returns only when the core did not go down all the same.
 void HAL_PWR_EnterSTANDBYMode(void);
 void HAL_PWR_EnableBkUpAccess(void);
 void HAL_PWR_DisableBkUpAccess(void);

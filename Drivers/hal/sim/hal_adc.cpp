@@ -1,9 +1,9 @@
-// ADC1 and its DMA channel on the simulated board; factory calibration words and unique ID.
+// ADC1 of the simulated board, its results moved by the DMA channel of the capture; factory
+// calibration words and unique ID.
 #include "adc_model.h"
 #include "board.h"
 #include "hal_backend_ops.h"
-
-extern void (*simDmaChannel1Hook)(DMA_HandleTypeDef*);
+#include "hal_dma_channel.h"
 
 namespace {
 
@@ -15,11 +15,11 @@ sim::Adc& model() { return sim::board().adc(); }
 
 bool validHandle(const ADC_HandleTypeDef* hadc) { return hadc != nullptr && hadc->Instance == ADC1; }
 
-// A converter that never answers: the target's step time-out (2 ms of polling) passes, then the
-// operation reports a time-out.
+// A converter that never answers, or never stops: the target's step time-out (2 ms of polling)
+// passes, then the operation (each begins by stopping or disabling the converter) reports a time-out.
 constexpr uint32_t kStepTimeoutUs = 2000;
 bool timedOut(ADC_HandleTypeDef* hadc) {
-  if (!model().unresponsive()) return false;
+  if (!model().stopStuck()) return false;
   sim::board().busyWait(kStepTimeoutUs);
   hadc->State = hadc->State | HAL_ADC_STATE_ERROR_INTERNAL;
   return true;
@@ -71,8 +71,12 @@ bool setupFrom(const ADC_InitTypeDef& init, sim::AdcSetup& s) {
 
 void adcDmaComplete(DMA_HandleTypeDef* hdma) {
   auto* hadc = static_cast<ADC_HandleTypeDef*>(hdma->Parent);
-  hdma->State = HAL_DMA_STATE_READY;
   if (hadc != nullptr) halAdcDmaComplete(hadc);
+}
+
+void adcDmaError(DMA_HandleTypeDef* hdma) {
+  auto* hadc = static_cast<ADC_HandleTypeDef*>(hdma->Parent);
+  if (hadc != nullptr) hadc->State = hadc->State | HAL_ADC_STATE_ERROR_DMA;
 }
 
 }  // namespace
@@ -160,13 +164,15 @@ HAL_StatusTypeDef HAL_ADC_Start_DMA(ADC_HandleTypeDef* hadc, uint32_t* data, uin
   if (!validHandle(hadc) || data == nullptr || length == 0 || hadc->DMA_Handle == nullptr) return HAL_ERROR;
   if (model().running() || (hadc->State & HAL_ADC_STATE_REG_BUSY)) return HAL_BUSY;
   if (hadc->State == HAL_ADC_STATE_RESET) return HAL_ERROR;
-  simDmaChannel1Hook = adcDmaComplete;
-  hadc->DMA_Handle->Parent = hadc;
-  hadc->DMA_Handle->State = HAL_DMA_STATE_BUSY;
+  DMA_HandleTypeDef* hdma = hadc->DMA_Handle;
+  hdma->Parent = hadc;
+  hdma->XferCpltCallback = adcDmaComplete;
+  hdma->XferHalfCpltCallback = nullptr;
+  hdma->XferErrorCallback = adcDmaError;
+  if (simDmaStart(hdma, reinterpret_cast<uintptr_t>(data), length) != HAL_OK) return HAL_ERROR;
   hadc->State =
       (hadc->State & ~(HAL_ADC_STATE_READY | HAL_ADC_STATE_REG_EOC | HAL_ADC_STATE_REG_OVR)) | HAL_ADC_STATE_REG_BUSY;
-  // The DMA moves half-words into consecutive memory.
-  model().startDma(reinterpret_cast<uint16_t*>(data), length);
+  model().startDma();
   return HAL_OK;
 }
 
@@ -175,7 +181,7 @@ HAL_StatusTypeDef HAL_ADC_Stop_DMA(ADC_HandleTypeDef* hadc) {
   if (!validHandle(hadc)) return HAL_ERROR;
   if (timedOut(hadc)) return HAL_TIMEOUT;
   model().stop();
-  if (hadc->DMA_Handle != nullptr) hadc->DMA_Handle->State = HAL_DMA_STATE_READY;
+  if (hadc->DMA_Handle != nullptr) simDmaAbort(hadc->DMA_Handle);
   hadc->State = HAL_ADC_STATE_READY;
   return HAL_OK;
 }

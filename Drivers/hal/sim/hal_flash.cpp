@@ -1,4 +1,7 @@
 // Flash interface of the simulated board: the configuration page, answered by the flash model.
+#include <algorithm>
+#include <cstring>
+
 #include "board.h"
 #include "flash_model.h"
 #include "stm32g0xx_hal.h"
@@ -42,6 +45,20 @@ HAL_StatusTypeDef HAL_FLASH_Program(uint32_t TypeProgram, uintptr_t Address, uin
   if (Address < start) return HAL_ERROR;
   const sim::FlashModel::Result r = sim::board().flash().program(Address - start, Data);
   return r == sim::FlashModel::Result::ok ? HAL_OK : HAL_ERROR;
+}
+
+// The simulated board raises no NMI: a checked read asks the flash model about the page's double words.
+bool HAL_FLASHEx_TakeEccDoubleError(void) { return false; }
+
+bool HAL_FLASHEx_ReadChecked(void* dst, const void* src, size_t size) {
+  std::memcpy(dst, src, size);
+  const uintptr_t page = reinterpret_cast<uintptr_t>(__device_config_flash_start);
+  const uintptr_t from = std::max(reinterpret_cast<uintptr_t>(src), page);
+  const uintptr_t to = std::min(reinterpret_cast<uintptr_t>(src) + size, page + sim::FlashModel::kPageSize);
+  for (uintptr_t at = from; at < to; at += 8) {
+    if (sim::board().flash().eccError(at - page)) return false;
+  }
+  return true;
 }
 
 }  // extern "C"

@@ -1,23 +1,32 @@
-// Console UART and its receive DMA on the simulated board: the UART model receives in virtual
-// time, the console writes what is sent.
+// Console UART of the simulated board: the UART model receives in virtual time and hands its bytes
+// to the DMA channel of the reception, as the chip does; the console writes what is sent.
 #include "board.h"
 #include "console.h"
 #include "hal_backend_ops.h"
+#include "hal_dma_channel.h"
 #include "uart_model.h"
 
 namespace {
 
-// An event of the running reception; one that ends it frees the DMA channel.
-void receptionEvent(UART_HandleTypeDef* huart, HAL_UART_RxEventTypeTypeDef type, uint16_t count) {
-  if (type != HAL_UART_RXEVENT_HT) huart->hdmarx->State = HAL_DMA_STATE_READY;
-  halUartReceptionEvent(huart, type, count);
-}
+sim::Uart& model() { return sim::board().uart1(); }
 
 }  // namespace
 
-HAL_StatusTypeDef halUartConfigure(UART_HandleTypeDef*) { return HAL_OK; }
+void halUartStopReception(UART_HandleTypeDef* huart) {
+  model().setInterrupts(false, false, false);
+  model().setDmaRequests(false);
+  if (huart->hdmarx != nullptr) simDmaAbort(huart->hdmarx);
+}
 
-void halUartShutDown(UART_HandleTypeDef*) { sim::board().uart1().stopReceive(); }
+HAL_StatusTypeDef halUartConfigure(UART_HandleTypeDef* huart) {
+  model().setReceiverEnabled((huart->Init.Mode & UART_MODE_RX) != 0U);
+  return HAL_OK;
+}
+
+void halUartShutDown(UART_HandleTypeDef* huart) {
+  halUartStopReception(huart);
+  model().setReceiverEnabled(false);
+}
 
 // The model has no FIFO: its settings change nothing.
 void halUartChangeFifo(UART_HandleTypeDef*, HalUartFifo, uint32_t) {}
@@ -37,58 +46,52 @@ HAL_StatusTypeDef halUartSend(UART_HandleTypeDef*, const uint8_t* data, uint16_t
 }
 
 HAL_StatusTypeDef halUartStartReceiveToIdle(UART_HandleTypeDef* huart, uint8_t* data, uint16_t size) {
-  huart->hdmarx->State = HAL_DMA_STATE_BUSY;
-  sim::board().uart1().startReceive(data, size);
+  DMA_HandleTypeDef* hdma = huart->hdmarx;
+  halUartHookReceptionDma(hdma);
+  if (simDmaStart(hdma, reinterpret_cast<uintptr_t>(data), size) != HAL_OK) return HAL_ERROR;
+  // Errors and idle from before this reception are not its own.
+  model().clearStatus(sim::Uart::kErrors | sim::Uart::kIdle);
+  model().setInterrupts(false, true, true);
+  model().setDmaRequests(true);
   return HAL_OK;
 }
 
-void halUartStopReceive(UART_HandleTypeDef*) { sim::board().uart1().stopReceive(); }
+void halUartStopReceive(UART_HandleTypeDef* huart) {
+  halUartStopReception(huart);
+  model().clearStatus(sim::Uart::kErrors | sim::Uart::kIdle);
+}
 
 extern "C" {
 
+// USART interrupt: line errors first (they end the reception), then the idle line.
 void HAL_UART_IRQHandler(UART_HandleTypeDef* huart) {
   if (huart == nullptr) return;
-  sim::Uart& uart = sim::board().uart1();
-  const uint32_t error = uart.takeError();
-  if (error != 0) {
-    if (huart->hdmarx != nullptr) huart->hdmarx->State = HAL_DMA_STATE_READY;
-    halUartReceptionError(huart, error);
+  sim::Uart& uart = model();
+  const uint32_t errors = uart.status() & sim::Uart::kErrors;
+  if (errors != 0U) {
+    uart.clearStatus(sim::Uart::kErrors);
+    uint32_t code = 0U;
+    if ((errors & sim::Uart::kParityError) != 0U) code |= HAL_UART_ERROR_PE;
+    if ((errors & sim::Uart::kFramingError) != 0U) code |= HAL_UART_ERROR_FE;
+    if ((errors & sim::Uart::kNoise) != 0U) code |= HAL_UART_ERROR_NE;
+    if ((errors & sim::Uart::kOverrun) != 0U) code |= HAL_UART_ERROR_ORE;
+    if (huart->RxState == HAL_UART_STATE_BUSY_RX) {
+      halUartReceptionError(huart, code);
+    } else {
+      huart->ErrorCode = huart->ErrorCode | code;
+    }
     return;
   }
-  if (uart.takeIdle() && huart->RxState == HAL_UART_STATE_BUSY_RX) {
-    receptionEvent(huart, HAL_UART_RXEVENT_IDLE, uart.received());
+  if ((uart.status() & sim::Uart::kIdle) != 0U) {
+    uart.clearStatus(sim::Uart::kIdle);
+    if (huart->RxState != HAL_UART_STATE_BUSY_RX || huart->ReceptionType != HAL_UART_RECEPTION_TOIDLE) return;
+    const uint32_t remaining = huart->hdmarx != nullptr ? simDmaRemaining(huart->hdmarx) : 0U;
+    // Nothing received yet: keep listening. Buffer full: the DMA transfer-complete ends it.
+    if (remaining == 0U || remaining >= huart->RxXferSize) return;
+    halUartStopReception(huart);
+    huart->RxXferCount = static_cast<uint16_t>(remaining);
+    halUartReceptionEvent(huart, HAL_UART_RXEVENT_IDLE, static_cast<uint16_t>(huart->RxXferSize - remaining));
   }
-}
-
-HAL_StatusTypeDef HAL_DMA_Init(DMA_HandleTypeDef* hdma) {
-  sim::board().halCall();
-  if (hdma == nullptr) return HAL_ERROR;
-  hdma->State = HAL_DMA_STATE_READY;
-  return HAL_OK;
-}
-
-HAL_StatusTypeDef HAL_DMA_DeInit(DMA_HandleTypeDef* hdma) {
-  if (hdma == nullptr) return HAL_ERROR;
-  hdma->State = HAL_DMA_STATE_RESET;
-  return HAL_OK;
 }
 
 }  // extern "C"
-
-// DMA interrupts: channel 2 carries the console reception; other channels are served by the
-// code of their peripherals (registered through simDmaIrqHook).
-void (*simDmaChannel1Hook)(DMA_HandleTypeDef*) = nullptr;
-
-extern "C" void HAL_DMA_IRQHandler(DMA_HandleTypeDef* hdma) {
-  if (hdma == nullptr) return;
-  if (hdma->Instance == DMA1_Channel1) {
-    if (simDmaChannel1Hook != nullptr) simDmaChannel1Hook(hdma);
-    return;
-  }
-  if (hdma->Instance != DMA1_Channel2) return;
-  auto* huart = static_cast<UART_HandleTypeDef*>(hdma->Parent);
-  if (huart == nullptr || huart->RxState != HAL_UART_STATE_BUSY_RX) return;
-  sim::Uart& uart = sim::board().uart1();
-  if (uart.takeHalf()) receptionEvent(huart, HAL_UART_RXEVENT_HT, static_cast<uint16_t>(huart->RxXferSize / 2));
-  if (uart.takeFull()) receptionEvent(huart, HAL_UART_RXEVENT_TC, huart->RxXferSize);
-}

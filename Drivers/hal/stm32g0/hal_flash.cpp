@@ -1,8 +1,12 @@
 // Flash interface (FLASH): unlock by the key sequence, page erase (PER, PNB, STRT) and
 // double-word programming (PG), each waiting for BSY1/CFGBSY and checking the error flags of FLASH_SR.
+#include <cstring>
+
 #include "stm32g0xx_hal.h"
 
 namespace {
+
+volatile uint32_t gEccDoubleErrors = 0;  // taken by the NMI handler
 
 constexpr uint32_t kPages = 64;  // 128 KiB of main flash
 // A page erase takes at most 40 ms and a double word 125 us; at 4 MHz a poll costs a few cycles,
@@ -83,6 +87,20 @@ HAL_StatusTypeDef HAL_FLASH_Program(uint32_t TypeProgram, uintptr_t Address, uin
   __ISB();
   *reinterpret_cast<volatile uint32_t*>(Address + 4) = static_cast<uint32_t>(Data >> 32);
   return finish(FLASH_CR_PG);
+}
+
+bool HAL_FLASHEx_TakeEccDoubleError(void) {
+  if ((FLASH->ECCR & FLASH_ECCR_ECCD) == 0) return false;
+  FLASH->ECCR = FLASH_ECCR_ECCD;  // write 1 to clear
+  gEccDoubleErrors = gEccDoubleErrors + 1U;
+  return true;
+}
+
+// The NMI of a failing double word is taken right after the load that read it, so within the copy.
+bool HAL_FLASHEx_ReadChecked(void* dst, const void* src, size_t size) {
+  const uint32_t before = gEccDoubleErrors;
+  std::memcpy(dst, src, size);
+  return gEccDoubleErrors == before;
 }
 
 }  // extern "C"

@@ -63,16 +63,30 @@ void HAL_PWR_EnterSLEEPMode(uint32_t regulator, uint8_t sleepEntry) {
 }
 
 // Standby: the core domain is switched off and the next start is a reset, with RAM lost and
-// the RTC domain (RTC, backup registers) kept. Returns only if standby could not be entered
-// (a wake-up source already pending).
+// the RTC domain (RTC, backup registers) kept. Returns only if standby could not be entered.
+// Only standby's own wake-up sources end it; a pending interrupt would end the WFI at once (even
+// with interrupts masked, as on the fatal-error path, where the tick falls due in the meantime), so
+// the interrupt lines are disabled and cleared first, and enabled again should the WFI return.
 void HAL_PWR_EnterSTANDBYMode(void) {
   regModify(PWR->CR1, PWR_CR1_LPMS, PWR_CR1_LPMS_STANDBY);
   regSet(SCB->SCR, SCB_SCR_SLEEPDEEP);
+  const uint32_t enabled = NVIC->ISER;
+  NVIC->ICER = enabled;
+  NVIC->ICPR = enabled;
+  SCB->ICSR = SCB_ICSR_PENDSTCLR;
   __WFI();
+  NVIC->ISER = enabled;
   regClear(SCB->SCR, SCB_SCR_SLEEPDEEP);  // later sleeps stay ordinary sleeps
 }
 
 void HAL_PWR_EnableBkUpAccess(void) { regSet(PWR->CR1, PWR_CR1_DBP); }
+
+// PWR_PUCRx and PWR_PDCRx come in pairs, one pair per port, in port order (E included).
+void HAL_PWREx_HoldLowInStandby(GPIO_TypeDef* port, uint32_t pins) {
+  const uint32_t index = (reinterpret_cast<uintptr_t>(port) - IOPORT_BASE) / 0x400U;
+  regSet((&PWR->PDCRA)[2U * index], pins);
+  regSet(PWR->CR3, PWR_CR3_APC);
+}
 void HAL_PWR_DisableBkUpAccess(void) { regClear(PWR->CR1, PWR_CR1_DBP); }
 
 // The boot sequence reads the wake-up flags before anything has enabled the PWR interface

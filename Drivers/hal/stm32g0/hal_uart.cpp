@@ -36,50 +36,14 @@ uint32_t baudRateRegister(const UART_HandleTypeDef& huart) {
   return (div < 16U || div > 0xFFFFU) ? 0U : div;
 }
 
-// Stops a reception: interrupts, the DMA request and the channel.
-void stopReception(UART_HandleTypeDef* huart) {
+}  // namespace
+
+void halUartStopReception(UART_HandleTypeDef* huart) {
   USART_TypeDef* usart = huart->Instance;
   regClear(usart->CR1, USART_CR1_IDLEIE | USART_CR1_RXNEIE | USART_CR1_PEIE);
   regClear(usart->CR3, USART_CR3_EIE | USART_CR3_DMAR);
   if (huart->hdmarx != nullptr) (void)HAL_DMA_Abort(huart->hdmarx);
 }
-
-// A line or DMA error ends the reception.
-void failReception(UART_HandleTypeDef* huart, uint32_t code) {
-  stopReception(huart);
-  halUartReceptionError(huart, code);
-}
-
-UART_HandleTypeDef* uartOf(DMA_HandleTypeDef* hdma) { return static_cast<UART_HandleTypeDef*>(hdma->Parent); }
-
-// The reception a DMA event belongs to; null when none is running.
-UART_HandleTypeDef* receptionOf(DMA_HandleTypeDef* hdma) {
-  UART_HandleTypeDef* huart = uartOf(hdma);
-  return huart != nullptr && huart->RxState == HAL_UART_STATE_BUSY_RX ? huart : nullptr;
-}
-
-void rxDmaHalfComplete(DMA_HandleTypeDef* hdma) {
-  if (UART_HandleTypeDef* huart = receptionOf(hdma)) {
-    halUartReceptionEvent(huart, HAL_UART_RXEVENT_HT, static_cast<uint16_t>(huart->RxXferSize / 2U));
-  }
-}
-
-// The buffer is full: the reception ends (normal mode).
-void rxDmaComplete(DMA_HandleTypeDef* hdma) {
-  if (UART_HandleTypeDef* huart = receptionOf(hdma)) {
-    stopReception(huart);
-    huart->RxXferCount = 0U;
-    halUartReceptionEvent(huart, HAL_UART_RXEVENT_TC, huart->RxXferSize);
-  }
-}
-
-void rxDmaError(DMA_HandleTypeDef* hdma) {
-  if (UART_HandleTypeDef* huart = receptionOf(hdma)) {
-    failReception(huart, HAL_UART_ERROR_DMA);
-  }
-}
-
-}  // namespace
 
 // Frame format, direction, oversampling and baud rate, with the USART disabled meanwhile.
 HAL_StatusTypeDef halUartConfigure(UART_HandleTypeDef* huart) {
@@ -109,7 +73,7 @@ HAL_StatusTypeDef halUartConfigure(UART_HandleTypeDef* huart) {
 }
 
 void halUartShutDown(UART_HandleTypeDef* huart) {
-  stopReception(huart);
+  halUartStopReception(huart);
   USART_TypeDef* usart = huart->Instance;
   regClear(usart->CR1, USART_CR1_UE);
   usart->CR1 = 0U;
@@ -152,10 +116,7 @@ HAL_StatusTypeDef halUartSend(UART_HandleTypeDef* huart, const uint8_t* data, ui
 HAL_StatusTypeDef halUartStartReceiveToIdle(UART_HandleTypeDef* huart, uint8_t* data, uint16_t size) {
   DMA_HandleTypeDef* hdma = huart->hdmarx;
   USART_TypeDef* usart = huart->Instance;
-  hdma->XferHalfCpltCallback = rxDmaHalfComplete;
-  hdma->XferCpltCallback = rxDmaComplete;
-  hdma->XferErrorCallback = rxDmaError;
-  hdma->XferAbortCallback = nullptr;
+  halUartHookReceptionDma(hdma);
   if (HAL_DMA_Start_IT(hdma, reinterpret_cast<uint32_t>(&usart->RDR), reinterpret_cast<uint32_t>(data), size) !=
       HAL_OK) {
     return HAL_ERROR;
@@ -170,7 +131,7 @@ HAL_StatusTypeDef halUartStartReceiveToIdle(UART_HandleTypeDef* huart, uint8_t* 
 }
 
 void halUartStopReceive(UART_HandleTypeDef* huart) {
-  stopReception(huart);
+  halUartStopReception(huart);
   huart->Instance->ICR = kRxErrorClears | USART_ICR_IDLECF;
 }
 
@@ -193,7 +154,7 @@ void HAL_UART_IRQHandler(UART_HandleTypeDef* huart) {
     if ((errors & USART_ISR_NE) != 0U) code |= HAL_UART_ERROR_NE;
     if ((errors & USART_ISR_ORE) != 0U) code |= HAL_UART_ERROR_ORE;
     if (huart->RxState == HAL_UART_STATE_BUSY_RX) {
-      failReception(huart, code);
+      halUartReceptionError(huart, code);
     } else {
       huart->ErrorCode = huart->ErrorCode | code;
       regClear(usart->CR3, USART_CR3_EIE);  // nothing is receiving: no one to tell
@@ -212,7 +173,7 @@ void HAL_UART_IRQHandler(UART_HandleTypeDef* huart) {
       regSet(usart->CR3, USART_CR3_DMAR);
       return;
     }
-    stopReception(huart);
+    halUartStopReception(huart);
     huart->RxXferCount = static_cast<uint16_t>(remaining);
     halUartReceptionEvent(huart, HAL_UART_RXEVENT_IDLE, static_cast<uint16_t>(huart->RxXferSize - remaining));
   }
