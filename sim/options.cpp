@@ -27,6 +27,8 @@ const char* usageText() {
          "                     folder) or a PostgreSQL server, postgresql://USER@HOST:PORT/DATABASE\n"
          "  --vantor-fault F   late | silent | corrupt | replay, each optionally @FROM_MS-TO_MS of virtual\n"
          "                     time (repeatable)\n"
+         "  --http ADDR:PORT   serve the Vantor's dashboard there, e.g. 127.0.0.1:8080\n"
+         "  --token-file FILE  the token that the dashboard's changes must carry (needed beyond the loopback)\n"
          "  --load ITEMS       analog front-end scenario, e.g. current=5,pf=0.8 (repeatable)\n"
          "  --load-file FILE   scenario items from a file (one or more per line, # comments)\n"
          "  --flash-fail-erase       every erase of the configuration page fails (page unchanged)\n"
@@ -126,6 +128,10 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
     } else if (arg == "--vantor-fault") {
       if (!value(v)) return false;
       out.vantorFaults.push_back(v);
+    } else if (arg == "--http") {
+      if (!value(out.vantorHttp)) return false;
+    } else if (arg == "--token-file") {
+      if (!value(out.vantorTokenFile)) return false;
     } else if (arg == "--load" || arg == "--load-file") {
       if (!value(v)) return false;
       std::string text = v;

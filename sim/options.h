@@ -35,6 +35,8 @@ struct Options {
   bool vantor = true;
   std::string vantorDb;
   std::vector<std::string> vantorFaults;
+  std::string vantorHttp;       // --http: the dashboard's address (checked by the Vantor)
+  std::string vantorTokenFile;  // --token-file
   TraceOptions trace;  // sim/trace_options.h
 };
 
