@@ -1,10 +1,6 @@
 // The dashboard's server: routes to the API, the pages and the live events, behind the access
 // checks; every answer, errors too, is JSON unless it is a page or a picture.
-// The HTTP library comes first, with OpenSSL's HMAC() (which it never calls inline) renamed: the
-// node's frame codecs have a namespace HMAC that every Vantor header brings in.
-#define HMAC openssl_HMAC_unused
-#include <httplib.h>
-#undef HMAC
+#include "http_lib.h"  // first: see there
 
 #include "http_server.h"
 
