@@ -53,6 +53,7 @@ bench: sim
 	@for b in build/sim/tests/*_bench; do [ -x "$$b" ] && "$$b"; done; true
 	@tests/bench/vantor_day.sh build/sim/orvane-sim
 	@tests/bench/field_month.sh build/sim/orvane-sim-field
+	@tools/install-deps.sh browser && /usr/bin/python3 tests/bench/dashboard_browser_bench.py build/sim
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -113,8 +113,11 @@ void nodes(Context& c) {
   const uint64_t now = r.nowUs();
   std::vector<std::vector<std::string>> rows{
       {"uid", "chip_id", "state", "last_counter", "last_seen_s", "activity", "last_telemetry"}};
+  const std::map<uint32_t, UplinkRecord> latest = r.lastTelemetryOfEach();
   for (const NodeRecord& n : r.nodes()) {
-    const std::optional<UplinkRecord> t = r.lastTelemetry(n.uid);
+    const auto found = latest.find(n.uid);
+    const std::optional<UplinkRecord> t =
+        found == latest.end() ? std::nullopt : std::optional<UplinkRecord>(found->second);
     if (c.json) {
       c.out << nodeJson(n, now, t).dump() << '\n';
     } else {

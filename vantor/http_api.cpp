@@ -49,7 +49,11 @@ ApiResponse apiError(int status, const std::string& message) { return ok(json{{"
 ApiResponse apiNodes(Store& store) {
   const uint64_t now = store.nowUs();
   json list = json::array();
-  for (const NodeRecord& n : store.nodes()) list.push_back(nodeJson(store, n, now));
+  const std::map<uint32_t, UplinkRecord> latest = store.lastTelemetryOfEach();
+  for (const NodeRecord& n : store.nodes()) {
+    const auto t = latest.find(n.uid);
+    list.push_back(nodeJson(n, now, t == latest.end() ? std::nullopt : std::optional<UplinkRecord>(t->second)));
+  }
   return ok(json{{"now_s", secondsOf(now)}, {"nodes", std::move(list)}});
 }
 

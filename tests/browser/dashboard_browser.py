@@ -24,7 +24,6 @@ from selenium.webdriver.support.ui import Select, WebDriverWait
 sys.path.insert(0, os.path.dirname(__file__))
 import png_pixels  # noqa: E402
 
-SIM, ARTEFACTS = sys.argv[1], sys.argv[2]
 WAIT_S = 60  # the shared machine may be slow; nothing here should take more than a few seconds
 
 
@@ -64,8 +63,8 @@ def browser(profile):
     return webdriver.Chrome(service=Service(shutil.which("chromedriver") or "/usr/bin/chromedriver"), options=o)
 
 
-def screenshot(driver, name):
-    path = os.path.join(ARTEFACTS, name)
+def screenshot(driver, artefacts, name):
+    path = os.path.join(artefacts, name)
     driver.save_screenshot(path)
     filled, colours = png_pixels.content(path)
     # A blank page is one colour; the dashboard has text, tables and curves on it.
@@ -73,13 +72,13 @@ def screenshot(driver, name):
     print(f"{name}: {filled:.1%} drawn, {colours} colours")
 
 
-def main():
-    os.makedirs(ARTEFACTS, exist_ok=True)
+def main(sim_program, artefacts):
+    os.makedirs(artefacts, exist_ok=True)
     work = tempfile.mkdtemp(prefix="dashboard-")
     port = free_port()
     base = f"http://127.0.0.1:{port}"
-    out = open(os.path.join(ARTEFACTS, "orvane-sim.log"), "w")
-    sim = subprocess.Popen([SIM, "--speed", "0", "--state", os.path.join(work, "s"), "--load", "current=5,pf=0.8",
+    out = open(os.path.join(artefacts, "orvane-sim.log"), "w")
+    sim = subprocess.Popen([sim_program, "--speed", "0", "--state", os.path.join(work, "s"), "--load", "current=5,pf=0.8",
                             "--http", f"127.0.0.1:{port}"],
                            stdin=subprocess.PIPE, stdout=out, stderr=subprocess.STDOUT, text=True)
     driver = None
@@ -110,7 +109,7 @@ def main():
         assert cells[7] == f"{current:.3f}", (cells, current)
         assert driver.find_element(By.ID, "nodes-summary").text == "1 node, 1 alive"
         wait.until(lambda d: d.find_element(By.ID, "live").text == "live")
-        screenshot(driver, "nodes.png")
+        screenshot(driver, artefacts, "nodes.png")
 
         wait.until(lambda d: d.find_element(By.CSS_SELECTOR, row + " td.chip").click() or True)
         wait.until(lambda d: d.current_url.endswith("/node/0x000001"))
@@ -125,7 +124,7 @@ def main():
         wait.until(lambda d: "git revision" in d.find_element(By.ID, "build-facts").text)
         wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, "#uplinks-table tbody tr"))
         wait.until(lambda d: d.find_element(By.ID, "live").text == "live")
-        screenshot(driver, "node.png")
+        screenshot(driver, artefacts, "node.png")
 
         # A setting through the form; the page is not reloaded from here on.
         driver.execute_script("window.notReloaded = true;")
@@ -144,7 +143,7 @@ def main():
         wait.until(lambda d: any(r.find_elements(By.TAG_NAME, "td")[2].text == "17"
                                  for r in d.find_elements(By.CSS_SELECTOR, "#uplinks-table tbody tr:not(.gap)")))
         driver.execute_script("window.scrollTo(0, document.body.scrollHeight)")
-        screenshot(driver, "applied.png")
+        screenshot(driver, artefacts, "applied.png")
         severe = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
         assert not severe, severe
     finally:
@@ -163,4 +162,4 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    main(sys.argv[1], sys.argv[2])
