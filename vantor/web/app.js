@@ -57,7 +57,12 @@ function follow(query, onEvent, onOpen) {
 
 // ---- the node list --------------------------------------------------------------------------
 
-const list = { nodes: new Map(), now: 0, sortKey: "uid", sortDir: 1, refreshTimer: null };
+const list = { nodes: new Map(), now: 0, sortKey: "uid", sortDir: 1, refreshTimer: null, drawTimer: null };
+
+// A fleet's events come several a second: the list is drawn again at most every half second.
+function drawSoon() {
+  if (!list.drawTimer) list.drawTimer = setTimeout(() => { list.drawTimer = null; renderNodes(); }, 500);
+}
 
 function reading(node, key) {
   const t = node.last_telemetry;
@@ -147,7 +152,7 @@ function showNodes() {
     if (name === "node") {
       list.nodes.set(data.uid, data);
       if (data.last_seen_s !== null) list.now = Math.max(list.now, data.last_seen_s);
-      renderNodes();
+      drawSoon();
       // The others' activity moves with the Vantor's clock: read them all again now and then.
       if (!list.refreshTimer) list.refreshTimer = setTimeout(() => { list.refreshTimer = null; loadNodes(); }, 10000);
     } else if (name === "resync") {
