@@ -5,6 +5,7 @@
 #include "http_server.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <chrono>
@@ -21,13 +22,6 @@ namespace {
 
 using httplib::Request;
 using httplib::Response;
-
-// The listening socket, to keep it out of a program that replaces this one (orvane-sim restarts
-// its firmware with exec).
-class HttpServer : public httplib::Server {
- public:
-  int listeningSocket() const { return svr_sock_; }
-};
 
 void answer(Response& res, const ApiResponse& a) {
   res.status = a.status;
@@ -82,9 +76,16 @@ std::string WebServer::url() const {
 }
 
 bool WebServer::start(std::string& error) {
-  auto server = std::make_unique<HttpServer>();
-  HttpServer& s = *server;
-  http_ = std::move(server);
+  http_ = std::make_unique<httplib::Server>();
+  httplib::Server& s = *http_;
+  // The address may be taken again at once after a restart, but never shared with another server
+  // (the library's default would let a second one listen on the same port); and the socket stays
+  // out of a program that replaces this one (orvane-sim restarts its firmware with exec).
+  s.set_socket_options([](int sock) {
+    const int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    ::fcntl(sock, F_SETFD, FD_CLOEXEC);
+  });
   s.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
   // One request per connection: no idle connection holds a thread, and stop() waits for nothing.
   s.set_keep_alive_max_count(1);
@@ -99,7 +100,6 @@ bool WebServer::start(std::string& error) {
             (errno != 0 ? std::strerror(errno) : "address not usable");
     return false;
   }
-  ::fcntl(s.listeningSocket(), F_SETFD, FD_CLOEXEC);
   try {
     feed_->start(!followed_, std::chrono::milliseconds(500));
   } catch (const DbError& e) {
