@@ -140,6 +140,22 @@ TEST_P(VantorHttp, EachCallGivesTheFieldsOfTheCliWithItsStatus) {
             std::string::npos);
 }
 
+TEST_P(VantorHttp, TheListShowsEachNodesLastAcceptedTelemetry) {
+  // A replayed frame of node 1 (behind its counter) after its last one, and a node 2 that has
+  // provisioned but sent nothing measured.
+  vantor_->onFrame(packet3(1, 1, key_, false, 30.0f, 2.9f, 0.9f, 9.0f), {3'500'000, -60.0, 9.0}, {});
+  const LoRaPacket10::StUid chip2 = chipOf(1, 2, 3);
+  vantor_->onFrame(packet10(0, 1, chip2, kZeroKey), {4'000'000, -70.0, 8.0}, {});
+  serve();
+  const json nodes = body(client_->Get("/api/nodes"))["nodes"];
+  ASSERT_EQ(nodes.size(), 2u);
+  EXPECT_EQ(nodes[0]["last_telemetry"]["current_a"], 1.234);
+  EXPECT_EQ(nodes[0]["last_telemetry"]["temperature_c"], 20.0);
+  EXPECT_EQ(nodes[1]["uid"], "0x000002");
+  EXPECT_TRUE(nodes[1]["last_telemetry"].is_null());
+  EXPECT_EQ(nodes, cli({"nodes"}));
+}
+
 TEST_P(VantorHttp, BadInputIsAnsweredWithItsStatusAndChangesNothing) {
   serve();
   const std::string huge = R"({"setting": "phase", "value": ")" + std::string(100000, '1') + "\"}";
