@@ -89,8 +89,9 @@ def main(sim_program, artefacts):
 
         for line in ["provision", "sample", "tx debug"]:
             say(line)
+        # The debug group ends with packet 3, after packet 8 and the capture.
         node = until("the node's debug group in the registry",
-                     lambda: (lambda n: n if n and n.get("configuration") else None)(
+                     lambda: (lambda n: n if n and n.get("configuration") and n.get("last_telemetry") else None)(
                          get_json(f"{base}/api/nodes/0x000001")))
         until("its capture", lambda: get_json(f"{base}/api/nodes/0x000001/capture"))
         # What the node measured, from its frame: the scenario's 5 A (its power factor waits for
