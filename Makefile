@@ -1,5 +1,6 @@
 # Front door of the project. Each target installs what it needs, configures and builds.
-#   make run        build the simulated board and start orvane-sim on this terminal
+#   make run        build the simulated board and start orvane-sim on this terminal, with the
+#                   Vantor's dashboard at http://127.0.0.1:8080/ (HTTP=ADDR:PORT elsewhere, HTTP= none)
 #   make run-image  build the image and the emulated chip, start the image on it (orvane-emu)
 #   make test       build the simulator, the sanitizer build and the target image; run every test
 #   make firmware   build the target image (build/stm32g070/orvane-node.{elf,bin,hex,map})
@@ -8,11 +9,16 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 SIM_ARGS ?=
+# Where `make run` serves the Vantor's dashboard (empty: no dashboard).
+HTTP ?= 127.0.0.1:8080
 
-.PHONY: run run-image test firmware sim sim-asan deps-host deps-target bench fuzz clean format
+.PHONY: run run-image test firmware sim sim-asan deps-host deps-browser deps-target bench fuzz clean format
 
 deps-host:
 	@tools/install-deps.sh host
+
+deps-browser:
+	@tools/install-deps.sh browser
 
 deps-target:
 	@tools/install-deps.sh target
@@ -30,13 +36,13 @@ firmware: deps-target
 	@cmake --build --preset stm32g070 -j $(JOBS)
 
 run: sim
-	@build/sim/orvane-sim $(SIM_ARGS)
+	@build/sim/orvane-sim $(if $(HTTP),--http $(HTTP)) $(SIM_ARGS)
 
 # The image as flashed, on the emulated chip (orvane-emu), on this terminal.
 run-image: sim firmware
 	@build/sim/orvane-emu $(SIM_ARGS)
 
-test: sim sim-asan firmware
+test: sim sim-asan firmware deps-browser
 	ctest --preset sim -j $(JOBS)
 	ctest --preset sim-asan -j $(JOBS)
 	ctest --preset stm32g070
@@ -53,6 +59,7 @@ bench: sim firmware
 	@tests/bench/vantor_day.sh build/sim/orvane-sim
 	@tests/bench/field_month.sh build/sim/orvane-sim-field
 	@tests/bench/image_field_day.sh build/sim/orvane-emu build/stm32g070/orvane-node-field.elf build/sim/orvane-sim-field
+	@tools/install-deps.sh browser && /usr/bin/python3 tests/bench/dashboard_browser_bench.py build/sim
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -109,15 +109,28 @@ find_package(CLI11 REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
 pkg_check_modules(LIBMOSQUITTO REQUIRED IMPORTED_TARGET libmosquitto)
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+# The dashboard's pages, built into the program (vantor/web_assets.h).
+set(ORVANE_WEB_FILES index.html app.js style.css)
+list(TRANSFORM ORVANE_WEB_FILES PREPEND ${CMAKE_SOURCE_DIR}/vantor/web/ OUTPUT_VARIABLE ORVANE_WEB_SOURCES)
+string(REPLACE ";" "," ORVANE_WEB_LIST "${ORVANE_WEB_FILES}")
+add_custom_command(OUTPUT ${ORVANE_GEN_DIR}/web_assets.cpp
+  COMMAND ${CMAKE_COMMAND} -DSRC_DIR=${CMAKE_SOURCE_DIR}/vantor/web -DFILES=${ORVANE_WEB_LIST}
+          -DOUT_FILE=${ORVANE_GEN_DIR}/web_assets.cpp -P ${CMAKE_SOURCE_DIR}/cmake/embed_web.cmake
+  DEPENDS ${ORVANE_WEB_SOURCES} ${CMAKE_SOURCE_DIR}/cmake/embed_web.cmake
+  COMMENT "the dashboard's pages")
 add_library(orvane_vantor STATIC
   vantor/faults.cpp vantor/settings.cpp vantor/uplink_decode.cpp vantor/decide.cpp vantor/activity.cpp
   vantor/sql_db.cpp vantor/sqlite_db.cpp vantor/pg_db.cpp vantor/sql_store.cpp vantor/mqtt_messages.cpp
   vantor/mqtt_output.cpp
-  vantor/vantor.cpp vantor/cli.cpp vantor/plots.cpp vantor/svg_chart.cpp vantor/fundamental_fit.cpp)
+  vantor/vantor.cpp vantor/cli.cpp vantor/json_records.cpp vantor/plots.cpp vantor/svg_chart.cpp
+  vantor/fundamental_fit.cpp
+  vantor/http_access.cpp vantor/http_api.cpp vantor/http_events.cpp vantor/http_server.cpp
+  ${ORVANE_GEN_DIR}/web_assets.cpp)
 target_include_directories(orvane_vantor PUBLIC ${CMAKE_SOURCE_DIR}/vantor ${CMAKE_SOURCE_DIR}/field
   ${CMAKE_SOURCE_DIR}/measure)
-target_link_libraries(orvane_vantor PUBLIC orvane_frames SQLite::SQLite3 PkgConfig::LIBPQ PkgConfig::LIBMOSQUITTO
-  nlohmann_json::nlohmann_json CLI11::CLI11 Threads::Threads)
+target_link_libraries(orvane_vantor PUBLIC orvane_frames SQLite::SQLite3 PkgConfig::LIBPQ PkgConfig::LIBMOSQUITTO nlohmann_json::nlohmann_json
+  CLI11::CLI11 PkgConfig::HTTPLIB Threads::Threads)
 target_compile_options(orvane_vantor PRIVATE ${ORVANE_WARNINGS})
 
 add_library(orvane_vantor_sim STATIC vantor/sim_endpoint.cpp vantor/sim_start.cpp)

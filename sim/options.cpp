@@ -31,6 +31,8 @@ const char* usageText() {
          "  --mqtt URL         the Vantor publishes to this MQTT broker, mqtt://HOST:PORT, and takes commands\n"
          "  --mqtt-prefix P    its topics' prefix (default orvane)\n"
          "  --mqtt-client-id ID  its client id (default vantor-HOSTNAME; one per Vantor on a broker)\n"
+         "  --http ADDR:PORT   serve the Vantor's dashboard there, e.g. 127.0.0.1:8080\n"
+         "  --token-file FILE  the token that the dashboard's changes must carry (needed beyond the loopback)\n"
          "  --load ITEMS       analog front-end scenario, e.g. current=5,pf=0.8 (repeatable)\n"
          "  --load-file FILE   scenario items from a file (one or more per line, # comments)\n"
          "  --flash-fail-erase       every erase of the configuration page fails (page unchanged)\n"
@@ -146,6 +148,10 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
       if (!value(out.mqttPrefix)) return false;
     } else if (arg == "--mqtt-client-id") {
       if (!value(out.mqttClientId)) return false;
+    } else if (arg == "--http") {
+      if (!value(out.vantorHttp)) return false;
+    } else if (arg == "--token-file") {
+      if (!value(out.vantorTokenFile)) return false;
     } else if (arg == "--load" || arg == "--load-file") {
       if (!value(v)) return false;
       std::string text = v;

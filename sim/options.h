@@ -41,6 +41,8 @@ struct Options {
   std::string mqtt;
   std::string mqttPrefix = "orvane";
   std::string mqttClientId;
+  std::string vantorHttp;       // --http: the dashboard's address (checked by the Vantor)
+  std::string vantorTokenFile;  // --token-file
   TraceOptions trace;  // sim/trace_options.h
 };
 

@@ -1,25 +1,30 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only those that are missing.
 #   tools/install-deps.sh host     compilers, CMake, Ninja, GoogleTest, Google Benchmark, clang,
-#                                  SQLite, libpq, libmosquitto, nlohmann-json and CLI11 (the
-#                                  Vantor), PostgreSQL and Mosquitto (servers its tests start on
-#                                  loopback ports), jq, sigrok-cli and librsvg2-bin (the
+#                                  SQLite, libpq, libmosquitto, nlohmann-json, CLI11 and
+#                                  cpp-httplib (the Vantor and its dashboard), PostgreSQL and
+#                                  Mosquitto (servers its tests start on loopback ports), jq,
+#                                  sigrok-cli and librsvg2-bin (the
 #                                  end-to-end tests: sigrok-cli reads the VCD traces back,
 #                                  rsvg-convert renders the pictures), libunicorn-dev
 #                                  (orvane-emu: the image on an emulated Cortex-M0+)
+#   tools/install-deps.sh browser  headless Chromium, its driver and Selenium for Debian's Python
+#                                  (the dashboard's browser test)
 #   tools/install-deps.sh target   the arm-none-eabi cross toolchain with newlib-nano, and the
 #                                  emulators its tests run the image on (QEMU, Unicorn)
 set -euo pipefail
 
-host_pkgs=(g++ cmake ninja-build make git python3 libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev pkg-config libsqlite3-dev libpq-dev postgresql libmosquitto-dev mosquitto mosquitto-clients nlohmann-json3-dev libcli11-dev jq sigrok-cli librsvg2-bin libunicorn-dev)
+host_pkgs=(g++ cmake ninja-build make git python3 libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev pkg-config libsqlite3-dev libpq-dev postgresql libmosquitto-dev mosquitto mosquitto-clients nlohmann-json3-dev libcli11-dev libcpp-httplib-dev jq sigrok-cli librsvg2-bin libunicorn-dev)
+browser_pkgs=(chromium chromium-driver python3-selenium)
 target_pkgs=(gcc-arm-none-eabi libnewlib-arm-none-eabi libstdc++-arm-none-eabi-newlib qemu-system-arm python3-unicorn)
 
 want=()
 for set in "$@"; do
   case "$set" in
     host) want+=("${host_pkgs[@]}") ;;
+    browser) want+=("${browser_pkgs[@]}") ;;
     target) want+=("${target_pkgs[@]}") ;;
-    *) echo "install-deps: unknown set '$set' (host|target)" >&2; exit 2 ;;
+    *) echo "install-deps: unknown set '$set' (host|browser|target)" >&2; exit 2 ;;
   esac
 done
 

@@ -1,6 +1,7 @@
 // The vantor command line: parsing (CLI11), the listings, the queue and the CSV registry.
 #include "cli.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
@@ -14,8 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "pg_db.h"
 #include "plots.h"
 #include "activity.h"
+#include "http_server.h"
+#include "json_records.h"
 #include "store.h"
 #include "settings.h"
 #include "uplink_decode.h"
@@ -41,12 +45,10 @@ uint32_t parseNode(const std::string& text) {
   return *uid;
 }
 
-double seconds(uint64_t us) { return static_cast<double>(us) / 1e6; }
-
 std::string secondsText(std::optional<uint64_t> us) {
   if (!us) return "-";
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.3f", seconds(*us));
+  std::snprintf(buf, sizeof buf, "%.3f", secondsOf(*us));
   return buf;
 }
 
@@ -111,27 +113,16 @@ void nodes(Context& c) {
   const uint64_t now = r.nowUs();
   std::vector<std::vector<std::string>> rows{
       {"uid", "chip_id", "state", "last_counter", "last_seen_s", "activity", "last_telemetry"}};
+  const std::map<uint32_t, UplinkRecord> latest = r.lastTelemetryOfEach();
   for (const NodeRecord& n : r.nodes()) {
-    const Activity a = activityOf(n, now);
-    const bool active = a.active;
-    const char* activity = a.name;
-    const std::optional<UplinkRecord> t = r.lastTelemetry(n.uid);
+    const auto found = latest.find(n.uid);
+    const std::optional<UplinkRecord> t =
+        found == latest.end() ? std::nullopt : std::optional<UplinkRecord>(found->second);
     if (c.json) {
-      json j;
-      j["uid"] = uidText(n.uid);
-      j["chip_id"] = n.chipId;
-      j["state"] = n.state;
-      j["last_counter"] = n.lastCounter ? json(*n.lastCounter) : json(nullptr);
-      j["last_seen_s"] = n.lastSeenUs ? json(seconds(*n.lastSeenUs)) : json(nullptr);
-      j["active"] = active;
-      j["activity"] = activity;
-      j["expected_interval_s"] = n.expectedIntervalS;
-      j["sign_of_life_s"] = signOfLifeS();
-      j["last_telemetry"] = t ? t->fields : json(nullptr);
-      c.out << j.dump() << '\n';
+      c.out << nodeJson(n, now, t).dump() << '\n';
     } else {
       rows.push_back({uidText(n.uid), n.chipId, n.state, n.lastCounter ? std::to_string(*n.lastCounter) : "-",
-                      secondsText(n.lastSeenUs), activity, t ? fieldsText(t->fields) : "-"});
+                      secondsText(n.lastSeenUs), activityOf(n, now).name, t ? fieldsText(t->fields) : "-"});
     }
   }
   if (!c.json) printTable(c.out, rows);
@@ -149,19 +140,7 @@ void uplinks(Context& c, const std::string& node, int limit) {
       {"id", "t_s", "uid", "code", "counter", "rssi_dbm", "snr_db", "tag", "verdict", "fields"}};
   for (const UplinkRecord& u : list) {
     if (c.json) {
-      json j;
-      j["id"] = u.id;
-      j["t_s"] = seconds(u.tUs);
-      j["uid"] = uidText(u.uid);
-      j["code"] = u.code;
-      j["counter"] = u.counter ? json(*u.counter) : json(nullptr);
-      j["len"] = u.len;
-      j["rssi_dbm"] = u.rssiDbm ? json(*u.rssiDbm) : json(nullptr);
-      j["snr_db"] = u.snrDb ? json(*u.snrDb) : json(nullptr);
-      j["tag_ok"] = u.tagOk;
-      j["verdict"] = u.verdict;
-      for (auto it = u.fields.begin(); it != u.fields.end(); ++it) j[it.key()] = it.value();
-      c.out << j.dump() << '\n';
+      c.out << uplinkJson(u).dump() << '\n';
     } else {
       char rssi[16] = "-", snr[16] = "-";
       if (u.rssiDbm) std::snprintf(rssi, sizeof rssi, "%.1f", *u.rssiDbm);
@@ -198,15 +177,7 @@ void capture(Context& c, const std::string& node, const std::string& csvPath) {
   std::vector<std::vector<std::string>> rows{{"row", "b_field", "e_field_ind", "e_field_cap"}};
   for (const CaptureSample& s : samples) {
     if (c.json) {
-      json j;
-      j["uid"] = uidText(n.uid);
-      j["code"] = cap->code;
-      j["counter"] = cap->counter;
-      j["row"] = s.row;
-      j["b_field"] = s.bField;
-      j["e_field_ind"] = s.eFieldInd;
-      j["e_field_cap"] = s.eFieldCap ? json(*s.eFieldCap) : json(nullptr);
-      c.out << j.dump() << '\n';
+      c.out << captureRowJson(*cap, s).dump() << '\n';
     } else {
       rows.push_back({std::to_string(s.row), std::to_string(s.bField), std::to_string(s.eFieldInd),
                       s.eFieldCap ? std::to_string(*s.eFieldCap) : "-"});
@@ -234,16 +205,7 @@ void queueList(Context& c, const std::string& node) {
   std::vector<std::vector<std::string>> rows{{"id", "uid", "setting", "value", "state", "reason", "attempts"}};
   for (const QueueItem& q : r.queue(uid)) {
     if (c.json) {
-      json j;
-      j["id"] = q.id;
-      j["uid"] = uidText(q.uid);
-      j["setting"] = q.setting;
-      j["value"] = q.value;
-      j["state"] = q.state;
-      j["reason"] = q.reason.empty() ? json(nullptr) : json(q.reason);
-      j["attempts"] = q.attempts;
-      j["max_attempts"] = q.maxAttempts;
-      c.out << j.dump() << '\n';
+      c.out << queueItemJson(q).dump() << '\n';
     } else {
       rows.push_back({std::to_string(q.id), uidText(q.uid), q.setting, q.value.empty() ? "-" : q.value, q.state,
                       q.reason.empty() ? "-" : q.reason,
@@ -355,6 +317,26 @@ void plot(Context& c, const std::string& what, const std::string& node, const st
   c.out << "wrote " << svgPath << ": " << chart.title << '\n';
 }
 
+// The dashboard until SIGINT or SIGTERM, which end it cleanly.
+void serve(Context& c, const std::string& http, const std::string& tokenFile) {
+  ListenAddress address;
+  AccessPolicy policy;
+  std::string error;
+  if (!webSettings(http, tokenFile, address, policy, error)) throw Usage(error);
+  // The signals wait for this thread alone: the server's threads, made from here, inherit the mask.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  WebServer server(c.open(), address, policy);
+  if (!server.start(error)) throw Refused(error);
+  c.out << "vantor: dashboard of " << withoutPassword(c.dbPath) << " at " << server.url() << std::endl;
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
+  server.stop();
+}
+
 }  // namespace
 
 int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
@@ -403,6 +385,11 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   exportCmd->add_option("FILE", file, "write here instead of standard output");
   CLI::App* importCmd = app.add_subcommand("import", "add or update nodes from such a CSV file");
   importCmd->add_option("FILE", file, "CSV file")->required();
+  std::string http, tokenFile;
+  CLI::App* serveCmd = app.add_subcommand("serve", "the dashboard: pages, JSON API and live events over HTTP");
+  serveCmd->add_option("--http", http, "ADDR:PORT to listen on, e.g. 127.0.0.1:8080")->required();
+  serveCmd->add_option("--token-file", tokenFile,
+                       "a file whose first line is the token that changes must carry (needed beyond the loopback)");
 
   try {
     app.parse(argc, argv);
@@ -420,6 +407,7 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     if (plotTelemetryCmd->parsed()) plot(c, "telemetry", node, svgPath);
     if (exportCmd->parsed()) exportCsv(c, file);
     if (importCmd->parsed()) importCsv(c, file);
+    if (serveCmd->parsed()) serve(c, http, tokenFile);
   } catch (const Usage& e) {
     err << "vantor: " << e.what() << '\n';
     return kExitUsage;

@@ -1,8 +1,11 @@
 // The Vantor of orvane-sim: one registry, one decision maker and one radio for the process.
 #include "sim_start.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
+#include "http_server.h"
 #include "mqtt_output.h"
 #include "sim_endpoint.h"
 
@@ -15,16 +18,60 @@ std::string simDatabasePath(const sim::Board& board) {
 }
 
 namespace {
+
 MqttSettings mqttSettings(const sim::Options& options) {
   return MqttSettings{options.mqtt, options.mqttPrefix, options.mqttClientId};
 }
+
+// Set once the dashboard's address was told: the restarts of the firmware (new process images)
+// serve it again without saying so each time.
+constexpr const char* kHttpToldEnv = "ORVANE_SIM_HTTP_TOLD";
+
+bool startWeb(sim::Board& board, Vantor& vantor, std::string& message) {
+  const sim::Options& options = board.options();
+  ListenAddress address;
+  AccessPolicy policy;
+  std::string error;
+  webSettings(options.vantorHttp, options.vantorTokenFile, address, policy, error);  // checked with the command line
+  // Stopped before the process image is replaced, so that the next one can listen again.
+  static std::unique_ptr<WebServer> web;
+  try {
+    web = std::make_unique<WebServer>(openStore(simDatabasePath(board), true), address, policy);
+  } catch (const DbError& e) {
+    message = std::string("orvane-sim: --http: ") + e.what() + "\n";
+    return false;
+  }
+  web->follow(vantor.outputs());
+  if (!web->start(error)) {
+    message = "orvane-sim: --http: " + error + "\n";
+    return false;
+  }
+  board.addPersistHook([](sim::ResetKind) { web.reset(); });
+  if (std::getenv(kHttpToldEnv) == nullptr) {
+    std::fprintf(stderr, "orvane-sim: Vantor dashboard at %s\n", web->url().c_str());
+    ::setenv(kHttpToldEnv, "1", 1);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool checkSimOptions(const sim::Options& options, std::string& message) {
-  std::string error;
-  if (!options.mqtt.empty() && !checkMqttSettings(mqttSettings(options), error)) {
-    message = "orvane-sim: --mqtt: " + error + "\n";
+  std::string mqttError;
+  if (!options.mqtt.empty() && !checkMqttSettings(mqttSettings(options), mqttError)) {
+    message = "orvane-sim: --mqtt: " + mqttError + "\n";
     return false;
+  }
+  if (!options.vantorHttp.empty() || !options.vantorTokenFile.empty()) {
+    ListenAddress address;
+    AccessPolicy policy;
+    std::string error;
+    if (options.vantorHttp.empty()) error = "--token-file goes with --http";
+    if (!options.vantor) error = "--http serves the Vantor's dashboard: not with --no-vantor";
+    if (!error.empty() || !webSettings(options.vantorHttp, options.vantorTokenFile, address, policy, error)) {
+      message = "orvane-sim: " + error + "\n";
+      return false;
+    }
   }
   for (const std::string& text : options.vantorFaults) {
     Fault f{};
@@ -65,12 +112,12 @@ bool startInSim(sim::Board& board, std::string& message) {
   vantor = std::make_unique<Vantor>(*store, options.seed);
   if (!options.mqtt.empty()) {
     mqtt = std::make_unique<MqttOutput>(mqttSettings(options), database, *vantor, "orvane-sim");
-    // The process ends with _Exit or restarts with exec: what waits goes out first. A restart of
-    // the board is no absence of the Vantor.
+    // The process ends with _Exit or starts again in a fresh image: what waits goes out first. A
+    // restart of the board is no absence of the Vantor.
     board.addPersistHook([](sim::ResetKind kind) { mqtt->stop(kind == sim::ResetKind::pin); });
   }
   endpoint = std::make_unique<SimEndpoint>(board, *vantor, FaultPlan(std::move(faults)), options.seed);
-  return true;
+  return options.vantorHttp.empty() || startWeb(board, *vantor, message);
 }
 
 }  // namespace vantor

@@ -303,6 +303,19 @@ std::optional<UplinkRecord> SqlStore::lastAccepted(uint32_t uid, const std::vect
   return uplinkFrom(r[0]);
 }
 
+std::map<uint32_t, UplinkRecord> SqlStore::lastTelemetryOfEach() {
+  // Each node's own latest through the index by node, in one statement.
+  std::map<uint32_t, UplinkRecord> out;
+  for (const SqlRow& r : db_->query("SELECT " + kUplinkColumns +
+                                    " FROM uplinks WHERE id IN (SELECT (SELECT u.id FROM uplinks u WHERE u.uid = n.uid "
+                                    "AND u.code IN (3, 5) AND u.verdict = 'accepted' ORDER BY u.id DESC LIMIT 1) "
+                                    "FROM nodes n)")) {
+    UplinkRecord u = uplinkFrom(r);
+    out.emplace(u.uid, std::move(u));
+  }
+  return out;
+}
+
 void SqlStore::addCaptureFrame(const CaptureFrame& f) {
   const SqlRows found = db_->query(
       "INSERT INTO captures (uid, code, counter, first_us, last_us) VALUES (?1, ?2, ?3, ?4, ?4) "
@@ -419,6 +432,14 @@ int SqlStore::flushQueue(uint32_t uid) {
 }  // namespace vantor
 
 namespace vantor {
+
+std::map<uint32_t, UplinkRecord> Store::lastTelemetryOfEach() {
+  std::map<uint32_t, UplinkRecord> out;
+  for (const NodeRecord& n : nodes()) {
+    if (std::optional<UplinkRecord> t = lastTelemetry(n.uid)) out.emplace(n.uid, std::move(*t));
+  }
+  return out;
+}
 
 bool isServerDatabase(const std::string& where) {
   return where.rfind("postgresql://", 0) == 0 || where.rfind("postgres://", 0) == 0;

@@ -30,6 +30,7 @@ class SqlStore : public Store {
 
   std::vector<UplinkRecord> uplinks(std::optional<uint32_t> uid, int limit) override;
   std::optional<UplinkRecord> lastAccepted(uint32_t uid, const std::vector<uint8_t>& codes) override;
+  std::map<uint32_t, UplinkRecord> lastTelemetryOfEach() override;
   std::optional<CaptureRecord> lastCompleteCapture(uint32_t uid) override;
   std::vector<CaptureSample> captureRows(int64_t captureId) override;
 

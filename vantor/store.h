@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -184,6 +185,8 @@ class Store {
   // The latest accepted frame of one of these codes.
   virtual std::optional<UplinkRecord> lastAccepted(uint32_t uid, const std::vector<uint8_t>& codes) = 0;
   std::optional<UplinkRecord> lastTelemetry(uint32_t uid) { return lastAccepted(uid, {3, 5}); }
+  // Every node's last telemetry at once (a fleet's list in one read, not one per node).
+  virtual std::map<uint32_t, UplinkRecord> lastTelemetryOfEach();
 
   virtual std::optional<CaptureRecord> lastCompleteCapture(uint32_t uid) = 0;
   virtual std::vector<CaptureSample> captureRows(int64_t captureId) = 0;

@@ -109,6 +109,7 @@ std::string renderSvg(const Chart& chart, int width, int panelHeight) {
       for (double x : s.x) xr.add(x);
     }
   }
+  for (double x : chart.xInclude) xr.add(x);
   xr.settle();
   const std::vector<double> xticks = niceTicks(xr.lo, xr.hi, 8);
   const double xstep = xticks.size() > 1 ? xticks[1] - xticks[0] : 1;
@@ -160,19 +161,31 @@ std::string renderSvg(const Chart& chart, int width, int panelHeight) {
     }
     svg += "</g>\n";
     for (const ChartSeries& s : panel.series) {
-      svg += "<g class=\"series\" data-label=\"" + esc(s.label) + "\" data-points=\"" + std::to_string(s.x.size()) +
-             "\">\n";
+      std::string lines, dots;
       std::string points;
+      size_t drawn = 0;
+      const auto endLine = [&] {
+        if (!points.empty()) {
+          lines += "<polyline fill=\"none\" stroke=\"" + s.color + "\" stroke-width=\"1.5\"" +
+                   (s.dashed ? " stroke-dasharray=\"6 3\"" : "") + " points=\"" + points + "\"/>\n";
+        }
+        points.clear();
+      };
       for (size_t k = 0; k < s.x.size() && k < s.y.size(); ++k) {
-        if (!std::isfinite(s.x[k]) || !std::isfinite(s.y[k])) continue;
+        if (!std::isfinite(s.x[k]) || !std::isfinite(s.y[k])) {
+          endLine();
+          continue;
+        }
+        ++drawn;
         points += num(px(s.x[k])) + "," + num(py(s.y[k])) + " ";
         if (s.markers) {
-          svg += "<circle cx=\"" + num(px(s.x[k])) + "\" cy=\"" + num(py(s.y[k])) + "\" r=\"2.5\" fill=\"" + s.color +
-                 "\"/>\n";
+          dots += "<circle cx=\"" + num(px(s.x[k])) + "\" cy=\"" + num(py(s.y[k])) + "\" r=\"2.5\" fill=\"" + s.color +
+                  "\"/>\n";
         }
       }
-      svg += "<polyline fill=\"none\" stroke=\"" + s.color + "\" stroke-width=\"1.5\"" +
-             (s.dashed ? " stroke-dasharray=\"6 3\"" : "") + " points=\"" + points + "\"/>\n</g>\n";
+      endLine();
+      svg += "<g class=\"series\" data-label=\"" + esc(s.label) + "\" data-points=\"" + std::to_string(drawn) +
+             "\">\n" + dots + lines + "</g>\n";
     }
     // Legend in a row above the panel, so it never hides data.
     double lx = kMarginLeft;

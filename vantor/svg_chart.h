@@ -13,6 +13,7 @@ struct ChartSeries {
   std::vector<double> x, y;
   bool dashed = false;
   bool markers = false;  // a dot at each point (sparse data)
+  // A point that is not a number breaks the line there: a gap in the data is drawn as a gap.
 };
 
 struct ChartPanel {
@@ -27,6 +28,7 @@ struct Chart {
   std::string title;
   std::string xLabel;  // with its unit
   std::vector<ChartPanel> panels;
+  std::vector<double> xInclude = {};  // values the x axis reaches in any case (a whole time window)
 };
 
 // Ticks of a "nice" step (1, 2 or 5 x 10^n) covering [lo, hi], about `count` of them.

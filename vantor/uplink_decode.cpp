@@ -248,12 +248,13 @@ std::string hexText(const uint8_t* data, size_t len) {
 
 std::string floatText(float v) {
   char buf[48];
-  // At least the digits of the integer part, so that 120 reads "120", not "1.2e+02".
-  const double magnitude = std::fabs(static_cast<double>(v));
-  const int whole = magnitude >= 1.0 && std::isfinite(magnitude) ? static_cast<int>(std::floor(std::log10(magnitude))) + 1 : 1;
-  for (int digits = std::min(whole, 9); digits <= 9; ++digits) {
+  // An exponent only where plain digits would need leading or trailing zeros beyond a float's nine
+  // (600 reads "600", not "6e+02").
+  const double a = std::fabs(static_cast<double>(v));
+  const bool plain = a >= 1e-4 && a < 1e9;
+  for (int digits = 1; digits <= 9; ++digits) {
     std::snprintf(buf, sizeof buf, "%.*g", digits, static_cast<double>(v));
-    if (std::strtof(buf, nullptr) == v) break;
+    if (std::strtof(buf, nullptr) == v && !(plain && std::strchr(buf, 'e') != nullptr)) break;
   }
   return buf;
 }

@@ -76,4 +76,20 @@ TEST(SvgChart, TextIsEscapedAndEveryPanelHasItsLabelAndLegend) {
   EXPECT_NE(svg.find("stroke-dasharray"), std::string::npos);
 }
 
+size_t countOf(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST(SvgChart, APointThatIsNotANumberBreaksTheLineAndTheAxisCoversTheWindow) {
+  Chart c{"gaps", "time (h)", {}, {-24.0, 0.0}};
+  c.panels.push_back({"current (A)", {{"current", "#000000", {-3, -2, NAN, -1, 0}, {1, 2, NAN, 3, 4}, false, true}}});
+  const std::string svg = renderSvg(c);
+  EXPECT_EQ(countOf(svg, "<polyline"), 2u);
+  EXPECT_EQ(countOf(svg, "<circle"), 4u);
+  EXPECT_NE(svg.find("data-points=\"4\""), std::string::npos);
+  EXPECT_NE(svg.find(">-20</text>"), std::string::npos);  // the window's start, though no point is there
+}
+
 }  // namespace

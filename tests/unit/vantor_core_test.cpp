@@ -17,6 +17,7 @@
 #include "settings.h"
 #include "sqlite_db.h"
 #include "test_servers.h"
+#include "uplink_decode.h"
 #include "vantor.h"
 
 using namespace testing_support;
@@ -86,6 +87,18 @@ TEST(VantorCounter, OrderOfTwentyFourBitCountersWithTheirWrapWindow) {
 // The decision step alone, on facts made by hand: no database. A copy of a frame that a second
 // Vantor of the registry handles after the node's later frames are in is the same transmission (a
 // duplicate) when heard within a second of the accepted one, and a replay when heard later.
+TEST(VantorSettingText, ValuesReadAsWrittenWithoutAnExponentWherePlainDigitsDo) {
+  const std::pair<float, const char*> cases[] = {
+      {600.0f, "600"},     {86400.0f, "86400"}, {0.5f, "0.5"},        {-0.027f, "-0.027"},     {0.001f, "0.001"},
+      {1e-7f, "1e-07"},    {3e9f, "3e+09"},     {123456789.0f, "123456792"}, {21474.83647f, "21474.836"},
+  };
+  for (const auto& [value, text] : cases) EXPECT_EQ(vantor::floatText(value), text) << value;
+  vantor::Setting s;
+  std::string error;
+  ASSERT_TRUE(vantor::parseSetting({"sleep", "600", "force-rx"}, s, error)) << error;
+  EXPECT_EQ(s.value, "600 force-rx");
+}
+
 TEST(VantorDecision, ALateCopyOfTheSameTransmissionIsADuplicateNotAReplay) {
   const vantor::NodeKey nodeKey = vantor::freshKey(3, 1);
   vantor::FrameFacts facts;
