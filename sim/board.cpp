@@ -66,7 +66,8 @@ Board::Board(const Options& options) : options_(options), reset_(options.stateDi
   addDevice(tim6_.get());
   scheduler_.rebase(scheduler_.now(), Scheduler::wallUs());
   // The radio world: medium, scripted transmitter and the node's transceiver on SPI1.
-  radioMedium_ = std::make_unique<RadioMedium>(*this);
+  radioMedium_ = std::make_unique<RadioMedium>();
+  radioMedium_->onTransmit([this](const AirFrame& frame) { records().frameOnAir(frame); });
   airScript_ = std::make_unique<AirScript>(*this, *radioMedium_);
   radio_ = std::make_unique<Llcc68Model>(
       *this, *radioMedium_, "node", options_.seed,

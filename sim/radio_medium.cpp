@@ -88,12 +88,33 @@ RadioMedium::~RadioMedium() {
   if (airLog_ != nullptr) std::fclose(airLog_);
 }
 
-void RadioMedium::attach(RadioEndpoint* endpoint) { endpoints_.push_back(endpoint); }
+void RadioMedium::attach(RadioEndpoint* endpoint) { endpoints_.push_back({endpoint, nextOrigin_++}); }
 
 void RadioMedium::detach(RadioEndpoint* endpoint) {
-  endpoints_.erase(std::remove(endpoints_.begin(), endpoints_.end(), endpoint), endpoints_.end());
+  endpoints_.erase(std::remove_if(endpoints_.begin(), endpoints_.end(),
+                                  [&](const Attached& a) { return a.endpoint == endpoint; }),
+                   endpoints_.end());
   pending_.erase(std::remove_if(pending_.begin(), pending_.end(), [&](const Pending& p) { return p.to == endpoint; }),
                  pending_.end());
+}
+
+uint32_t RadioMedium::originOf(const RadioEndpoint* endpoint) const {
+  for (const Attached& a : endpoints_) {
+    if (a.endpoint == endpoint) return a.origin;
+  }
+  return 0;
+}
+
+bool RadioMedium::anyHearing() const {
+  for (const Attached& a : endpoints_) {
+    if (a.endpoint->hearing()) return true;
+  }
+  return false;
+}
+
+AirFrame* RadioMedium::frameById(uint64_t id) {
+  if (id < firstId_ || id - firstId_ >= history_.size()) return nullptr;
+  return &history_[id - firstId_];
 }
 
 bool RadioMedium::openAirLog(const std::string& path) {
@@ -102,30 +123,61 @@ bool RadioMedium::openAirLog(const std::string& path) {
   return airLog_ != nullptr;
 }
 
-uint64_t RadioMedium::transmit(AirFrame frame) {
-  frame.id = history_.size() + 1;
-  if (frame.endUs < frame.startUs) frame.endUs = frame.startUs;
-  logFrame(frame);
-  board_.records().frameOnAir(frame);
-  const uint64_t index = history_.size();
-  history_.push_back(frame);
-  const uint64_t headerAt = std::min(frame.startUs + frame.air.headerOffsetUs(), frame.endUs);
-  for (RadioEndpoint* e : endpoints_) {
-    if (e->endpointName() == frame.sender) continue;
-    pending_.push_back({index, headerAt, true, e});
-    pending_.push_back({index, frame.endUs, false, e});
+uint64_t RadioMedium::transmit(AirFrame frame, const RadioEndpoint* from) {
+  if (from != nullptr) {
+    frame.origin = originOf(from);
+  } else {
+    // A frame in the name of an attached radio (a scripted one) is that radio's own.
+    for (const Attached& a : endpoints_) {
+      if (a.endpoint->endpointName() == frame.sender) {
+        frame.origin = a.origin;
+        break;
+      }
+    }
   }
-  return frame.id;
+  const uint64_t id = put(std::move(frame));
+  const AirFrame& f = *frameById(id);
+  logFrame(f);
+  if (onTransmit_) onTransmit_(f);
+  if (remote_ != nullptr) remote_->sent(f);
+  return id;
+}
+
+uint64_t RadioMedium::inject(AirFrame frame) { return put(std::move(frame)); }
+
+uint64_t RadioMedium::put(AirFrame frame) {
+  frame.id = firstId_ + history_.size();
+  if (frame.endUs < frame.startUs) frame.endUs = frame.startUs;
+  history_.push_back(std::move(frame));
+  const AirFrame& f = history_.back();
+  const uint64_t headerAt = std::min(f.startUs + f.air.headerOffsetUs(), f.endUs);
+  for (const Attached& a : endpoints_) {
+    if (a.origin == f.origin) continue;
+    pending_.push_back({f.id, headerAt, true, a.endpoint});
+    pending_.push_back({f.id, f.endUs, false, a.endpoint});
+  }
+  return f.id;
 }
 
 void RadioMedium::truncate(uint64_t id, uint64_t atUs) {
-  if (id == 0 || id > history_.size()) return;
-  AirFrame& f = history_[id - 1];
-  if (atUs >= f.endUs) return;
-  f.endUs = std::max(atUs, f.startUs);
-  f.truncated = true;
+  AirFrame* f = frameById(id);
+  if (f == nullptr || atUs >= f->endUs) return;
+  f->endUs = std::max(atUs, f->startUs);
+  f->truncated = true;
   for (Pending& p : pending_) {
-    if (p.frameIndex == id - 1) p.atUs = std::min(p.atUs, f.endUs);
+    if (p.frameId == id) p.atUs = std::min(p.atUs, f->endUs);
+  }
+  if (remote_ != nullptr && f->origin != 0 && f->origin < kRemoteOrigin) remote_->cut(id, f->endUs);
+}
+
+void RadioMedium::forget(uint64_t beforeUs) {
+  while (!history_.empty() && history_.front().endUs < beforeUs) {
+    const uint64_t id = history_.front().id;
+    bool awaited = false;
+    for (const Pending& p : pending_) awaited = awaited || p.frameId == id;
+    if (awaited) break;
+    history_.pop_front();
+    ++firstId_;
   }
 }
 
@@ -142,10 +194,12 @@ double RadioMedium::interfererDbmAt(uint64_t fromUs, uint64_t toUs) const {
 }
 
 double RadioMedium::channelPowerDbm(const RadioEndpoint* self, const LoraAirSettings& air, uint64_t nowUs) const {
+  if (remote_ != nullptr) remote_->before(nowUs);
+  const uint32_t selfOrigin = self != nullptr ? originOf(self) : 0;
   double p = addDbm(noiseFloorDbm(air.bwHz()), interfererDbmAt(nowUs, nowUs));
   for (const AirFrame& f : history_) {
     if (f.startUs > nowUs || f.endUs <= nowUs) continue;
-    if (self != nullptr && f.sender == self->endpointName()) continue;
+    if (self != nullptr && f.origin != 0 && f.origin == selfOrigin) continue;
     if (!sameChannel(f.air, air)) continue;
     p = addDbm(p, f.rssiDbm ? *f.rssiDbm : f.powerDbm - linkLossDb_);
   }
@@ -160,9 +214,10 @@ Reception RadioMedium::receive(const AirFrame& frame, const RadioEndpoint* at, b
   // Overlapping frames on the channel: a stronger or comparable one destroys this one.
   bool collided = false;
   double interference = noise;
+  const uint32_t atOrigin = originOf(at);
   for (const AirFrame& other : history_) {
     if (other.id == frame.id || other.startUs >= until || other.endUs <= frame.startUs) continue;
-    if (other.sender == at->endpointName() || !sameChannel(other.air, frame.air)) continue;
+    if ((other.origin != 0 && other.origin == atOrigin) || !sameChannel(other.air, frame.air)) continue;
     const double otherDbm = other.rssiDbm ? *other.rssiDbm : other.powerDbm - linkLossDb_;
     interference = addDbm(interference, otherDbm);
     if (otherDbm > rx.signalDbm - kCaptureDb) collided = true;
@@ -190,6 +245,7 @@ uint64_t RadioMedium::nextEventUs() const {
 }
 
 void RadioMedium::fire(uint64_t nowUs) {
+  if (remote_ != nullptr) remote_->before(nowUs);
   // Deliver every event that is due, earliest first (headers before ends at the same time).
   for (;;) {
     auto due = pending_.end();
@@ -202,7 +258,7 @@ void RadioMedium::fire(uint64_t nowUs) {
     if (due == pending_.end()) return;
     const Pending p = *due;
     pending_.erase(due);
-    const AirFrame frame = history_[p.frameIndex];
+    const AirFrame frame = *frameById(p.frameId);
     const Reception rx = receive(frame, p.to, !p.header);
     if (p.header)
       p.to->frameHeader(frame, rx);
@@ -220,10 +276,11 @@ void RadioMedium::logFrame(const AirFrame& f) {
     hex.push_back(kDigits[b & 15]);
   }
   std::fprintf(airLog_,
-               "{\"t_us\":%llu,\"sender\":\"%s\",\"modem\":\"%s\",\"freq_hz\":%u,\"sf\":%u,\"bw_hz\":%u,\"cr\":\"%s\","
+               "{\"t_us\":%llu,\"sender\":\"%s\"%s%s%s,\"modem\":\"%s\",\"freq_hz\":%u,\"sf\":%u,\"bw_hz\":%u,\"cr\":\"%s\","
                "\"ldro\":%s,\"sync\":\"0x%02X\",\"iq\":\"%s\",\"preamble\":%u,\"header\":\"%s\",\"crc\":%s,"
                "\"power_dbm\":%d,\"len\":%zu,\"toa_us\":%llu,\"hex\":\"%s\"",
-               static_cast<unsigned long long>(f.startUs), f.sender.c_str(), f.lora ? "lora" : "gfsk",
+               static_cast<unsigned long long>(f.startUs), f.sender.c_str(), f.name.empty() ? "" : ",\"name\":\"",
+               f.name.c_str(), f.name.empty() ? "" : "\"", f.lora ? "lora" : "gfsk",
                static_cast<unsigned>(f.air.freqHz), static_cast<unsigned>(f.air.sf),
                static_cast<unsigned>(f.air.bwHz()), crText(f.air.cr), f.air.ldro ? "true" : "false",
                static_cast<unsigned>(f.air.syncWord), f.air.iqInverted ? "inverted" : "normal",

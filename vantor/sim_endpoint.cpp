@@ -60,7 +60,7 @@ void SimEndpoint::step(Outgoing& out, uint64_t nowUs) {
   f.endUs = f.startUs + air_.timeOnAirUs(f.bytes.size());
   txEndUs_ = f.endUs;
   outgoing_.pop_front();
-  medium_.transmit(std::move(f));
+  medium_.transmit(std::move(f), this);
 }
 
 bool SimEndpoint::hears(const sim::AirFrame& frame) const {
