@@ -62,6 +62,7 @@ Board::Board(const Options& options) : options_(options), reset_(options.stateDi
   flash_ = std::make_unique<FlashModel>(*this, reinterpret_cast<uint8_t*>(__device_config_flash_start),
                                         options_.flashFaults);
   rtc_ = std::make_unique<RtcModel>(*this);
+  rtc_->setLsiHz(options_.lsiHz);
   tim6_ = std::make_unique<Tim6>(*this);
   addDevice(tim6_.get());
   scheduler_.rebase(scheduler_.now(), Scheduler::wallUs());

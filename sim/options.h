@@ -36,6 +36,16 @@ struct Options {
   std::string vantorDb;
   std::vector<std::string> vantorFaults;
   TraceOptions trace;  // sim/trace_options.h
+  // The chip's LSI (the RTC's clock), Hz.
+  uint32_t lsiHz = 32000;
+  // orvane-air (sim/AIR.md): the shared air to join instead of the in-process medium, this node's
+  // name and position there.
+  std::string air;
+  std::string airName = "node";
+  bool airAtSet = false;
+  double airAtX = 0;
+  double airAtY = 0;
+  bool linkLossSet = false;
 };
 
 // Parses argv into `out`; on error or --help returns false with a message in `message`.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 
 namespace sim {
@@ -29,7 +30,39 @@ const char* crText(uint8_t cr) {
   }
 }
 
+bool parseMs(const std::string& text, uint64_t& out) {
+  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
+  char* end = nullptr;
+  out = std::strtoull(text.c_str(), &end, 10);
+  return *end == '\0';
+}
+
 }  // namespace
+
+bool parseInterferer(const std::string& text, Interferer& out, std::string& error) {
+  error = "--interferer takes DBM or DBM:ON_MS:OFF_MS";
+  const size_t c1 = text.find(':');
+  const std::string level = text.substr(0, c1);
+  char* end = nullptr;
+  const double dbm = std::strtod(level.c_str(), &end);
+  if (level.empty() || *end != '\0' || dbm < -150 || dbm > 30) return false;
+  Interferer i;
+  i.dbm = dbm;
+  i.active = true;
+  if (c1 != std::string::npos) {
+    const size_t c2 = text.find(':', c1 + 1);
+    if (c2 == std::string::npos) return false;
+    uint64_t on = 0, off = 0;
+    if (!parseMs(text.substr(c1 + 1, c2 - c1 - 1), on) || !parseMs(text.substr(c2 + 1), off) || on == 0 || off == 0) {
+      return false;
+    }
+    i.onUs = on * 1000;
+    i.offUs = off * 1000;
+  }
+  error.clear();
+  out = i;
+  return true;
+}
 
 double addDbm(double a, double b) { return 10.0 * std::log10(toMw(a) + toMw(b)); }
 
@@ -231,6 +264,7 @@ Reception RadioMedium::receive(const AirFrame& frame, const RadioEndpoint* at, b
 }
 
 void RadioMedium::receiverArmed(const RadioEndpoint* who, uint64_t atUs, uint64_t windowUs) {
+  if (remote_ != nullptr) remote_->armed(atUs, windowUs);
   for (auto& fn : armWatchers_) fn(who->endpointName(), atUs, windowUs);
 }
 
@@ -269,30 +303,46 @@ void RadioMedium::fire(uint64_t nowUs) {
 
 void RadioMedium::logFrame(const AirFrame& f) {
   if (airLog_ == nullptr) return;
+  std::fputs(airLogLine(f).c_str(), airLog_);
+  std::fflush(airLog_);
+}
+
+std::string airLogLine(const AirFrame& f) {
   std::string hex;
   static const char* const kDigits = "0123456789ABCDEF";
   for (uint8_t b : f.bytes) {
     hex.push_back(kDigits[b >> 4]);
     hex.push_back(kDigits[b & 15]);
   }
-  std::fprintf(airLog_,
-               "{\"t_us\":%llu,\"sender\":\"%s\"%s%s%s,\"modem\":\"%s\",\"freq_hz\":%u,\"sf\":%u,\"bw_hz\":%u,\"cr\":\"%s\","
-               "\"ldro\":%s,\"sync\":\"0x%02X\",\"iq\":\"%s\",\"preamble\":%u,\"header\":\"%s\",\"crc\":%s,"
-               "\"power_dbm\":%d,\"len\":%zu,\"toa_us\":%llu,\"hex\":\"%s\"",
-               static_cast<unsigned long long>(f.startUs), f.sender.c_str(), f.name.empty() ? "" : ",\"name\":\"",
-               f.name.c_str(), f.name.empty() ? "" : "\"", f.lora ? "lora" : "gfsk",
-               static_cast<unsigned>(f.air.freqHz), static_cast<unsigned>(f.air.sf),
-               static_cast<unsigned>(f.air.bwHz()), crText(f.air.cr), f.air.ldro ? "true" : "false",
-               static_cast<unsigned>(f.air.syncWord), f.air.iqInverted ? "inverted" : "normal",
-               static_cast<unsigned>(f.air.preamble), f.air.implicitHeader ? "implicit" : "explicit",
-               f.air.crcOn ? "true" : "false", f.powerDbm, f.bytes.size(),
-               static_cast<unsigned long long>(f.endUs - f.startUs), hex.c_str());
-  if (f.rssiDbm) std::fprintf(airLog_, ",\"rssi_dbm\":%.1f", *f.rssiDbm);
-  if (f.snrDb) std::fprintf(airLog_, ",\"snr_db\":%.1f", *f.snrDb);
-  if (f.crcError) std::fprintf(airLog_, ",\"fault\":\"crc\"");
-  if (f.headerError) std::fprintf(airLog_, ",\"fault\":\"header\"");
-  std::fprintf(airLog_, "}\n");
-  std::fflush(airLog_);
+  auto head = [&](char* buf, size_t size) {
+    return std::snprintf(buf, size,
+                         "{\"t_us\":%llu,\"sender\":\"%s\"%s%s%s,\"modem\":\"%s\",\"freq_hz\":%u,\"sf\":%u,\"bw_hz\":%u,"
+                "\"cr\":\"%s\",\"ldro\":%s,\"sync\":\"0x%02X\",\"iq\":\"%s\",\"preamble\":%u,\"header\":\"%s\","
+                "\"crc\":%s,\"power_dbm\":%d,\"len\":%zu,\"toa_us\":%llu,\"hex\":\"",
+                         static_cast<unsigned long long>(f.startUs), f.sender.c_str(), f.name.empty() ? "" : ",\"name\":\"",
+                f.name.c_str(), f.name.empty() ? "" : "\"", f.lora ? "lora" : "gfsk",
+                static_cast<unsigned>(f.air.freqHz), static_cast<unsigned>(f.air.sf),
+                static_cast<unsigned>(f.air.bwHz()), crText(f.air.cr), f.air.ldro ? "true" : "false",
+                static_cast<unsigned>(f.air.syncWord), f.air.iqInverted ? "inverted" : "normal",
+                static_cast<unsigned>(f.air.preamble), f.air.implicitHeader ? "implicit" : "explicit",
+                f.air.crcOn ? "true" : "false", f.powerDbm, f.bytes.size(),
+                static_cast<unsigned long long>(f.endUs - f.startUs));
+  };
+  std::string line(static_cast<size_t>(head(nullptr, 0)), '\0');
+  head(line.data(), line.size() + 1);
+  line += hex + "\"";
+  char tail[96];
+  if (f.rssiDbm) {
+    std::snprintf(tail, sizeof tail, ",\"rssi_dbm\":%.1f", *f.rssiDbm);
+    line += tail;
+  }
+  if (f.snrDb) {
+    std::snprintf(tail, sizeof tail, ",\"snr_db\":%.1f", *f.snrDb);
+    line += tail;
+  }
+  if (f.crcError) line += ",\"fault\":\"crc\"";
+  if (f.headerError) line += ",\"fault\":\"header\"";
+  return line + "}\n";
 }
 
 }  // namespace sim

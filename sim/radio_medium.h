@@ -93,6 +93,8 @@ class AirRemote {
   // The medium is about to answer for `nowUs`: every frame of the others that starts by then must
   // be here.
   virtual void before(uint64_t nowUs) = 0;
+  // One of our receivers was armed (RadioMedium::receiverArmed).
+  virtual void armed(uint64_t atUs, uint64_t windowUs) = 0;
 };
 
 struct Interferer {
@@ -191,7 +193,12 @@ class RadioMedium : public Device {
   std::vector<std::function<void(const std::string&, uint64_t, uint64_t)>> armWatchers_;
 };
 
+// "DBM[:ON_MS:OFF_MS]": a carrier of DBM at the receivers, always on or pulsed (--interferer).
+bool parseInterferer(const std::string& text, Interferer& out, std::string& error);
+
 // Power sum of two levels in dBm.
 double addDbm(double a, double b);
+// The frame as one line of the air log (sim/RADIO.md), newline included.
+std::string airLogLine(const AirFrame& frame);
 
 }  // namespace sim

@@ -71,7 +71,7 @@ uint64_t RtcModel::wakeUpClockPeriodNs() const {
   // RTCCLK / 16, 8, 4, 2 for codes 0..3; ck_spre = RTCCLK / (PREDIV_A + 1) / (PREDIV_S + 1) otherwise.
   const uint64_t divider =
       wakeUpClock_ < 4 ? (16u >> wakeUpClock_) : static_cast<uint64_t>(asyncPrediv_ + 1) * (syncPrediv_ + 1);
-  return divider * 1000000000ull / kLsiHz;
+  return divider * 1000000000ull / lsiHz_;
 }
 
 uint64_t RtcModel::wakeUpPeriods() const {

@@ -17,6 +17,8 @@ class RtcModel {
   static constexpr unsigned kBackupRegisters = 5;
 
   explicit RtcModel(DeviceHost& board);
+  // The LSI this chip has (the datasheet allows 29.5 to 34 kHz; the firmware counts on 32 kHz).
+  void setLsiHz(uint32_t hz) { lsiHz_ = hz; }
 
   void init(uint32_t asyncPrediv, uint32_t syncPrediv);
   bool initialised() const { return initialised_; }
@@ -54,6 +56,7 @@ class RtcModel {
   uint32_t wakeUpCounter_ = 0;
   uint32_t wakeUpClock_ = 0;
   bool failWakeUp_ = false;
+  uint32_t lsiHz_ = kLsiHz;
 };
 
 }  // namespace sim

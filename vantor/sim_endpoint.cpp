@@ -16,14 +16,10 @@ void SimEndpoint::keepInTimeOrder() {
                    [](const Outgoing& a, const Outgoing& b) { return a.atUs < b.atUs; });
 }
 
-SimEndpoint::SimEndpoint(sim::Board& board, Vantor& vantor, FaultPlan faults, uint64_t seed)
-    : board_(board),
-      medium_(board.radioMedium()),
-      vantor_(vantor),
-      faults_(std::move(faults)),
-      rng_(seed ^ 0x56414E54ull) {
+SimEndpoint::SimEndpoint(sim::RadioMedium& medium, std::function<uint64_t()> nowUs, Vantor& vantor, FaultPlan faults,
+                         uint64_t seed)
+    : medium_(medium), nowUs_(std::move(nowUs)), vantor_(vantor), faults_(std::move(faults)), rng_(seed ^ 0x56414E54ull) {
   medium_.attach(this);
-  board_.addDevice(this);
 }
 
 SimEndpoint::~SimEndpoint() { medium_.detach(this); }
@@ -79,13 +75,13 @@ void SimEndpoint::frameEnd(const sim::AirFrame& frame, const sim::Reception& rx)
   if (lockedFrame_ != frame.id) return;
   lockedFrame_ = 0;
   if (!rx.payloadOk) return;  // the radio's CRC refused it: nothing reaches the Vantor
-  const uint64_t now = board_.nowUs();
+  const uint64_t now = nowUs_();
   const Behaviour behaviour{faults_.active(FaultKind::silent, now), faults_.active(FaultKind::replay, now)};
   std::optional<Answer> answer;
   try {
     answer = vantor_.onFrame(frame.bytes, Reception{frame.startUs, tenths(rx.rssiDbm), tenths(rx.snrDb)}, behaviour);
   } catch (const DbError& e) {
-    std::fprintf(stderr, "orvane-sim: vantor: %s\n", e.what());
+    std::fprintf(stderr, "vantor: %s\n", e.what());
     return;
   }
   if (!answer) return;

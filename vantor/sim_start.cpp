@@ -45,7 +45,9 @@ bool startInSim(sim::Board& board, std::string& message) {
     return false;
   }
   vantor = std::make_unique<Vantor>(*registry, options.seed);
-  endpoint = std::make_unique<SimEndpoint>(board, *vantor, FaultPlan(std::move(faults)), options.seed);
+  endpoint = std::make_unique<SimEndpoint>(
+      board.radioMedium(), [&board] { return board.nowUs(); }, *vantor, FaultPlan(std::move(faults)), options.seed);
+  board.addDevice(endpoint.get());
   return true;
 }
 
