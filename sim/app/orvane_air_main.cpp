@@ -31,6 +31,8 @@ int main(int argc, char** argv) {
   app.add_option("--stop-after", stopAfterS, "end the run at SEC seconds of virtual time")->check(CLI::Range(0.0, 1e9));
   app.add_option("--processes", o.processes, "sleeping nodes started ahead of need while fewer run (default: cores)")
       ->check(CLI::Range(1u, 4096u));
+  std::vector<std::string> waitFor;
+  app.add_option("--wait-for", waitFor, "hold the clock until a participant of this name has joined (repeatable)");
   app.add_flag("--quiet", o.quiet, "no summary at the end");
   try {
     app.parse(argc, argv);
@@ -48,6 +50,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "orvane-air: %s\n", error.c_str());
     return 2;
   }
+  // Expected at virtual time 0 and started by nobody but itself: nothing moves until it is there.
+  for (const std::string& name : waitFor) server.expect(name, sim::air::Role::listener, 0, std::nullopt, {}, {});
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
   std::signal(SIGPIPE, SIG_IGN);
