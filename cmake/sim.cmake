@@ -136,8 +136,19 @@ add_executable(orvane-air ${CMAKE_SOURCE_DIR}/sim/app/orvane_air_main.cpp)
 target_link_libraries(orvane-air PRIVATE orvane_sim_air CLI11::CLI11)
 target_compile_options(orvane-air PRIVATE ${ORVANE_WARNINGS})
 
+# orvane-fleet: a site of field-build nodes and the Vantor on orvane-air (docs/fleet.md).
+add_library(orvane_fleet STATIC sim/fleet/fleet_plan.cpp sim/fleet/fleet_report.cpp)
+target_include_directories(orvane_fleet PUBLIC ${CMAKE_SOURCE_DIR}/sim/fleet)
+target_link_libraries(orvane_fleet PUBLIC orvane_sim_air orvane_sim_front_end orvane_vantor)
+target_compile_options(orvane_fleet PRIVATE ${ORVANE_WARNINGS})
+add_executable(orvane-fleet ${CMAKE_SOURCE_DIR}/sim/app/orvane_fleet_main.cpp)
+target_link_libraries(orvane-fleet PRIVATE orvane_fleet orvane_sim_rooms CLI11::CLI11)
+target_compile_options(orvane-fleet PRIVATE ${ORVANE_WARNINGS})
+
 add_executable(vantor ${CMAKE_SOURCE_DIR}/vantor/app/vantor_main.cpp)
 target_link_libraries(vantor PRIVATE orvane_vantor orvane_vantor_radio)
+# The fleet starts these two.
+add_dependencies(orvane-fleet orvane-sim-field vantor)
 target_compile_options(vantor PRIVATE ${ORVANE_WARNINGS})
 
 add_subdirectory(tests)

@@ -553,13 +553,13 @@ void AirServer::commit(uint64_t beforeUs) {
     e.logged = true;
     ++logged_;
     ++framesLogged_;
-    if (log_ == nullptr) continue;
     // The log shows a frame as its transmitter put it on the air, as the in-process medium does.
     AirFrame shown = e.frame;
     shown.endUs = e.announcedEndUs;
     shown.truncated = e.announcedTruncated;
     shown.origin = 0;
-    std::fputs(airLogLine(shown).c_str(), log_);
+    if (onCommit_) onCommit_(shown);
+    if (log_ != nullptr) std::fputs(airLogLine(shown).c_str(), log_);
   }
 }
 
@@ -627,6 +627,21 @@ void AirServer::end() {
   if (log_ != nullptr) std::fflush(log_);
   for (auto& p : participants_) {
     if (p->fd >= 0) (void)air::sendMessage(p->fd, air::encodeEnd());
+  }
+}
+
+std::vector<pid_t> AirServer::childPids() const {
+  std::vector<pid_t> out;
+  for (const auto& [pid, p] : children_) out.push_back(pid);
+  return out;
+}
+
+void AirServer::waitForChildren() {
+  while (!children_.empty()) {
+    int status = 0;
+    const pid_t pid = ::waitpid(-1, &status, 0);
+    if (pid < 0) return;
+    if (children_.erase(pid) == 0) otherExits_[pid] = status;
   }
 }
 

@@ -63,9 +63,15 @@ class AirServer {
   uint64_t floorUs() const { return floorUs_; }
   uint64_t framesLogged() const { return framesLogged_; }
   size_t processesAlive() const { return alive_; }
+  // The processes the air started that have not ended.
+  std::vector<pid_t> childPids() const;
   std::vector<ParticipantFigures> figures() const;
   // Ends the run now (a signal).
   void stop() { end(); }
+  // Every frame as it goes into the air log, in its order (orvane-fleet's progress).
+  void onCommit(std::function<void(const AirFrame&)> fn) { onCommit_ = std::move(fn); }
+  // Waits for every process the air started to end (after the run: they end on the air's end).
+  void waitForChildren();
   // Exit statuses of child processes that were no participant's (orvane-fleet's Vantor).
   std::map<pid_t, int> otherExits() const { return otherExits_; }
   // Log-distance loss between two positions (sim/AIR.md).
@@ -160,6 +166,7 @@ class AirServer {
   bool nodesSeen_ = false;
   bool ended_ = false;
   int status_ = 0;
+  std::function<void(const AirFrame&)> onCommit_;
 };
 
 }  // namespace sim

@@ -47,17 +47,19 @@ Board::Board(const Options& options) : options_(options), reset_(options.stateDi
                                                  Wiring::clampHighPower, Wiring::clampLowPower, Wiring::clampLowSide,
                                                  Wiring::eFieldCapacitive, Wiring::eFieldInductive});
   addDevice(adc_.get());
-  {
-    Scenario scenario;
-    std::string ignored;  // checked when the command line was parsed
-    if (parseScenario(options_.scenario, scenario, ignored)) adc_->frontEnd().setScenario(scenario);
-  }
   if (options_.speed < 0) options_.speed = console_->isInteractive() ? 1.0 : 0.0;
   scheduler_.setSpeed(options_.speed);
   {
     uint64_t clock = 0;
     reset_.load(clock);
     scheduler_.setNow(clock);
+  }
+  {
+    Scenario scenario;
+    std::string ignored;  // checked when the command line was parsed
+    if (parseScenario(options_.scenario, scenario, ignored)) {
+      adc_->frontEnd().setScenario(scaledForStart(scenario, options_.seed, nowUs()));
+    }
   }
   flash_ = std::make_unique<FlashModel>(*this, reinterpret_cast<uint8_t*>(__device_config_flash_start),
                                         options_.flashFaults);

@@ -3,10 +3,12 @@
 #include "air_listen.h"
 
 #include <memory>
+#include <sstream>
 
 #include "air_link.h"
 #include "radio_medium.h"
 #include "scheduler.h"
+#include "settings.h"
 #include "sim_endpoint.h"
 
 namespace vantor {
@@ -44,6 +46,19 @@ int listenOnAir(const ListenOptions& o, std::ostream& err) {
     }
     faults.push_back(f);
   }
+  std::vector<Setting> settings;
+  for (const std::string& text : o.settings) {
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;) words.push_back(w);
+    Setting s;
+    std::string error;
+    if (!parseSetting(words, s, error)) {
+      err << "vantor: --setting " << text << ": " << error << '\n';
+      return kExitUsage;
+    }
+    settings.push_back(s);
+  }
   std::unique_ptr<Registry> registry;
   try {
     registry = std::make_unique<Registry>(o.dbPath, true);
@@ -56,6 +71,16 @@ int listenOnAir(const ListenOptions& o, std::ostream& err) {
   sim::RadioMedium medium;
   SimEndpoint endpoint(medium, [&clock] { return clock.now(); }, vantor, FaultPlan(std::move(faults)), o.seed);
   VantorOnAir host(endpoint);
+  // A site profile: a node confirmed with nothing queued for it gets the settings, in the same
+  // virtual instant as its confirm, so the run repeats.
+  endpoint.onAnswer([&](const Answer& a) {
+    if (settings.empty() || a.what != "confirm" || a.frame.size() < 4) return;
+    const uint32_t uid = a.frame[1] | (a.frame[2] << 8) | (static_cast<uint32_t>(a.frame[3]) << 16);
+    if (!registry->queue(uid).empty()) return;
+    for (const Setting& s : settings) {
+      registry->addQueueItem(queueItem(uid, s, Vantor::kDefaultMaxAttempts, clock.now(), Vantor::kDefaultTtlUs));
+    }
+  });
   sim::air::Hello hello;
   hello.role = sim::air::Role::listener;
   hello.name = o.name;

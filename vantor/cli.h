@@ -26,6 +26,7 @@ struct ListenOptions {
   double atX = 0;
   double atY = 0;
   std::vector<std::string> faults;
+  std::vector<std::string> settings;  // queued for every node it confirms, e.g. "sleep 600 force-rx"
 };
 using ListenCommand = int (*)(const ListenOptions& options, std::ostream& err);
 

@@ -85,6 +85,7 @@ void SimEndpoint::frameEnd(const sim::AirFrame& frame, const sim::Reception& rx)
     return;
   }
   if (!answer) return;
+  if (onAnswer_) onAnswer_(*answer);
   Outgoing out;
   out.frame = std::move(answer->frame);
   if (faults_.active(FaultKind::corrupt, now) && !out.frame.empty()) {

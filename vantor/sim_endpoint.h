@@ -40,6 +40,9 @@ class SimEndpoint : public sim::Device, public sim::RadioEndpoint {
               uint64_t seed);
   ~SimEndpoint() override;
 
+  // Called with every answer the decisions give, before it is scheduled (vantor listen's --setting).
+  void onAnswer(std::function<void(const Answer&)> fn) { onAnswer_ = std::move(fn); }
+
   // Device.
   uint64_t nextEventUs() const override;
   void fire(uint64_t nowUs) override;
@@ -73,6 +76,7 @@ class SimEndpoint : public sim::Device, public sim::RadioEndpoint {
   std::deque<Outgoing> outgoing_;
   uint64_t txEndUs_ = 0;
   uint64_t lockedFrame_ = 0;
+  std::function<void(const Answer&)> onAnswer_;
 };
 
 }  // namespace vantor
