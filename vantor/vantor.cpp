@@ -105,6 +105,9 @@ std::optional<Answer> Vantor::onFrame(const std::vector<uint8_t>& frame, const R
   } else {
     u.verdict = kAccepted;
     registry_.acceptCounter(d.uid, d.counter, rx.tUs);
+    // Its tag verified under the key it was assigned: the node holds it, as a confirm request
+    // would show (one whose confirm never came through goes on with that key).
+    if (node->state == "assigned") registry_.setNodeState(node->uid, "confirmed");
     switch (d.code) {
       case LoRaPacket3::PACKET_CODE_OPEN_RX: answer = nextSetting(*node, rx.tUs, behaviour); break;
       case LoRaPacket17::PACKET_CODE:

@@ -165,7 +165,8 @@ json fleetReport(const FleetRun& run, const std::vector<AirLine>& air, vantor::R
   struct PerNode {
     uint64_t framesSent = 0, framesStored = 0, framesLostCollision = 0;
     Tally tally;
-    std::optional<uint64_t> firstCycleUs;  // first frame that is no provisioning request
+    std::optional<uint64_t> firstCycleUs;   // first frame that is no provisioning request
+    std::optional<uint64_t> firstStoredUs;  // the end of the first such frame the Vantor stored
     uint32_t uid = 0;                       // the identity its frames carry once provisioned
   };
   std::map<std::string, PerNode> nodes;
@@ -208,6 +209,7 @@ json fleetReport(const FleetRun& run, const std::vector<AirLine>& air, vantor::R
     const bool kept = stored.count({l.tUs, l.hex}) != 0;
     const Loss why = kept ? Loss::none : lossOf(i);
     if (kept) n.framesStored++;
+    if (kept && l.code != kProvisionRequest && !n.firstStoredUs) n.firstStoredUs = l.endUs();
     if (why == Loss::collision || why == Loss::capture) n.framesLostCollision++;
     if (!isReading(l)) continue;
     for (Tally* t : {&n.tally, &fleet, inSteady ? &steady : nullptr}) {
@@ -267,14 +269,22 @@ json fleetReport(const FleetRun& run, const std::vector<AirLine>& air, vantor::R
     auto fig = figuresOf.find(p.name);
     j["deferrals"] = fig == figuresOf.end() ? 0 : fig->second->deferrals;
     j["starts"] = fig == figuresOf.end() ? 0 : fig->second->starts;
-    // Confirmed: at the end of the last confirm sent to it before it began its cycles.
+    // Confirmed: at the end of the last confirm sent to it before it began its cycles, or (its
+    // confirm lost) when the Vantor stored its first frame under the key it was assigned.
     std::optional<uint64_t> at;
+    const char* by = nullptr;
     if (rec != recordOfUid.end() && n.firstCycleUs) {
       for (const AirLine* c : confirms[rec->second.uid]) {
         if (c->tUs < *n.firstCycleUs) at = c->endUs();
       }
+      by = "handshake";
+      if (!at && n.firstStoredUs) {
+        at = n.firstStoredUs;
+        by = "first tagged frame";
+      }
     }
     j["confirmed_at_s"] = at ? json(seconds(*at)) : json(nullptr);
+    j["confirmed_by"] = at ? json(by) : json(nullptr);
     if (at) {
       ++confirmed;
       allConfirmedUs = std::max(allConfirmedUs, *at);
