@@ -47,6 +47,7 @@ bench: sim
 	@for b in build/sim/tests/*_bench; do [ -x "$$b" ] && "$$b"; done; true
 	@tests/bench/vantor_day.sh build/sim/orvane-sim
 	@tests/bench/field_month.sh build/sim/orvane-sim-field
+	@tests/bench/fleet_day.sh build/sim 100
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -144,6 +144,10 @@ target_compile_options(orvane_fleet PRIVATE ${ORVANE_WARNINGS})
 add_executable(orvane-fleet ${CMAKE_SOURCE_DIR}/sim/app/orvane_fleet_main.cpp)
 target_link_libraries(orvane-fleet PRIVATE orvane_fleet orvane_sim_rooms CLI11::CLI11)
 target_compile_options(orvane-fleet PRIVATE ${ORVANE_WARNINGS})
+# The capacity study's pictures from the fleet's reports, drawn by the Vantor's plotting code.
+add_executable(orvane-fleet-chart ${CMAKE_SOURCE_DIR}/sim/app/orvane_fleet_chart_main.cpp)
+target_link_libraries(orvane-fleet-chart PRIVATE orvane_vantor CLI11::CLI11)
+target_compile_options(orvane-fleet-chart PRIVATE ${ORVANE_WARNINGS})
 
 add_executable(vantor ${CMAKE_SOURCE_DIR}/vantor/app/vantor_main.cpp)
 target_link_libraries(vantor PRIVATE orvane_vantor orvane_vantor_radio)

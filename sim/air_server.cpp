@@ -8,7 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <signal.h>
+
 #include <algorithm>
+#include <csignal>
 #include <chrono>
 #include <cerrno>
 #include <cmath>
@@ -18,6 +21,11 @@
 namespace sim {
 
 namespace {
+
+// A child process ended: reap then (scanning for ended children on every turn of the loop costs
+// the kernel a walk over all of them).
+volatile std::sig_atomic_t gChildEnded = 1;
+void onChildEnded(int) { gChildEnded = 1; }
 
 // Frames that ended this long before the floor are needed by nobody any more: a participant that
 // starts hearing later hears from its own clock on, and is passed air::kLookbackUs of the past.
@@ -108,6 +116,10 @@ bool AirServer::open(std::string& error) {
       return false;
     }
   }
+  struct sigaction child {};
+  child.sa_handler = onChildEnded;
+  child.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+  ::sigaction(SIGCHLD, &child, nullptr);
   epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
   epoll_event ev{};
   ev.events = EPOLLIN;
@@ -237,7 +249,10 @@ void AirServer::readFrom(int fd) {
     }
     handle(fd, bytes, fds);
     for (int passed : fds) ::close(passed);  // any the message did not take
-    if (byFd(fd) == nullptr && unnamed_.count(fd) == 0) return;  // closed while handling
+    Participant* p = byFd(fd);
+    if (p == nullptr && unnamed_.count(fd) == 0) return;  // closed while handling
+    // A participant sends nothing more while it waits for its grant (or its welcome).
+    if (p == nullptr || p->state == State::waiting) return;
   }
 }
 
@@ -599,6 +614,8 @@ void AirServer::launch(Participant& p) {
 }
 
 void AirServer::reap() {
+  if (gChildEnded == 0) return;
+  gChildEnded = 0;
   for (;;) {
     int status = 0;
     const pid_t pid = ::waitpid(-1, &status, WNOHANG);

@@ -220,11 +220,15 @@ int main(int argc, char** argv) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
   };
   double lastLine = -1e9;
+  double lastSample = -1e9;
   const int status = server.run([&] {
     if (gStop != 0) server.stop();
-    double mib = rssMib(::getpid());
-    for (pid_t pid : server.childPids()) mib += rssMib(pid);
-    peakMib = std::max(peakMib, mib);
+    if (wallS() - lastSample >= 1.0) {
+      lastSample = wallS();
+      double mib = rssMib(::getpid());
+      for (pid_t pid : server.childPids()) mib += rssMib(pid);
+      peakMib = std::max(peakMib, mib);
+    }
     if (o.quiet || (!terminal && wallS() - lastLine < 10.0)) return;
     lastLine = wallS();
     const uint64_t at = std::min(server.floorUs(), stopUs);
@@ -243,6 +247,15 @@ int main(int argc, char** argv) {
   run.endUs = stopUs;
   run.wallS = wallS();
   run.peakRssMib = peakMib;
+  rusage self{}, children{};
+  ::getrusage(RUSAGE_SELF, &self);
+  ::getrusage(RUSAGE_CHILDREN, &children);
+  auto cpuS = [](const rusage& u) {
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+  };
+  run.airCpuS = cpuS(self);
+  run.participantsCpuS = cpuS(children);
   std::vector<sim::AirLine> airLines;
   if (!sim::readAirLog(ao.airLog, airLines, error)) {
     std::fprintf(stderr, "orvane-fleet: %s\n", error.c_str());

@@ -238,6 +238,8 @@ json fleetReport(const FleetRun& run, const std::vector<AirLine>& air, vantor::R
   r["settings"] = run.options.settings;
   r["wall_s"] = run.wallS;
   r["peak_rss_mib"] = run.peakRssMib;
+  r["air_cpu_s"] = run.airCpuS;
+  r["participants_cpu_s"] = run.participantsCpuS;
   uint64_t starts = 0;
   for (const ParticipantFigures& f : run.figures) starts += f.role == air::Role::node ? f.starts : 0;
   r["node_starts"] = starts;
