@@ -93,6 +93,10 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1.5, 6.0));
   app.add_option("--outage-at", outage, "cut every node's supply at this virtual time, s (they all start again)")
       ->check(CLI::Range(0.0, 1e8));
+  double measureFrom = -1;
+  app.add_option("--measure-from", measureFrom,
+                 "the report's steady part starts here, s (default: a cycle after the last node began its cycles)")
+      ->check(CLI::Range(0.0, 1e8));
   app.add_option("--setting", o.settings, "a setting the Vantor queues for every node it confirms (repeatable)");
   app.add_option("--processes", o.processes, "node processes kept running ahead of need (default: cores)")
       ->check(CLI::Range(1u, 4096u));
@@ -104,6 +108,7 @@ int main(int argc, char** argv) {
   }
   o.spread = powerOn == "spread";
   if (outage >= 0) o.outageAtS = outage;
+  if (measureFrom >= 0) o.measureFromS = measureFrom;
   std::vector<std::string> loads;
   std::string error;
   if (!o.loadMix.empty() && !sim::readLoadMix(o.loadMix, loads, error)) {

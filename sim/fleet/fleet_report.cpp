@@ -191,8 +191,10 @@ json fleetReport(const FleetRun& run, const std::vector<AirLine>& air, vantor::R
       lastFirstCycleUs = std::max(lastFirstCycleUs, *it->second.firstCycleUs);
     }
   }
-  const uint64_t steadyFromUs = lastFirstCycleUs + kSpreadUs;
-  const bool hasSteady = everyNodeCycles && steadyFromUs + kHourUs <= run.endUs;
+  const uint64_t steadyFromUs = run.options.measureFromS
+                                    ? static_cast<uint64_t>(std::llround(*run.options.measureFromS * 1e6))
+                                    : lastFirstCycleUs + kSpreadUs;
+  const bool hasSteady = (everyNodeCycles || run.options.measureFromS) && steadyFromUs < run.endUs;
 
   for (size_t i = 0; i < frames.size(); ++i) {
     const AirLine& l = *frames[i];
