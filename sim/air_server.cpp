@@ -377,6 +377,7 @@ void AirServer::frame(Participant& p, air::FrameMsg m) {
   e.announcedTruncated = e.frame.truncated;
   e.who = p.index;
   e.seq = m.seq;
+  longestUs_ = std::max(longestUs_, e.frame.endUs - e.frame.startUs);
   ++p.figures.framesSent;
   auto at = std::upper_bound(frames_.begin(), frames_.end(), e, [](const Entry& a, const Entry& b) {
     return entryBefore(a.frame, a.seq, b.frame, b.seq);
@@ -460,9 +461,7 @@ void AirServer::settle() {
       if (p->wait.reactUs == kNever) continue;
       const std::optional<uint64_t> b = bound(*p);
       uint64_t x = b ? (*b >= kNever - 1 ? kNever : *b + 1) : p->clockUs;
-      for (const Entry& e : frames_) {
-        if (e.who != p->index && e.frame.endUs > p->clockUs) x = std::min(x, e.frame.endUs);
-      }
+      if (const std::optional<uint64_t> end = firstEndAfter(*p, p->clockUs)) x = std::min(x, *end);
       const uint64_t reaction = x >= kNever - p->wait.reactUs ? kNever : x + p->wait.reactUs;
       setEarliest(*p, std::max(p->clockUs, std::min(p->reportedEUs, reaction)));
     }
@@ -501,6 +500,20 @@ void AirServer::settle() {
   }
 }
 
+std::optional<uint64_t> AirServer::firstEndAfter(const Participant& p, uint64_t afterUs) const {
+  // Frames are in the order of their starts: from the first that could still be on the air, until
+  // one starts after the earliest end found.
+  auto it = std::lower_bound(frames_.begin(), frames_.end(), afterUs > longestUs_ ? afterUs - longestUs_ : 0,
+                             [](const Entry& e, uint64_t t) { return e.frame.startUs < t; });
+  std::optional<uint64_t> best;
+  for (; it != frames_.end(); ++it) {
+    if (best && it->frame.startUs >= *best) break;
+    if (it->who == p.index || it->frame.endUs <= afterUs) continue;
+    if (!best || it->frame.endUs < *best) best = it->frame.endUs;
+  }
+  return best;
+}
+
 void AirServer::tryGrant(Participant& p) {
   if (p.state != State::waiting) return;
   const std::optional<uint64_t> b = bound(p);
@@ -509,12 +522,8 @@ void AirServer::tryGrant(Participant& p) {
   bool useful = g >= p.wait.targetUs || (p.wait.partial && g > p.wait.nowUs);
   if (!useful && p.wait.reactUs != kNever) {
     // A listener takes any span in which a frame of the others ends: it may answer it.
-    for (const Entry& e : frames_) {
-      if (e.who != p.index && e.frame.endUs > p.wait.nowUs && e.frame.endUs <= g) {
-        useful = true;
-        break;
-      }
-    }
+    const std::optional<uint64_t> end = firstEndAfter(p, p.wait.nowUs);
+    useful = end && *end <= g;
   }
   if (useful) grant(p, g);
 }

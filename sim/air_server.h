@@ -132,6 +132,8 @@ class AirServer {
   std::optional<uint64_t> bound(const Participant& p) const;
   void settle();
   void tryGrant(Participant& p);
+  // The earliest end after afterUs of a frame of the others.
+  std::optional<uint64_t> firstEndAfter(const Participant& p, uint64_t afterUs) const;
   void grant(Participant& p, uint64_t g);
   void commit(uint64_t beforeUs);
   void launch(Participant& p);
@@ -156,6 +158,7 @@ class AirServer {
   std::set<Participant*> reacting_;  // waiting participants granted on frames or any progress
   std::deque<Entry> frames_;         // by (start, name, seq)
   uint64_t floorUs_ = 0;
+  uint64_t longestUs_ = 0;  // the longest frame announced
   uint64_t maxGrantedUs_ = 0;
   bool granted_ = false;
   uint64_t framesLogged_ = 0;
