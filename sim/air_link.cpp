@@ -16,7 +16,7 @@ std::unique_ptr<AirLink> AirLink::join(const std::string& address, const air::He
   const int fd = air::connectTo(path, error);
   if (fd < 0) return nullptr;
   std::vector<uint8_t> reply;
-  if (!air::sendMessage(fd, air::encode(hello)) || !air::receiveMessage(fd, reply)) {
+  if (!air::sendMessage(fd, air::encode(hello)) || air::receiveMessage(fd, reply) != air::Received::message) {
     error = "the air at " + path + " closed the connection";
     ::close(fd);
     return nullptr;
@@ -100,7 +100,7 @@ void AirLink::before(uint64_t nowUs) {
   send(air::encode(w));
   std::vector<uint8_t> bytes;
   while (nowUs >= knownUntilUs_) {
-    if (!air::receiveMessage(fd_, bytes)) lost();
+    if (air::receiveMessage(fd_, bytes) != air::Received::message) lost();
     air::Reader r(bytes.data(), bytes.size());
     const air::Msg type = r.type();
     if (type == air::Msg::end) {

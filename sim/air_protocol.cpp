@@ -428,7 +428,7 @@ bool sendMessage(int fd, const std::vector<uint8_t>& bytes, const std::vector<in
   }
 }
 
-bool receiveMessage(int fd, std::vector<uint8_t>& bytes, std::vector<int>* fds) {
+Received receiveMessage(int fd, std::vector<uint8_t>& bytes, std::vector<int>* fds, bool wait) {
   // Larger than any message either side sends (grants are cut at kPacketBudget).
   static thread_local std::vector<uint8_t> scratch(256 * 1024);
   iovec iov{scratch.data(), scratch.size()};
@@ -440,11 +440,12 @@ bool receiveMessage(int fd, std::vector<uint8_t>& bytes, std::vector<int>* fds) 
   msg.msg_controllen = sizeof control;
   ssize_t n;
   do {
-    n = ::recvmsg(fd, &msg, MSG_CMSG_CLOEXEC);
+    n = ::recvmsg(fd, &msg, MSG_CMSG_CLOEXEC | (wait ? 0 : MSG_DONTWAIT));
   } while (n < 0 && errno == EINTR);
+  if (n < 0 && !wait && (errno == EAGAIN || errno == EWOULDBLOCK)) return Received::none;
   if (n <= 0 || (msg.msg_flags & MSG_TRUNC) != 0) {
     bytes.clear();
-    return false;
+    return Received::closed;
   }
   bytes.assign(scratch.data(), scratch.data() + n);
   for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
@@ -460,7 +461,7 @@ bool receiveMessage(int fd, std::vector<uint8_t>& bytes, std::vector<int>* fds) 
       }
     }
   }
-  return true;
+  return Received::message;
 }
 
 }  // namespace sim::air

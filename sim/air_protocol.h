@@ -151,7 +151,8 @@ int listenAt(const std::string& path, std::string& error);
 int connectTo(const std::string& path, std::string& error);
 // One message, with file descriptors passed along (SCM_RIGHTS). False when the peer is gone.
 bool sendMessage(int fd, const std::vector<uint8_t>& bytes, const std::vector<int>& fds = {});
-// Blocks for one message; false when the peer closed or failed. Received descriptors go to `fds`.
-bool receiveMessage(int fd, std::vector<uint8_t>& bytes, std::vector<int>* fds = nullptr);
+// One message (blocking, or only if one is there); received descriptors go to `fds` (closed without).
+enum class Received { message, none, closed };
+Received receiveMessage(int fd, std::vector<uint8_t>& bytes, std::vector<int>* fds = nullptr, bool wait = true);
 
 }  // namespace sim::air

@@ -37,35 +37,6 @@ bool entryBefore(const AirFrame& a, uint64_t seqA, const AirFrame& b, uint64_t s
   return seqA < seqB;
 }
 
-// One message if there is one, without blocking: 1 got, 0 none now, -1 the peer is gone.
-int tryReceive(int fd, std::vector<uint8_t>& bytes, std::vector<int>& fds) {
-  static thread_local std::vector<uint8_t> scratch(256 * 1024);
-  iovec iov{scratch.data(), scratch.size()};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 8)];
-  msghdr msg{};
-  msg.msg_iov = &iov;
-  msg.msg_iovlen = 1;
-  msg.msg_control = control;
-  msg.msg_controllen = sizeof control;
-  ssize_t n;
-  do {
-    n = ::recvmsg(fd, &msg, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
-  if (n <= 0) return -1;
-  bytes.assign(scratch.data(), scratch.data() + n);
-  for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
-    const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-    for (size_t i = 0; i < count; ++i) {
-      int passed = -1;
-      std::memcpy(&passed, CMSG_DATA(c) + i * sizeof(int), sizeof(int));
-      fds.push_back(passed);
-    }
-  }
-  return 1;
-}
-
 std::string seconds(uint64_t us) {
   if (us == kNever) return "never";
   char buf[32];
@@ -241,9 +212,9 @@ void AirServer::readFrom(int fd) {
   std::vector<uint8_t> bytes;
   for (;;) {
     std::vector<int> fds;
-    const int got = tryReceive(fd, bytes, fds);
-    if (got == 0) return;
-    if (got < 0) {
+    const air::Received got = air::receiveMessage(fd, bytes, &fds, false);
+    if (got == air::Received::none) return;
+    if (got == air::Received::closed) {
       closed(fd);
       return;
     }

@@ -50,6 +50,16 @@ std::vector<std::pair<std::string, std::vector<const Report*>>> byLabel(const st
   return out;
 }
 
+// Each label's reports, by their number of nodes.
+std::vector<std::pair<std::string, std::vector<const Report*>>> byLabelAndNodes(const std::vector<Report>& reports) {
+  auto groups = byLabel(reports);
+  for (auto& [label, list] : groups) {
+    std::sort(list.begin(), list.end(),
+              [](const Report* a, const Report* b) { return a->data["run"]["nodes"] < b->data["run"]["nodes"]; });
+  }
+  return groups;
+}
+
 std::string named(const std::string& what, const std::string& label) {
   return label.empty() ? what : what + " (" + label + ")";
 }
@@ -66,10 +76,7 @@ vantor::Chart capacity(const std::vector<Report>& reports) {
   vantor::ChartPanel delivery{"delivery ratio", {}, {0.0, 1.0}};
   vantor::ChartPanel load{"offered load G", {}, {0.0}};
   size_t colour = 0;
-  for (const auto& [label, list] : byLabel(reports)) {
-    std::vector<const Report*> sorted = list;
-    std::sort(sorted.begin(), sorted.end(),
-              [](const Report* a, const Report* b) { return a->data["run"]["nodes"] < b->data["run"]["nodes"]; });
+  for (const auto& [label, sorted] : byLabelAndNodes(reports)) {
     vantor::ChartSeries measured{named("measured", label), kColours[colour % 6], {}, {}, false, true};
     vantor::ChartSeries aloha{named("e^(-2G) from the frames sent", label), kColours[colour % 6], {}, {}, true, true};
     vantor::ChartSeries g{named("G", label), kColours[colour % 6], {}, {}, false, true};
@@ -102,10 +109,7 @@ vantor::Chart storm(const std::vector<Report>& reports) {
   vantor::ChartPanel time{"time until all confirmed (s)", {}, {0.0}};
   vantor::ChartPanel share{"share confirmed at the end", {}, {0.0, 1.0}};
   size_t colour = 0;
-  for (const auto& [label, list] : byLabel(reports)) {
-    std::vector<const Report*> sorted = list;
-    std::sort(sorted.begin(), sorted.end(),
-              [](const Report* a, const Report* b) { return a->data["run"]["nodes"] < b->data["run"]["nodes"]; });
+  for (const auto& [label, sorted] : byLabelAndNodes(reports)) {
     vantor::ChartSeries t{named("all confirmed", label), kColours[colour % 6], {}, {}, false, true};
     vantor::ChartSeries s{named("confirmed", label), kColours[colour % 6], {}, {}, false, true};
     for (const Report* r : sorted) {
