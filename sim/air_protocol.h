@@ -57,7 +57,7 @@ struct Cut {
 struct Wait {
   uint64_t nowUs = 0;
   uint64_t targetUs = 0;
-  uint64_t earliestUs = 0;  // E: the earliest time it could start or cut a frame
+  uint64_t earliestUs = 0;    // E: the earliest time it could start or cut a frame
   uint64_t reactUs = kNever;  // a frame that ends at t could make it transmit at t + reactUs
   bool partial = false;       // any progress helps it (its core runs)
   uint64_t hearingSinceUs = 0;

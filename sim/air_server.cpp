@@ -2,19 +2,18 @@
 #include "air_server.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <signal.h>
-
 #include <algorithm>
-#include <csignal>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <thread>
 

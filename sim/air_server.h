@@ -29,7 +29,7 @@ struct AirOptions {
   double pathLossExponent = 3.0;
   Interferer interferer;
   uint64_t stopAtUs = kNever;
-  unsigned processes = 0;  // sleepers started ahead of need while fewer run (0: the host's cores)
+  unsigned processes = 0;   // sleepers started ahead of need while fewer run (0: the host's cores)
   unsigned maxAwake = 128;  // ... while fewer processes than this are alive
   bool quiet = false;
 };
@@ -152,9 +152,9 @@ class AirServer {
   std::set<int> unnamed_;  // connections that have not said hello
   std::map<pid_t, Participant*> children_;
   std::map<pid_t, int> otherExits_;
-  TimeSet order_;    // every participant not gone, by E
-  TimeSet asleep_;   // by wake-up
-  TimeSet waiting_;  // waiting nodes, by target
+  TimeSet order_;                    // every participant not gone, by E
+  TimeSet asleep_;                   // by wake-up
+  TimeSet waiting_;                  // waiting nodes, by target
   std::set<Participant*> reacting_;  // waiting participants granted on frames or any progress
   std::deque<Entry> frames_;         // by (start, name, seq)
   uint64_t floorUs_ = 0;
@@ -162,7 +162,7 @@ class AirServer {
   uint64_t maxGrantedUs_ = 0;
   bool granted_ = false;
   uint64_t framesLogged_ = 0;
-  size_t logged_ = 0;  // of frames_, from the front
+  size_t logged_ = 0;   // of frames_, from the front
   size_t alive_ = 0;    // processes joined or starting
   size_t running_ = 0;  // of them not waiting
   size_t nodes_ = 0;    // node participants not gone

@@ -128,7 +128,8 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
       if (!value(out.air)) return false;
     } else if (arg == "--air-name") {
       if (!value(out.airName)) return false;
-      if (out.airName.empty() || out.airName.size() > 64 || out.airName.find_first_of("\"\\ \t\n") != std::string::npos) {
+      if (out.airName.empty() || out.airName.size() > 64 ||
+          out.airName.find_first_of("\"\\ \t\n") != std::string::npos) {
         message = "orvane-sim: --air-name takes 1 to 64 characters, no blanks or quotes\n";
         return false;
       }

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdlib>
 
-
 namespace sim {
 
 namespace {
@@ -124,9 +123,9 @@ RadioMedium::~RadioMedium() {
 void RadioMedium::attach(RadioEndpoint* endpoint) { endpoints_.push_back({endpoint, nextOrigin_++}); }
 
 void RadioMedium::detach(RadioEndpoint* endpoint) {
-  endpoints_.erase(std::remove_if(endpoints_.begin(), endpoints_.end(),
-                                  [&](const Attached& a) { return a.endpoint == endpoint; }),
-                   endpoints_.end());
+  endpoints_.erase(
+      std::remove_if(endpoints_.begin(), endpoints_.end(), [&](const Attached& a) { return a.endpoint == endpoint; }),
+      endpoints_.end());
   pending_.erase(std::remove_if(pending_.begin(), pending_.end(), [&](const Pending& p) { return p.to == endpoint; }),
                  pending_.end());
 }
@@ -315,18 +314,18 @@ std::string airLogLine(const AirFrame& f) {
     hex.push_back(kDigits[b & 15]);
   }
   auto head = [&](char* buf, size_t size) {
-    return std::snprintf(buf, size,
-                         "{\"t_us\":%llu,\"sender\":\"%s\"%s%s%s,\"modem\":\"%s\",\"freq_hz\":%u,\"sf\":%u,\"bw_hz\":%u,"
-                "\"cr\":\"%s\",\"ldro\":%s,\"sync\":\"0x%02X\",\"iq\":\"%s\",\"preamble\":%u,\"header\":\"%s\","
-                "\"crc\":%s,\"power_dbm\":%d,\"len\":%zu,\"toa_us\":%llu,\"hex\":\"",
-                         static_cast<unsigned long long>(f.startUs), f.sender.c_str(), f.name.empty() ? "" : ",\"name\":\"",
-                f.name.c_str(), f.name.empty() ? "" : "\"", f.lora ? "lora" : "gfsk",
-                static_cast<unsigned>(f.air.freqHz), static_cast<unsigned>(f.air.sf),
-                static_cast<unsigned>(f.air.bwHz()), crText(f.air.cr), f.air.ldro ? "true" : "false",
-                static_cast<unsigned>(f.air.syncWord), f.air.iqInverted ? "inverted" : "normal",
-                static_cast<unsigned>(f.air.preamble), f.air.implicitHeader ? "implicit" : "explicit",
-                f.air.crcOn ? "true" : "false", f.powerDbm, f.bytes.size(),
-                static_cast<unsigned long long>(f.endUs - f.startUs));
+    return std::snprintf(
+        buf, size,
+        "{\"t_us\":%llu,\"sender\":\"%s\"%s%s%s,\"modem\":\"%s\",\"freq_hz\":%u,\"sf\":%u,\"bw_hz\":%u,"
+        "\"cr\":\"%s\",\"ldro\":%s,\"sync\":\"0x%02X\",\"iq\":\"%s\",\"preamble\":%u,\"header\":\"%s\","
+        "\"crc\":%s,\"power_dbm\":%d,\"len\":%zu,\"toa_us\":%llu,\"hex\":\"",
+        static_cast<unsigned long long>(f.startUs), f.sender.c_str(), f.name.empty() ? "" : ",\"name\":\"",
+        f.name.c_str(), f.name.empty() ? "" : "\"", f.lora ? "lora" : "gfsk", static_cast<unsigned>(f.air.freqHz),
+        static_cast<unsigned>(f.air.sf), static_cast<unsigned>(f.air.bwHz()), crText(f.air.cr),
+        f.air.ldro ? "true" : "false", static_cast<unsigned>(f.air.syncWord), f.air.iqInverted ? "inverted" : "normal",
+        static_cast<unsigned>(f.air.preamble), f.air.implicitHeader ? "implicit" : "explicit",
+        f.air.crcOn ? "true" : "false", f.powerDbm, f.bytes.size(),
+        static_cast<unsigned long long>(f.endUs - f.startUs));
   };
   std::string line(static_cast<size_t>(head(nullptr, 0)), '\0');
   head(line.data(), line.size() + 1);

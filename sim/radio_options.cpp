@@ -49,15 +49,16 @@ bool checkRadioOptions(const Options& options, std::string& message) {
       message = "orvane-sim: --air: " + error + "\n";
       return false;
     }
-    const char* own = !options.airLog.empty()            ? "--air-log"
-                      : !options.airScript.empty()       ? "--air-script"
-                      : !options.interferer.empty()      ? "--interferer"
-                      : options.linkLossSet              ? "--link-loss"
-                      : !options.vantorDb.empty()        ? "--vantor-db"
-                      : !options.vantorFaults.empty()    ? "--vantor-fault"
-                                                         : nullptr;
+    const char* own = !options.airLog.empty()         ? "--air-log"
+                      : !options.airScript.empty()    ? "--air-script"
+                      : !options.interferer.empty()   ? "--interferer"
+                      : options.linkLossSet           ? "--link-loss"
+                      : !options.vantorDb.empty()     ? "--vantor-db"
+                      : !options.vantorFaults.empty() ? "--vantor-fault"
+                                                      : nullptr;
     if (own != nullptr) {
-      message = std::string("orvane-sim: ") + own + " belongs to orvane-air or vantor listen when the node joins --air\n";
+      message =
+          std::string("orvane-sim: ") + own + " belongs to orvane-air or vantor listen when the node joins --air\n";
       return false;
     }
   } else if (options.airAtSet || options.airName != "node") {

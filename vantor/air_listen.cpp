@@ -69,7 +69,8 @@ int listenOnAir(const ListenOptions& o, std::ostream& err) {
   Vantor vantor(*registry, o.seed);
   sim::Scheduler clock;
   sim::RadioMedium medium;
-  SimEndpoint endpoint(medium, [&clock] { return clock.now(); }, vantor, FaultPlan(std::move(faults)), o.seed);
+  SimEndpoint endpoint(
+      medium, [&clock] { return clock.now(); }, vantor, FaultPlan(std::move(faults)), o.seed);
   VantorOnAir host(endpoint);
   // A site profile: a node confirmed with nothing queued for it gets the settings, in the same
   // virtual instant as its confirm, so the run repeats.

@@ -18,7 +18,11 @@ void SimEndpoint::keepInTimeOrder() {
 
 SimEndpoint::SimEndpoint(sim::RadioMedium& medium, std::function<uint64_t()> nowUs, Vantor& vantor, FaultPlan faults,
                          uint64_t seed)
-    : medium_(medium), nowUs_(std::move(nowUs)), vantor_(vantor), faults_(std::move(faults)), rng_(seed ^ 0x56414E54ull) {
+    : medium_(medium),
+      nowUs_(std::move(nowUs)),
+      vantor_(vantor),
+      faults_(std::move(faults)),
+      rng_(seed ^ 0x56414E54ull) {
   medium_.attach(this);
 }
 

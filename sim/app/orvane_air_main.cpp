@@ -1,9 +1,8 @@
 // orvane-air: the simulated LoRa medium as a process of its own, with the clock that every node
 // and Vantor joined to it follows (sim/AIR.md).
+#include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
-
-#include <CLI/CLI.hpp>
 
 #include "air_server.h"
 
@@ -21,7 +20,8 @@ int main(int argc, char** argv) {
   std::string interferer;
   double stopAfterS = -1;
   app.add_option("--socket", o.socketPath, "the Unix socket participants join at (unix:PATH for them)")->required();
-  app.add_option("--air-log", o.airLog, "append every transmission to FILE, one JSON line each, in the order of the air");
+  app.add_option("--air-log", o.airLog,
+                 "append every transmission to FILE, one JSON line each, in the order of the air");
   app.add_option("--link-loss", o.linkLossDb, "loss between participants without a position, dB (default 80)")
       ->check(CLI::Range(0.0, 200.0));
   app.add_option("--path-loss-exponent", o.pathLossExponent,

@@ -1,9 +1,9 @@
 // orvane-fleet: a site of field-build nodes and one Vantor on one channel (docs/fleet.md). It runs
 // orvane-air's server, which starts the Vantor (vantor listen) and every node (orvane-sim-field)
 // at its power-on and again at each wake-up, and writes the air log, the registry and a report.
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -61,7 +61,8 @@ double rssMib(pid_t pid) {
 }
 
 std::vector<int> outputs(const std::string& in, const std::string& out, const std::string& err) {
-  return {::open(in.c_str(), O_RDONLY | O_CLOEXEC), ::open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644),
+  return {::open(in.c_str(), O_RDONLY | O_CLOEXEC),
+          ::open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644),
           ::open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)};
 }
 
@@ -131,8 +132,8 @@ int main(int argc, char** argv) {
     files.rlim_cur = files.rlim_max;
     ::setrlimit(RLIMIT_NOFILE, &files);
     if (files.rlim_cur < 4 * o.nodes + 64) {
-      std::fprintf(stderr, "orvane-fleet: %u nodes need %u open files, the limit is %llu\n", o.nodes,
-                   4 * o.nodes + 64, static_cast<unsigned long long>(files.rlim_cur));
+      std::fprintf(stderr, "orvane-fleet: %u nodes need %u open files, the limit is %llu\n", o.nodes, 4 * o.nodes + 64,
+                   static_cast<unsigned long long>(files.rlim_cur));
       return 2;
     }
   }
@@ -169,7 +170,8 @@ int main(int argc, char** argv) {
   const std::string here = ::getcwd(cwd, sizeof cwd) != nullptr ? cwd : "/";
 
   // The Vantor first: at virtual time 0 it is what everybody waits for, so the air starts it at once.
-  sim::air::Relaunch vantor{bin + "/vantor", here,
+  sim::air::Relaunch vantor{bin + "/vantor",
+                            here,
                             {"vantor", "--db", dir + "/vantor.sqlite", "listen", "--air", air, "--seed",
                              std::to_string(o.seed), "--at", "0,0"},
                             env};
@@ -192,9 +194,26 @@ int main(int argc, char** argv) {
     std::snprintf(stopAfter, sizeof stopAfter, "%.6f", static_cast<double>(stopUs - n.powerOnUs) / 1e6);
     sim::air::Relaunch r{bin + "/orvane-sim-field",
                          here,
-                         {"orvane-sim-field", "--speed", "0", "--state", state, "--air", air, "--air-name", n.name,
-                          "--air-at", metres(n.at.x) + "," + metres(n.at.y), "--chip-id", n.chipId, "--seed",
-                          std::to_string(n.seed), "--lsi-hz", std::to_string(n.lsiHz), "--load", n.load, "--stop-after",
+                         {"orvane-sim-field",
+                          "--speed",
+                          "0",
+                          "--state",
+                          state,
+                          "--air",
+                          air,
+                          "--air-name",
+                          n.name,
+                          "--air-at",
+                          metres(n.at.x) + "," + metres(n.at.y),
+                          "--chip-id",
+                          n.chipId,
+                          "--seed",
+                          std::to_string(n.seed),
+                          "--lsi-hz",
+                          std::to_string(n.lsiHz),
+                          "--load",
+                          n.load,
+                          "--stop-after",
                           stopAfter},
                          env};
     if (o.outageAtS) {
@@ -221,9 +240,7 @@ int main(int argc, char** argv) {
   const bool terminal = ::isatty(STDERR_FILENO) != 0;
   const auto wallStart = std::chrono::steady_clock::now();
   double peakMib = 0;
-  auto wallS = [&] {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
-  };
+  auto wallS = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count(); };
   double lastLine = -1e9;
   double lastSample = -1e9;
   const int status = server.run([&] {
@@ -238,9 +255,9 @@ int main(int argc, char** argv) {
     lastLine = wallS();
     const uint64_t at = std::min(server.floorUs(), stopUs);
     std::fprintf(stderr, "%sorvane-fleet: virtual %s (%.1f %%), %zu/%u confirmed, %llu frames, %zu processes%s",
-                 terminal ? "\r" : "", clockText(at).c_str(), 100.0 * static_cast<double>(at) / static_cast<double>(stopUs),
-                 confirmed.size(), o.nodes, static_cast<unsigned long long>(frames), server.processesAlive(),
-                 terminal ? "   " : "\n");
+                 terminal ? "\r" : "", clockText(at).c_str(),
+                 100.0 * static_cast<double>(at) / static_cast<double>(stopUs), confirmed.size(), o.nodes,
+                 static_cast<unsigned long long>(frames), server.processesAlive(), terminal ? "   " : "\n");
   });
   server.waitForChildren();
   if (!o.quiet && terminal) std::fputc('\n', stderr);

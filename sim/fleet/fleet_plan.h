@@ -20,11 +20,11 @@ struct FleetOptions {
   std::string loadMix;  // file of loads, or empty
   double radiusM = 100;
   double pathLossExponent = 3.0;
-  std::optional<double> outageAtS;    // every node's supply cut at this virtual time
+  std::optional<double> outageAtS;     // every node's supply cut at this virtual time
   std::optional<double> measureFromS;  // the report's steady part starts here (else one cycle after
                                        // the last node began its cycles)
-  std::vector<std::string> settings;  // queued by the Vantor for every node it confirms
-  unsigned processes = 0;             // orvane-air's --processes (0: the host's cores)
+  std::vector<std::string> settings;   // queued by the Vantor for every node it confirms
+  unsigned processes = 0;              // orvane-air's --processes (0: the host's cores)
   bool quiet = false;
 };
 

@@ -245,8 +245,7 @@ json fleetReport(const FleetRun& run, const std::vector<AirLine>& air, vantor::R
   uint64_t starts = 0;
   for (const ParticipantFigures& f : run.figures) starts += f.role == air::Role::node ? f.starts : 0;
   r["node_starts"] = starts;
-  r["node_seconds_per_wall_second"] =
-      run.wallS > 0 ? double(run.options.nodes) * seconds(run.endUs) / run.wallS : 0.0;
+  r["node_seconds_per_wall_second"] = run.wallS > 0 ? double(run.options.nodes) * seconds(run.endUs) / run.wallS : 0.0;
   report["run"] = r;
 
   json nodeList = json::array();
@@ -311,8 +310,8 @@ json fleetReport(const FleetRun& run, const std::vector<AirLine>& air, vantor::R
   json hourly = json::array();
   for (size_t h = 0; h < hours.size(); ++h) {
     if (h * kHourUs >= run.endUs) break;
-    hourly.push_back({{"from_s", double(h) * 3600.0}, {"readings_sent", hours[h].first},
-                      {"readings_stored", hours[h].second}});
+    hourly.push_back(
+        {{"from_s", double(h) * 3600.0}, {"readings_sent", hours[h].first}, {"readings_stored", hours[h].second}});
   }
   report["hours"] = hourly;
   report["nodes"] = nodeList;

@@ -39,8 +39,8 @@ struct FleetRun {
   std::vector<ParticipantFigures> figures;
   uint64_t endUs = 0;
   double wallS = 0;
-  double peakRssMib = 0;  // every process of the run at once, sampled each second
-  double airCpuS = 0;     // orvane-fleet's own process: the air's server and the report
+  double peakRssMib = 0;        // every process of the run at once, sampled each second
+  double airCpuS = 0;           // orvane-fleet's own process: the air's server and the report
   double participantsCpuS = 0;  // the nodes' and the Vantor's processes
 };
 
