@@ -606,13 +606,14 @@ void AirServer::reap() {
     }
     Participant& p = *it->second;
     children_.erase(it);
-    const bool failed = !WIFEXITED(status) || WEXITSTATUS(status) != 0;
+    const std::string how = WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status))
+                                                : "exit status " + std::to_string(WEXITSTATUS(status));
     if (p.pid == pid && p.state == State::starting) {
-      std::fprintf(stderr, "orvane-air: %s ended before it joined the air (status %d)\n", p.name.c_str(), status);
+      std::fprintf(stderr, "orvane-air: %s ended before it joined the air (%s)\n", p.name.c_str(), how.c_str());
       status_ = 1;
       setState(p, State::gone);
-    } else if (failed && !options_.quiet) {
-      std::fprintf(stderr, "orvane-air: %s ended with status %d\n", p.name.c_str(), status);
+    } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      std::fprintf(stderr, "orvane-air: %s ended with %s\n", p.name.c_str(), how.c_str());
     }
   }
 }

@@ -31,7 +31,6 @@ struct AirOptions {
   uint64_t stopAtUs = kNever;
   unsigned processes = 0;   // sleepers started ahead of need while fewer run (0: the host's cores)
   unsigned maxAwake = 128;  // ... while fewer processes than this are alive
-  bool quiet = false;
 };
 
 // What the air knows of a participant at the end (orvane-fleet's report).

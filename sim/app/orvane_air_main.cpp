@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1u, 4096u));
   std::vector<std::string> waitFor;
   app.add_option("--wait-for", waitFor, "hold the clock until a participant of this name has joined (repeatable)");
-  app.add_flag("--quiet", o.quiet, "no summary at the end");
+  bool quiet = false;
+  app.add_flag("--quiet", quiet, "no summary at the end");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -58,7 +59,7 @@ int main(int argc, char** argv) {
   const int status = server.run([&] {
     if (gStop != 0) server.stop();
   });
-  if (!o.quiet) {
+  if (!quiet) {
     size_t participants = server.figures().size();
     std::fprintf(stderr, "orvane-air: %llu frames on the air, %zu participants, virtual time %.6f s\n",
                  static_cast<unsigned long long>(server.framesLogged()), participants,

@@ -154,7 +154,6 @@ int main(int argc, char** argv) {
   ao.pathLossExponent = o.pathLossExponent;
   ao.stopAtUs = stopUs;
   ao.processes = o.processes;
-  ao.quiet = true;
   sim::AirServer server(ao);
   if (!server.open(error)) {
     std::fprintf(stderr, "orvane-fleet: %s\n", error.c_str());
