@@ -101,17 +101,24 @@ target_include_directories(orvane_board INTERFACE ${ORVANE_FW_INCLUDES})
 # The tests link the bench application, as orvane-sim does.
 set(ORVANE_SIM_LIBS orvane_fw orvane_app_bench orvane_board)
 
-# The receiving node (vantor/): ordinary host C++ on the frame codecs, SQLite and a JSON library;
-# never the firmware's board code. Its radio on the simulated medium is a library of its own.
+# The receiving node (vantor/): ordinary host C++ on the frame codecs, SQLite or PostgreSQL (libpq)
+# and a JSON library; never the firmware's board code. Its radio on the simulated medium is a
+# library of its own.
 find_package(SQLite3 REQUIRED)
 find_package(nlohmann_json 3 REQUIRED)
 find_package(CLI11 REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
+pkg_check_modules(LIBMOSQUITTO REQUIRED IMPORTED_TARGET libmosquitto)
 add_library(orvane_vantor STATIC
-  vantor/faults.cpp vantor/settings.cpp vantor/uplink_decode.cpp vantor/sqlite_db.cpp vantor/registry.cpp
+  vantor/faults.cpp vantor/settings.cpp vantor/uplink_decode.cpp vantor/decide.cpp vantor/activity.cpp
+  vantor/sql_db.cpp vantor/sqlite_db.cpp vantor/pg_db.cpp vantor/sql_store.cpp vantor/mqtt_messages.cpp
+  vantor/mqtt_output.cpp
   vantor/vantor.cpp vantor/cli.cpp vantor/plots.cpp vantor/svg_chart.cpp vantor/fundamental_fit.cpp)
 target_include_directories(orvane_vantor PUBLIC ${CMAKE_SOURCE_DIR}/vantor ${CMAKE_SOURCE_DIR}/field
   ${CMAKE_SOURCE_DIR}/measure)
-target_link_libraries(orvane_vantor PUBLIC orvane_frames SQLite::SQLite3 nlohmann_json::nlohmann_json CLI11::CLI11)
+target_link_libraries(orvane_vantor PUBLIC orvane_frames SQLite::SQLite3 PkgConfig::LIBPQ PkgConfig::LIBMOSQUITTO
+  nlohmann_json::nlohmann_json CLI11::CLI11 Threads::Threads)
 target_compile_options(orvane_vantor PRIVATE ${ORVANE_WARNINGS})
 
 # Its radio knows only a clock and the medium; inside orvane-sim it starts on the board, in

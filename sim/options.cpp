@@ -24,9 +24,13 @@ const char* usageText() {
          "  --seed N           seed of the simulated world (default 1)\n"
          "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n" SIM_RADIO_USAGE_TEXT SIM_TRACE_USAGE_TEXT
          "  --no-vantor        no receiving node on the air\n"
-         "  --vantor-db FILE   the receiving node's database (default vantor.sqlite in the state folder)\n"
+         "  --vantor-db DB     the receiving node's database: a file (default vantor.sqlite in the state\n"
+         "                     folder) or a PostgreSQL server, postgresql://USER@HOST:PORT/DATABASE\n"
          "  --vantor-fault F   late | silent | corrupt | replay, each optionally @FROM_MS-TO_MS of virtual\n"
          "                     time (repeatable)\n"
+         "  --mqtt URL         the Vantor publishes to this MQTT broker, mqtt://HOST:PORT, and takes commands\n"
+         "  --mqtt-prefix P    its topics' prefix (default orvane)\n"
+         "  --mqtt-client-id ID  its client id (default vantor-HOSTNAME; one per Vantor on a broker)\n"
          "  --lsi-hz HZ        the chip's LSI, the RTC's clock (29500..34000, default 32000)\n"
          "  --air unix:PATH    join orvane-air's shared medium instead of the board's own (sim/AIR.md)\n"
          "  --air-name NAME    this node's name on the air (default node)\n"
@@ -158,12 +162,18 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
     } else if (arg == "--vantor-db") {
       if (!value(out.vantorDb)) return false;
       if (out.vantorDb.empty()) {
-        message = "orvane-sim: --vantor-db needs a file\n";
+        message = "orvane-sim: --vantor-db needs a file or a postgresql:// URL\n";
         return false;
       }
     } else if (arg == "--vantor-fault") {
       if (!value(v)) return false;
       out.vantorFaults.push_back(v);
+    } else if (arg == "--mqtt") {
+      if (!value(out.mqtt)) return false;
+    } else if (arg == "--mqtt-prefix") {
+      if (!value(out.mqttPrefix)) return false;
+    } else if (arg == "--mqtt-client-id") {
+      if (!value(out.mqttClientId)) return false;
     } else if (arg == "--load" || arg == "--load-file") {
       if (!value(v)) return false;
       std::string text = v;

@@ -35,6 +35,11 @@ struct Options {
   bool vantor = true;
   std::string vantorDb;
   std::vector<std::string> vantorFaults;
+  // Its MQTT output (vantor/mqtt_output.h): the broker's URL (empty: none), the topics' prefix and
+  // the client id (empty: vantor-HOSTNAME).
+  std::string mqtt;
+  std::string mqttPrefix = "orvane";
+  std::string mqttClientId;
   TraceOptions trace;  // sim/trace_options.h
   // The chip's LSI (the RTC's clock), Hz.
   uint32_t lsiHz = 32000;

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only those that are missing.
 #   tools/install-deps.sh host     compilers, CMake, Ninja, GoogleTest, Google Benchmark, clang,
-#                                  SQLite, nlohmann-json and CLI11 (the Vantor), jq, sigrok-cli
-#                                  and librsvg2-bin (the end-to-end tests: sigrok-cli reads the VCD
-#                                  traces back, rsvg-convert renders the pictures), time (the
-#                                  benchmarks measure CPU time with it)
+#                                  SQLite, libpq, libmosquitto, nlohmann-json and CLI11 (the
+#                                  Vantor), PostgreSQL and Mosquitto (servers its tests start on
+#                                  loopback ports), jq, sigrok-cli and librsvg2-bin (the
+#                                  end-to-end tests: sigrok-cli reads the VCD traces back,
+#                                  rsvg-convert renders the pictures), time (the benchmarks
+#                                  measure CPU time with it)
 #   tools/install-deps.sh target   the arm-none-eabi cross toolchain with newlib-nano, and the
 #                                  emulators its tests run the image on (QEMU, Unicorn)
 set -euo pipefail
 
-host_pkgs=(g++ cmake ninja-build make git python3 libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev libsqlite3-dev nlohmann-json3-dev libcli11-dev jq sigrok-cli librsvg2-bin time)
+host_pkgs=(g++ cmake ninja-build make git python3 libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev pkg-config libsqlite3-dev libpq-dev postgresql libmosquitto-dev mosquitto mosquitto-clients nlohmann-json3-dev libcli11-dev jq sigrok-cli librsvg2-bin time)
 target_pkgs=(gcc-arm-none-eabi libnewlib-arm-none-eabi libstdc++-arm-none-eabi-newlib qemu-system-arm python3-unicorn)
 
 want=()

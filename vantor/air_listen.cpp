@@ -10,6 +10,7 @@
 #include "scheduler.h"
 #include "settings.h"
 #include "sim_endpoint.h"
+#include "uplink_decode.h"
 
 namespace vantor {
 
@@ -46,27 +47,25 @@ int listenOnAir(const ListenOptions& o, std::ostream& err) {
     }
     faults.push_back(f);
   }
-  std::vector<Setting> settings;
+  std::vector<std::vector<std::string>> settings;
   for (const std::string& text : o.settings) {
     std::istringstream in(text);
     std::vector<std::string> words;
     for (std::string w; in >> w;) words.push_back(w);
-    Setting s;
-    std::string error;
-    if (!parseSetting(words, s, error)) {
-      err << "vantor: --setting " << text << ": " << error << '\n';
+    if (const std::optional<QueueOutcome> bad = checkQueueRequest(QueueRequest{"0x000001", words})) {
+      err << "vantor: --setting " << text << ": " << bad->message << '\n';
       return kExitUsage;
     }
-    settings.push_back(s);
+    settings.push_back(words);
   }
-  std::unique_ptr<Registry> registry;
+  std::unique_ptr<Store> store;
   try {
-    registry = std::make_unique<Registry>(o.dbPath, true);
+    store = openStore(o.dbPath, true);
   } catch (const DbError& e) {
     err << "vantor: " << e.what() << '\n';
     return kExitRefused;
   }
-  Vantor vantor(*registry, o.seed);
+  Vantor vantor(*store, o.seed);
   sim::Scheduler clock;
   sim::RadioMedium medium;
   SimEndpoint endpoint(
@@ -77,9 +76,9 @@ int listenOnAir(const ListenOptions& o, std::ostream& err) {
   endpoint.onAnswer([&](const Answer& a) {
     if (settings.empty() || a.what != "confirm" || a.frame.size() < 4) return;
     const uint32_t uid = a.frame[1] | (a.frame[2] << 8) | (static_cast<uint32_t>(a.frame[3]) << 16);
-    if (!registry->queue(uid).empty()) return;
-    for (const Setting& s : settings) {
-      registry->addQueueItem(queueItem(uid, s, Vantor::kDefaultMaxAttempts, clock.now(), Vantor::kDefaultTtlUs));
+    if (!store->queue(uid).empty()) return;
+    for (const std::vector<std::string>& words : settings) {
+      (void)queueSetting(*store, QueueRequest{uidText(uid), words}, &vantor.outputs());
     }
   });
   sim::air::Hello hello;

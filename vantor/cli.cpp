@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "field_node.h"
 #include "plots.h"
-#include "registry.h"
+#include "activity.h"
+#include "store.h"
 #include "settings.h"
 #include "uplink_decode.h"
 #include "vantor.h"
@@ -35,14 +35,10 @@ struct Usage : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// "0x1A2B3C" or "1A2B3C": 1 to 6 hex digits.
-uint32_t parseUid(const std::string& text) {
-  std::string digits = text;
-  if (digits.rfind("0x", 0) == 0 || digits.rfind("0X", 0) == 0) digits = digits.substr(2);
-  if (digits.empty() || digits.size() > 6 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-    throw Usage("bad node '" + text + "': an identity in hex, 0x000001 to 0xFFFFFF");
-  }
-  return static_cast<uint32_t>(std::stoul(digits, nullptr, 16));
+uint32_t parseNode(const std::string& text) {
+  const std::optional<uint32_t> uid = parseUid(text);
+  if (!uid) throw Usage("bad node '" + text + "': an identity in hex, 0x000001 to 0xFFFFFF");
+  return *uid;
 }
 
 double seconds(uint64_t us) { return static_cast<double>(us) / 1e6; }
@@ -90,38 +86,35 @@ struct Context {
   bool json = false;
   std::ostream& out;
 
-  Registry open(bool create = false) const {
+  std::unique_ptr<Store> open(bool create = false) const {
     struct stat st {};
-    if (!create && dbPath != ":memory:" && stat(dbPath.c_str(), &st) != 0) {
+    if (!create && !isServerDatabase(dbPath) && dbPath != ":memory:" && stat(dbPath.c_str(), &st) != 0) {
       throw Refused("no database at " + dbPath + " (start orvane-sim first, or name one with --db)");
     }
     try {
-      return Registry(dbPath, create);
+      return openStore(dbPath, create);
     } catch (const DbError& e) {
       throw Refused(e.what());
     }
   }
 };
 
-NodeRecord requireNode(Registry& r, uint32_t uid) {
+NodeRecord requireNode(Store& r, uint32_t uid) {
   std::optional<NodeRecord> n = r.nodeByUid(uid);
   if (!n) throw Refused("no node " + uidText(uid) + " in the registry");
   return *n;
 }
 
 void nodes(Context& c) {
-  Registry r = c.open();
+  const std::unique_ptr<Store> store = c.open();
+  Store& r = *store;
   const uint64_t now = r.nowUs();
   std::vector<std::vector<std::string>> rows{
       {"uid", "chip_id", "state", "last_counter", "last_seen_s", "activity", "last_telemetry"}};
   for (const NodeRecord& n : r.nodes()) {
-    // Active: heard within one and a half of the intervals at which it is expected. Quiet: not
-    // heard since, but within the sign-of-life interval of a field node whose load is steady (it
-    // sends a packet 3 at least that often) and that margin again.
-    const double silentS = n.lastSeenUs ? static_cast<double>(now - std::min(now, *n.lastSeenUs)) / 1e6 : INFINITY;
-    const bool active = silentS <= 1.5 * n.expectedIntervalS;
-    const bool quiet = !active && silentS <= FieldNode::kSignOfLifeSec + 1.5 * n.expectedIntervalS;
-    const char* activity = active ? "active" : quiet ? "quiet" : "inactive";
+    const Activity a = activityOf(n, now);
+    const bool active = a.active;
+    const char* activity = a.name;
     const std::optional<UplinkRecord> t = r.lastTelemetry(n.uid);
     if (c.json) {
       json j;
@@ -133,7 +126,7 @@ void nodes(Context& c) {
       j["active"] = active;
       j["activity"] = activity;
       j["expected_interval_s"] = n.expectedIntervalS;
-      j["sign_of_life_s"] = FieldNode::kSignOfLifeSec;
+      j["sign_of_life_s"] = signOfLifeS();
       j["last_telemetry"] = t ? t->fields : json(nullptr);
       c.out << j.dump() << '\n';
     } else {
@@ -146,9 +139,10 @@ void nodes(Context& c) {
 
 void uplinks(Context& c, const std::string& node, int limit) {
   if (limit < 1) throw Usage("--limit takes a number of frames, 1 or more");
-  Registry r = c.open();
+  const std::unique_ptr<Store> store = c.open();
+  Store& r = *store;
   std::optional<uint32_t> uid;
-  if (!node.empty()) uid = parseUid(node);
+  if (!node.empty()) uid = parseNode(node);
   const std::vector<UplinkRecord> list = r.uplinks(uid, limit);
   if (uid && list.empty() && !r.nodeByUid(*uid)) throw Refused("no node " + uidText(*uid) + " in the registry");
   std::vector<std::vector<std::string>> rows{
@@ -183,8 +177,9 @@ void uplinks(Context& c, const std::string& node, int limit) {
 std::string capValue(const std::optional<int>& v) { return v ? std::to_string(*v) : ""; }
 
 void capture(Context& c, const std::string& node, const std::string& csvPath) {
-  Registry r = c.open();
-  const NodeRecord n = requireNode(r, parseUid(node));
+  const std::unique_ptr<Store> store = c.open();
+  Store& r = *store;
+  const NodeRecord n = requireNode(r, parseNode(node));
   const std::optional<CaptureRecord> cap = r.lastCompleteCapture(n.uid);
   if (!cap) throw Refused("no complete capture from " + uidText(n.uid) + " yet");
   const std::vector<CaptureSample> samples = r.captureRows(cap->id);
@@ -220,26 +215,22 @@ void capture(Context& c, const std::string& node, const std::string& csvPath) {
   if (!c.json) printTable(c.out, rows);
 }
 
-void queueAdd(Context& c, const std::string& node, const std::vector<std::string>& words, int maxAttempts,
-              double ttlS) {
-  if (maxAttempts < 1) throw Usage("--max-attempts takes 1 or more");
-  if (!(ttlS > 0)) throw Usage("--ttl takes seconds above 0");
-  Setting s;
-  std::string error;
-  const uint32_t uid = parseUid(node);
-  if (!parseSetting(words, s, error)) throw Usage(error + "\n" + settingsHelp());
-  Registry r = c.open();
-  requireNode(r, uid);
-  const uint64_t now = r.nowUs();
-  const int64_t id = r.addQueueItem(queueItem(uid, s, maxAttempts, now, static_cast<uint64_t>(ttlS * 1e6)));
-  c.out << "queued #" << id << " for " << uidText(uid) << ": " << s.name << (s.value.empty() ? "" : " ") << s.value
-        << '\n';
+void queueAdd(Context& c, const QueueRequest& request) {
+  // The request's own faults are usage errors, told before the database is opened.
+  if (const std::optional<QueueOutcome> bad = checkQueueRequest(request)) {
+    throw Usage(bad->message + (bad->aboutSetting ? std::string("\n") + settingsHelp() : ""));
+  }
+  const std::unique_ptr<Store> store = c.open();
+  const QueueOutcome o = queueSetting(*store, request);
+  if (o.status != QueueOutcome::Status::queued) throw Refused(o.message);
+  c.out << o.message << '\n';
 }
 
 void queueList(Context& c, const std::string& node) {
-  Registry r = c.open();
+  const std::unique_ptr<Store> store = c.open();
+  Store& r = *store;
   std::optional<uint32_t> uid;
-  if (!node.empty()) uid = requireNode(r, parseUid(node)).uid;
+  if (!node.empty()) uid = requireNode(r, parseNode(node)).uid;
   std::vector<std::vector<std::string>> rows{{"id", "uid", "setting", "value", "state", "reason", "attempts"}};
   for (const QueueItem& q : r.queue(uid)) {
     if (c.json) {
@@ -263,8 +254,9 @@ void queueList(Context& c, const std::string& node) {
 }
 
 void queueFlush(Context& c, const std::string& node) {
-  Registry r = c.open();
-  const uint32_t uid = requireNode(r, parseUid(node)).uid;
+  const std::unique_ptr<Store> store = c.open();
+  Store& r = *store;
+  const uint32_t uid = requireNode(r, parseNode(node)).uid;
   const int n = r.flushQueue(uid);
   c.out << "flushed " << n << (n == 1 ? " item" : " items") << " of " << uidText(uid) << '\n';
 }
@@ -272,7 +264,8 @@ void queueFlush(Context& c, const std::string& node) {
 const char* const kCsvHeader = "uid,chip_id,key,state";
 
 void exportCsv(Context& c, const std::string& path) {
-  Registry r = c.open();
+  const std::unique_ptr<Store> store = c.open();
+  Store& r = *store;
   std::ofstream file;
   if (!path.empty()) file.open(path);
   std::ostream& o = path.empty() ? c.out : file;
@@ -318,7 +311,7 @@ void importCsv(Context& c, const std::string& path) {
     if (cells.size() != 4) throw Refused(where + "expected " + kCsvHeader);
     Row r{};
     try {
-      r.uid = parseUid(cells[0]);
+      r.uid = parseNode(cells[0]);
     } catch (const Usage& e) {
       throw Refused(where + e.what());
     }
@@ -332,9 +325,10 @@ void importCsv(Context& c, const std::string& path) {
     r.state = cells[3];
     rows.push_back(r);
   }
-  Registry reg = c.open(true);
+  const std::unique_ptr<Store> store = c.open(true);
+  Store& reg = *store;
   // All rows or none.
-  Database::Transaction tx(reg.db());
+  Store::Transaction tx(reg);
   for (const Row& r : rows) {
     const std::optional<NodeRecord> other = reg.nodeByChip(r.chip);
     if (other && other->uid != r.uid) {
@@ -347,8 +341,9 @@ void importCsv(Context& c, const std::string& path) {
 }
 
 void plot(Context& c, const std::string& what, const std::string& node, const std::string& svgPath) {
-  Registry r = c.open();
-  const NodeRecord n = requireNode(r, parseUid(node));
+  const std::unique_ptr<Store> store = c.open();
+  Store& r = *store;
+  const NodeRecord n = requireNode(r, parseNode(node));
   Chart chart;
   std::string why;
   const bool drawn = what == "capture" ? captureChart(r, n.uid, chart, why) : telemetryChart(r, n.uid, chart, why);
@@ -367,14 +362,14 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   CLI::App app{"The Vantor's registry, uplinks, captures and settings queue", "vantor"};
   app.fallthrough();
   app.require_subcommand(1);
-  app.add_option("--db", c.dbPath, "the database (default " + std::string(kDefaultDatabase) + ")");
+  app.add_option("--db", c.dbPath,
+                 "the database: an SQLite file (default " + std::string(kDefaultDatabase) +
+                     ") or a PostgreSQL server, postgresql://USER@HOST:PORT/DATABASE");
   app.add_flag("--json", c.json, "listings as one JSON object per line");
 
   std::string node, csvPath, file;
   int limit = 20;
-  int maxAttempts = Vantor::kDefaultMaxAttempts;
-  double ttlS = static_cast<double>(Vantor::kDefaultTtlUs) / 1e6;
-  std::vector<std::string> words;
+  QueueRequest request;
 
   CLI::App* nodesCmd = app.add_subcommand("nodes", "registered nodes: identity, chip, state, counter, activity");
   CLI::App* uplinksCmd = app.add_subcommand("uplinks", "recent frames with their decoded fields");
@@ -386,10 +381,10 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   CLI::App* queueCmd = app.add_subcommand("queue", "remote settings waiting for a node's receive window");
   queueCmd->require_subcommand(1);
   CLI::App* addCmd = queueCmd->add_subcommand("add", std::string("queue a setting; ") + settingsHelp());
-  addCmd->add_option("NODE", node, "identity in hex")->required();
-  addCmd->add_option("SETTING", words, "setting and its value(s)")->required();
-  addCmd->add_option("--max-attempts", maxAttempts, "transmissions before it expires (default 5)");
-  addCmd->add_option("--ttl", ttlS, "seconds of virtual time before it expires (default 86400)");
+  addCmd->add_option("NODE", request.node, "identity in hex")->required();
+  addCmd->add_option("SETTING", request.words, "setting and its value(s)")->required();
+  addCmd->add_option("--max-attempts", request.maxAttempts, "transmissions before it expires (default 5)");
+  addCmd->add_option("--ttl", request.ttlS, "seconds of virtual time before it expires (default 86400)");
   CLI::App* listCmd = queueCmd->add_subcommand("list", "queued settings and their answers");
   listCmd->add_option("NODE", node, "identity in hex");
   CLI::App* flushCmd = queueCmd->add_subcommand("flush", "drop a node's settings not yet answered");
@@ -446,7 +441,7 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     if (nodesCmd->parsed()) nodes(c);
     if (uplinksCmd->parsed()) uplinks(c, node, limit);
     if (captureCmd->parsed()) capture(c, node, csvPath);
-    if (addCmd->parsed()) queueAdd(c, node, words, maxAttempts, ttlS);
+    if (addCmd->parsed()) queueAdd(c, request);
     if (listCmd->parsed()) queueList(c, node);
     if (flushCmd->parsed()) queueFlush(c, node);
     if (plotCaptureCmd->parsed()) plot(c, "capture", node, svgPath);

@@ -6,7 +6,7 @@
 
 #include "ADCParam.h"
 #include "fundamental_fit.h"
-#include "registry.h"
+#include "store.h"
 #include "uplink_decode.h"
 
 namespace vantor {
@@ -50,7 +50,7 @@ double number(const nlohmann::json& fields, const char* key) {
 
 }  // namespace
 
-bool captureChart(Registry& registry, uint32_t uid, Chart& out, std::string& why) {
+bool captureChart(Store& registry, uint32_t uid, Chart& out, std::string& why) {
   const std::optional<CaptureRecord> cap = registry.lastCompleteCapture(uid);
   if (!cap) {
     why = "no complete capture from " + uidText(uid) + " yet";
@@ -86,7 +86,7 @@ bool captureChart(Registry& registry, uint32_t uid, Chart& out, std::string& why
   return true;
 }
 
-bool telemetryChart(Registry& registry, uint32_t uid, Chart& out, std::string& why) {
+bool telemetryChart(Store& registry, uint32_t uid, Chart& out, std::string& why) {
   const std::vector<UplinkRecord> frames = registry.uplinks(uid, 1000000);
   struct Point {
     double tS, current, pf;

@@ -9,10 +9,10 @@
 
 namespace vantor {
 
-class Registry;
+class Store;
 
 // Fill `out` and return true, or return false with the reason in `why` (nothing to draw yet).
-bool captureChart(Registry& registry, uint32_t uid, Chart& out, std::string& why);
-bool telemetryChart(Registry& registry, uint32_t uid, Chart& out, std::string& why);
+bool captureChart(Store& registry, uint32_t uid, Chart& out, std::string& why);
+bool telemetryChart(Store& registry, uint32_t uid, Chart& out, std::string& why);
 
 }  // namespace vantor

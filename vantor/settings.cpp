@@ -1,7 +1,9 @@
 // Remote settings: from the CLI's words to packet 14's opcode and arguments.
 #include "settings.h"
 
+#include <algorithm>
 #include <bit>
+#include <climits>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -37,6 +39,59 @@ uint32_t floatBits(float v) { return std::bit_cast<uint32_t>(v); }
 
 const char* settingsHelp() {
   return "settings: phase <rad> | debug-rate <0..65535> | sleep <1..86400 s> [force-rx] | tx-power <0..14 dBm> | dbg1";
+}
+
+std::optional<QueueOutcome> checkQueueRequest(const QueueRequest& r) {
+  const auto bad = [](std::string message, bool aboutSetting = false) {
+    QueueOutcome out;
+    out.status = QueueOutcome::Status::badRequest;
+    out.message = std::move(message);
+    out.aboutSetting = aboutSetting;
+    return out;
+  };
+  if (r.maxAttempts < 1) return bad("max-attempts takes 1 or more");
+  if (!(r.ttlS > 0)) return bad("ttl takes seconds above 0");
+  if (!parseUid(r.node)) return bad("bad node '" + r.node + "': an identity in hex, 0x000001 to 0xFFFFFF");
+  Setting s;
+  std::string error;
+  if (!parseSetting(r.words, s, error)) return bad(error, true);
+  return std::nullopt;
+}
+
+QueueOutcome queueSetting(Store& store, const QueueRequest& r, const Outputs* outputs) {
+  if (std::optional<QueueOutcome> bad = checkQueueRequest(r)) return *bad;
+  QueueOutcome out;
+  const uint32_t uid = *parseUid(r.node);
+  Setting s;
+  std::string error;
+  parseSetting(r.words, s, error);
+  Store::Transaction tx(store);
+  if (!store.nodeByUid(uid)) {
+    out.status = QueueOutcome::Status::refused;
+    out.message = "no node " + uidText(uid) + " in the registry";
+    return out;
+  }
+  const uint64_t now = store.nowUs();
+  // A time to live beyond what the clock can hold means no limit.
+  const double ttlUs = r.ttlS * 1e6;
+  const uint64_t room = static_cast<uint64_t>(INT64_MAX) - std::min<uint64_t>(now, INT64_MAX);
+  out.item = queueItem(uid, s, r.maxAttempts, now,
+                       ttlUs >= static_cast<double>(room) ? room : static_cast<uint64_t>(ttlUs));
+  out.item.id = store.addQueueItem(out.item);
+  out.item.state = "pending";
+  Stored stored;
+  stored.nowUs = now;
+  stored.items.push_back(out.item);
+  if (outputs != nullptr) outputs->staged(stored, store);
+  tx.commit();
+  if (outputs != nullptr) outputs->committed(stored);
+  out.message = queuedMessage(out.item);
+  return out;
+}
+
+std::string queuedMessage(const QueueItem& q) {
+  return "queued #" + std::to_string(q.id) + " for " + uidText(q.uid) + ": " + q.setting +
+         (q.value.empty() ? "" : " ") + q.value;
 }
 
 QueueItem queueItem(uint32_t uid, const Setting& s, int maxAttempts, uint64_t createdUs, uint64_t ttlUs) {

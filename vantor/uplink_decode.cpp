@@ -1,7 +1,9 @@
 // Uplink frames to fields, through the node's own decoders under the key the Vantor holds.
 #include "uplink_decode.h"
 
+#include <algorithm>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -246,7 +248,10 @@ std::string hexText(const uint8_t* data, size_t len) {
 
 std::string floatText(float v) {
   char buf[48];
-  for (int digits = 1; digits <= 9; ++digits) {
+  // At least the digits of the integer part, so that 120 reads "120", not "1.2e+02".
+  const double magnitude = std::fabs(static_cast<double>(v));
+  const int whole = magnitude >= 1.0 && std::isfinite(magnitude) ? static_cast<int>(std::floor(std::log10(magnitude))) + 1 : 1;
+  for (int digits = std::min(whole, 9); digits <= 9; ++digits) {
     std::snprintf(buf, sizeof buf, "%.*g", digits, static_cast<double>(v));
     if (std::strtof(buf, nullptr) == v) break;
   }
@@ -259,6 +264,15 @@ std::string uidText(uint32_t uid) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%06" PRIX32, uid);
   return buf;
+}
+
+std::optional<uint32_t> parseUid(const std::string& text) {
+  std::string digits = text;
+  if (digits.rfind("0x", 0) == 0 || digits.rfind("0X", 0) == 0) digits = digits.substr(2);
+  if (digits.empty() || digits.size() > 6 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+    return std::nullopt;
+  }
+  return static_cast<uint32_t>(std::stoul(digits, nullptr, 16));
 }
 
 std::string chipIdText(const LoRaPacket10::StUid& chip) { return hexText(chip.data(), chip.size()); }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "HMAC.h"
@@ -57,5 +58,7 @@ std::string hexText(const uint8_t* data, size_t len);
 std::string chipIdText(const LoRaPacket10::StUid& chip);
 // A node's identity as the CLI and the pictures name it: "0x" and six hex digits.
 std::string uidText(uint32_t uid);
+// "0x1A2B3C" or "1A2B3C": 1 to 6 hex digits; nothing for any other text.
+std::optional<uint32_t> parseUid(const std::string& text);
 
 }  // namespace vantor

@@ -1,84 +1,37 @@
-// The receiving node's decisions, independent of any radio: each uplink is decoded under the key
-// held for its identity, checked against the node's counter and stored, all in one transaction;
-// then it may call for an answer: packet 13 to a provisioning request, packet 14 to a node that
-// opened a receive window (packet 5, or the extra window after a handled frame).
+// The receiving node's handling of a frame, independent of any radio: in one transaction of its
+// store it reads what the decision needs, decides (decide.h), writes the outcome and hands it to
+// its outputs; then the answer, if any, goes back to the radio.
 #pragma once
 
 #include <cstdint>
 #include <optional>
-#include <random>
-#include <string>
 #include <vector>
 
-#include "registry.h"
-#include "uplink_decode.h"
+#include "decide.h"
+#include "outputs.h"
+#include "store.h"
 
 namespace vantor {
 
-// Reception figures of one frame.
-struct Reception {
-  uint64_t tUs = 0;  // start of the frame, virtual time
-  std::optional<double> rssiDbm;
-  std::optional<double> snrDb;
-};
-
-// What the Vantor is allowed to do with this frame (faults of the test harness).
-struct Behaviour {
-  bool silent = false;  // answer nothing, change nothing that sending would change
-  bool replay = false;  // a window gets the last packet 14 sent to that node again
-};
-
-struct Answer {
-  std::vector<uint8_t> frame;
-  uint32_t windowMs = 0;  // length of the node's receive window that the answer must fall into
-  std::string what;       // for logs: "assign", "confirm", "setting #3", "replay"
-};
-
-// Verdicts of a stored uplink.
-inline constexpr const char* kAccepted = "accepted";
-inline constexpr const char* kReplay = "replay";        // counter behind the last accepted one
-inline constexpr const char* kDuplicate = "duplicate";  // the same frame again
-inline constexpr const char* kBadTag = "bad_tag";
-inline constexpr const char* kBadLength = "bad_length";
-inline constexpr const char* kBadCopies = "bad_copies";
-inline constexpr const char* kUnregistered = "unregistered";  // tag fine under the zero key, no node
-inline constexpr const char* kWrongChip = "wrong_chip";       // packet 10 of a node from another chip
-inline constexpr const char* kUnknownCode = "unknown_code";
-
-// Counters are 24-bit: one behind the last accepted by less than half the range is a replay, one
-// ahead by less than half the range is new.
-inline constexpr uint32_t kCounterWrapWindow = 1u << 23;
-enum class CounterOrder { ahead, same, behind };
-CounterOrder compareCounter(uint32_t counter, uint32_t lastAccepted);
-
 class Vantor {
  public:
-  static constexpr int kDefaultMaxAttempts = 5;
-  static constexpr uint64_t kDefaultTtlUs = 24ull * 3600 * 1000000;  // a day of virtual time
-  static constexpr uint32_t kProvisionWindowMs = 10000;
-  static constexpr uint32_t kSettingsWindowMs = 500;
+  static constexpr int kDefaultMaxAttempts = vantor::kDefaultMaxAttempts;
+  static constexpr uint64_t kDefaultTtlUs = vantor::kDefaultTtlUs;
 
-  Vantor(Registry& registry, uint64_t seed) : registry_(registry), seed_(seed) {}
+  Vantor(Store& store, uint64_t seed) : store_(store), seed_(seed) {}
 
   // The frame as received. Stores it (unless it is a downlink heard on the air) and returns the
   // answer to send, if any.
   std::optional<Answer> onFrame(const std::vector<uint8_t>& frame, const Reception& rx, const Behaviour& behaviour);
 
-  // The fresh key for an identity: from the seed and the identity, so runs repeat and no two
-  // identities share a key.
-  NodeKey keyFor(uint32_t uid) const;
+  NodeKey keyFor(uint32_t uid) const { return freshKey(seed_, uid); }
+  Store& store() { return store_; }
+  Outputs& outputs() { return outputs_; }
 
  private:
-  std::optional<Answer> provisioning(const DecodedUplink& d, const std::optional<NodeRecord>& node, bool underNodeKey,
-                                     const Reception& rx, const Behaviour& behaviour);
-  std::optional<Answer> nextSetting(const NodeRecord& node, uint64_t nowUs, const Behaviour& behaviour);
-  void answered(const NodeRecord& node, const DecodedUplink& d);
-  std::vector<uint8_t> packet13(const NodeRecord& node, uint16_t phaseTag, const HMAC::Key& tagKey);
-
-  Registry& registry_;
+  Store& store_;
   uint64_t seed_;
+  Outputs outputs_;
 };
-
-HMAC::Key tagKey(const NodeKey& key);
 
 }  // namespace vantor

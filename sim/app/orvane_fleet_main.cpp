@@ -20,7 +20,7 @@
 #include "air_server.h"
 #include "fleet_plan.h"
 #include "fleet_report.h"
-#include "registry.h"
+#include "store.h"
 #include "state_store.h"
 
 extern char** environ;
@@ -284,8 +284,8 @@ int main(int argc, char** argv) {
   }
   nlohmann::json report;
   try {
-    vantor::Registry registry(dir + "/vantor.sqlite", false);
-    report = sim::fleetReport(run, airLines, registry);
+    const std::unique_ptr<vantor::Store> registry = vantor::openStore(dir + "/vantor.sqlite", false);
+    report = sim::fleetReport(run, airLines, *registry);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "orvane-fleet: the Vantor's registry: %s\n", e.what());
     return 1;

@@ -8,7 +8,7 @@
 #include <set>
 
 #include "radio_medium.h"
-#include "registry.h"
+#include "store.h"
 #include "uplink_decode.h"
 
 namespace sim {
@@ -106,7 +106,7 @@ bool readAirLog(const std::string& path, std::vector<AirLine>& out, std::string&
   return true;
 }
 
-json fleetReport(const FleetRun& run, const std::vector<AirLine>& air, vantor::Registry& registry) {
+json fleetReport(const FleetRun& run, const std::vector<AirLine>& air, vantor::Store& registry) {
   std::map<std::string, const NodePlan*> planOf;
   for (const NodePlan& n : run.plan) planOf[n.name] = &n;
   std::map<std::string, const ParticipantFigures*> figuresOf;

@@ -13,7 +13,7 @@
 #include "fleet_plan.h"
 
 namespace vantor {
-class Registry;
+class Store;
 }
 
 namespace sim {
@@ -44,6 +44,6 @@ struct FleetRun {
   double participantsCpuS = 0;  // the nodes' and the Vantor's processes
 };
 
-nlohmann::json fleetReport(const FleetRun& run, const std::vector<AirLine>& air, vantor::Registry& registry);
+nlohmann::json fleetReport(const FleetRun& run, const std::vector<AirLine>& air, vantor::Store& registry);
 
 }  // namespace sim

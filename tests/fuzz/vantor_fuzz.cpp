@@ -38,7 +38,8 @@ void check(bool ok, const char* what) {
 }
 
 struct World {
-  vantor::Registry registry{":memory:", true};
+  std::unique_ptr<vantor::Store> store = vantor::openStore(":memory:", true);
+  vantor::Store& registry = *store;
   vantor::Vantor vantor{registry, 5};
   HMAC::Key key{};
   uint64_t now = 0;
@@ -46,13 +47,9 @@ struct World {
   std::map<int64_t, std::string> finished;  // queue items that reached a final state
 
   World() {
-    vantor::NodeRecord n;
-    n.uid = kNode;
-    n.chipId = "0D0000007856341248BADCAF";
-    n.key = vantor.keyFor(kNode);
-    n.state = "confirmed";
-    registry.insertNode(n, 0);
-    key = vantor::tagKey(n.key);
+    const vantor::NodeKey k = vantor.keyFor(kNode);
+    registry.importNode(kNode, "0D0000007856341248BADCAF", k, "confirmed");
+    key = vantor::tagKey(k);
   }
 };
 
@@ -70,6 +67,12 @@ void queueSetting(World& w, uint8_t pick) {
   const int attempts = 1 + (pick >> 4) % 5;
   const uint64_t ttl = (pick & 0x08) ? 5000 : vantor::Vantor::kDefaultTtlUs;
   w.registry.addQueueItem(vantor::queueItem(kNode, s, attempts, w.now, ttl));
+}
+
+size_t waiting(World& w) {
+  size_t n = 0;
+  for (const vantor::QueueItem& q : w.registry.queue(kNode)) n += q.finished() ? 0 : 1;
+  return n;
 }
 
 void tag(std::vector<uint8_t>& frame, const HMAC::Key& key) {
@@ -174,7 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     frame[3] = 0;
     tag(frame, forged ? kForgedKey : shape == 3 ? kZeroKey : w.key);
   }
-  if ((mode & 0x04) && w.registry.nextQueued(kNode) == std::nullopt) queueSetting(w, data[1]);
+  if ((mode & 0x04) && waiting(w) == 0) queueSetting(w, data[1]);
   const vantor::Behaviour behaviour{(mode & 0x10) != 0, (mode & 0x20) != 0};
 
   const NodeView before = view(w);

@@ -1,9 +1,8 @@
 // The Vantor's decisions on frames the node's own encoders build: provisioning (checked with the
 // node's own apply decisions), the counter rules, the settings queue with its answers, attempts and
-// expiry, capture reassembly, and the schema's upgrade.
+// expiry, capture reassembly, and the schema's upgrade; on both databases of the store (an SQLite
+// file and a PostgreSQL server).
 #include <gtest/gtest.h>
-#include <sqlite3.h>
-#include <unistd.h>
 
 #include <bit>
 #include <cstdio>
@@ -14,7 +13,10 @@
 #include "packet9.h"
 #include "rxpacket13.h"
 #include "rxpacket14.h"
+#include "pg_db.h"
 #include "settings.h"
+#include "sqlite_db.h"
+#include "test_servers.h"
 #include "vantor.h"
 
 using namespace testing_support;
@@ -24,20 +26,17 @@ using vantor::Reception;
 
 namespace {
 
-std::string tempDb(const char* name) {
-  const std::string path = ::testing::TempDir() + "vantor_core_" + name + "_" + std::to_string(getpid()) + ".sqlite";
-  std::remove(path.c_str());
-  std::remove((path + "-wal").c_str());
-  std::remove((path + "-shm").c_str());
-  return path;
-}
-
-class VantorCore : public ::testing::Test {
+class VantorCore : public ::testing::TestWithParam<Backend> {
  protected:
   void SetUp() override {
-    path_ = tempDb(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    registry_ = std::make_unique<vantor::Registry>(path_, true);
+    path_ = freshDatabase(GetParam(), "core");
+    registry_ = vantor::openStore(path_, true);
     vantor_ = std::make_unique<vantor::Vantor>(*registry_, 7);
+  }
+  // The database itself, below the store.
+  std::unique_ptr<vantor::SqlDb> rawDb() {
+    if (GetParam() == Backend::sqlite) return std::make_unique<vantor::SqliteDb>(path_, false);
+    return std::make_unique<vantor::PgDb>(path_);
   }
 
   std::optional<Answer> hear(const Frame& f, Behaviour b = {}) {
@@ -61,7 +60,7 @@ class VantorCore : public ::testing::Test {
   }
 
   std::string path_;
-  std::unique_ptr<vantor::Registry> registry_;
+  std::unique_ptr<vantor::Store> registry_;
   std::unique_ptr<vantor::Vantor> vantor_;
   uint64_t now_ = 0;
 };
@@ -84,7 +83,28 @@ TEST(VantorCounter, OrderOfTwentyFourBitCountersWithTheirWrapWindow) {
   }
 }
 
-TEST_F(VantorCore, ProvisioningAssignsThenConfirmsAsTheNodeItselfChecks) {
+// The decision step alone, on facts made by hand: no database. A copy of a frame that a second
+// Vantor of the registry handles after the node's later frames are in is the same transmission (a
+// duplicate) when heard within a second of the accepted one, and a replay when heard later.
+TEST(VantorDecision, ALateCopyOfTheSameTransmissionIsADuplicateNotAReplay) {
+  const vantor::NodeKey nodeKey = vantor::freshKey(3, 1);
+  vantor::FrameFacts facts;
+  facts.node = vantor::NodeRecord{1, "4433221188776655CCBBAA99", nodeKey, "confirmed", 12, 5'000'000, 2, {}, 600.0};
+  facts.acceptedCopyUs = 4'000'000;
+  const Frame frame = packet3(1, 10, vantor::tagKey(nodeKey));
+  struct Case {
+    uint64_t heardUs;
+    const char* verdict;
+  } cases[] = {{4'000'000, vantor::kDuplicate}, {4'999'999, vantor::kDuplicate}, {5'000'000, vantor::kReplay}};
+  for (const Case& c : cases) {
+    const vantor::Decision d = vantor::decide(frame, Reception{c.heardUs, -70.0, 5.0}, {}, facts, 3);
+    EXPECT_EQ(d.writes.uplink.verdict, c.verdict) << c.heardUs;
+    EXPECT_FALSE(d.writes.node) << "nothing of the node changes";
+    EXPECT_FALSE(d.answer);
+  }
+}
+
+TEST_P(VantorCore, ProvisioningAssignsThenConfirmsAsTheNodeItselfChecks) {
   const LoRaPacket10::StUid chip = chipOf();
   const std::optional<Answer> assign = hear(packet10(0, 3, chip, kZeroKey));
   ASSERT_TRUE(assign);
@@ -120,7 +140,7 @@ TEST_F(VantorCore, ProvisioningAssignsThenConfirmsAsTheNodeItselfChecks) {
 
 // A node whose confirm never came through goes on with the key it was assigned; the first frame
 // that verifies under that key shows it holds it. A frame that fails the tag shows nothing.
-TEST_F(VantorCore, AnAssignedNodeIsConfirmedByItsFirstFrameUnderItsKey) {
+TEST_P(VantorCore, AnAssignedNodeIsConfirmedByItsFirstFrameUnderItsKey) {
   ASSERT_TRUE(hear(packet10(0, 3, chipOf(), kZeroKey)));
   ASSERT_FALSE(hear(packet3(1, 4, kZeroKey)));
   EXPECT_EQ(lastVerdict(), vantor::kBadTag);
@@ -130,7 +150,7 @@ TEST_F(VantorCore, AnAssignedNodeIsConfirmedByItsFirstFrameUnderItsKey) {
   EXPECT_EQ(registry_->nodeByUid(1)->state, "confirmed");
 }
 
-TEST_F(VantorCore, AKnownChipAskingUnderTheZeroKeyGetsItsIdentityAndKeyAgain) {
+TEST_P(VantorCore, AKnownChipAskingUnderTheZeroKeyGetsItsIdentityAndKeyAgain) {
   const HMAC::Key key = provision();
   ASSERT_FALSE(hear(packet3(1, 40, key)));
   const std::optional<Answer> again = hear(packet10(0, 2, chipOf(), kZeroKey));  // after "unprovision"
@@ -146,7 +166,7 @@ TEST_F(VantorCore, AKnownChipAskingUnderTheZeroKeyGetsItsIdentityAndKeyAgain) {
   EXPECT_FALSE(registry_->nodeByUid(1)->lastCounter);
 }
 
-TEST_F(VantorCore, ARepeatedRequestIsADuplicateAndStillAnswered) {
+TEST_P(VantorCore, ARepeatedRequestIsADuplicateAndStillAnswered) {
   ASSERT_TRUE(hear(packet10(0, 3, chipOf(), kZeroKey)));
   const std::optional<Answer> again = hear(packet10(0, 3, chipOf(), kZeroKey));
   ASSERT_TRUE(again);  // the first answer may have been lost
@@ -154,7 +174,7 @@ TEST_F(VantorCore, ARepeatedRequestIsADuplicateAndStillAnswered) {
   EXPECT_EQ(registry_->nodes().size(), 1u);
 }
 
-TEST_F(VantorCore, CounterRulesRecordEveryFrameAndActOnlyOnNewOnes) {
+TEST_P(VantorCore, CounterRulesRecordEveryFrameAndActOnlyOnNewOnes) {
   const HMAC::Key key = provision();
   queue(1, {"dbg1"});
   struct Step {
@@ -181,7 +201,7 @@ TEST_F(VantorCore, CounterRulesRecordEveryFrameAndActOnlyOnNewOnes) {
   EXPECT_EQ(registry_->uplinks(std::nullopt, 100).size(), 2 + std::size(steps));
 }
 
-TEST_F(VantorCore, TelemetryIsStoredInPhysicalUnitsAtTheFieldsResolution) {
+TEST_P(VantorCore, TelemetryIsStoredInPhysicalUnitsAtTheFieldsResolution) {
   const HMAC::Key key = provision();
   hear(packet3(1, 10, key, true, 20.0f, 3.3f, 0.456f, 1.2345f));
   const nlohmann::json f = registry_->lastTelemetry(1)->fields;
@@ -195,7 +215,7 @@ TEST_F(VantorCore, TelemetryIsStoredInPhysicalUnitsAtTheFieldsResolution) {
 
 // Found by the Vantor's fuzz target: build texts that are not UTF-8 made every write of the frame's
 // record throw. They are stored escaped, byte for byte.
-TEST_F(VantorCore, BuildTextsThatAreNotUtf8AreStoredEscaped) {
+TEST_P(VantorCore, BuildTextsThatAreNotUtf8AreStoredEscaped) {
   const HMAC::Key key = provision();
   const LoRaPacket8::Payload p = LoRaPacket8::makePayloadWithBuild(
       LoRaPacketCounterU24::fromU32(11), uidOf(1), {1, 2, 3}, 0.0f, 1.0f, ClampMapping{}, "ab\xff\x01\\", "t\xc3");
@@ -206,7 +226,7 @@ TEST_F(VantorCore, BuildTextsThatAreNotUtf8AreStoredEscaped) {
   EXPECT_EQ(u.fields["build_timestamp"].get<std::string>(), "t\\xC3");
 }
 
-TEST_F(VantorCore, SettingsGoOneAWindowAndTheAnswersCloseThem) {
+TEST_P(VantorCore, SettingsGoOneAWindowAndTheAnswersCloseThem) {
   const HMAC::Key key = provision();
   queue(1, {"phase", "0.25"});
   queue(1, {"tx-power", "9"});
@@ -242,7 +262,7 @@ TEST_F(VantorCore, SettingsGoOneAWindowAndTheAnswersCloseThem) {
   EXPECT_EQ(items[1].reason, "RejectedValue");
 }
 
-TEST_F(VantorCore, AnUnansweredSettingIsSentAgainUntilItsAttemptsRunOut) {
+TEST_P(VantorCore, AnUnansweredSettingIsSentAgainUntilItsAttemptsRunOut) {
   const HMAC::Key key = provision();
   queue(1, {"debug-rate", "10"}, 2);
   uint32_t counter = 10;
@@ -254,7 +274,7 @@ TEST_F(VantorCore, AnUnansweredSettingIsSentAgainUntilItsAttemptsRunOut) {
   EXPECT_EQ(registry_->queue(1)[0].state, "expired");
 }
 
-TEST_F(VantorCore, ASettingPastItsExpiryIsNotSent) {
+TEST_P(VantorCore, ASettingPastItsExpiryIsNotSent) {
   const HMAC::Key key = provision();
   queue(1, {"dbg1"});
   now_ += 3601'000'000ull;
@@ -263,7 +283,7 @@ TEST_F(VantorCore, ASettingPastItsExpiryIsNotSent) {
   EXPECT_EQ(registry_->queue(1)[0].attempts, 0);
 }
 
-TEST_F(VantorCore, ReplayAndSilenceChangeWhatIsSent) {
+TEST_P(VantorCore, ReplayAndSilenceChangeWhatIsSent) {
   const HMAC::Key key = provision();
   queue(1, {"dbg1"});
   queue(1, {"debug-rate", "5"});
@@ -280,7 +300,7 @@ TEST_F(VantorCore, ReplayAndSilenceChangeWhatIsSent) {
   EXPECT_EQ(registry_->queue(1)[1].state, "pending");
 }
 
-TEST_F(VantorCore, CaptureFramesReassembleInAnyOrderIntoTheRowsSent) {
+TEST_P(VantorCore, CaptureFramesReassembleInAnyOrderIntoTheRowsSent) {
   const HMAC::Key key = provision();
   std::vector<Row> rows;
   for (int i = 0; i < 231; ++i) {
@@ -313,32 +333,30 @@ TEST_F(VantorCore, CaptureFramesReassembleInAnyOrderIntoTheRowsSent) {
   }
 }
 
-TEST_F(VantorCore, AVersionOneFileIsUpgradedKeepingItsNodes) {
+TEST_P(VantorCore, AVersionOneFileIsUpgradedKeepingItsNodes) {
   provision();
   registry_.reset();
   {
-    // Back to version 1 as it was: nodes without their expected interval.
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE nodes DROP COLUMN expected_interval_s; PRAGMA user_version = 1;", nullptr,
-                           nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
+    // Back to version 1 as it was: nodes without their expected interval, no MQTT tables.
+    const std::unique_ptr<vantor::SqlDb> db = rawDb();
+    db->script("ALTER TABLE nodes DROP COLUMN expected_interval_s; DROP TABLE outbox; DROP TABLE commands");
+    db->setSchemaVersion(1);
   }
-  vantor::Registry upgraded(path_, false);
-  EXPECT_EQ(upgraded.schemaVersion(), vantor::Registry::kSchemaVersion);
-  ASSERT_TRUE(upgraded.nodeByUid(1));
-  EXPECT_EQ(upgraded.nodeByUid(1)->state, "confirmed");
-  EXPECT_EQ(upgraded.nodeByUid(1)->expectedIntervalS, 600.0);
+  const std::unique_ptr<vantor::Store> upgraded = vantor::openStore(path_, false);
+  EXPECT_EQ(upgraded->schemaVersion(), vantor::Store::kSchemaVersion);
+  ASSERT_TRUE(upgraded->nodeByUid(1));
+  EXPECT_EQ(upgraded->nodeByUid(1)->state, "confirmed");
+  EXPECT_EQ(upgraded->nodeByUid(1)->expectedIntervalS, 600.0);
+  EXPECT_TRUE(upgraded->outbox("vantor", 0, 10).empty());
 }
 
-TEST_F(VantorCore, AFileOfANewerSchemaIsRefused) {
+TEST_P(VantorCore, AFileOfANewerSchemaIsRefused) {
   registry_.reset();
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
-  EXPECT_THROW(vantor::Registry(path_, false), vantor::DbError);
+  rawDb()->setSchemaVersion(99);
+  EXPECT_THROW(vantor::openStore(path_, false), vantor::DbError);
 }
+
+INSTANTIATE_TEST_SUITE_P(Databases, VantorCore, ::testing::Values(Backend::sqlite, Backend::postgresql),
+                         [](const ::testing::TestParamInfo<Backend>& p) { return backendName(p.param); });
 
 }  // namespace

@@ -18,7 +18,7 @@ constexpr uint64_t kMs = 1000;
 class VantorEndpoint : public RadioTest {
  protected:
   void start(std::vector<vantor::Fault> faults = {}) {
-    registry_ = std::make_unique<vantor::Registry>(":memory:", true);
+    registry_ = vantor::openStore(":memory:", true);
     vantor_ = std::make_unique<vantor::Vantor>(*registry_, 11);
     endpoint_ = std::make_unique<vantor::SimEndpoint>(
         medium(), [] { return sim::board().nowUs(); }, *vantor_, vantor::FaultPlan(std::move(faults)), 11);
@@ -53,7 +53,7 @@ class VantorEndpoint : public RadioTest {
     return out;
   }
 
-  std::unique_ptr<vantor::Registry> registry_;
+  std::unique_ptr<vantor::Store> registry_;
   std::unique_ptr<vantor::Vantor> vantor_;
   std::unique_ptr<vantor::SimEndpoint> endpoint_;
   HMAC::Key key_{};
