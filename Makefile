@@ -60,6 +60,7 @@ bench: sim firmware
 	@tests/bench/field_month.sh build/sim/orvane-sim-field
 	@tests/bench/image_field_day.sh build/sim/orvane-emu build/stm32g070/orvane-node-field.elf build/sim/orvane-sim-field
 	@tools/install-deps.sh browser && /usr/bin/python3 tests/bench/dashboard_browser_bench.py build/sim
+	@tests/bench/fleet_day.sh build/sim 100
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

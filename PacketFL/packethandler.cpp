@@ -175,7 +175,7 @@ void loraBlock() {
 
 bool loraProvision() { return loraProvisionWithin(0); }
 
-bool loraProvisionWithin(uint16_t maxAttempts) {
+bool loraProvisionWithin(uint16_t maxAttempts, uint32_t (*pauseMs)(uint16_t attemptsMade)) {
   (void)mcustate().pin.switch_.lora.setOn();
   setLoraProvisioningActive(true);
   uint16_t attempt = 0;
@@ -183,6 +183,7 @@ bool loraProvisionWithin(uint16_t maxAttempts) {
   const auto phase = [&](bool confirm) {
     do {
       if (maxAttempts != 0 && attempt >= maxAttempts) return false;
+      if (pauseMs != nullptr) delayMsLowPowerRadioSleep(pauseMs(attempt));
       provisionAttempt(attempt);
     } while (!(confirm ? loraProvisionConfirmReceived() : loraProvisionAssignReceived()));
     return true;

@@ -11,8 +11,10 @@ void loraBlock();
 // confirm have been applied; returns true when done. Leaves the radio supply on.
 bool loraProvision();
 // The same handshake with at most maxAttempts attempts in all (0: no limit); false when they ran out
-// before the confirm. The unattended build must not listen for a receiving node forever.
-bool loraProvisionWithin(uint16_t maxAttempts);
+// before the confirm. The unattended build must not listen for a receiving node forever, and
+// pauses before each attempt for pauseMs(attempts made so far) ms with the radio asleep (none
+// without it), so that nodes that ask at the same moment do not keep asking together.
+bool loraProvisionWithin(uint16_t maxAttempts, uint32_t (*pauseMs)(uint16_t attemptsMade) = nullptr);
 
 void sendPacket3(bool openRX);
 void sendPacket4();

@@ -67,16 +67,20 @@ orvane_sim_part(orvane_sim_rooms SEES hal wiring SOURCES
 orvane_sim_part(orvane_sim_records SOURCES sim/energy_account.cpp sim/event_log.cpp sim/vcd_writer.cpp)
 # The world around the node's inputs: the mains, the clamp and the front end.
 orvane_sim_part(orvane_sim_front_end USES orvane_sim_rooms orvane_base SOURCES sim/analog_frontend.cpp)
+# The medium, and the same medium shared by many programs through orvane-air (sim/AIR.md): its
+# protocol, a participant's link and the air's server.
+orvane_sim_part(orvane_sim_air USES orvane_sim_rooms SOURCES
+  sim/radio_medium.cpp sim/air_protocol.cpp sim/air_link.cpp sim/air_server.cpp)
 # The devices: each reaches the board only through what it may ask of it (sim/device_host.h).
-orvane_sim_part(orvane_sim_devices USES orvane_sim_rooms orvane_sim_front_end SEES hal wiring SOURCES
+orvane_sim_part(orvane_sim_devices USES orvane_sim_rooms orvane_sim_front_end orvane_sim_air SEES hal wiring SOURCES
   sim/adc_model.cpp sim/air_script.cpp sim/dma_model.cpp sim/flash_model.cpp sim/llcc68_model.cpp sim/power_cut.cpp
-  sim/radio_medium.cpp sim/rtc_model.cpp sim/systick_model.cpp sim/tim6_model.cpp sim/uart_model.cpp)
+  sim/rtc_model.cpp sim/systick_model.cpp sim/tim6_model.cpp sim/uart_model.cpp)
 # The command line: its parsing and checks.
 orvane_sim_part(orvane_sim_options USES orvane_sim_devices SOURCES
   sim/options.cpp sim/radio_options.cpp sim/trace_options.cpp)
 # The board: the core's time on its rooms, the devices it owns, the console, the run trace.
 file(GLOB ORVANE_BOARD_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
-foreach(part orvane_sim_rooms orvane_sim_records orvane_sim_front_end orvane_sim_devices orvane_sim_options)
+foreach(part orvane_sim_rooms orvane_sim_records orvane_sim_front_end orvane_sim_air orvane_sim_devices orvane_sim_options)
   get_target_property(taken ${part} SOURCES)
   foreach(src ${taken})
     list(REMOVE_ITEM ORVANE_BOARD_SOURCES ${CMAKE_SOURCE_DIR}/${src})
@@ -84,7 +88,7 @@ foreach(part orvane_sim_rooms orvane_sim_records orvane_sim_front_end orvane_sim
 endforeach()
 find_package(Threads REQUIRED)
 orvane_sim_part(orvane_sim_board SOURCES ${ORVANE_BOARD_SOURCES} SEES hal wiring config
-  USES orvane_sim_rooms orvane_sim_records orvane_sim_front_end orvane_sim_devices orvane_sim_options
+  USES orvane_sim_rooms orvane_sim_records orvane_sim_front_end orvane_sim_air orvane_sim_devices orvane_sim_options
        Threads::Threads ${CMAKE_DL_LIBS})
 if(NOT APPLE)
   target_link_libraries(orvane_sim_board PUBLIC util)  # openpty
@@ -133,8 +137,13 @@ target_link_libraries(orvane_vantor PUBLIC orvane_frames SQLite::SQLite3 PkgConf
   CLI11::CLI11 PkgConfig::HTTPLIB Threads::Threads)
 target_compile_options(orvane_vantor PRIVATE ${ORVANE_WARNINGS})
 
-add_library(orvane_vantor_sim STATIC vantor/sim_endpoint.cpp vantor/sim_start.cpp)
-target_link_libraries(orvane_vantor_sim PUBLIC orvane_vantor orvane_sim_board)
+# Its radio knows only a clock and the medium; inside orvane-sim it starts on the board, in
+# `vantor listen` it joins orvane-air.
+add_library(orvane_vantor_radio STATIC vantor/sim_endpoint.cpp vantor/air_listen.cpp)
+target_link_libraries(orvane_vantor_radio PUBLIC orvane_vantor orvane_sim_air)
+target_compile_options(orvane_vantor_radio PRIVATE ${ORVANE_WARNINGS})
+add_library(orvane_vantor_sim STATIC vantor/sim_start.cpp)
+target_link_libraries(orvane_vantor_sim PUBLIC orvane_vantor_radio orvane_sim_board)
 target_compile_options(orvane_vantor_sim PRIVATE ${ORVANE_WARNINGS})
 
 # orvane-sim runs the bench build, orvane-sim-field the field build, on the same simulated board.
@@ -149,8 +158,28 @@ target_compile_options(orvane-sim-field PRIVATE ${ORVANE_WARNINGS})
 target_link_options(orvane-sim PRIVATE -Wl,-z,now)
 target_link_options(orvane-sim-field PRIVATE -Wl,-z,now)
 
+# orvane-air: the medium as a process of its own, shared by the nodes and the Vantor (sim/AIR.md).
+add_executable(orvane-air ${CMAKE_SOURCE_DIR}/sim/app/orvane_air_main.cpp)
+target_link_libraries(orvane-air PRIVATE orvane_sim_air CLI11::CLI11)
+target_compile_options(orvane-air PRIVATE ${ORVANE_WARNINGS})
+
+# orvane-fleet: a site of field-build nodes and the Vantor on orvane-air (docs/fleet.md).
+add_library(orvane_fleet STATIC sim/fleet/fleet_plan.cpp sim/fleet/fleet_report.cpp)
+target_include_directories(orvane_fleet PUBLIC ${CMAKE_SOURCE_DIR}/sim/fleet)
+target_link_libraries(orvane_fleet PUBLIC orvane_sim_air orvane_sim_front_end orvane_vantor)
+target_compile_options(orvane_fleet PRIVATE ${ORVANE_WARNINGS})
+add_executable(orvane-fleet ${CMAKE_SOURCE_DIR}/sim/app/orvane_fleet_main.cpp)
+target_link_libraries(orvane-fleet PRIVATE orvane_fleet orvane_sim_rooms CLI11::CLI11)
+target_compile_options(orvane-fleet PRIVATE ${ORVANE_WARNINGS})
+# The capacity study's pictures from the fleet's reports, drawn by the Vantor's plotting code.
+add_executable(orvane-fleet-chart ${CMAKE_SOURCE_DIR}/sim/app/orvane_fleet_chart_main.cpp)
+target_link_libraries(orvane-fleet-chart PRIVATE orvane_vantor CLI11::CLI11)
+target_compile_options(orvane-fleet-chart PRIVATE ${ORVANE_WARNINGS})
+
 add_executable(vantor ${CMAKE_SOURCE_DIR}/vantor/app/vantor_main.cpp)
-target_link_libraries(vantor PRIVATE orvane_vantor)
+target_link_libraries(vantor PRIVATE orvane_vantor orvane_vantor_radio)
+# The fleet starts these two.
+add_dependencies(orvane-fleet orvane-sim-field vantor)
 target_compile_options(vantor PRIVATE ${ORVANE_WARNINGS})
 
 include(${CMAKE_SOURCE_DIR}/cmake/emu.cmake)

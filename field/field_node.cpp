@@ -1,6 +1,7 @@
 // The field build's unattended cycle.
 #include "field_node.h"
 
+#include <array>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -72,11 +73,28 @@ void takeFullReading() {
   }
 }
 
+// A random number per call, from a generator (xorshift32) seeded with the chip's unique ID: no two
+// nodes draw the same pauses, and the firmware needs no noise source for it.
+uint32_t nextRandom() {
+  static uint32_t state = 0;
+  if (state == 0) {
+    const std::array<uint32_t, 3> id = readChipID();
+    state = id[0] ^ ((id[1] << 11) | (id[1] >> 21)) ^ ((id[2] << 22) | (id[2] >> 10)) ^ 0x9E3779B9u;
+    if (state == 0) state = 1;
+  }
+  state ^= state << 13;
+  state ^= state >> 17;
+  state ^= state << 5;
+  return state;
+}
+
+uint32_t provisionPause(uint16_t attemptsMade) { return provisionPauseMs(nextRandom(), attemptsMade); }
+
 void provision(bool buttonHeld) {
   logLine("provisioning over the air (%s)", buttonHeld ? "provisioning button held" : "configuration not valid");
   // A node without identity asks as a fresh one: no stale key or replay counter goes with it.
   if (gstate().config.uid.toU24() == 0) setGstate().config.clearProvisionedIdentity();
-  const bool done = loraProvisionWithin(kProvisionAttemptsPerStart);
+  const bool done = loraProvisionWithin(kProvisionAttemptsPerStart, provisionPause);
   mcustate().pin.switch_.lora.setOff();
   if (done) {
     logLine("provisioned (uid 0x%06lX)", static_cast<unsigned long>(gstate().config.uid.toU24()));
@@ -101,6 +119,11 @@ uint32_t standbyPeriods(float sleepMaxSec) {
   if (!(periods >= 1.0f)) return 1;
   if (periods >= static_cast<float>(kMaxWakeUpPeriods)) return kMaxWakeUpPeriods;
   return static_cast<uint32_t>(periods);
+}
+
+uint32_t provisionPauseMs(uint32_t random, uint16_t attemptsMade) {
+  const uint16_t doublings = attemptsMade < kProvisionPauseDoublings ? attemptsMade : kProvisionPauseDoublings;
+  return random % (kProvisionPauseWindowMs << doublings);
 }
 
 uint16_t advancedSeconds(uint16_t seconds, uint64_t elapsedMs) {

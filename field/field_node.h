@@ -18,6 +18,12 @@ constexpr uint32_t kSignOfLifeSec = 3600;
 // before the next try, so that a node installed before its receiving node does not drain its cell.
 constexpr uint16_t kProvisionAttemptsPerStart = 6;
 constexpr float kProvisionRetrySec = 3600.0f;
+// Nodes powered on together, or whose windows the same frame ended, would ask at the same moment
+// again and again: before each attempt a node pauses a random share of a window that doubles with
+// every attempt of the start (binary exponential backoff), from this ...
+constexpr uint32_t kProvisionPauseWindowMs = 1000;
+// ... to 32 times it.
+constexpr uint16_t kProvisionPauseDoublings = 5;
 
 // Why this start transmits (or not).
 enum class Send : uint8_t { nothing = 0, newReading = 1, afterReset = 2, signOfLife = 3 };
@@ -29,6 +35,9 @@ uint32_t standbyPeriods(float sleepMaxSec);
 // (power-on, reset pin, software reset) is told so the receiver sees the restart; otherwise a
 // quiet node speaks when its silence would have passed the sign-of-life interval by the next wake.
 Send whatToSend(bool fullReading, bool wokeFromStandby, uint16_t secSinceLastTxAtNextWake);
+// The pause before a provisioning attempt, after `attemptsMade` attempts of this start, for a
+// random number `random`: below kProvisionPauseWindowMs << min(attemptsMade, doublings).
+uint32_t provisionPauseMs(uint32_t random, uint16_t attemptsMade);
 // A time field of the RTC memory after `elapsedMs` more: whole seconds rounded up, saturating.
 uint16_t advancedSeconds(uint16_t seconds, uint64_t elapsedMs);
 const char* sendLabel(Send send);

@@ -88,6 +88,8 @@ int16_t loraSampleChannelRssiDbm(uint16_t sampleMs);
 bool loraChannelHasRssiEnergy(int16_t thresholdDbm, uint16_t sampleMs);
 // Sends one frame after the gap to the previous one and listen-before-talk.
 void lora_send(const uint8_t* data, uint8_t len);
+// Sleeps ms with the radio in warm-start sleep (it keeps its configuration) once it is set up.
+void delayMsLowPowerRadioSleep(uint32_t ms);
 // The same with a wider length (a 32-bit count), of which the low 8 bits are used: 256 sends nothing.
 template <typename Length>
 requires(std::is_integral_v<Length> && !std::is_same_v<Length, uint8_t>) void lora_send(const uint8_t* data,

@@ -24,20 +24,6 @@ bool modeReadyForTx(llcc68_chip_modes_t mode) {
   return mode == LLCC68_CHIP_MODE_STBY_RC || mode == LLCC68_CHIP_MODE_STBY_XOSC || mode == LLCC68_CHIP_MODE_FS;
 }
 
-// Sleeps ms with the radio in warm-start sleep (it keeps its configuration) once it is set up.
-void delayMsLowPowerRadioSleep(uint32_t ms) {
-  if (ms == 0) return;
-  if (!llcc68HandlerInstance().isInitialized()) {
-    delayMsLowPower(ms);
-    return;
-  }
-  // A sleeping chip holds BUSY high, so this command's own BUSY wait runs out; that is expected.
-  (void)llcc68_set_sleep(nullptr, LLCC68_SLEEP_CFG_WARM_START);
-  delayMsLowPower(ms);
-  (void)llcc68_wakeup(nullptr);
-  (void)llcc68_hal_busy_wait_ready(100);
-}
-
 }  // namespace
 
 int16_t Llcc68Handler::sampleChannelRssiDbm(uint16_t sampleMs) {
@@ -150,6 +136,19 @@ void Llcc68Handler::send(const uint8_t* data, uint8_t len) {
   }
   for (unsigned i = 0; i < kStandbyBusyPolls && pins().busy.read(); ++i) delayMsLowPower(kStandbyBusyPollMs);
   abandon();
+}
+
+void delayMsLowPowerRadioSleep(uint32_t ms) {
+  if (ms == 0) return;
+  if (!llcc68HandlerInstance().isInitialized()) {
+    delayMsLowPower(ms);
+    return;
+  }
+  // A sleeping chip holds BUSY high, so this command's own BUSY wait runs out; that is expected.
+  (void)llcc68_set_sleep(nullptr, LLCC68_SLEEP_CFG_WARM_START);
+  delayMsLowPower(ms);
+  (void)llcc68_wakeup(nullptr);
+  (void)llcc68_hal_busy_wait_ready(100);
 }
 
 void lora_send(const uint8_t* data, uint8_t len) {

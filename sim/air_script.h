@@ -16,6 +16,7 @@
 #include <deque>
 #include <string>
 
+#include "device_host.h"
 #include "radio_medium.h"
 
 namespace sim {

@@ -37,6 +37,7 @@ const Key kKeys[] = {
     {"ephase", -360, 360, &Scenario::ePhaseDeg}, {"edrift", -1000, 1000, &Scenario::eDriftMvPerS},
     {"ecap", 0, 1500, &Scenario::eCapMv},        {"ecapphase", -360, 360, &Scenario::eCapPhaseDeg},
     {"vdda", 1.7, 3.6, &Scenario::vdda},         {"temp", -40, 125, &Scenario::temperature},
+    {"change", 0, 0.9, &Scenario::change},
 };
 
 bool parseNumber(const std::string& text, double& out) {
@@ -63,7 +64,21 @@ const char* scenarioHelp() {
   return "  scenario keys (key=value, comma separated):\n"
          "    voltage V  freq Hz  current A(rms)  pf -1..1 (negative: power flows back)  lead 0|1\n"
          "    h2..h25 (harmonic / fundamental)  noise mV  epick mV  ephase deg  edrift mV/s\n"
-         "    ecap mV  ecapphase deg  vdda V  temp C\n";
+         "    ecap mV  ecapphase deg  vdda V  temp C  change 0..0.9 (the current changes by up to\n"
+         "    this share at every start)\n";
+}
+
+Scenario scaledForStart(const Scenario& scenario, uint64_t seed, uint64_t startUs) {
+  Scenario s = scenario;
+  if (s.change <= 0) return s;
+  // splitmix64 of the seed and the time: a uniform draw in [-1, 1).
+  uint64_t z = seed * 0x9E3779B97F4A7C15ull + startUs + 0x632BE59BD9B4E019ull;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  z ^= z >> 31;
+  const double u = static_cast<double>(z >> 11) / static_cast<double>(1ull << 52) - 1.0;
+  s.current *= 1.0 + s.change * u;
+  return s;
 }
 
 bool parseScenario(const std::string& text, Scenario& scenario, std::string& message) {

@@ -32,6 +32,9 @@ struct Scenario {
   double eCapPhaseDeg = 90.0;
   double vdda = 3.3;        // analog supply = ADC reference, volts
   double temperature = 25;  // chip temperature, degrees C
+  // A load that changes between cycles: each start of the board scales the current by a factor
+  // drawn in [1 - change, 1 + change] (scaledForStart).
+  double change = 0;
 
   // Fundamental RMS current, and how far it lags the voltage (radians; negative: leads). Power
   // flowing the other way turns the whole current over.
@@ -42,9 +45,13 @@ struct Scenario {
   double truePowerFactor() const;
 };
 
+// The scenario of a start at `startUs`: the current scaled by the factor that `change` allows,
+// drawn from the seed and the start's virtual time (so a run repeats).
+Scenario scaledForStart(const Scenario& scenario, uint64_t seed, uint64_t startUs);
+
 // Parses "key=value" items separated by commas, blanks or new lines ('#' starts a comment),
 // applied on top of `scenario`. Keys: voltage freq current pf lead h2..h25 noise epick ephase
-// edrift ecap ecapphase vdda temp. On error returns false with a message naming the item.
+// edrift ecap ecapphase vdda temp change. On error returns false with a message naming the item.
 bool parseScenario(const std::string& text, Scenario& scenario, std::string& message);
 const char* scenarioHelp();
 

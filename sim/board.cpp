@@ -42,17 +42,19 @@ Board::Board(const Options& options) : options_(options), reset_(options.stateDi
                                                  Wiring::clampHighPower, Wiring::clampLowPower, Wiring::clampLowSide,
                                                  Wiring::eFieldCapacitive, Wiring::eFieldInductive});
   addDevice(adc_.get());
-  {
-    Scenario scenario;
-    std::string ignored;  // checked when the command line was parsed
-    if (parseScenario(options_.scenario, scenario, ignored)) adc_->frontEnd().setScenario(scenario);
-  }
   if (options_.speed < 0) options_.speed = console_->isInteractive() ? 1.0 : 0.0;
   scheduler_.setSpeed(options_.speed);
   {
     uint64_t clock = 0;
     reset_.load(clock);
     scheduler_.setNow(clock);
+  }
+  {
+    Scenario scenario;
+    std::string ignored;  // checked when the command line was parsed
+    if (parseScenario(options_.scenario, scenario, ignored)) {
+      adc_->frontEnd().setScenario(scaledForStart(scenario, options_.seed, nowUs()));
+    }
   }
   flash_ = std::make_unique<FlashModel>(*this, reinterpret_cast<uint8_t*>(__device_config_flash_start),
                                         options_.flashFaults);
@@ -62,7 +64,8 @@ Board::Board(const Options& options) : options_(options), reset_(options.stateDi
   addDevice(tim6_.get());
   scheduler_.rebase(scheduler_.now(), Scheduler::wallUs());
   // The radio world: medium, scripted transmitter and the node's transceiver on SPI1.
-  radioMedium_ = std::make_unique<RadioMedium>(*this);
+  radioMedium_ = std::make_unique<RadioMedium>();
+  radioMedium_->onTransmit([this](const AirFrame& frame) { records().frameOnAir(frame); });
   airScript_ = std::make_unique<AirScript>(*this, *radioMedium_);
   radio_ = std::make_unique<Llcc68Model>(
       *this, *radioMedium_, "node", options_.seed,

@@ -123,6 +123,8 @@ class Board final : public DeviceHost {
   RunTrace& trace() { return *trace_; }
   DeviceRecords& records() override;
   bool coreSleeping() const { return coreSleeping_; }
+  // When the next interrupt-raising event falls due (kNever: none is scheduled).
+  uint64_t nextInterruptUs() const { return scheduler_.nextEvent(false); }
   std::string statePath(const std::string& name) const override;
 
  private:

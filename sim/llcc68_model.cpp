@@ -571,7 +571,7 @@ void Llcc68Model::startTx(uint32_t timeoutSteps) {
   }
   mode_ = Mode::tx;
   txEndUs_ = f.endUs;
-  txFrameId_ = medium_.transmit(f);
+  txFrameId_ = medium_.transmit(f, this);
 }
 
 void Llcc68Model::endTx(uint64_t) {

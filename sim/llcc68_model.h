@@ -102,6 +102,7 @@ class Llcc68Model : public Device, public RadioEndpoint, public SpiDevice {
   const std::string& endpointName() const override { return name_; }
   void frameHeader(const AirFrame& frame, const Reception& rx) override;
   void frameEnd(const AirFrame& frame, const Reception& rx) override;
+  bool hearing() const override { return mode_ == Mode::rx; }
 
  private:
   void onSupply(bool level);

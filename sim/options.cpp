@@ -1,6 +1,7 @@
 // Command line of orvane-sim.
 #include "options.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -33,6 +34,9 @@ const char* usageText() {
          "  --mqtt-client-id ID  its client id (default vantor-HOSTNAME; one per Vantor on a broker)\n"
          "  --http ADDR:PORT   serve the Vantor's dashboard there, e.g. 127.0.0.1:8080\n"
          "  --token-file FILE  the token that the dashboard's changes must carry (needed beyond the loopback)\n"
+         "  --air unix:PATH    join orvane-air's shared medium instead of the board's own (sim/AIR.md)\n"
+         "  --air-name NAME    this node's name on the air (default node)\n"
+         "  --air-at X,Y       its position on the air, metres\n"
          "  --load ITEMS       analog front-end scenario, e.g. current=5,pf=0.8 (repeatable)\n"
          "  --load-file FILE   scenario items from a file (one or more per line, # comments)\n"
          "  --flash-fail-erase       every erase of the configuration page fails (page unchanged)\n"
@@ -126,6 +130,31 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
         message = "orvane-sim: --link-loss takes a number of dB, 0..200\n";
         return false;
       }
+      out.linkLossSet = true;
+    } else if (arg == "--air") {
+      if (!value(out.air)) return false;
+    } else if (arg == "--air-name") {
+      if (!value(out.airName)) return false;
+      if (out.airName.empty() || out.airName.size() > 64 ||
+          out.airName.find_first_of("\"\\ \t\n") != std::string::npos) {
+        message = "orvane-sim: --air-name takes 1 to 64 characters, no blanks or quotes\n";
+        return false;
+      }
+    } else if (arg == "--air-at") {
+      if (!value(v)) return false;
+      char* end = nullptr;
+      out.airAtX = std::strtod(v.c_str(), &end);
+      if (end == v.c_str() || *end != ',') {
+        message = "orvane-sim: --air-at takes X,Y in metres\n";
+        return false;
+      }
+      const char* y = end + 1;
+      out.airAtY = std::strtod(y, &end);
+      if (end == y || *end != '\0' || !std::isfinite(out.airAtX) || !std::isfinite(out.airAtY)) {
+        message = "orvane-sim: --air-at takes X,Y in metres\n";
+        return false;
+      }
+      out.airAtSet = true;
     } else if (arg == "--interferer") {
       if (!value(out.interferer)) return false;
     } else if (arg == "--radio-fault") {

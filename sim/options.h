@@ -44,6 +44,14 @@ struct Options {
   std::string vantorHttp;       // --http: the dashboard's address (checked by the Vantor)
   std::string vantorTokenFile;  // --token-file
   TraceOptions trace;  // sim/trace_options.h
+  // orvane-air (sim/AIR.md): the shared air to join instead of the in-process medium, this node's
+  // name and position there.
+  std::string air;
+  std::string airName = "node";
+  bool airAtSet = false;
+  double airAtX = 0;
+  double airAtY = 0;
+  bool linkLossSet = false;
 };
 
 // Parses argv into `out`; on error or --help returns false with a message in `message`.

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
-
+#include <cstdlib>
 
 namespace sim {
 
@@ -29,7 +29,39 @@ const char* crText(uint8_t cr) {
   }
 }
 
+bool parseMs(const std::string& text, uint64_t& out) {
+  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
+  char* end = nullptr;
+  out = std::strtoull(text.c_str(), &end, 10);
+  return *end == '\0';
+}
+
 }  // namespace
+
+bool parseInterferer(const std::string& text, Interferer& out, std::string& error) {
+  error = "--interferer takes DBM or DBM:ON_MS:OFF_MS";
+  const size_t c1 = text.find(':');
+  const std::string level = text.substr(0, c1);
+  char* end = nullptr;
+  const double dbm = std::strtod(level.c_str(), &end);
+  if (level.empty() || *end != '\0' || dbm < -150 || dbm > 30) return false;
+  Interferer i;
+  i.dbm = dbm;
+  i.active = true;
+  if (c1 != std::string::npos) {
+    const size_t c2 = text.find(':', c1 + 1);
+    if (c2 == std::string::npos) return false;
+    uint64_t on = 0, off = 0;
+    if (!parseMs(text.substr(c1 + 1, c2 - c1 - 1), on) || !parseMs(text.substr(c2 + 1), off) || on == 0 || off == 0) {
+      return false;
+    }
+    i.onUs = on * 1000;
+    i.offUs = off * 1000;
+  }
+  error.clear();
+  out = i;
+  return true;
+}
 
 double addDbm(double a, double b) { return 10.0 * std::log10(toMw(a) + toMw(b)); }
 
@@ -88,12 +120,33 @@ RadioMedium::~RadioMedium() {
   if (airLog_ != nullptr) std::fclose(airLog_);
 }
 
-void RadioMedium::attach(RadioEndpoint* endpoint) { endpoints_.push_back(endpoint); }
+void RadioMedium::attach(RadioEndpoint* endpoint) { endpoints_.push_back({endpoint, nextOrigin_++}); }
 
 void RadioMedium::detach(RadioEndpoint* endpoint) {
-  endpoints_.erase(std::remove(endpoints_.begin(), endpoints_.end(), endpoint), endpoints_.end());
+  endpoints_.erase(
+      std::remove_if(endpoints_.begin(), endpoints_.end(), [&](const Attached& a) { return a.endpoint == endpoint; }),
+      endpoints_.end());
   pending_.erase(std::remove_if(pending_.begin(), pending_.end(), [&](const Pending& p) { return p.to == endpoint; }),
                  pending_.end());
+}
+
+uint32_t RadioMedium::originOf(const RadioEndpoint* endpoint) const {
+  for (const Attached& a : endpoints_) {
+    if (a.endpoint == endpoint) return a.origin;
+  }
+  return 0;
+}
+
+bool RadioMedium::anyHearing() const {
+  for (const Attached& a : endpoints_) {
+    if (a.endpoint->hearing()) return true;
+  }
+  return false;
+}
+
+AirFrame* RadioMedium::frameById(uint64_t id) {
+  if (id < firstId_ || id - firstId_ >= history_.size()) return nullptr;
+  return &history_[id - firstId_];
 }
 
 bool RadioMedium::openAirLog(const std::string& path) {
@@ -102,32 +155,63 @@ bool RadioMedium::openAirLog(const std::string& path) {
   return airLog_ != nullptr;
 }
 
-uint64_t RadioMedium::transmit(AirFrame frame) {
-  frame.id = history_.size() + 1;
+uint64_t RadioMedium::transmit(AirFrame frame, const RadioEndpoint* from) {
+  if (from != nullptr) {
+    frame.origin = originOf(from);
+  } else {
+    // A frame in the name of an attached radio (a scripted one) is that radio's own.
+    for (const Attached& a : endpoints_) {
+      if (a.endpoint->endpointName() == frame.sender) {
+        frame.origin = a.origin;
+        break;
+      }
+    }
+  }
+  const uint64_t id = put(std::move(frame));
+  const AirFrame& f = *frameById(id);
+  logFrame(f);
+  if (onTransmit_) onTransmit_(f);
+  if (remote_ != nullptr) remote_->sent(f);
+  return id;
+}
+
+uint64_t RadioMedium::inject(AirFrame frame) { return put(std::move(frame)); }
+
+uint64_t RadioMedium::put(AirFrame frame) {
+  frame.id = firstId_ + history_.size();
   if (frame.endUs < frame.startUs) frame.endUs = frame.startUs;
-  logFrame(frame);
-  board_.records().frameOnAir(frame);
-  const uint64_t index = history_.size();
   if (!history_.empty() && frame.startUs < history_.back().startUs) startsInOrder_ = false;
   longestUs_ = std::max(longestUs_, frame.endUs - frame.startUs);
-  history_.push_back(frame);
-  const uint64_t headerAt = std::min(frame.startUs + frame.air.headerOffsetUs(), frame.endUs);
-  for (RadioEndpoint* e : endpoints_) {
-    if (e->endpointName() == frame.sender) continue;
-    pending_.push_back({index, headerAt, true, e});
-    pending_.push_back({index, frame.endUs, false, e});
+  history_.push_back(std::move(frame));
+  const AirFrame& f = history_.back();
+  const uint64_t headerAt = std::min(f.startUs + f.air.headerOffsetUs(), f.endUs);
+  for (const Attached& a : endpoints_) {
+    if (a.origin == f.origin) continue;
+    pending_.push_back({f.id, headerAt, true, a.endpoint});
+    pending_.push_back({f.id, f.endUs, false, a.endpoint});
   }
-  return frame.id;
+  return f.id;
 }
 
 void RadioMedium::truncate(uint64_t id, uint64_t atUs) {
-  if (id == 0 || id > history_.size()) return;
-  AirFrame& f = history_[id - 1];
-  if (atUs >= f.endUs) return;
-  f.endUs = std::max(atUs, f.startUs);
-  f.truncated = true;
+  AirFrame* f = frameById(id);
+  if (f == nullptr || atUs >= f->endUs) return;
+  f->endUs = std::max(atUs, f->startUs);
+  f->truncated = true;
   for (Pending& p : pending_) {
-    if (p.frameIndex == id - 1) p.atUs = std::min(p.atUs, f.endUs);
+    if (p.frameId == id) p.atUs = std::min(p.atUs, f->endUs);
+  }
+  if (remote_ != nullptr && f->origin != 0 && f->origin < kRemoteOrigin) remote_->cut(id, f->endUs);
+}
+
+void RadioMedium::forget(uint64_t beforeUs) {
+  while (!history_.empty() && history_.front().endUs < beforeUs) {
+    const uint64_t id = history_.front().id;
+    bool awaited = false;
+    for (const Pending& p : pending_) awaited = awaited || p.frameId == id;
+    if (awaited) break;
+    history_.pop_front();
+    ++firstId_;
   }
 }
 
@@ -153,11 +237,13 @@ size_t RadioMedium::firstOnAirAt(uint64_t atUs) const {
 }
 
 double RadioMedium::channelPowerDbm(const RadioEndpoint* self, const LoraAirSettings& air, uint64_t nowUs) const {
+  if (remote_ != nullptr) remote_->before(nowUs);
+  const uint32_t selfOrigin = self != nullptr ? originOf(self) : 0;
   double p = addDbm(noiseFloorDbm(air.bwHz()), interfererDbmAt(nowUs, nowUs));
   for (size_t i = firstOnAirAt(nowUs); i < history_.size(); ++i) {
     const AirFrame& f = history_[i];
     if (f.startUs > nowUs || f.endUs <= nowUs) continue;
-    if (self != nullptr && f.sender == self->endpointName()) continue;
+    if (self != nullptr && f.origin != 0 && f.origin == selfOrigin) continue;
     if (!sameChannel(f.air, air)) continue;
     p = addDbm(p, f.rssiDbm ? *f.rssiDbm : f.powerDbm - linkLossDb_);
   }
@@ -172,10 +258,11 @@ Reception RadioMedium::receive(const AirFrame& frame, const RadioEndpoint* at, b
   // Overlapping frames on the channel: a stronger or comparable one destroys this one.
   bool collided = false;
   double interference = noise;
+  const uint32_t atOrigin = originOf(at);
   for (size_t i = firstOnAirAt(frame.startUs); i < history_.size(); ++i) {
     const AirFrame& other = history_[i];
     if (other.id == frame.id || other.startUs >= until || other.endUs <= frame.startUs) continue;
-    if (other.sender == at->endpointName() || !sameChannel(other.air, frame.air)) continue;
+    if ((other.origin != 0 && other.origin == atOrigin) || !sameChannel(other.air, frame.air)) continue;
     const double otherDbm = other.rssiDbm ? *other.rssiDbm : other.powerDbm - linkLossDb_;
     interference = addDbm(interference, otherDbm);
     if (otherDbm > rx.signalDbm - kCaptureDb) collided = true;
@@ -189,6 +276,7 @@ Reception RadioMedium::receive(const AirFrame& frame, const RadioEndpoint* at, b
 }
 
 void RadioMedium::receiverArmed(const RadioEndpoint* who, uint64_t atUs, uint64_t windowUs) {
+  if (remote_ != nullptr) remote_->armed(atUs, windowUs);
   for (auto& fn : armWatchers_) fn(who->endpointName(), atUs, windowUs);
 }
 
@@ -203,6 +291,7 @@ uint64_t RadioMedium::nextEventUs() const {
 }
 
 void RadioMedium::fire(uint64_t nowUs) {
+  if (remote_ != nullptr) remote_->before(nowUs);
   // Deliver every event that is due, earliest first (headers before ends at the same time).
   for (;;) {
     auto due = pending_.end();
@@ -215,7 +304,7 @@ void RadioMedium::fire(uint64_t nowUs) {
     if (due == pending_.end()) return;
     const Pending p = *due;
     pending_.erase(due);
-    const AirFrame frame = history_[p.frameIndex];
+    const AirFrame frame = *frameById(p.frameId);
     const Reception rx = receive(frame, p.to, !p.header);
     if (p.header)
       p.to->frameHeader(frame, rx);
@@ -226,29 +315,46 @@ void RadioMedium::fire(uint64_t nowUs) {
 
 void RadioMedium::logFrame(const AirFrame& f) {
   if (airLog_ == nullptr) return;
+  std::fputs(airLogLine(f).c_str(), airLog_);
+  std::fflush(airLog_);
+}
+
+std::string airLogLine(const AirFrame& f) {
   std::string hex;
   static const char* const kDigits = "0123456789ABCDEF";
   for (uint8_t b : f.bytes) {
     hex.push_back(kDigits[b >> 4]);
     hex.push_back(kDigits[b & 15]);
   }
-  std::fprintf(airLog_,
-               "{\"t_us\":%llu,\"sender\":\"%s\",\"modem\":\"%s\",\"freq_hz\":%u,\"sf\":%u,\"bw_hz\":%u,\"cr\":\"%s\","
-               "\"ldro\":%s,\"sync\":\"0x%02X\",\"iq\":\"%s\",\"preamble\":%u,\"header\":\"%s\",\"crc\":%s,"
-               "\"power_dbm\":%d,\"len\":%zu,\"toa_us\":%llu,\"hex\":\"%s\"",
-               static_cast<unsigned long long>(f.startUs), f.sender.c_str(), f.lora ? "lora" : "gfsk",
-               static_cast<unsigned>(f.air.freqHz), static_cast<unsigned>(f.air.sf),
-               static_cast<unsigned>(f.air.bwHz()), crText(f.air.cr), f.air.ldro ? "true" : "false",
-               static_cast<unsigned>(f.air.syncWord), f.air.iqInverted ? "inverted" : "normal",
-               static_cast<unsigned>(f.air.preamble), f.air.implicitHeader ? "implicit" : "explicit",
-               f.air.crcOn ? "true" : "false", f.powerDbm, f.bytes.size(),
-               static_cast<unsigned long long>(f.endUs - f.startUs), hex.c_str());
-  if (f.rssiDbm) std::fprintf(airLog_, ",\"rssi_dbm\":%.1f", *f.rssiDbm);
-  if (f.snrDb) std::fprintf(airLog_, ",\"snr_db\":%.1f", *f.snrDb);
-  if (f.crcError) std::fprintf(airLog_, ",\"fault\":\"crc\"");
-  if (f.headerError) std::fprintf(airLog_, ",\"fault\":\"header\"");
-  std::fprintf(airLog_, "}\n");
-  std::fflush(airLog_);
+  auto head = [&](char* buf, size_t size) {
+    return std::snprintf(
+        buf, size,
+        "{\"t_us\":%llu,\"sender\":\"%s\"%s%s%s,\"modem\":\"%s\",\"freq_hz\":%u,\"sf\":%u,\"bw_hz\":%u,"
+        "\"cr\":\"%s\",\"ldro\":%s,\"sync\":\"0x%02X\",\"iq\":\"%s\",\"preamble\":%u,\"header\":\"%s\","
+        "\"crc\":%s,\"power_dbm\":%d,\"len\":%zu,\"toa_us\":%llu,\"hex\":\"",
+        static_cast<unsigned long long>(f.startUs), f.sender.c_str(), f.name.empty() ? "" : ",\"name\":\"",
+        f.name.c_str(), f.name.empty() ? "" : "\"", f.lora ? "lora" : "gfsk", static_cast<unsigned>(f.air.freqHz),
+        static_cast<unsigned>(f.air.sf), static_cast<unsigned>(f.air.bwHz()), crText(f.air.cr),
+        f.air.ldro ? "true" : "false", static_cast<unsigned>(f.air.syncWord), f.air.iqInverted ? "inverted" : "normal",
+        static_cast<unsigned>(f.air.preamble), f.air.implicitHeader ? "implicit" : "explicit",
+        f.air.crcOn ? "true" : "false", f.powerDbm, f.bytes.size(),
+        static_cast<unsigned long long>(f.endUs - f.startUs));
+  };
+  std::string line(static_cast<size_t>(head(nullptr, 0)), '\0');
+  head(line.data(), line.size() + 1);
+  line += hex + "\"";
+  char tail[96];
+  if (f.rssiDbm) {
+    std::snprintf(tail, sizeof tail, ",\"rssi_dbm\":%.1f", *f.rssiDbm);
+    line += tail;
+  }
+  if (f.snrDb) {
+    std::snprintf(tail, sizeof tail, ",\"snr_db\":%.1f", *f.snrDb);
+    line += tail;
+  }
+  if (f.crcError) line += ",\"fault\":\"crc\"";
+  if (f.headerError) line += ",\"fault\":\"header\"";
+  return line + "}\n";
 }
 
 }  // namespace sim

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "air_protocol.h"
 #include "air_script.h"
 #include "llcc68_model.h"
 #include "radio_medium.h"
@@ -20,31 +21,6 @@ bool parseMs(const std::string& text, uint64_t& out) {
 }
 
 }  // namespace
-
-bool parseInterferer(const std::string& text, Interferer& out, std::string& error) {
-  error = "--interferer takes DBM or DBM:ON_MS:OFF_MS";
-  const size_t c1 = text.find(':');
-  const std::string level = text.substr(0, c1);
-  char* end = nullptr;
-  const double dbm = std::strtod(level.c_str(), &end);
-  if (level.empty() || *end != '\0' || dbm < -150 || dbm > 30) return false;
-  Interferer i;
-  i.dbm = dbm;
-  i.active = true;
-  if (c1 != std::string::npos) {
-    const size_t c2 = text.find(':', c1 + 1);
-    if (c2 == std::string::npos) return false;
-    uint64_t on = 0, off = 0;
-    if (!parseMs(text.substr(c1 + 1, c2 - c1 - 1), on) || !parseMs(text.substr(c2 + 1), off) || on == 0 || off == 0) {
-      return false;
-    }
-    i.onUs = on * 1000;
-    i.offUs = off * 1000;
-  }
-  error.clear();
-  out = i;
-  return true;
-}
 
 bool splitRadioFault(const std::string& text, std::string& fault, uint64_t& atMs, std::string& error) {
   const size_t at = text.find('@');
@@ -66,6 +42,29 @@ bool splitRadioFault(const std::string& text, std::string& fault, uint64_t& atMs
 
 bool checkRadioOptions(const Options& options, std::string& message) {
   std::string error;
+  if (!options.air.empty()) {
+    // The medium and the Vantor are orvane-air's and vantor listen's then.
+    std::string path;
+    if (!air::socketPath(options.air, path, error)) {
+      message = "orvane-sim: --air: " + error + "\n";
+      return false;
+    }
+    const char* own = !options.airLog.empty()         ? "--air-log"
+                      : !options.airScript.empty()    ? "--air-script"
+                      : !options.interferer.empty()   ? "--interferer"
+                      : options.linkLossSet           ? "--link-loss"
+                      : !options.vantorDb.empty()     ? "--vantor-db"
+                      : !options.vantorFaults.empty() ? "--vantor-fault"
+                                                      : nullptr;
+    if (own != nullptr) {
+      message =
+          std::string("orvane-sim: ") + own + " belongs to orvane-air or vantor listen when the node joins --air\n";
+      return false;
+    }
+  } else if (options.airAtSet || options.airName != "node") {
+    message = "orvane-sim: --air-name and --air-at need --air\n";
+    return false;
+  }
   if (!options.airLog.empty()) {
     std::FILE* f = std::fopen(options.airLog.c_str(), "a");
     if (f == nullptr) {

@@ -24,8 +24,6 @@ class Llcc68Model;
 class RadioMedium;
 struct Interferer;
 
-// "DBM[:ON_MS:OFF_MS]": a carrier of DBM at the receivers, always on or pulsed.
-bool parseInterferer(const std::string& text, Interferer& out, std::string& error);
 // "FAULT[@MS]": the fault and the virtual milliseconds after start at which it appears (0: at once).
 bool splitRadioFault(const std::string& text, std::string& fault, uint64_t& atMs, std::string& error);
 // Checks every radio option (readable script, writable log, known faults).

@@ -339,7 +339,7 @@ void serve(Context& c, const std::string& http, const std::string& tokenFile) {
 
 }  // namespace
 
-int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err, ListenCommand listen) {
   Context c{kDefaultDatabase, false, out};
   CLI::App app{"The Vantor's registry, uplinks, captures and settings queue", "vantor"};
   app.fallthrough();
@@ -390,11 +390,39 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   serveCmd->add_option("--http", http, "ADDR:PORT to listen on, e.g. 127.0.0.1:8080")->required();
   serveCmd->add_option("--token-file", tokenFile,
                        "a file whose first line is the token that changes must carry (needed beyond the loopback)");
+  ListenOptions lo;
+  std::string at;
+  CLI::App* listenCmd = nullptr;
+  if (listen != nullptr) {
+    listenCmd = app.add_subcommand("listen", "be the Vantor on orvane-air's shared medium until the air ends");
+    listenCmd->add_option("--air", lo.air, "the air to join: unix:PATH")->required();
+    listenCmd->add_option("--name", lo.name, "its name on the air (default vantor)");
+    listenCmd->add_option("--at", at, "its position on the air, X,Y in metres");
+    listenCmd->add_option("--seed", lo.seed, "seed of the keys it gives and of its faults (default 1)");
+    listenCmd->add_option("--fault", lo.faults, "late | silent | corrupt | replay, each optionally @FROM_MS-TO_MS");
+    listenCmd->add_option("--setting", lo.settings,
+                          std::string("queue this setting for every node it confirms (repeatable); ") + settingsHelp());
+  }
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e, out, err) == 0 ? kExitDone : kExitUsage;
+  }
+  if (listenCmd != nullptr && listenCmd->parsed()) {
+    lo.dbPath = c.dbPath;
+    if (!at.empty()) {
+      char* end = nullptr;
+      lo.atX = std::strtod(at.c_str(), &end);
+      const char* y = *end == ',' ? end + 1 : nullptr;
+      if (y != nullptr) lo.atY = std::strtod(y, &end);
+      if (y == nullptr || end == y || *end != '\0') {
+        err << "vantor: --at takes X,Y in metres\n";
+        return kExitUsage;
+      }
+      lo.atSet = true;
+    }
+    return listen(lo, err);
   }
   try {
     if (nodesCmd->parsed()) nodes(c);

@@ -121,6 +121,9 @@ Decision Decider::run() {
   } else {
     u.verdict = kAccepted;
     accept();
+    // Its tag verified under the key it was assigned: the node holds it, as a confirm request
+    // would show (one whose confirm never came through goes on with that key).
+    if (NodeRecord& n = changed(*node); n.state == "assigned") n.state = "confirmed";
     switch (d.code) {
       case LoRaPacket3::PACKET_CODE_OPEN_RX: out_.answer = nextSetting(); break;
       case LoRaPacket17::PACKET_CODE:

@@ -16,14 +16,14 @@ void SimEndpoint::keepInTimeOrder() {
                    [](const Outgoing& a, const Outgoing& b) { return a.atUs < b.atUs; });
 }
 
-SimEndpoint::SimEndpoint(sim::Board& board, Vantor& vantor, FaultPlan faults, uint64_t seed)
-    : board_(board),
-      medium_(board.radioMedium()),
+SimEndpoint::SimEndpoint(sim::RadioMedium& medium, std::function<uint64_t()> nowUs, Vantor& vantor, FaultPlan faults,
+                         uint64_t seed)
+    : medium_(medium),
+      nowUs_(std::move(nowUs)),
       vantor_(vantor),
       faults_(std::move(faults)),
       rng_(seed ^ 0x56414E54ull) {
   medium_.attach(this);
-  board_.addDevice(this);
 }
 
 SimEndpoint::~SimEndpoint() { medium_.detach(this); }
@@ -60,7 +60,7 @@ void SimEndpoint::step(Outgoing& out, uint64_t nowUs) {
   f.endUs = f.startUs + air_.timeOnAirUs(f.bytes.size());
   txEndUs_ = f.endUs;
   outgoing_.pop_front();
-  medium_.transmit(std::move(f));
+  medium_.transmit(std::move(f), this);
 }
 
 bool SimEndpoint::hears(const sim::AirFrame& frame) const {
@@ -79,16 +79,17 @@ void SimEndpoint::frameEnd(const sim::AirFrame& frame, const sim::Reception& rx)
   if (lockedFrame_ != frame.id) return;
   lockedFrame_ = 0;
   if (!rx.payloadOk) return;  // the radio's CRC refused it: nothing reaches the Vantor
-  const uint64_t now = board_.nowUs();
+  const uint64_t now = nowUs_();
   const Behaviour behaviour{faults_.active(FaultKind::silent, now), faults_.active(FaultKind::replay, now)};
   std::optional<Answer> answer;
   try {
     answer = vantor_.onFrame(frame.bytes, Reception{frame.startUs, tenths(rx.rssiDbm), tenths(rx.snrDb)}, behaviour);
   } catch (const DbError& e) {
-    std::fprintf(stderr, "orvane-sim: vantor: %s\n", e.what());
+    std::fprintf(stderr, "vantor: %s\n", e.what());
     return;
   }
   if (!answer) return;
+  if (onAnswer_) onAnswer_(*answer);
   Outgoing out;
   out.frame = std::move(answer->frame);
   if (faults_.active(FaultKind::corrupt, now) && !out.frame.empty()) {

@@ -1,18 +1,20 @@
 // The Vantor as one more radio on the simulated medium, with the node's radio settings: it hears
 // every frame that starts while it is not transmitting, hands it to the Vantor's decisions, and
 // sends the answer into the node's receive window after sensing the channel as the node does.
-// Faults (late, silent, corrupt, replay) change when and what it sends.
+// Faults (late, silent, corrupt, replay) change when and what it sends. It knows of its program
+// only the clock and the medium: orvane-sim's board, or vantor listen on orvane-air.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "board.h"
 #include "faults.h"
 #include "radio_medium.h"
+#include "scheduler.h"
 #include "vantor.h"
 
 namespace vantor {
@@ -33,8 +35,13 @@ class SimEndpoint : public sim::Device, public sim::RadioEndpoint {
   static constexpr int kMaxBackoffs = 50;
   static constexpr int kTxPowerDbm = 14;
 
-  SimEndpoint(sim::Board& board, Vantor& vantor, FaultPlan faults, uint64_t seed);
+  // `nowUs` is the clock of the program it runs in; the program steps it as one of its devices.
+  SimEndpoint(sim::RadioMedium& medium, std::function<uint64_t()> nowUs, Vantor& vantor, FaultPlan faults,
+              uint64_t seed);
   ~SimEndpoint() override;
+
+  // Called with every answer the decisions give, before it is scheduled (vantor listen's --setting).
+  void onAnswer(std::function<void(const Answer&)> fn) { onAnswer_ = std::move(fn); }
 
   // Device.
   uint64_t nextEventUs() const override;
@@ -59,8 +66,8 @@ class SimEndpoint : public sim::Device, public sim::RadioEndpoint {
   bool hears(const sim::AirFrame& frame) const;
   void keepInTimeOrder();
 
-  sim::Board& board_;
   sim::RadioMedium& medium_;
+  std::function<uint64_t()> nowUs_;
   Vantor& vantor_;
   FaultPlan faults_;
   std::mt19937_64 rng_;
@@ -69,6 +76,7 @@ class SimEndpoint : public sim::Device, public sim::RadioEndpoint {
   std::deque<Outgoing> outgoing_;
   uint64_t txEndUs_ = 0;
   uint64_t lockedFrame_ = 0;
+  std::function<void(const Answer&)> onAnswer_;
 };
 
 }  // namespace vantor

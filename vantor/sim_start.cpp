@@ -116,7 +116,9 @@ bool startInSim(sim::Board& board, std::string& message) {
     // restart of the board is no absence of the Vantor.
     board.addPersistHook([](sim::ResetKind kind) { mqtt->stop(kind == sim::ResetKind::pin); });
   }
-  endpoint = std::make_unique<SimEndpoint>(board, *vantor, FaultPlan(std::move(faults)), options.seed);
+  endpoint = std::make_unique<SimEndpoint>(
+      board.radioMedium(), [&board] { return board.nowUs(); }, *vantor, FaultPlan(std::move(faults)), options.seed);
+  board.addDevice(endpoint.get());
   return options.vantorHttp.empty() || startWeb(board, *vantor, message);
 }
 

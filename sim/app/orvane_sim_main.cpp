@@ -1,6 +1,7 @@
 // orvane-sim: the unmodified firmware booting on the simulated board, with the Vantor on the air.
 #include <cstdio>
 
+#include "air_join.h"
 #include "board.h"
 #include "fresh_image.h"
 #include "options.h"
@@ -18,7 +19,8 @@ int main(int argc, char** argv) {
     return help ? 0 : 2;
   }
   sim::Board& board = sim::Board::create(options);
-  if (!vantor::startInSim(board, message)) {
+  // On orvane-air the Vantor is a participant of its own (vantor listen).
+  if (!options.air.empty() ? !sim::joinAir(board, message) : !vantor::startInSim(board, message)) {
     std::fputs(message.c_str(), stderr);
     return 2;
   }

@@ -73,4 +73,20 @@ TEST(FieldCycle, WhatACycleSends) {
   }
 }
 
+TEST(FieldProvisioning, PauseBeforeAnAttemptIsARandomShareOfADoublingWindow) {
+  // The window: 1 s before the first attempt of a start, doubling up to 32 s from the sixth on.
+  const struct {
+    uint32_t random;
+    uint16_t attemptsMade;
+    uint32_t pauseMs;
+  } cases[] = {
+      {0, 0, 0},       {999, 0, 999},     {1000, 0, 0},  {1999, 1, 1999},   {2000, 1, 0},
+      {3999, 2, 3999}, {31999, 5, 31999}, {32000, 5, 0}, {63999, 6, 31999}, {0xFFFFFFFF, 200, 0xFFFFFFFFu % 32000},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FieldNode::provisionPauseMs(c.random, c.attemptsMade), c.pauseMs)
+        << c.random << " after " << c.attemptsMade;
+  }
+}
+
 }  // namespace

@@ -43,6 +43,32 @@ TEST(Scenario, TruthOfPowerAndPowerFactor) {
   EXPECT_NEAR(s.truePowerFactor(), 0.8, 1e-12);
 }
 
+// A changing load: each start draws its factor within the bounds, from the seed and the start's
+// time alone, and over many starts covers the whole span around the scenario's current.
+TEST(Scenario, ChangingLoadStaysWithinItsSpanAndRepeats) {
+  sim::Scenario s;
+  std::string why;
+  ASSERT_TRUE(sim::parseScenario("current=5 change=0.5", s, why)) << why;
+  EXPECT_DOUBLE_EQ(sim::scaledForStart(s, 3, 600'000'000).current, sim::scaledForStart(s, 3, 600'000'000).current);
+  EXPECT_NE(sim::scaledForStart(s, 3, 600'000'000).current, sim::scaledForStart(s, 4, 600'000'000).current);
+  double low = 1e9, high = 0, sum = 0;
+  const int starts = 2000;
+  for (int i = 0; i < starts; ++i) {
+    const double c = sim::scaledForStart(s, 3, static_cast<uint64_t>(i) * 599'040'000).current;
+    low = std::min(low, c);
+    high = std::max(high, c);
+    sum += c;
+  }
+  EXPECT_GE(low, 2.5);
+  EXPECT_LT(high, 7.5);
+  EXPECT_LT(low, 2.6);
+  EXPECT_GT(high, 7.4);
+  EXPECT_NEAR(sum / starts, 5.0, 0.1);
+  s.change = 0;
+  EXPECT_DOUBLE_EQ(sim::scaledForStart(s, 3, 1).current, 5.0);
+  EXPECT_FALSE(sim::parseScenario("change=1", s, why));
+}
+
 // The firmware's tables, taken as a description of the clamp: at every calibration point the
 // model's secondary current is the uncorrected current whose mapping is the true current, and its
 // lead is the table's phase.

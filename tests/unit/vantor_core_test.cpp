@@ -151,6 +151,18 @@ TEST_P(VantorCore, ProvisioningAssignsThenConfirmsAsTheNodeItselfChecks) {
   EXPECT_NE(registry_->nodeByUid(2)->key, registry_->nodeByUid(1)->key);
 }
 
+// A node whose confirm never came through goes on with the key it was assigned; the first frame
+// that verifies under that key shows it holds it. A frame that fails the tag shows nothing.
+TEST_P(VantorCore, AnAssignedNodeIsConfirmedByItsFirstFrameUnderItsKey) {
+  ASSERT_TRUE(hear(packet10(0, 3, chipOf(), kZeroKey)));
+  ASSERT_FALSE(hear(packet3(1, 4, kZeroKey)));
+  EXPECT_EQ(lastVerdict(), vantor::kBadTag);
+  EXPECT_EQ(registry_->nodeByUid(1)->state, "assigned");
+  ASSERT_FALSE(hear(packet3(1, 4, keyOf(1))));
+  EXPECT_EQ(lastVerdict(), vantor::kAccepted);
+  EXPECT_EQ(registry_->nodeByUid(1)->state, "confirmed");
+}
+
 TEST_P(VantorCore, AKnownChipAskingUnderTheZeroKeyGetsItsIdentityAndKeyAgain) {
   const HMAC::Key key = provision();
   ASSERT_FALSE(hear(packet3(1, 40, key)));

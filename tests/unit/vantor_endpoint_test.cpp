@@ -20,7 +20,9 @@ class VantorEndpoint : public RadioTest {
   void start(std::vector<vantor::Fault> faults = {}) {
     registry_ = vantor::openStore(":memory:", true);
     vantor_ = std::make_unique<vantor::Vantor>(*registry_, 11);
-    endpoint_ = std::make_unique<vantor::SimEndpoint>(sim::board(), *vantor_, vantor::FaultPlan(std::move(faults)), 11);
+    endpoint_ = std::make_unique<vantor::SimEndpoint>(
+        medium(), [] { return sim::board().nowUs(); }, *vantor_, vantor::FaultPlan(std::move(faults)), 11);
+    sim::board().addDevice(endpoint_.get());
     // Node 1, provisioned, with one setting queued.
     vantor_->onFrame(packet10(0, 1, chipOf(), kZeroKey), {nowUs()}, {});
     key_ = vantor::tagKey(registry_->nodeByUid(1)->key);

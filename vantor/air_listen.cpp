@@ -1,0 +1,108 @@
+// The Vantor on orvane-air: its registry and decisions, its radio (SimEndpoint) on a mirror of the
+// shared medium, and a clock of its own that runs from one thing it has to do to the next.
+#include "air_listen.h"
+
+#include <memory>
+#include <sstream>
+
+#include "air_link.h"
+#include "radio_medium.h"
+#include "scheduler.h"
+#include "settings.h"
+#include "sim_endpoint.h"
+#include "uplink_decode.h"
+
+namespace vantor {
+
+namespace {
+
+class VantorOnAir final : public sim::AirHost {
+ public:
+  explicit VantorOnAir(const SimEndpoint& endpoint) : endpoint_(endpoint) {}
+
+  void plan(uint64_t, bool, sim::air::Wait& w) const override {
+    // It acts at its next step (a channel sample, a transmission) and otherwise only in answer to
+    // a frame, never sooner than its answer delay after that frame's end.
+    w.targetUs = endpoint_.nextEventUs();
+    w.earliestUs = w.targetUs;
+    w.reactUs = SimEndpoint::kAnswerDelayUs;
+    w.partial = false;
+  }
+  void airEnded() override {}
+
+ private:
+  const SimEndpoint& endpoint_;
+};
+
+}  // namespace
+
+int listenOnAir(const ListenOptions& o, std::ostream& err) {
+  std::vector<Fault> faults;
+  for (const std::string& text : o.faults) {
+    Fault f{};
+    std::string error;
+    if (!parseFault(text, f, error)) {
+      err << "vantor: --fault: " << error << '\n';
+      return kExitUsage;
+    }
+    faults.push_back(f);
+  }
+  std::vector<std::vector<std::string>> settings;
+  for (const std::string& text : o.settings) {
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;) words.push_back(w);
+    if (const std::optional<QueueOutcome> bad = checkQueueRequest(QueueRequest{"0x000001", words})) {
+      err << "vantor: --setting " << text << ": " << bad->message << '\n';
+      return kExitUsage;
+    }
+    settings.push_back(words);
+  }
+  std::unique_ptr<Store> store;
+  try {
+    store = openStore(o.dbPath, true);
+  } catch (const DbError& e) {
+    err << "vantor: " << e.what() << '\n';
+    return kExitRefused;
+  }
+  Vantor vantor(*store, o.seed);
+  sim::Scheduler clock;
+  sim::RadioMedium medium;
+  SimEndpoint endpoint(
+      medium, [&clock] { return clock.now(); }, vantor, FaultPlan(std::move(faults)), o.seed);
+  VantorOnAir host(endpoint);
+  // A site profile: a node confirmed with nothing queued for it gets the settings, in the same
+  // virtual instant as its confirm, so the run repeats.
+  endpoint.onAnswer([&](const Answer& a) {
+    if (settings.empty() || a.what != "confirm" || a.frame.size() < 4) return;
+    const uint32_t uid = a.frame[1] | (a.frame[2] << 8) | (static_cast<uint32_t>(a.frame[3]) << 16);
+    if (!store->queue(uid).empty()) return;
+    for (const std::vector<std::string>& words : settings) {
+      (void)queueSetting(*store, QueueRequest{uidText(uid), words}, &vantor.outputs());
+    }
+  });
+  sim::air::Hello hello;
+  hello.role = sim::air::Role::listener;
+  hello.name = o.name;
+  if (o.atSet) hello.at = sim::air::Position{o.atX, o.atY};
+  std::string error;
+  std::unique_ptr<sim::AirLink> link = sim::AirLink::join(o.air, hello, medium, host, error);
+  if (!link) {
+    err << "vantor: " << error << '\n';
+    return kExitRefused;
+  }
+  clock.setNow(link->startUs());
+  // The order of the board's devices in orvane-sim: the medium delivers before the Vantor acts.
+  clock.add(&medium);
+  clock.add(&endpoint);
+  clock.add(link.get());
+  while (!link->ended()) {
+    const uint64_t next = clock.nextEvent(true);
+    if (next == sim::kNever) break;
+    if (next > clock.now()) clock.setNow(next);
+    clock.runDue();
+  }
+  return kExitDone;
+}
+
+}  // namespace vantor
