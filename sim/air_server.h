@@ -92,6 +92,7 @@ class AirServer {
     air::Wait wait;            // while waiting
     bool sentAny = false;
     uint64_t sentUpToUs = 0;  // frames of the others that start by this were passed on
+    std::vector<std::pair<uint32_t, uint64_t>> passedAtGrant;  // (who, seq) of those starting at it
     std::vector<air::Cut> cuts;
     uint64_t wakeUs = 0;
     air::Relaunch relaunch;
@@ -133,6 +134,10 @@ class AirServer {
   void tryGrant(Participant& p);
   // The earliest end after afterUs of a frame of the others.
   std::optional<uint64_t> firstEndAfter(const Participant& p, uint64_t afterUs) const;
+  // The latest end of a frame of the others (nothing: none is kept).
+  std::optional<uint64_t> lastEnd(const Participant& p) const;
+  // Every node has left and a listener has yet to hear a frame to its end.
+  bool listenersBehind() const;
   void grant(Participant& p, uint64_t g);
   void commit(uint64_t beforeUs);
   void launch(Participant& p);
