@@ -513,8 +513,8 @@ void AirServer::tryGrant(Participant& p) {
   if (!b || *b < p.wait.nowUs) return;
   const uint64_t g = *b;
   // (A listener left alone takes any span: it is the last stretch to the end of the frames.)
-  bool useful = g >= p.wait.targetUs || (p.wait.partial && g > p.wait.nowUs) ||
-                (p.role == air::Role::listener && nodes_ == 0);
+  bool useful =
+      g >= p.wait.targetUs || (p.wait.partial && g > p.wait.nowUs) || (p.role == air::Role::listener && nodes_ == 0);
   if (!useful && p.wait.reactUs != kNever) {
     // A listener takes any span in which a frame of the others ends: it may answer it.
     const std::optional<uint64_t> end = firstEndAfter(p, p.wait.nowUs);

@@ -92,7 +92,8 @@ class AirServer {
     air::Wait wait;            // while waiting
     bool sentAny = false;
     uint64_t sentUpToUs = 0;  // frames of the others that start by this were passed on
-    std::vector<std::pair<uint32_t, uint64_t>> passedAtGrant;  // (who, seq) of those starting at it
+    // (who, seq) of the frames passed on that start at sentUpToUs itself
+    std::vector<std::pair<uint32_t, uint64_t>> passedAtGrant;
     std::vector<air::Cut> cuts;
     uint64_t wakeUs = 0;
     air::Relaunch relaunch;

@@ -2,6 +2,8 @@
 // others reaches a participant, also one that starts at the very microsecond granted to it (a tie
 // of E decided by the names), and a listener hears the frames of a node that left to their end
 // before the air ends.
+#include "air_server.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,7 +12,6 @@
 #include <thread>
 
 #include "air_protocol.h"
-#include "air_server.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ class AirServerTest : public ::testing::Test {
 TEST_F(AirServerTest, AFrameThatStartsAtTheGrantedTimeComesWithTheNextGrant) {
   Participant a(socket(), "a", air::Role::node);
   Participant b(socket(), "b", air::Role::node);
-  a.wait(0, 5'000, 5'000, true);  // its core runs and hears
+  a.wait(0, 5'000, 5'000, true);   // its core runs and hears
   b.wait(0, 1'000, 1'000, false);  // it could start a frame at 1 000 us
   // The tie at 1 000 us goes to the smaller name: a may be there before b acts.
   ASSERT_EQ(a.next(), air::Msg::grant);
