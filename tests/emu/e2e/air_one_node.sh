@@ -32,7 +32,7 @@ same() {
 
 # The bench image, typed through a pipe: its input is carried across the restarts the air makes.
 printf 'provision\nsample\ntx\nsleep 3\nprint rtc\nreset\ntx\n' >"$WORK/session.txt"
-bench=(--load current=5,pf=0.8)
+bench=(--load "current=5,pf=0.8")
 "$EMU" --speed 0 --seed 7 "${bench[@]}" --state "$WORK/a" --air-log "$WORK/bench.air" <"$WORK/session.txt" \
   >"$WORK/bench.out" 2>"$WORK/bench.err" || fail "the bench image in one process"
 air_run bench-air "${bench[@]}" --state "$WORK/b" <"$WORK/session.txt"
@@ -42,7 +42,7 @@ grep -q 'boot cause: SBF (standby flag set)' "$WORK/bench-air.out" || fail "the 
 same bench bench-air "$WORK/a/vantor.sqlite" "$WORK/bench-air.sqlite"
 
 # The field image, unattended: standby cycles, readings, a setting applied and acknowledged.
-field=(--image "$FIELD_IMAGE" --load current=5,pf=0.8 --stop-after 3600)
+field=(--image "$FIELD_IMAGE" --load "current=5,pf=0.8" --stop-after 3600)
 for run in 1 2; do
   "$EMU" --speed 0 --seed 7 "${field[@]}" --state "$WORK/c" --air-log "$WORK/field.air" </dev/null \
     >>"$WORK/field.out" 2>>"$WORK/field.err" || fail "the field image in one process, run $run"
