@@ -443,7 +443,8 @@ void AirServer::settle() {
   }
   floorUs_ = order_.empty() ? kNever : order_.begin()->first;
   commit(floorUs_);
-  // The end: the stop time passed, or the nodes are all gone (what listeners wait for cannot come).
+  // The end: the stop time passed, or the nodes are all gone and the listeners have heard their
+  // frames to the end (what listeners wait for cannot come).
   if ((!participants_.empty() && floorUs_ >= options_.stopAtUs) || (nodesSeen_ && nodes_ == 0 && !listenersBehind())) {
     end();
     return;
