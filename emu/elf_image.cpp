@@ -1,4 +1,4 @@
-// Loadable segments of an ELF32 ARM executable (the ELF specification's file and program headers).
+// Loadable segments of an ELF32 ARM executable (the ELF file header and its program headers).
 #include "elf_image.h"
 
 #include <cstring>

@@ -27,11 +27,14 @@ constexpr size_t kFifoBytes = 4;  // 32-bit FIFOs
 SpiFront::SpiFront(Chip& chip) : chip_(chip) {
   reset();
   // A frame on the bus begins where its chip select falls (the chip selects are driven by hand).
-  chip_.board().gpio().watch(Wiring::radioCs, [this](bool high) {
+  csWatch_ = chip_.board().gpio().watch(Wiring::radioCs, [this](bool high) {
     if (!high) frameStart_ = true;
     if (high) stalled_ = false;
   });
 }
+
+// The board can outlive the chip (a test makes a new chip on it).
+SpiFront::~SpiFront() { chip_.board().gpio().unwatch(csWatch_); }
 
 void SpiFront::reset() {
   regs_.fill(0);

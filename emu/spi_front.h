@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 
@@ -17,6 +18,7 @@ class Chip;
 class SpiFront final : public Front {
  public:
   explicit SpiFront(Chip& chip);
+  ~SpiFront() override;
 
   uint32_t read(uint32_t offset) override;
   void write(uint32_t offset, uint32_t value) override;
@@ -39,6 +41,7 @@ class SpiFront final : public Front {
   uint64_t nowNs() const;
 
   Chip& chip_;
+  size_t csWatch_ = 0;  // the radio's chip select, watched on the board
   std::array<uint32_t, 9> regs_{};
   std::deque<Received> rx_;
   uint64_t busyUntilNs_ = 0;

@@ -415,9 +415,14 @@ void AirServer::closed(int fd) {
 }
 
 std::optional<uint64_t> AirServer::bound(const Participant& p, uint64_t* listenersNextUs) const {
-  // A listener only answers nodes: with none on the air its clock has nowhere to go.
-  if (p.role == air::Role::listener && nodes_ == 0) return std::nullopt;
   uint64_t g = options_.stopAtUs == kNever ? kNever - 1 : options_.stopAtUs - 1;
+  // A listener only answers nodes: with none on the air it goes on only to hear the frames already
+  // sent to their end (the last reading of a node that left is stored as in one process).
+  if (p.role == air::Role::listener && nodes_ == 0) {
+    const std::optional<uint64_t> last = lastEnd(p);
+    if (!last) return std::nullopt;
+    g = std::min(g, *last);
+  }
   for (const auto& [e, q] : order_) {
     if (q == &p) continue;
     if (listenersNextUs != nullptr && q->state == State::waiting && q->wait.reactUs != kNever) {
@@ -452,8 +457,9 @@ void AirServer::settle() {
   }
   floorUs_ = order_.empty() ? kNever : order_.begin()->first;
   commit(floorUs_);
-  // The end: the stop time passed, or the nodes are all gone (what listeners wait for cannot come).
-  if ((!participants_.empty() && floorUs_ >= options_.stopAtUs) || (nodesSeen_ && nodes_ == 0)) {
+  // The end: the stop time passed, or the nodes are all gone and the listeners have heard their
+  // frames to the end (what listeners wait for cannot come).
+  if ((!participants_.empty() && floorUs_ >= options_.stopAtUs) || (nodesSeen_ && nodes_ == 0 && !listenersBehind())) {
     end();
     return;
   }
@@ -498,12 +504,32 @@ std::optional<uint64_t> AirServer::firstEndAfter(const Participant& p, uint64_t 
   return best;
 }
 
+std::optional<uint64_t> AirServer::lastEnd(const Participant& p) const {
+  std::optional<uint64_t> last;
+  for (const Entry& e : frames_) {
+    if (e.who != p.index && (!last || e.frame.endUs > *last)) last = e.frame.endUs;
+  }
+  return last;
+}
+
+bool AirServer::listenersBehind() const {
+  for (const auto& p : participants_) {
+    if (p->role != air::Role::listener || p->state == State::gone) continue;
+    if (p->state != State::waiting) return true;  // it has a grant to use
+    const std::optional<uint64_t> last = lastEnd(*p);
+    if (last && p->wait.nowUs <= *last) return true;
+  }
+  return false;
+}
+
 void AirServer::tryGrant(Participant& p) {
   if (p.state != State::waiting) return;
   const std::optional<uint64_t> b = bound(p);
   if (!b || *b < p.wait.nowUs) return;
   const uint64_t g = *b;
-  bool useful = g >= p.wait.targetUs || (p.wait.partial && g > p.wait.nowUs);
+  // (A listener left alone takes any span: it is the last stretch to the end of the frames.)
+  bool useful =
+      g >= p.wait.targetUs || (p.wait.partial && g > p.wait.nowUs) || (p.role == air::Role::listener && nodes_ == 0);
   if (!useful && p.wait.reactUs != kNever) {
     // A listener takes any span in which a frame of the others ends: it may answer it.
     const std::optional<uint64_t> end = firstEndAfter(p, p.wait.nowUs);
@@ -518,15 +544,25 @@ void AirServer::grant(Participant& p, uint64_t g) {
   out.cuts.swap(p.cuts);
   size_t bytes = 64;
   const uint64_t hearingFrom = p.wait.hearingSinceUs > air::kLookbackUs ? p.wait.hearingSinceUs - air::kLookbackUs : 0;
-  // The frames not passed on yet: those that start after the last grant (all, after a join).
+  // The frames not passed on yet: those that start after the last grant (all, after a join), and
+  // those that start at its very time but came after it. A tie lets the participant with the
+  // smaller name act first at that microsecond, so a frame of a greater name may start at the time
+  // granted to it: it is passed on with the next grant, long before its header can be heard.
   auto from = frames_.begin();
   if (p.sentAny) {
-    from = std::upper_bound(frames_.begin(), frames_.end(), p.sentUpToUs,
-                            [](uint64_t t, const Entry& e) { return t < e.frame.startUs; });
+    from = std::lower_bound(frames_.begin(), frames_.end(), p.sentUpToUs,
+                            [](const Entry& e, uint64_t t) { return e.frame.startUs < t; });
   }
+  std::vector<std::pair<uint32_t, uint64_t>> atGrant;
   for (auto it = from; it != frames_.end(); ++it) {
     const Entry& e = *it;
     if (e.frame.startUs > g) break;
+    if (e.frame.startUs == g) atGrant.emplace_back(e.who, e.seq);
+    if (p.sentAny && e.frame.startUs == p.sentUpToUs &&
+        std::find(p.passedAtGrant.begin(), p.passedAtGrant.end(), std::make_pair(e.who, e.seq)) !=
+            p.passedAtGrant.end()) {
+      continue;
+    }
     if (e.who == p.index || e.frame.endUs <= hearingFrom) continue;
     air::FrameMsg m;
     m.seq = e.seq;
@@ -545,6 +581,7 @@ void AirServer::grant(Participant& p, uint64_t g) {
   }
   p.sentAny = true;
   p.sentUpToUs = g;
+  p.passedAtGrant.swap(atGrant);
   granted_ = true;
   maxGrantedUs_ = std::max(maxGrantedUs_, g);
   p.clockUs = p.wait.nowUs;

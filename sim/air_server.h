@@ -92,6 +92,8 @@ class AirServer {
     air::Wait wait;            // while waiting
     bool sentAny = false;
     uint64_t sentUpToUs = 0;  // frames of the others that start by this were passed on
+    // (who, seq) of the frames passed on that start at sentUpToUs itself
+    std::vector<std::pair<uint32_t, uint64_t>> passedAtGrant;
     std::vector<air::Cut> cuts;
     uint64_t wakeUs = 0;
     air::Relaunch relaunch;
@@ -135,6 +137,10 @@ class AirServer {
   void tryGrant(Participant& p);
   // The earliest end after afterUs of a frame of the others.
   std::optional<uint64_t> firstEndAfter(const Participant& p, uint64_t afterUs) const;
+  // The latest end of a frame of the others (nothing: none is kept).
+  std::optional<uint64_t> lastEnd(const Participant& p) const;
+  // Every node has left and a listener has yet to hear a frame to its end.
+  bool listenersBehind() const;
   void grant(Participant& p, uint64_t g);
   void commit(uint64_t beforeUs);
   void launch(Participant& p);

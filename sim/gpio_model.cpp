@@ -22,15 +22,16 @@ void Gpio::drive(int port, int index, bool level) {
   notify(port, index);
 }
 
-void Gpio::watch(int port, int index, std::function<void(bool)> onChange) {
+size_t Gpio::watch(int port, int index, std::function<void(bool)> onChange) {
   watches_.push_back({port, index, std::move(onChange)});
+  return watches_.size() - 1;
 }
 
 void Gpio::notify(int port, int index) {
   ++changes_;
   const bool lvl = level(port, index);
   for (auto& w : watches_) {
-    if (w.port == port && w.index == index) w.fn(lvl);
+    if (w.port == port && w.index == index && w.fn) w.fn(lvl);
   }
 }
 

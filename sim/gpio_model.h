@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -45,8 +46,10 @@ class Gpio {
     return p.pull == PinPull::up;
   }
   void drive(int port, int index, bool level);
-  // Called with the new pad level whenever it may have changed.
-  void watch(int port, int index, std::function<void(bool)> onChange);
+  // Called with the new pad level whenever it may have changed; the number ends the watch
+  // (unwatch) when its watcher goes before the board does.
+  size_t watch(int port, int index, std::function<void(bool)> onChange);
+  void unwatch(size_t watch) { watches_.at(watch).fn = nullptr; }
   // In standby the chip lets go of its pins: only PWR's pulls (with PWR_CR3.APC) hold one.
   void setStandbyPull(int port, int index, PinPull pull) { pins_[port][index].standbyPull = pull; }
   PinPull standbyPull(const Wiring::Line& l) const { return pins_[portOf(l)][l.index].standbyPull; }
@@ -55,8 +58,8 @@ class Gpio {
   PinState& pin(const Wiring::Line& l) { return pin(portOf(l), l.index); }
   bool level(const Wiring::Line& l) const { return level(portOf(l), l.index); }
   void drive(const Wiring::Line& l, bool high) { drive(portOf(l), l.index, high); }
-  void watch(const Wiring::Line& l, std::function<void(bool)> onChange) {
-    watch(portOf(l), l.index, std::move(onChange));
+  size_t watch(const Wiring::Line& l, std::function<void(bool)> onChange) {
+    return watch(portOf(l), l.index, std::move(onChange));
   }
   static int portOf(const Wiring::Line& l) { return static_cast<int>(l.port); }
   // Counts every change of a pin's state: a reader that saw the same count sees the same levels.

@@ -1,10 +1,11 @@
 // orvane-emu: the image as it is flashed, run from its reset vector on an emulated STM32G070 whose
-// peripherals are the simulated board's device models, with the Vantor on the air. It takes
-// orvane-sim's options with the same meaning, and --image.
+// peripherals are the simulated board's device models, with the Vantor on the air (in this process,
+// or on orvane-air with --air). It takes orvane-sim's options with the same meaning, and --image.
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "air_join.h"
 #include "board.h"
 #include "chip.h"
 #include "elf_image.h"
@@ -65,7 +66,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   sim::Board& board = sim::Board::create(options);
-  if (!vantor::startInSim(board, message)) {
+  // On orvane-air the Vantor is a participant of its own (vantor listen), and every restart of the
+  // image (standby, reset, power cut) is a process the air starts again, as for orvane-sim.
+  if (!options.air.empty() ? !sim::joinAir(board, message) : !vantor::startInSim(board, message)) {
     std::fputs(renamed(message).c_str(), stderr);
     return 2;
   }
