@@ -2,7 +2,8 @@
 # `vantor listen --mqtt` on orvane-air, with a Mosquitto broker of the test's own: a fresh node's
 # uplinks are published on PREFIX/<uid>/up, each stored uplink once and in order, with the
 # Vantor's availability retained (offline once the air has ended). Bad output options are refused
-# before the Vantor joins the air, as orvane-sim refuses them.
+# before the Vantor joins the air, as orvane-sim refuses them. orvane-fleet passes --mqtt and
+# --http to its Vantor: its uplinks reach the broker and the dashboard's address is told once.
 source "$(dirname "$0")/lib/common.sh"
 source "$(dirname "$0")/lib/air.sh"
 source "$(dirname "$0")/../support/servers.sh"
@@ -26,7 +27,7 @@ refused "vantor: --token-file goes with --http" --db "$WORK/x.sqlite" listen --a
 
 url=$(mqtt_start "$mq")
 port=${url##*:}
-mosquitto_sub -h 127.0.0.1 -p "$port" -q 1 -v -t 'site/#' >"$WORK/sub.txt" &
+mosquitto_sub -h 127.0.0.1 -p "$port" -q 1 -v -t 'site/#' -t 'fleet/#' >"$WORK/sub.txt" &
 sub_pid=$!
 mosquitto_pub -h 127.0.0.1 -p "$port" -q 1 -r -t site/probe -m ready
 for _ in $(seq 200); do grep -q '^site/probe ready' "$WORK/sub.txt" && break; sleep 0.05; done
@@ -50,4 +51,18 @@ published=$(grep '^site/0x[0-9A-F]*/up ' "$WORK/sub.txt" | cut -d' ' -f2- | orde
 grep -q '^site/0x000001/status ' "$WORK/sub.txt" || fail "no status"
 [ "$(mosquitto_sub -h 127.0.0.1 -p "$port" -C 1 -W 5 -t site/vantor/vantor-air/availability)" = offline ] ||
   fail "availability after the run"
+
+FLEET="$(dirname "$SIM")/orvane-fleet"
+http_port=$(free_port)
+"$FLEET" --nodes 1 --stop-after 60 --dir "$WORK/fleet" --quiet --mqtt "$url" --mqtt-prefix fleet \
+  --mqtt-client-id vantor-fleet --http "127.0.0.1:$http_port" 2>"$WORK/fleet.err" || fail "orvane-fleet: $(cat "$WORK/fleet.err")"
+[ "$(grep -c "dashboard" "$WORK/fleet.err")" = 1 ] &&
+  grep -qxF "vantor: dashboard of $WORK/fleet/vantor.sqlite at http://127.0.0.1:$http_port/" "$WORK/fleet.err" ||
+  fail "the fleet's dashboard address: $(cat "$WORK/fleet.err")"
+stored=$("$VANTOR" --db "$WORK/fleet/vantor.sqlite" --json uplinks --limit 100000 | order)
+for _ in $(seq 1200); do
+  [ "$(grep -c '^fleet/0x[0-9A-F]*/up ' "$WORK/sub.txt" || true)" -ge "$(grep -c . <<<"$stored")" ] && break
+  sleep 0.05
+done
+[ "$(grep '^fleet/0x[0-9A-F]*/up ' "$WORK/sub.txt" | cut -d' ' -f2- | order)" = "$stored" ] || fail "the fleet's uplinks on MQTT"
 echo "vantor_air_mqtt: ok"
