@@ -11,7 +11,7 @@ source "$(dirname "$0")/lib/air.sh"
 source "$(dirname "$0")/../support/servers.sh"
 LIB="$(dirname "$0")/lib"
 pg="$WORK/pg"
-trap 'for p in "${BACKGROUND[@]}"; do kill "$p" 2>/dev/null || true; done; pg_stop "$pg"; [ -n "${KEEP:-}" ] || rm -rf "$WORK"' EXIT
+trap 'for p in "${BACKGROUND[@]}"; do kill "$p" 2>/dev/null || true; done; pg_stop "$pg"; rm -rf "$WORK"' EXIT
 chmod 755 "$WORK"  # the server runs as nobody when the test runs as root
 url=$(pg_start "$pg")
 
