@@ -126,7 +126,7 @@ add_custom_command(OUTPUT ${ORVANE_GEN_DIR}/web_assets.cpp
 add_library(orvane_vantor STATIC
   vantor/faults.cpp vantor/settings.cpp vantor/uplink_decode.cpp vantor/decide.cpp vantor/activity.cpp
   vantor/sql_db.cpp vantor/sqlite_db.cpp vantor/pg_db.cpp vantor/sql_store.cpp vantor/mqtt_messages.cpp
-  vantor/mqtt_output.cpp
+  vantor/mqtt_output.cpp vantor/output_options.cpp
   vantor/vantor.cpp vantor/cli.cpp vantor/json_records.cpp vantor/plots.cpp vantor/svg_chart.cpp
   vantor/fundamental_fit.cpp
   vantor/http_access.cpp vantor/http_api.cpp vantor/http_events.cpp vantor/http_server.cpp

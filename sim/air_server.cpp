@@ -307,6 +307,11 @@ void AirServer::hello(int fd, const air::Hello& m) {
     // New, or a new incarnation of a name that left.
     p->role = m.role;
     if (m.role == air::Role::node) ++nodes_;
+  } else if (p->figures.starts == 0 && p->role != m.role) {
+    // Waited for by its name alone (orvane-air --wait-for): it is what it says it is.
+    if (p->role == air::Role::node) --nodes_;
+    p->role = m.role;
+    if (m.role == air::Role::node) ++nodes_;
   }
   if (p->role == air::Role::node) nodesSeen_ = true;
   if (m.at) p->at = m.at;
@@ -409,7 +414,7 @@ void AirServer::closed(int fd) {
   setState(*p, State::gone);
 }
 
-std::optional<uint64_t> AirServer::bound(const Participant& p) const {
+std::optional<uint64_t> AirServer::bound(const Participant& p, uint64_t* listenersNextUs) const {
   uint64_t g = options_.stopAtUs == kNever ? kNever - 1 : options_.stopAtUs - 1;
   // A listener only answers nodes: with none on the air it goes on only to hear the frames already
   // sent to their end (the last reading of a node that left is stored as in one process).
@@ -420,6 +425,12 @@ std::optional<uint64_t> AirServer::bound(const Participant& p) const {
   }
   for (const auto& [e, q] : order_) {
     if (q == &p) continue;
+    if (listenersNextUs != nullptr && q->state == State::waiting && q->wait.reactUs != kNever) {
+      // Another waiting listener sends at its own next step or in answer to a node, never in
+      // answer to this one: its step counts, not its E (which follows from this one's).
+      *listenersNextUs = std::min(*listenersNextUs, q->wait.targetUs);
+      continue;
+    }
     if (e == 0 && q->name < p.name) return std::nullopt;
     g = std::min(g, q->name > p.name ? e : e - 1);
     break;
@@ -430,12 +441,15 @@ std::optional<uint64_t> AirServer::bound(const Participant& p) const {
 void AirServer::settle() {
   if (ended_) return;
   // A waiting listener answers no sooner than its reaction after the end of a frame it has yet
-  // to hear: its E follows from the others' (twice, for listeners that wait on each other).
+  // to hear: its E follows from the others' (twice, for a listener that waits on another one
+  // that reacts).
   for (int pass = 0; pass < 2; ++pass) {
     for (Participant* p : reacting_) {
       if (p->wait.reactUs == kNever) continue;
-      const std::optional<uint64_t> b = bound(*p);
+      uint64_t listenersNext = kNever;
+      const std::optional<uint64_t> b = bound(*p, &listenersNext);
       uint64_t x = b ? (*b >= kNever - 1 ? kNever : *b + 1) : p->clockUs;
+      x = std::min(x, listenersNext);
       if (const std::optional<uint64_t> end = firstEndAfter(*p, p->clockUs)) x = std::min(x, *end);
       const uint64_t reaction = x >= kNever - p->wait.reactUs ? kNever : x + p->wait.reactUs;
       setEarliest(*p, std::max(p->clockUs, std::min(p->reportedEUs, reaction)));

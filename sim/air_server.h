@@ -130,7 +130,9 @@ class AirServer {
   void setEarliest(Participant& p, uint64_t e);
   void setState(Participant& p, State s);
   // The latest time p may be granted (every other participant's E, ties by name), or nothing.
-  std::optional<uint64_t> bound(const Participant& p) const;
+  // With listenersNextUs: other waiting listeners are left out, the earliest of their own next
+  // steps goes there.
+  std::optional<uint64_t> bound(const Participant& p, uint64_t* listenersNextUs = nullptr) const;
   void settle();
   void tryGrant(Participant& p);
   // The earliest end after afterUs of a frame of the others.

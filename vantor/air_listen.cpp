@@ -6,6 +6,9 @@
 #include <sstream>
 
 #include "air_link.h"
+#include "http_server.h"
+#include "mqtt_output.h"
+#include "pg_db.h"
 #include "radio_medium.h"
 #include "scheduler.h"
 #include "settings.h"
@@ -58,6 +61,15 @@ int listenOnAir(const ListenOptions& o, std::ostream& err) {
     }
     settings.push_back(words);
   }
+  std::string error;
+  if (!checkOutputOptions(o.outputs, error)) {
+    err << "vantor: " << error << '\n';
+    return kExitUsage;
+  }
+  if (!o.outputs.mqtt.empty() && o.dbPath == ":memory:") {
+    err << "vantor: --mqtt needs the Vantor's database in a file or on a server (--db)\n";
+    return kExitUsage;
+  }
   std::unique_ptr<Store> store;
   try {
     store = openStore(o.dbPath, true);
@@ -66,6 +78,19 @@ int listenOnAir(const ListenOptions& o, std::ostream& err) {
     return kExitRefused;
   }
   Vantor vantor(*store, o.seed);
+  // Both started before the Vantor joins the air, so that the air never waits on a broker or a
+  // port, and gone before the Vantor whose outputs they follow.
+  std::unique_ptr<MqttOutput> mqtt;
+  if (!o.outputs.mqtt.empty()) mqtt = std::make_unique<MqttOutput>(mqttSettings(o.outputs), o.dbPath, vantor, "vantor");
+  std::unique_ptr<WebServer> web;
+  if (!o.outputs.http.empty()) {
+    web = startDashboard(o.outputs, o.dbPath, vantor.outputs(), error);
+    if (!web) {
+      err << "vantor: --http: " << error << '\n';
+      return kExitRefused;
+    }
+    err << "vantor: dashboard of " << withoutPassword(o.dbPath) << " at " << web->url() << std::endl;
+  }
   sim::Scheduler clock;
   sim::RadioMedium medium;
   SimEndpoint endpoint(
@@ -85,7 +110,6 @@ int listenOnAir(const ListenOptions& o, std::ostream& err) {
   hello.role = sim::air::Role::listener;
   hello.name = o.name;
   if (o.atSet) hello.at = sim::air::Position{o.atX, o.atY};
-  std::string error;
   std::unique_ptr<sim::AirLink> link = sim::AirLink::join(o.air, hello, medium, host, error);
   if (!link) {
     err << "vantor: " << error << '\n';

@@ -402,6 +402,13 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     listenCmd->add_option("--fault", lo.faults, "late | silent | corrupt | replay, each optionally @FROM_MS-TO_MS");
     listenCmd->add_option("--setting", lo.settings,
                           std::string("queue this setting for every node it confirms (repeatable); ") + settingsHelp());
+    listenCmd->add_option("--mqtt", lo.outputs.mqtt, "publish to this MQTT broker, mqtt://HOST:PORT, and take commands");
+    listenCmd->add_option("--mqtt-prefix", lo.outputs.mqttPrefix, "its topics' prefix (default orvane)");
+    listenCmd->add_option("--mqtt-client-id", lo.outputs.mqttClientId,
+                          "its client id (default vantor-HOSTNAME; one per Vantor on a broker)");
+    listenCmd->add_option("--http", lo.outputs.http, "serve the dashboard there while it listens, e.g. 127.0.0.1:8080");
+    listenCmd->add_option("--token-file", lo.outputs.tokenFile,
+                          "the token that the dashboard's changes must carry (needed beyond the loopback)");
   }
 
   try {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "output_options.h"
+
 namespace vantor {
 
 constexpr int kExitDone = 0;
@@ -27,6 +29,7 @@ struct ListenOptions {
   double atY = 0;
   std::vector<std::string> faults;
   std::vector<std::string> settings;  // queued for every node it confirms, e.g. "sleep 600 force-rx"
+  OutputOptions outputs;              // MQTT, the dashboard
 };
 using ListenCommand = int (*)(const ListenOptions& options, std::ostream& err);
 

@@ -81,9 +81,12 @@ Decision Decider::run() {
   u.fields = d.fields;
 
   const bool repeat = facts_.acceptedCopyUs.has_value();
+  // Another Vantor of the registry stored this transmission (the node's first or a repeat) and
+  // answered it; a second answer would collide with the first at the node.
   const bool sameTransmission =
-      repeat && (rx_.tUs > *facts_.acceptedCopyUs ? rx_.tUs - *facts_.acceptedCopyUs
-                                                   : *facts_.acceptedCopyUs - rx_.tUs) < kSameTransmissionUs;
+      repeat && facts_.lastCopyUs &&
+      (rx_.tUs > *facts_.lastCopyUs ? rx_.tUs - *facts_.lastCopyUs : *facts_.lastCopyUs - rx_.tUs) <
+          kSameTransmissionUs;
   const auto accept = [&] {
     NodeRecord& n = changed(*node);
     n.lastCounter = d.counter;

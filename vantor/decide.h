@@ -51,8 +51,9 @@ inline constexpr uint32_t kCounterWrapWindow = 1u << 23;
 enum class CounterOrder { ahead, same, behind };
 CounterOrder compareCounter(uint32_t counter, uint32_t lastAccepted);
 
-// A copy of an accepted frame heard less than this time from it is the same transmission heard by
-// another Vantor of the registry: a duplicate, even when that node's later frames are in already.
+// A copy of an accepted frame (or of a repeat of it) heard less than this time from it is the same
+// transmission heard by another Vantor of the registry: a duplicate, not answered again, even when
+// that node's later frames are in already.
 inline constexpr uint64_t kSameTransmissionUs = 1'000'000;
 
 inline constexpr int kDefaultMaxAttempts = 5;

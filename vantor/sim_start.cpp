@@ -7,6 +7,7 @@
 
 #include "http_server.h"
 #include "mqtt_output.h"
+#include "output_options.h"
 #include "sim_endpoint.h"
 
 namespace vantor {
@@ -19,8 +20,9 @@ std::string simDatabasePath(const sim::Board& board) {
 
 namespace {
 
-MqttSettings mqttSettings(const sim::Options& options) {
-  return MqttSettings{options.mqtt, options.mqttPrefix, options.mqttClientId};
+OutputOptions outputOptions(const sim::Options& options) {
+  return OutputOptions{options.mqtt, options.mqttPrefix, options.mqttClientId, options.vantorHttp,
+                       options.vantorTokenFile};
 }
 
 // Set once the dashboard's address was told: the restarts of the firmware (new process images)
@@ -28,21 +30,11 @@ MqttSettings mqttSettings(const sim::Options& options) {
 constexpr const char* kHttpToldEnv = "ORVANE_SIM_HTTP_TOLD";
 
 bool startWeb(sim::Board& board, Vantor& vantor, std::string& message) {
-  const sim::Options& options = board.options();
-  ListenAddress address;
-  AccessPolicy policy;
-  std::string error;
-  webSettings(options.vantorHttp, options.vantorTokenFile, address, policy, error);  // checked with the command line
   // Stopped before the process image is replaced, so that the next one can listen again.
   static std::unique_ptr<WebServer> web;
-  try {
-    web = std::make_unique<WebServer>(openStore(simDatabasePath(board), true), address, policy);
-  } catch (const DbError& e) {
-    message = std::string("orvane-sim: --http: ") + e.what() + "\n";
-    return false;
-  }
-  web->follow(vantor.outputs());
-  if (!web->start(error)) {
+  std::string error;
+  web = startDashboard(outputOptions(board.options()), simDatabasePath(board), vantor.outputs(), error);
+  if (!web) {
     message = "orvane-sim: --http: " + error + "\n";
     return false;
   }
@@ -57,21 +49,14 @@ bool startWeb(sim::Board& board, Vantor& vantor, std::string& message) {
 }  // namespace
 
 bool checkSimOptions(const sim::Options& options, std::string& message) {
-  std::string mqttError;
-  if (!options.mqtt.empty() && !checkMqttSettings(mqttSettings(options), mqttError)) {
-    message = "orvane-sim: --mqtt: " + mqttError + "\n";
+  if ((!options.vantorHttp.empty() || !options.vantorTokenFile.empty()) && !options.vantor) {
+    message = "orvane-sim: --http serves the Vantor's dashboard: not with --no-vantor\n";
     return false;
   }
-  if (!options.vantorHttp.empty() || !options.vantorTokenFile.empty()) {
-    ListenAddress address;
-    AccessPolicy policy;
-    std::string error;
-    if (options.vantorHttp.empty()) error = "--token-file goes with --http";
-    if (!options.vantor) error = "--http serves the Vantor's dashboard: not with --no-vantor";
-    if (!error.empty() || !webSettings(options.vantorHttp, options.vantorTokenFile, address, policy, error)) {
-      message = "orvane-sim: " + error + "\n";
-      return false;
-    }
+  std::string error;
+  if (!checkOutputOptions(outputOptions(options), error)) {
+    message = "orvane-sim: " + error + "\n";
+    return false;
   }
   for (const std::string& text : options.vantorFaults) {
     Fault f{};
@@ -111,7 +96,7 @@ bool startInSim(sim::Board& board, std::string& message) {
   }
   vantor = std::make_unique<Vantor>(*store, options.seed);
   if (!options.mqtt.empty()) {
-    mqtt = std::make_unique<MqttOutput>(mqttSettings(options), database, *vantor, "orvane-sim");
+    mqtt = std::make_unique<MqttOutput>(mqttSettings(outputOptions(options)), database, *vantor, "orvane-sim");
     // The process ends with _Exit or starts again in a fresh image: what waits goes out first. A
     // restart of the board is no absence of the Vantor.
     board.addPersistHook([](sim::ResetKind kind) { mqtt->stop(kind == sim::ResetKind::pin); });

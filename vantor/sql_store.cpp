@@ -200,6 +200,11 @@ FrameFacts SqlStore::factsFor(const FrameKeys& k) {
       "ORDER BY id DESC LIMIT 1",
       {i64(k.uid), i64(k.counter), text(k.hex)});
   if (!copy.empty()) f.acceptedCopyUs = static_cast<uint64_t>(copy[0].i64(0));
+  const SqlRows last = db_->query(
+      "SELECT t_us FROM uplinks WHERE uid = ?1 AND counter = ?2 AND verdict IN ('accepted', 'duplicate') AND hex = ?3 "
+      "ORDER BY id DESC LIMIT 1",
+      {i64(k.uid), i64(k.counter), text(k.hex)});
+  if (!last.empty()) f.lastCopyUs = static_cast<uint64_t>(last[0].i64(0));
   if (k.chipId) {
     f.chipNode = nodeByChip(*k.chipId);
     f.freeUid = nextFreeUid();

@@ -119,6 +119,9 @@ struct FrameFacts {
   std::optional<NodeRecord> node;  // the header's identity
   // When an accepted frame of these bytes at this counter of that identity was heard, if one was.
   std::optional<uint64_t> acceptedCopyUs;
+  // When the latest copy of these bytes stored as accepted or duplicate was heard: a repeat the
+  // node sent after an accepted one, answered by the Vantor that stored it first, shows here.
+  std::optional<uint64_t> lastCopyUs;
   std::optional<NodeRecord> chipNode;  // packet 10: the node of the chip it names
   uint32_t freeUid = 0;                // packet 10: the identity a new chip would get (0: none left)
   std::vector<QueueItem> open;         // the node's items not finished yet, oldest first

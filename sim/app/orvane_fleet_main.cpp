@@ -20,6 +20,7 @@
 #include "air_server.h"
 #include "fleet_plan.h"
 #include "fleet_report.h"
+#include "output_options.h"
 #include "store.h"
 #include "state_store.h"
 
@@ -66,6 +67,41 @@ std::vector<int> outputs(const std::string& in, const std::string& out, const st
           ::open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)};
 }
 
+// The Vantor's messages (its dashboard's address, its broker lost and back), passed on to the
+// fleet's standard error line by line as it writes them to its log.
+class LogRelay {
+ public:
+  explicit LogRelay(std::string path) : path_(std::move(path)) {}
+  ~LogRelay() {
+    if (f_ != nullptr) std::fclose(f_);
+  }
+  LogRelay(const LogRelay&) = delete;
+  LogRelay& operator=(const LogRelay&) = delete;
+
+  // Whole lines written since the last call; `before` goes out first when there is one. True
+  // when there was.
+  bool relay(const char* before) {
+    if (f_ == nullptr && (f_ = std::fopen(path_.c_str(), "r")) == nullptr) return false;
+    bool any = false;
+    char buf[4096];
+    while (std::fgets(buf, sizeof buf, f_) != nullptr) {
+      partial_ += buf;
+      if (partial_.back() != '\n') continue;
+      if (!any) std::fputs(before, stderr);
+      any = true;
+      std::fputs(partial_.c_str(), stderr);
+      partial_.clear();
+    }
+    std::clearerr(f_);
+    return any;
+  }
+
+ private:
+  std::string path_;
+  std::FILE* f_ = nullptr;
+  std::string partial_;
+};
+
 std::string metres(double v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.2f", v);
@@ -101,6 +137,13 @@ int main(int argc, char** argv) {
   app.add_option("--setting", o.settings, "a setting the Vantor queues for every node it confirms (repeatable)");
   app.add_option("--processes", o.processes, "node processes kept running ahead of need (default: cores)")
       ->check(CLI::Range(1u, 4096u));
+  vantor::OutputOptions vo;
+  app.add_option("--mqtt", vo.mqtt, "the Vantor publishes to this MQTT broker, mqtt://HOST:PORT, and takes commands");
+  app.add_option("--mqtt-prefix", vo.mqttPrefix, "its topics' prefix (default orvane)");
+  app.add_option("--mqtt-client-id", vo.mqttClientId, "its client id (default vantor-HOSTNAME; one per Vantor on a broker)");
+  app.add_option("--http", vo.http, "serve the Vantor's dashboard there while the fleet runs, e.g. 127.0.0.1:8080");
+  app.add_option("--token-file", vo.tokenFile,
+                 "the token that the dashboard's changes must carry (needed beyond the loopback)");
   app.add_flag("--quiet", o.quiet, "no progress line, no summary");
   try {
     app.parse(argc, argv);
@@ -112,6 +155,10 @@ int main(int argc, char** argv) {
   if (measureFrom >= 0) o.measureFromS = measureFrom;
   std::vector<std::string> loads;
   std::string error;
+  if (!vantor::checkOutputOptions(vo, error)) {
+    std::fprintf(stderr, "orvane-fleet: %s\n", error.c_str());
+    return 2;
+  }
   if (!o.loadMix.empty() && !sim::readLoadMix(o.loadMix, loads, error)) {
     std::fprintf(stderr, "orvane-fleet: %s\n", error.c_str());
     return 2;
@@ -178,6 +225,16 @@ int main(int argc, char** argv) {
     vantor.argv.push_back("--setting");
     vantor.argv.push_back(s);
   }
+  const std::pair<const char*, const std::string*> passed[] = {{"--mqtt", &vo.mqtt},
+                                                               {"--mqtt-prefix", &vo.mqttPrefix},
+                                                               {"--mqtt-client-id", &vo.mqttClientId},
+                                                               {"--http", &vo.http},
+                                                               {"--token-file", &vo.tokenFile}};
+  for (const auto& [option, value] : passed) {
+    if (value->empty()) continue;
+    vantor.argv.push_back(option);
+    vantor.argv.push_back(*value);
+  }
   server.expect("vantor", sim::air::Role::listener, 0, sim::air::Position{0, 0}, vantor,
                 outputs("/dev/null", dir + "/vantor.log", dir + "/vantor.log"));
   for (const sim::NodePlan& n : plan) {
@@ -242,8 +299,15 @@ int main(int argc, char** argv) {
   auto wallS = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count(); };
   double lastLine = -1e9;
   double lastSample = -1e9;
+  double lastRelay = -1e9;
+  LogRelay vantorLog(dir + "/vantor.log");
+  bool progressInPlace = false;  // a progress line on the terminal that a message must not overwrite
   const int status = server.run([&] {
     if (gStop != 0) server.stop();
+    if (wallS() - lastRelay >= 0.2) {
+      lastRelay = wallS();
+      if (vantorLog.relay(progressInPlace ? "\n" : "")) progressInPlace = false;
+    }
     if (wallS() - lastSample >= 1.0) {
       lastSample = wallS();
       double mib = rssMib(::getpid());
@@ -257,9 +321,10 @@ int main(int argc, char** argv) {
                  terminal ? "\r" : "", clockText(at).c_str(),
                  100.0 * static_cast<double>(at) / static_cast<double>(stopUs), confirmed.size(), o.nodes,
                  static_cast<unsigned long long>(frames), server.processesAlive(), terminal ? "   " : "\n");
+    progressInPlace = terminal;
   });
   server.waitForChildren();
-  if (!o.quiet && terminal) std::fputc('\n', stderr);
+  if (!vantorLog.relay(progressInPlace ? "\n" : "") && progressInPlace) std::fputc('\n', stderr);
 
   sim::FleetRun run;
   run.options = o;

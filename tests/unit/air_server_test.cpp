@@ -87,6 +87,7 @@ class AirServerTest : public ::testing::Test {
     server_ = std::make_unique<AirServer>(o);
     std::string error;
     ASSERT_TRUE(server_->open(error)) << error;
+    for (const std::string& name : waitFor_) server_->expect(name, air::Role::listener, 0, std::nullopt, {}, {});
     thread_ = std::thread([this] { server_->run(); });
   }
   void TearDown() override {
@@ -96,6 +97,7 @@ class AirServerTest : public ::testing::Test {
   }
   std::string socket() const { return dir_ + "/air.sock"; }
 
+  std::vector<std::string> waitFor_;  // as orvane-air --wait-for NAME
   std::string dir_;
   std::unique_ptr<AirServer> server_;
   std::thread thread_;
@@ -152,6 +154,28 @@ TEST_F(AirServerTest, AListenerHearsTheLastFrameOfANodeThatLeftBeforeTheAirEnds)
   EXPECT_EQ(vantor.grant.frames[0].frame.endUs, 2'000u);
   vantor.wait(2'001, kNever, 52'000, false, 50'000);
   EXPECT_EQ(vantor.next(), air::Msg::end);
+}
+
+// orvane-air --wait-for names a participant before it comes: a node of that name counts as a
+// node once it joins, so the air ends when it has left (a listener in its place would hold the
+// run forever).
+class AirServerWaitTest : public AirServerTest {
+ protected:
+  void SetUp() override {
+    waitFor_ = {"n1"};
+    AirServerTest::SetUp();
+  }
+};
+
+TEST_F(AirServerWaitTest, ANodeWaitedForByNameIsANode) {
+  {
+    Participant node(socket(), "n1", air::Role::node);
+    node.send(1, 1'000, 2'000);
+  }
+  thread_.join();  // the run ends once every node has left
+  ASSERT_EQ(server_->figures().size(), 1u);
+  EXPECT_EQ(server_->figures()[0].role, air::Role::node);
+  EXPECT_EQ(server_->figures()[0].framesSent, 1u);
 }
 
 }  // namespace

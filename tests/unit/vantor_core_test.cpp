@@ -104,6 +104,7 @@ TEST(VantorDecision, ALateCopyOfTheSameTransmissionIsADuplicateNotAReplay) {
   vantor::FrameFacts facts;
   facts.node = vantor::NodeRecord{1, "4433221188776655CCBBAA99", nodeKey, "confirmed", 12, 5'000'000, 2, {}, 600.0};
   facts.acceptedCopyUs = 4'000'000;
+  facts.lastCopyUs = 4'000'000;
   const Frame frame = packet3(1, 10, vantor::tagKey(nodeKey));
   struct Case {
     uint64_t heardUs;
@@ -114,6 +115,29 @@ TEST(VantorDecision, ALateCopyOfTheSameTransmissionIsADuplicateNotAReplay) {
     EXPECT_EQ(d.writes.uplink.verdict, c.verdict) << c.heardUs;
     EXPECT_FALSE(d.writes.node) << "nothing of the node changes";
     EXPECT_FALSE(d.answer);
+  }
+}
+
+// Two Vantors of one registry hear each request of a chip; the node repeats its request after
+// missing the answer. Each transmission is answered by exactly one of them (two answers collide at
+// the node), the repeat too.
+TEST_P(VantorCore, EachTransmissionHeardByTwoVantorsIsAnsweredOnce) {
+  const std::unique_ptr<vantor::Store> secondStore = vantor::openStore(path_, false);
+  vantor::Vantor second(*secondStore, 7);
+  const Frame request = packet10(0, 3, chipOf(), kZeroKey);
+  const struct {
+    uint64_t heardUs;
+    const char* verdicts;  // of the first Vantor's copy, then the second's
+  } cases[] = {{1'000'000, "accepted duplicate"}, {2'600'000, "duplicate duplicate"}, {5'000'000, "duplicate duplicate"}};
+  for (const auto& c : cases) {
+    const Reception rx{c.heardUs, -80.0, 6.0};
+    const bool first = vantor_->onFrame(request, rx, {}).has_value();
+    const bool again = second.onFrame(request, rx, {}).has_value();
+    EXPECT_TRUE(first) << c.heardUs << ": the repeat is answered, its answer before may have been lost";
+    EXPECT_FALSE(again) << c.heardUs << ": the second Vantor answers too";
+    const std::vector<vantor::UplinkRecord> two = registry_->uplinks(std::nullopt, 2);
+    ASSERT_EQ(two.size(), 2u);
+    EXPECT_EQ(two[0].verdict + " " + two[1].verdict, c.verdicts) << c.heardUs;
   }
 }
 
