@@ -265,7 +265,9 @@ int main(int argc, char** argv) {
   run.options = o;
   run.plan = plan;
   run.figures = server.figures();
-  run.endUs = stopUs;
+  // A run stopped early (SIGINT, SIGTERM) is reported over the virtual time every participant
+  // reached, so that its rates, G and node-seconds are not spread over time it never ran.
+  run.endUs = gStop != 0 ? std::min(server.floorUs(), stopUs) : stopUs;
   run.wallS = wallS();
   run.peakRssMib = peakMib;
   rusage self{}, children{};
@@ -296,7 +298,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "orvane-fleet: %u nodes, %s of virtual time in %.1f s: %llu/%u confirmed, readings %llu sent, %llu "
                  "stored (%.4f), G %.4f, e^-2G %.4f; %s/report.json\n",
-                 o.nodes, clockText(stopUs).c_str(), run.wallS, f["confirmed"].get<unsigned long long>(), o.nodes,
+                 o.nodes, clockText(run.endUs).c_str(), run.wallS, f["confirmed"].get<unsigned long long>(), o.nodes,
                  f["readings_sent"].get<unsigned long long>(), f["readings_stored"].get<unsigned long long>(),
                  f["delivery_ratio"].is_null() ? 0.0 : f["delivery_ratio"].get<double>(),
                  f["offered_load_g"].get<double>(), f["aloha_prediction"].get<double>(), dir.c_str());
