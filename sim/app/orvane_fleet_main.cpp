@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   app.add_option("--measure-from", measureFrom,
                  "the report's steady part starts here, s (default: a cycle after the last node began its cycles)")
       ->check(CLI::Range(0.0, 1e8));
-  app.add_option("--setting", o.settings, "a setting the Vantor queues for every node it confirms (repeatable)");
+  app.add_option("--setting", o.settings, "a setting the Vantor queues for every node it gives an identity or confirms (repeatable)");
   app.add_option("--processes", o.processes, "node processes kept running ahead of need (default: cores)")
       ->check(CLI::Range(1u, 4096u));
   app.add_flag("--quiet", o.quiet, "no progress line, no summary");
