@@ -96,10 +96,12 @@ int listenOnAir(const ListenOptions& o, std::ostream& err) {
   SimEndpoint endpoint(
       medium, [&clock] { return clock.now(); }, vantor, FaultPlan(std::move(faults)), o.seed);
   VantorOnAir host(endpoint);
-  // A site profile: a node confirmed with nothing queued for it gets the settings, in the same
-  // virtual instant as its confirm, so the run repeats.
+  // A site profile: a node given its identity (or confirmed under one it held) with nothing queued
+  // for it gets the settings, in the same virtual instant as that answer, so the run repeats. Queued
+  // at the assign, they also reach a node whose confirm was lost and which the Vantor confirms by
+  // its first frame under the assigned key: that frame's receive window carries the first of them.
   endpoint.onAnswer([&](const Answer& a) {
-    if (settings.empty() || a.what != "confirm" || a.frame.size() < 4) return;
+    if (settings.empty() || (a.what != "assign" && a.what != "confirm") || a.frame.size() < 4) return;
     const uint32_t uid = a.frame[1] | (a.frame[2] << 8) | (static_cast<uint32_t>(a.frame[3]) << 16);
     if (!store->queue(uid).empty()) return;
     for (const std::vector<std::string>& words : settings) {

@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "pg_db.h"
-#include "plots.h"
 #include "activity.h"
 #include "http_server.h"
 #include "json_records.h"
-#include "store.h"
+#include "pg_db.h"
+#include "plots.h"
 #include "settings.h"
+#include "store.h"
 #include "uplink_decode.h"
 #include "vantor.h"
 
@@ -400,8 +400,10 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     listenCmd->add_option("--at", at, "its position on the air, X,Y in metres");
     listenCmd->add_option("--seed", lo.seed, "seed of the keys it gives and of its faults (default 1)");
     listenCmd->add_option("--fault", lo.faults, "late | silent | corrupt | replay, each optionally @FROM_MS-TO_MS");
-    listenCmd->add_option("--setting", lo.settings,
-                          std::string("queue this setting for every node it confirms (repeatable); ") + settingsHelp());
+    listenCmd->add_option(
+        "--setting", lo.settings,
+        std::string("queue this setting for every node it gives an identity or confirms (repeatable); ") +
+            settingsHelp());
     listenCmd->add_option("--mqtt", lo.outputs.mqtt, "publish to this MQTT broker, mqtt://HOST:PORT, and take commands");
     listenCmd->add_option("--mqtt-prefix", lo.outputs.mqttPrefix, "its topics' prefix (default orvane)");
     listenCmd->add_option("--mqtt-client-id", lo.outputs.mqttClientId,

@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
   app.add_option("--measure-from", measureFrom,
                  "the report's steady part starts here, s (default: a cycle after the last node began its cycles)")
       ->check(CLI::Range(0.0, 1e8));
-  app.add_option("--setting", o.settings, "a setting the Vantor queues for every node it confirms (repeatable)");
+  app.add_option("--setting", o.settings, "a setting the Vantor queues for every node it gives an identity or confirms (repeatable)");
   app.add_option("--processes", o.processes, "node processes kept running ahead of need (default: cores)")
       ->check(CLI::Range(1u, 4096u));
   vantor::OutputOptions vo;
@@ -330,7 +330,9 @@ int main(int argc, char** argv) {
   run.options = o;
   run.plan = plan;
   run.figures = server.figures();
-  run.endUs = stopUs;
+  // A run stopped early (SIGINT, SIGTERM) is reported over the virtual time every participant
+  // reached, so that its rates, G and node-seconds are not spread over time it never ran.
+  run.endUs = gStop != 0 ? std::min(server.floorUs(), stopUs) : stopUs;
   run.wallS = wallS();
   run.peakRssMib = peakMib;
   rusage self{}, children{};
@@ -361,7 +363,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "orvane-fleet: %u nodes, %s of virtual time in %.1f s: %llu/%u confirmed, readings %llu sent, %llu "
                  "stored (%.4f), G %.4f, e^-2G %.4f; %s/report.json\n",
-                 o.nodes, clockText(stopUs).c_str(), run.wallS, f["confirmed"].get<unsigned long long>(), o.nodes,
+                 o.nodes, clockText(run.endUs).c_str(), run.wallS, f["confirmed"].get<unsigned long long>(), o.nodes,
                  f["readings_sent"].get<unsigned long long>(), f["readings_stored"].get<unsigned long long>(),
                  f["delivery_ratio"].is_null() ? 0.0 : f["delivery_ratio"].get<double>(),
                  f["offered_load_g"].get<double>(), f["aloha_prediction"].get<double>(), dir.c_str());

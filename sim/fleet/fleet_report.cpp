@@ -233,6 +233,7 @@ json fleetReport(const FleetRun& run, const std::vector<AirLine>& air, vantor::S
   r["nodes"] = run.options.nodes;
   r["seed"] = run.options.seed;
   r["stop_after_s"] = run.options.stopAfterS;
+  r["reached_s"] = seconds(run.endUs);
   r["power_on"] = run.options.spread ? "spread" : "together";
   r["radius_m"] = run.options.radiusM;
   r["path_loss_exponent"] = run.options.pathLossExponent;
