@@ -22,12 +22,19 @@ for _ in range(100):
 else:
     fail("no pty")
 fd = os.open(link, os.O_RDWR | os.O_NOCTTY)
+# What was read and not yet matched stays for the next wait: a start's lines and its prompt can
+# come in one read.
+pending = b""
 def read_until(text, seconds=20):
-    out, end = b"", time.time() + seconds
-    while time.time() < end and text.encode() not in out:
+    global pending
+    want, end = text.encode(), time.time() + seconds
+    while time.time() < end and want not in pending:
         if select.select([fd], [], [], 0.2)[0]:
-            out += os.read(fd, 4096)
-    return text.encode() in out
+            pending += os.read(fd, 4096)
+    at = pending.find(want)
+    if at < 0: return False
+    pending = pending[at + len(want):]
+    return True
 read_until("> ") or fail("no shell after the power-on")
 os.write(fd, b"reset\r\n")
 read_until("Reset cause") or fail("no start after the reset")
