@@ -10,17 +10,26 @@
 
 namespace sim::air {
 
-void Writer::u16(uint16_t v) {
-  for (int i = 0; i < 2; ++i) bytes_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+namespace {
+
+// Every number on the air's socket is little-endian, whatever the host.
+void putLittle(std::vector<uint8_t>& out, uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
-void Writer::u32(uint32_t v) {
-  for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+uint64_t fromLittle(const uint8_t* b, int bytes) {
+  uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | b[i];
+  return v;
 }
 
-void Writer::u64(uint64_t v) {
-  for (int i = 0; i < 8; ++i) bytes_.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
+}  // namespace
+
+void Writer::u16(uint16_t v) { putLittle(bytes_, v, 2); }
+
+void Writer::u32(uint32_t v) { putLittle(bytes_, v, 4); }
+
+void Writer::u64(uint64_t v) { putLittle(bytes_, v, 8); }
 
 void Writer::f64(double v) {
   uint64_t bits = 0;
@@ -58,23 +67,19 @@ uint8_t Reader::u8() {
 uint16_t Reader::u16() {
   uint8_t b[2];
   take(b, 2);
-  return static_cast<uint16_t>(b[0] | (b[1] << 8));
+  return static_cast<uint16_t>(fromLittle(b, 2));
 }
 
 uint32_t Reader::u32() {
   uint8_t b[4];
   take(b, 4);
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | b[i];
-  return v;
+  return static_cast<uint32_t>(fromLittle(b, 4));
 }
 
 uint64_t Reader::u64() {
   uint8_t b[8];
   take(b, 8);
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | b[i];
-  return v;
+  return fromLittle(b, 8);
 }
 
 double Reader::f64() {
