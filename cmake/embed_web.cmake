@@ -1,6 +1,6 @@
 # Writes OUT_FILE: the files named in FILES (comma-separated, from SRC_DIR) as byte arrays with their media types,
-# behind vantor/web_assets.h. Run at build time whenever one of them changes.
-set(body "// Generated from vantor/web by cmake/embed_web.cmake: do not edit.\n#include \"web_assets.h\"\n\nnamespace vantor {\n\nnamespace {\n")
+# behind vantor/outputs/web_assets.h. Run at build time whenever one of them changes.
+set(body "// Generated from vantor/outputs/web by cmake/embed_web.cmake: do not edit.\n#include \"web_assets.h\"\n\nnamespace vantor {\n\nnamespace {\n")
 set(table "")
 set(index 0)
 string(REPLACE "," ";" FILES "${FILES}")

@@ -105,8 +105,13 @@ target_include_directories(orvane_board INTERFACE ${ORVANE_FW_INCLUDES})
 set(ORVANE_SIM_LIBS orvane_fw orvane_app_bench orvane_board)
 
 # The receiving node (vantor/): ordinary host C++ on the frame codecs, SQLite or PostgreSQL (libpq)
-# and a JSON library; never the firmware's board code. Its radio on the simulated medium is a
-# library of its own.
+# and a JSON library; never the firmware's board code. Its layers are folders, each a library that
+# names the layers it uses and sees only their headers (vantor/VANTOR.md, "Layers"):
+#   store    the store's interface and its SQLite and PostgreSQL backends
+#   core     uplink decoding, the decisions, settings, activity, the outputs' subscription
+#   outputs  MQTT, the HTTP server, API and pages, plots and JSON records
+#   ports    the radios the core hears through (the simulated medium inside orvane-sim)
+#   app      the vantor command: its CLI and `vantor listen`
 find_package(SQLite3 REQUIRED)
 find_package(nlohmann_json 3 REQUIRED)
 find_package(CLI11 REQUIRED)
@@ -114,37 +119,53 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
 pkg_check_modules(LIBMOSQUITTO REQUIRED IMPORTED_TARGET libmosquitto)
 pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
-# The dashboard's pages, built into the program (vantor/web_assets.h).
+function(orvane_vantor_layer name dir)
+  cmake_parse_arguments(L "" "" "SOURCES;USES" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/vantor/${dir}/*.cpp)
+  add_library(${name} STATIC ${sources} ${L_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/vantor/${dir})
+  target_link_libraries(${name} PUBLIC ${L_USES})
+  target_compile_options(${name} PRIVATE ${ORVANE_WARNINGS})
+endfunction()
+orvane_vantor_layer(orvane_vantor_store store USES orvane_frames SQLite::SQLite3 PkgConfig::LIBPQ)
+orvane_vantor_layer(orvane_vantor_core core USES orvane_vantor_store orvane_frames)
+# The activity rule is the field node's own cycle (field/field_node.h, values only).
+target_include_directories(orvane_vantor_core PUBLIC ${CMAKE_SOURCE_DIR}/field)
+# The dashboard's pages, built into the program (vantor/outputs/web_assets.h).
 set(ORVANE_WEB_FILES index.html app.js style.css)
-list(TRANSFORM ORVANE_WEB_FILES PREPEND ${CMAKE_SOURCE_DIR}/vantor/web/ OUTPUT_VARIABLE ORVANE_WEB_SOURCES)
+list(TRANSFORM ORVANE_WEB_FILES PREPEND ${CMAKE_SOURCE_DIR}/vantor/outputs/web/ OUTPUT_VARIABLE ORVANE_WEB_SOURCES)
 string(REPLACE ";" "," ORVANE_WEB_LIST "${ORVANE_WEB_FILES}")
 add_custom_command(OUTPUT ${ORVANE_GEN_DIR}/web_assets.cpp
-  COMMAND ${CMAKE_COMMAND} -DSRC_DIR=${CMAKE_SOURCE_DIR}/vantor/web -DFILES=${ORVANE_WEB_LIST}
+  COMMAND ${CMAKE_COMMAND} -DSRC_DIR=${CMAKE_SOURCE_DIR}/vantor/outputs/web -DFILES=${ORVANE_WEB_LIST}
           -DOUT_FILE=${ORVANE_GEN_DIR}/web_assets.cpp -P ${CMAKE_SOURCE_DIR}/cmake/embed_web.cmake
   DEPENDS ${ORVANE_WEB_SOURCES} ${CMAKE_SOURCE_DIR}/cmake/embed_web.cmake
   COMMENT "the dashboard's pages")
-add_library(orvane_vantor STATIC
-  vantor/faults.cpp vantor/settings.cpp vantor/uplink_decode.cpp vantor/decide.cpp vantor/activity.cpp
-  vantor/sql_db.cpp vantor/sqlite_db.cpp vantor/pg_db.cpp vantor/sql_store.cpp vantor/mqtt_messages.cpp
-  vantor/mqtt_output.cpp vantor/output_options.cpp
-  vantor/vantor.cpp vantor/cli.cpp vantor/json_records.cpp vantor/plots.cpp vantor/svg_chart.cpp
-  vantor/fundamental_fit.cpp
-  vantor/http_access.cpp vantor/http_api.cpp vantor/http_events.cpp vantor/http_server.cpp
-  ${ORVANE_GEN_DIR}/web_assets.cpp)
-target_include_directories(orvane_vantor PUBLIC ${CMAKE_SOURCE_DIR}/vantor ${CMAKE_SOURCE_DIR}/field
-  ${CMAKE_SOURCE_DIR}/measure)
-target_link_libraries(orvane_vantor PUBLIC orvane_frames SQLite::SQLite3 PkgConfig::LIBPQ PkgConfig::LIBMOSQUITTO nlohmann_json::nlohmann_json
-  CLI11::CLI11 PkgConfig::HTTPLIB Threads::Threads)
-target_compile_options(orvane_vantor PRIVATE ${ORVANE_WARNINGS})
+orvane_vantor_layer(orvane_vantor_outputs outputs SOURCES ${ORVANE_GEN_DIR}/web_assets.cpp
+  USES orvane_vantor_core orvane_vantor_store PkgConfig::LIBMOSQUITTO PkgConfig::HTTPLIB
+       nlohmann_json::nlohmann_json Threads::Threads)
+# The capture plot reads the capture's layout (measure/ADCParam.h, values only).
+target_include_directories(orvane_vantor_outputs PUBLIC ${CMAKE_SOURCE_DIR}/measure)
+# The CLI without a radio: the registry, the queue, the plots, `serve`.
+add_library(orvane_vantor_cli STATIC ${CMAKE_SOURCE_DIR}/vantor/app/cli.cpp)
+target_include_directories(orvane_vantor_cli PUBLIC ${CMAKE_SOURCE_DIR}/vantor/app)
+target_link_libraries(orvane_vantor_cli PUBLIC orvane_vantor_outputs orvane_vantor_core orvane_vantor_store CLI11::CLI11)
+target_compile_options(orvane_vantor_cli PRIVATE ${ORVANE_WARNINGS})
+# Everything of the Vantor that needs no radio.
+add_library(orvane_vantor INTERFACE)
+target_link_libraries(orvane_vantor INTERFACE orvane_vantor_cli)
 
-# Its radio knows only a clock and the medium; inside orvane-sim it starts on the board, in
-# `vantor listen` it joins orvane-air.
-add_library(orvane_vantor_radio STATIC vantor/sim_endpoint.cpp vantor/air_listen.cpp)
-target_link_libraries(orvane_vantor_radio PUBLIC orvane_vantor orvane_sim_air)
-target_compile_options(orvane_vantor_radio PRIVATE ${ORVANE_WARNINGS})
-add_library(orvane_vantor_sim STATIC vantor/sim_start.cpp)
-target_link_libraries(orvane_vantor_sim PUBLIC orvane_vantor_radio orvane_sim_board)
+# Its ports: the simulated medium and orvane-air. Inside orvane-sim it starts on the board.
+add_library(orvane_vantor_ports STATIC ${CMAKE_SOURCE_DIR}/vantor/ports/sim_endpoint.cpp
+  ${CMAKE_SOURCE_DIR}/vantor/ports/faults.cpp)
+target_include_directories(orvane_vantor_ports PUBLIC ${CMAKE_SOURCE_DIR}/vantor/ports)
+target_link_libraries(orvane_vantor_ports PUBLIC orvane_vantor_core orvane_sim_air)
+target_compile_options(orvane_vantor_ports PRIVATE ${ORVANE_WARNINGS})
+add_library(orvane_vantor_sim STATIC ${CMAKE_SOURCE_DIR}/vantor/ports/sim_start.cpp)
+target_link_libraries(orvane_vantor_sim PUBLIC orvane_vantor_ports orvane_vantor orvane_sim_board)
 target_compile_options(orvane_vantor_sim PRIVATE ${ORVANE_WARNINGS})
+add_library(orvane_vantor_listen STATIC ${CMAKE_SOURCE_DIR}/vantor/app/air_listen.cpp)
+target_link_libraries(orvane_vantor_listen PUBLIC orvane_vantor_cli orvane_vantor_ports)
+target_compile_options(orvane_vantor_listen PRIVATE ${ORVANE_WARNINGS})
 
 # orvane-sim runs the bench build, orvane-sim-field the field build, on the same simulated board.
 add_executable(orvane-sim ${CMAKE_SOURCE_DIR}/sim/app/orvane_sim_main.cpp)
@@ -177,7 +198,7 @@ target_link_libraries(orvane-fleet-chart PRIVATE orvane_vantor CLI11::CLI11)
 target_compile_options(orvane-fleet-chart PRIVATE ${ORVANE_WARNINGS})
 
 add_executable(vantor ${CMAKE_SOURCE_DIR}/vantor/app/vantor_main.cpp)
-target_link_libraries(vantor PRIVATE orvane_vantor orvane_vantor_radio)
+target_link_libraries(vantor PRIVATE orvane_vantor_listen)
 # The fleet starts these two.
 add_dependencies(orvane-fleet orvane-sim-field vantor)
 target_compile_options(vantor PRIVATE ${ORVANE_WARNINGS})

@@ -36,7 +36,7 @@ struct Options {
   bool vantor = true;
   std::string vantorDb;
   std::vector<std::string> vantorFaults;
-  // Its MQTT output (vantor/mqtt_output.h): the broker's URL (empty: none), the topics' prefix and
+  // Its MQTT output (vantor/outputs/mqtt_output.h): the broker's URL (empty: none), the topics' prefix and
   // the client id (empty: vantor-HOSTNAME).
   std::string mqtt;
   std::string mqttPrefix = "orvane";

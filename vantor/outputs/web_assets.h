@@ -1,4 +1,4 @@
-// The dashboard's pages (vantor/web/), built into the program: no file or network is needed to
+// The dashboard's pages (vantor/outputs/web/), built into the program: no file or network is needed to
 // serve them. The sources are generated at build time (cmake/embed_web.cmake).
 #pragma once
 

@@ -18,7 +18,7 @@ constexpr int kExitUsage = 2;
 // The database of orvane-sim's default state folder.
 constexpr const char* kDefaultDatabase = ".orvane-sim/vantor.sqlite";
 
-// `vantor listen`: the Vantor as a participant of orvane-air (vantor/air_listen.h).
+// `vantor listen`: the Vantor as a participant of orvane-air (vantor/app/air_listen.h).
 struct ListenOptions {
   std::string air;  // unix:PATH
   std::string dbPath;
