@@ -168,6 +168,30 @@ FLOAT_EXACT_INLINE int32_t truncToInt(float v) {
   return (bits & kSign) != 0 ? static_cast<int32_t>(0u - magnitude) : static_cast<int32_t>(magnitude);
 }
 
+// How a compares with b, as the comparison operators see it: +0 and -0 are equal, a NaN is
+// unordered with everything, itself included.
+enum class Order : int32_t { less = -1, equal = 0, greater = 1, unordered = 2 };
+Order compare(float a, float b);
+
+// a / b, every operand and result (subnormals, infinities, overflow) as IEEE 754 gives it; a NaN
+// result is the default NaN.
+float div(float a, float b);
+
+// The square root, rounded to nearest (a NaN for a negative v or a NaN, -0 for -0).
+float sqrt(float v);
+
+// v rounded to the nearest integer, half-way cases away from zero (lroundf); v must be finite and
+// below 2^31 in magnitude.
+FLOAT_EXACT_INLINE int32_t roundToInt(float v) {
+  using namespace detail;
+  const uint32_t bits = std::bit_cast<uint32_t>(v);
+  const int32_t e = static_cast<int32_t>(exponentField(bits));
+  if (e < 126) return 0;  // below 0.5 in magnitude
+  const uint32_t m = (bits & kFraction) | kHidden;
+  const uint32_t magnitude = e >= 150 ? m << (e - 150) : (m + (1u << (149 - e))) >> (150 - e);
+  return (bits & kSign) != 0 ? static_cast<int32_t>(0u - magnitude) : static_cast<int32_t>(magnitude);
+}
+
 // float(v), rounded to nearest even: the conversion the C library would do in double precision.
 float fromInt64(int64_t v);
 // v truncated toward zero; v must be finite and below 2^63 in magnitude.
