@@ -19,22 +19,35 @@ bool wordAligned(const void* p) { return (reinterpret_cast<uintptr_t>(p) & 3u) =
 void* copy(void* dst, const void* src, size_t n) {
   auto* d = static_cast<unsigned char*>(dst);
   const auto* s = static_cast<const unsigned char*>(src);
-  if (wordAligned(d) && wordAligned(s)) {
-    for (; n >= 4; n -= 4, d += 4, s += 4) *reinterpret_cast<Word*>(d) = *reinterpret_cast<const Word*>(s);
+  // Word steps need both addresses aligned together; one byte loop serves before and after them.
+  const bool together = ((reinterpret_cast<uintptr_t>(d) ^ reinterpret_cast<uintptr_t>(s)) & 3u) == 0;
+  for (;;) {
+    if (together && wordAligned(d)) {
+      for (; n >= 4; n -= 4, d += 4, s += 4) *reinterpret_cast<Word*>(d) = *reinterpret_cast<const Word*>(s);
+    }
+    if (n == 0) return dst;
+    *d++ = *s++;
+    --n;
   }
-  for (; n != 0; --n) *d++ = *s++;
-  return dst;
 }
 
 void* fill(void* dst, int value, size_t n) {
   auto* d = static_cast<unsigned char*>(dst);
   const auto byte = static_cast<unsigned char>(value);
-  if (wordAligned(d)) {
-    const Word word = byte * 0x01010101u;
-    for (; n >= 4; n -= 4, d += 4) *reinterpret_cast<Word*>(d) = word;
+  const Word word = byte * 0x01010101u;
+  for (;;) {
+    if (wordAligned(d)) {
+      for (; n >= 16; n -= 16, d += 16) {
+        reinterpret_cast<Word*>(d)[0] = word;
+        reinterpret_cast<Word*>(d)[1] = word;
+        reinterpret_cast<Word*>(d)[2] = word;
+        reinterpret_cast<Word*>(d)[3] = word;
+      }
+    }
+    if (n == 0) return dst;
+    *d++ = byte;
+    --n;
   }
-  for (; n != 0; --n) *d++ = byte;
-  return dst;
 }
 
 int compare(const void* a, const void* b, size_t n) {

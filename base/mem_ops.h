@@ -7,9 +7,10 @@
 
 namespace MemOps {
 
-// memcpy: word by word while both addresses are word-aligned (large buffers), else byte by byte.
+// memcpy: a word a step once both addresses are word-aligned (when they can be: the same offset
+// from a word), else byte by byte.
 void* copy(void* dst, const void* src, size_t n);
-// memset, the same way.
+// memset: four words a step once the address is word-aligned.
 void* fill(void* dst, int value, size_t n);
 // memcmp: the difference of the first differing bytes (as unsigned char), or 0.
 int compare(const void* a, const void* b, size_t n);

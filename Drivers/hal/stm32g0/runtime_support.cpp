@@ -101,16 +101,13 @@ __attribute__((used)) char* strncpy(char* dst, const char* src, size_t n) {
 // The larger and the smaller of two floats, the other one when one is a NaN, the second one when
 // they are equal (+0 and -0), as the library gives them, through FloatExact::compare instead of
 // the library's float classification.
-__attribute__((used)) float fmaxf(float a, float b) {
+static float pickByOrder(float a, float b, FloatExact::Order keepA) {
   const FloatExact::Order o = FloatExact::compare(a, b);
   if (o == FloatExact::Order::unordered) return FloatExact::compare(a, a) == FloatExact::Order::unordered ? b : a;
-  return o == FloatExact::Order::greater ? a : b;
+  return o == keepA ? a : b;
 }
-__attribute__((used)) float fminf(float a, float b) {
-  const FloatExact::Order o = FloatExact::compare(a, b);
-  if (o == FloatExact::Order::unordered) return FloatExact::compare(a, a) == FloatExact::Order::unordered ? b : a;
-  return o == FloatExact::Order::less ? a : b;
-}
+__attribute__((used)) float fmaxf(float a, float b) { return pickByOrder(a, b, FloatExact::Order::greater); }
+__attribute__((used)) float fminf(float a, float b) { return pickByOrder(a, b, FloatExact::Order::less); }
 
 // Rounding half away from zero (FloatExact::roundToInt), for the values the firmware rounds:
 // finite and below 2^31 in magnitude.
