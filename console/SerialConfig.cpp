@@ -75,6 +75,13 @@ void assembleByte(uint8_t byte) {
   lineBuf[lineLen++] = static_cast<char>(byte);
 }
 
+// Input was lost at this point: the line it cut is dropped up to its end, so no command is ever
+// made of the pieces before and after a gap.
+void dropLineAtLoss() {
+  lineLen = 0;
+  discardingUntilEol = true;
+}
+
 }  // namespace
 
 extern "C" void HAL_UARTEx_RxEventCallback(UART_HandleTypeDef* huart, uint16_t size) {
@@ -83,7 +90,9 @@ extern "C" void HAL_UARTEx_RxEventCallback(UART_HandleTypeDef* huart, uint16_t s
   uint16_t start = rxDmaPrevPos;
   if (size < start) start = 0;
   for (uint16_t i = start; i < size; ++i) {
-    if (!ringPushByte(rxDmaBuf[i])) {
+    // After a loss nothing more goes in until the main loop has read up to it: the gap stays at the
+    // ring's end, where the line it cut is dropped, and never joins two pieces of input.
+    if (rxRingOverflow || !ringPushByte(rxDmaBuf[i])) {
       rxRingOverflow = true;
       break;
     }
@@ -116,12 +125,6 @@ void serialConfigInit() {
 bool serialRxIdle() { return rxRingHead == rxRingTail; }
 
 void serialConfigPoll() {
-  if (rxRingOverflow) {
-    rxRingOverflow = false;
-    lineLen = 0;
-    discardingUntilEol = true;
-    print("err: rx overflow");
-  }
   if (rxDmaStartError && !rxDmaStartErrorReported) {
     rxDmaStartErrorReported = true;
     print("err: uart rx dma start failed (retrying)");
@@ -129,8 +132,7 @@ void serialConfigPoll() {
   if (rxUartErrorCode != 0) {
     const uint32_t code = rxUartErrorCode;
     rxUartErrorCode = 0;
-    lineLen = 0;
-    discardingUntilEol = false;
+    dropLineAtLoss();
     rxRingTail = rxRingHead;
     printV2("err: uart rx error 0x%02lX (re-armed)", static_cast<unsigned long>(code));
   }
@@ -146,4 +148,10 @@ void serialConfigPoll() {
   }
   uint8_t byte = 0;
   while (ringPopByte(byte)) assembleByte(byte);
+  // Everything before the gap has been read (the ring takes nothing while the flag is set).
+  if (rxRingOverflow && serialRxIdle()) {
+    dropLineAtLoss();
+    rxRingOverflow = false;
+    print("err: rx overflow");
+  }
 }

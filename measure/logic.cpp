@@ -24,10 +24,14 @@ constexpr uint32_t kFrontEndSettleMs = 20;
 constexpr float kMaxBandA = 100.0f;
 constexpr THS kEmptyBand{99.0f, -99.0f, -1.0f};
 constexpr THS kImpossibleBand{99999.0f, 0.0f, 0.0f};
+
+// A capture that is not whole is taken once more; false when that one is not whole either.
+bool captureHP(bool quick) { return ADCRead_HP(quick) || ADCRead_HP(quick); }
+
 }  // namespace
 
 float quickRead() {
-  ADCRead_HP(true);
+  if (!captureHP(true)) return NAN;
   Measure& b = setGstate().bField;
   b.reset();
   b.computeRMS();
@@ -35,11 +39,12 @@ float quickRead() {
 }
 
 void fullRead() {
-  ADCRead_HP(false);
+  const bool complete = captureHP(false);
+  mcustate().pin.switch_.stage1.setOff();
+  if (!complete) return;  // no values: the capture is empty
   Measure& b = setGstate().bField;
   b.reset();
   b.computeRMS();
-  mcustate().pin.switch_.stage1.setOff();
   (void)computePowerFast();
   const SplitFloat p = splitFloat6(gstate().power.estimatedPower, 3);
   debugV2("high power read %d.%03d W\n", static_cast<int>(p.integer), static_cast<int>(p.decimal));
@@ -85,9 +90,13 @@ bool powerReadingLogic(bool force) {
   float current = 0.0f;
   if (!force) {
     current = quickRead();
+    if (std::isnan(current)) {  // no capture: the run is left as it was
+      stage1.setOff();
+      return false;
+    }
     if (!(current > band.max) && !(band.min > current)) {
-      debugV2("QuickRed Curr: %d  min / max %d / %d ", static_cast<int>(tou16(current)), static_cast<int>(tou16(band.min)),
-              static_cast<int>(tou16(band.max)));
+      debugV2("QuickRed Curr: %d  min / max %d / %d ", static_cast<int>(tou16(current)),
+              static_cast<int>(tou16(band.min)), static_cast<int>(tou16(band.max)));
       rtc.stableReadCounter.add(1);
       stage1.setOff();
       return false;
@@ -98,5 +107,5 @@ bool powerReadingLogic(bool force) {
   rtc.stableReadCounter.set(0);
   fullRead();
   stage1.setOff();
-  return true;
+  return captureComplete();
 }
