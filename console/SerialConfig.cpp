@@ -8,7 +8,11 @@
 
 namespace {
 
-uint8_t rxDmaBuf[kRxDmaChunkBytes];
+// Receptions alternate between two buffers, so that the next one can start before the last one's
+// bytes are copied: at 4 MHz the copy takes longer than two bytes on the line, and the USART would
+// overrun while reception waited for it.
+uint8_t rxDmaBuf[2][kRxDmaChunkBytes];
+uint8_t rxDmaBufInUse = 0;
 uint16_t rxDmaPrevPos = 0;
 uint8_t rxRing[kRxRingSize];
 volatile uint16_t rxRingHead = 0;
@@ -43,7 +47,8 @@ bool ringPopByte(uint8_t& byte) {
 void startRxDmaToIdle() {
   UART_HandleTypeDef* uart = mcustate().hlpuart1;
   if (uart == nullptr) return;
-  if (HAL_UARTEx_ReceiveToIdle_DMA(uart, rxDmaBuf, kRxDmaChunkBytes) == HAL_OK) {
+  rxDmaBufInUse ^= 1u;
+  if (HAL_UARTEx_ReceiveToIdle_DMA(uart, rxDmaBuf[rxDmaBufInUse], kRxDmaChunkBytes) == HAL_OK) {
     rxDmaStartError = false;
     rxDmaStartErrorReported = false;
   } else {
@@ -75,32 +80,31 @@ void assembleByte(uint8_t byte) {
   lineBuf[lineLen++] = static_cast<char>(byte);
 }
 
-// Input was lost at this point: the line it cut is dropped up to its end, so no command is ever
-// made of the pieces before and after a gap.
-void dropLineAtLoss() {
-  lineLen = 0;
-  discardingUntilEol = true;
-}
+// Input was lost (the ring was full, or the UART reported an error and reception restarted). Until
+// the main loop has read everything before the gap, the ring takes nothing more: the gap stays at
+// the ring's end, where the line it cut is dropped, so no command is ever made of the pieces
+// before and after it.
+bool lossPending() { return rxRingOverflow || rxUartErrorCode != 0; }
 
 }  // namespace
 
 extern "C" void HAL_UARTEx_RxEventCallback(UART_HandleTypeDef* huart, uint16_t size) {
   const HAL_UART_RxEventTypeTypeDef type = HAL_UARTEx_GetRxEventType(huart);
+  const uint8_t* chunk = rxDmaBuf[rxDmaBufInUse];
   if (size > kRxDmaChunkBytes) size = kRxDmaChunkBytes;
   uint16_t start = rxDmaPrevPos;
   if (size < start) start = 0;
-  for (uint16_t i = start; i < size; ++i) {
-    // After a loss nothing more goes in until the main loop has read up to it: the gap stays at the
-    // ring's end, where the line it cut is dropped, and never joins two pieces of input.
-    if (rxRingOverflow || !ringPushByte(rxDmaBuf[i])) {
-      rxRingOverflow = true;
-      break;
-    }
-  }
   rxDmaPrevPos = size;
   if (type == HAL_UART_RXEVENT_IDLE || type == HAL_UART_RXEVENT_TC) {
     rxDmaPrevPos = 0;
-    startRxDmaToIdle();
+    startRxDmaToIdle();  // into the other buffer
+  }
+  for (uint16_t i = start; i < size; ++i) {
+    if (lossPending()) break;
+    if (!ringPushByte(chunk[i])) {
+      rxRingOverflow = true;
+      break;
+    }
   }
 }
 
@@ -129,13 +133,6 @@ void serialConfigPoll() {
     rxDmaStartErrorReported = true;
     print("err: uart rx dma start failed (retrying)");
   }
-  if (rxUartErrorCode != 0) {
-    const uint32_t code = rxUartErrorCode;
-    rxUartErrorCode = 0;
-    dropLineAtLoss();
-    rxRingTail = rxRingHead;
-    printV2("err: uart rx error 0x%02lX (re-armed)", static_cast<unsigned long>(code));
-  }
   UART_HandleTypeDef* uart = mcustate().hlpuart1;
   if (uart != nullptr && uart->RxState != HAL_UART_STATE_BUSY_RX) {
     const uint32_t now = HAL_GetTick();
@@ -148,10 +145,19 @@ void serialConfigPoll() {
   }
   uint8_t byte = 0;
   while (ringPopByte(byte)) assembleByte(byte);
-  // Everything before the gap has been read (the ring takes nothing while the flag is set).
-  if (rxRingOverflow && serialRxIdle()) {
-    dropLineAtLoss();
-    rxRingOverflow = false;
-    print("err: rx overflow");
+  // Flags first, then the ring: with a loss pending the ring stays empty, the gap is here.
+  const bool overflow = rxRingOverflow;
+  const uint32_t code = rxUartErrorCode;
+  if ((overflow || code != 0) && serialRxIdle()) {
+    lineLen = 0;
+    discardingUntilEol = true;  // the rest of the cut line, up to its end
+    if (overflow) {
+      rxRingOverflow = false;
+      print("err: rx overflow");
+    }
+    if (code != 0) {
+      rxUartErrorCode = 0;
+      printV2("err: uart rx error 0x%02lX (re-armed)", static_cast<unsigned long>(code));
+    }
   }
 }
