@@ -7,7 +7,7 @@ source "$(dirname "$0")/lib.sh"
 for i in $(seq 10 69); do echo "print vref $i"; done >"$WORK/vref"
 { echo sample; for i in $(seq 10 49); do echo "print vref $i"; done; } >"$WORK/sample"
 for burst in vref sample; do
-  out=$(run_emu "$WORK/$burst-state" --no-vantor --burst <"$WORK/$burst") || fail "$burst: exit status"
+  out=$(run_emu "$WORK/$burst-state" --image "$IMAGE" --no-vantor --burst <"$WORK/$burst") || fail "$burst: exit status"
   ran=$(check_burst "$out" "$WORK/$burst")
   [ "$ran" -ge 20 ] || fail "$burst: only $ran lines ran"
   grep -q '^err: uart rx error' <<<"$out" && fail "$burst: the USART overran"
