@@ -145,7 +145,8 @@ TEST_F(ReadingLogic, StalledCaptureIsTakenAgainOnceThenGivesNoReading) {
     EXPECT_EQ(powerReadingLogic(c.force), c.fullReading) << c.name;
     const std::string out = takeOutput();
     size_t stalls = 0;
-    for (size_t at = out.find("capture incomplete"); at != std::string::npos; at = out.find("capture incomplete", at + 1))
+    for (size_t at = out.find("capture incomplete"); at != std::string::npos;
+         at = out.find("capture incomplete", at + 1))
       ++stalls;
     EXPECT_EQ(stalls, c.stallLines) << c.name;
     EXPECT_EQ(captureComplete(), c.fullReading) << c.name;

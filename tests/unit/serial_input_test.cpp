@@ -145,7 +145,7 @@ TEST_F(SerialInput, OverrunBeforeARestartIsReportedOnce) {
   typeAndPoll("");  // the poll's watchdog restarts reception
   typeAndPoll("\nok2\n");
   EXPECT_EQ(echoesAndErrors(takeOutput()), (std::vector<std::string>{"err: uart rx error 0x08 (re-armed)", "> ok2",
-                                                                    "err: unknown command (try 'help')"}));
+                                                                     "err: unknown command (try 'help')"}));
 }
 
 TEST_F(SerialInput, LongBurstCrossesSeveralDmaChunks) {
