@@ -76,6 +76,25 @@ TEST_F(Acquisition, StalledTransferEndsTheWaitLeavesNoCaptureAndTheNextReadWorks
   EXPECT_NE(gstate().adc.buf[230].bFieldL, 0);
 }
 
+// A transfer that cannot start is not waited for (its end would never come) and leaves no capture;
+// a scan of no rows starts no transfer at all.
+TEST_F(Acquisition, ScansThatStartNoTransfer) {
+  takeOutput();
+  const uint8_t channel = DMA1_Channel1->index;
+  DMA1_Channel1->index = 0;  // no such DMA channel: HAL_ADC_Start_DMA refuses
+  const uint64_t t0 = sim::board().nowUs();
+  EXPECT_FALSE(ADCRead_HP(false));
+  DMA1_Channel1->index = channel;
+  EXPECT_LT(sim::board().nowUs() - t0, 20000u) << "no wait for the capture's end";
+  EXPECT_EQ(takeOutput(), "ADC scan: start failed, capture left empty\r\n");
+  EXPECT_FALSE(captureComplete());
+
+  EXPECT_TRUE(ADCScan(ADC_CHANNEL_0, ADC_CHANNEL_2, ADC_CHANNEL_4, ADC_CHANNEL_9, 0));
+  EXPECT_EQ(takeOutput(), "");
+  EXPECT_FALSE(sim::board().adc().running());
+  EXPECT_EQ(HAL_ADC_GetState(&hadc1), HAL_ADC_STATE_READY);
+}
+
 TEST_F(Acquisition, ReadsSetTheBurdenAndSwitchTheirRangeOnlyWhileReading) {
   ADCRead_HP(false);
   EXPECT_EQ(gstate().chanBField.burdenResistor, 20);
