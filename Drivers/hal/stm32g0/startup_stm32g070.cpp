@@ -171,10 +171,10 @@ __attribute__((used)) void Fault_RecordAndReset(const uint32_t* frame, uint32_t 
   const uintptr_t at = reinterpret_cast<uintptr_t>(frame);
   // A stack pointer gone astray is not followed: a read through it would fault again (lockup).
   const uint32_t pc = at >= SRAM_BASE && at <= reinterpret_cast<uintptr_t>(&_estack) - 32u ? frame[6] : 0u;
-  RCC->APBENR1 |= RCC_APBENR1_PWREN | RCC_APBENR1_RTCAPBEN;
-  PWR->CR1 |= PWR_CR1_DBP;
-  HAL_RTCEx_BKUPWrite(nullptr, HAL_FAULT_RECORD_REGISTER, HAL_FAULT_RECORD_MARK | (ipsr & 0x3Fu));
-  HAL_RTCEx_BKUPWrite(nullptr, HAL_FAULT_PC_REGISTER, pc);
+  // The RTC domain is open for writes from its bring-up on (before it, the record is lost; the reset
+  // still comes).
+  (&TAMP->BKP0R)[HAL_FAULT_RECORD_REGISTER] = HAL_FAULT_RECORD_MARK | (ipsr & 0x3Fu);
+  (&TAMP->BKP0R)[HAL_FAULT_PC_REGISTER] = pc;
   NVIC_SystemReset();
 }
 
