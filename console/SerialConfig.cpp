@@ -21,6 +21,10 @@ volatile bool rxRingOverflow = false;
 volatile bool rxDmaStartError = false;
 bool rxDmaStartErrorReported = false;
 volatile uint32_t rxUartErrorCode = 0;
+// Where input went missing: the ring index the reader reports the loss at (while one is pending).
+volatile uint16_t rxGapAt = 0;
+// A second loss before the reader reached the first: the ring takes nothing more until it does.
+volatile bool rxRingStopped = false;
 uint32_t rxDmaRetryTick = 0;
 bool rxDmaRetryTickValid = false;
 char lineBuf[kLineMax];
@@ -80,11 +84,37 @@ void assembleByte(uint8_t byte) {
   lineBuf[lineLen++] = static_cast<char>(byte);
 }
 
-// Input was lost (the ring was full, or the UART reported an error and reception restarted). Until
-// the main loop has read everything before the gap, the ring takes nothing more: the gap stays at
-// the ring's end, where the line it cut is dropped, so no command is ever made of the pieces
-// before and after it.
+// Input went missing (the ring was full, or the UART reported an error and reception restarted).
+// The ring goes on taking bytes; the reader reports the loss when it reaches the point, drops the
+// line being assembled there and the rest of it up to its end, so no command is ever made of the
+// pieces before and after a gap.
 bool lossPending() { return rxRingOverflow || rxUartErrorCode != 0; }
+
+// Interrupt side, before the loss's flag is set.
+void markLoss() {
+  if (lossPending()) {
+    rxRingStopped = true;  // this second gap is then at the ring's end
+  } else {
+    rxGapAt = rxRingHead;
+  }
+}
+
+// Main loop, at the gap: each loss reported once.
+void reportLoss() {
+  const bool overflow = rxRingOverflow;
+  const uint32_t code = rxUartErrorCode;
+  rxRingOverflow = false;
+  rxUartErrorCode = 0;
+  // A second gap lies ahead at the ring's end: what lies between the two goes too.
+  if (rxRingStopped) {
+    rxRingTail = rxRingHead;
+    rxRingStopped = false;
+  }
+  lineLen = 0;
+  discardingUntilEol = true;
+  if (overflow) print("err: rx overflow");
+  if (code != 0) printV2("err: uart rx error 0x%02lX (re-armed)", static_cast<unsigned long>(code));
+}
 
 }  // namespace
 
@@ -100,8 +130,9 @@ extern "C" void HAL_UARTEx_RxEventCallback(UART_HandleTypeDef* huart, uint16_t s
     startRxDmaToIdle();  // into the other buffer
   }
   for (uint16_t i = start; i < size; ++i) {
-    if (lossPending()) break;
+    if (rxRingStopped) break;
     if (!ringPushByte(chunk[i])) {
+      markLoss();
       rxRingOverflow = true;
       break;
     }
@@ -110,7 +141,10 @@ extern "C" void HAL_UARTEx_RxEventCallback(UART_HandleTypeDef* huart, uint16_t s
 
 extern "C" void HAL_UART_ErrorCallback(UART_HandleTypeDef* huart) {
   if (huart != mcustate().hlpuart1) return;
-  rxUartErrorCode = huart->ErrorCode;
+  if (huart->ErrorCode != 0) {
+    markLoss();
+    rxUartErrorCode = huart->ErrorCode;
+  }
   rxDmaPrevPos = 0;
   startRxDmaToIdle();
 }
@@ -121,6 +155,7 @@ void serialConfigInit() {
   rxRingHead = 0;
   rxRingTail = 0;
   rxRingOverflow = false;
+  rxRingStopped = false;
   rxDmaStartError = false;
   rxDmaPrevPos = 0;
   startRxDmaToIdle();
@@ -144,20 +179,11 @@ void serialConfigPoll() {
     }
   }
   uint8_t byte = 0;
-  while (ringPopByte(byte)) assembleByte(byte);
-  // Flags first, then the ring: with a loss pending the ring stays empty, the gap is here.
-  const bool overflow = rxRingOverflow;
-  const uint32_t code = rxUartErrorCode;
-  if ((overflow || code != 0) && serialRxIdle()) {
-    lineLen = 0;
-    discardingUntilEol = true;  // the rest of the cut line, up to its end
-    if (overflow) {
-      rxRingOverflow = false;
-      print("err: rx overflow");
-    }
-    if (code != 0) {
-      rxUartErrorCode = 0;
-      printV2("err: uart rx error 0x%02lX (re-armed)", static_cast<unsigned long>(code));
-    }
+  for (;;) {
+    // The flags first, then the position: a loss marked after the check lies ahead of the reader
+    // (one marked while a report printed may lie right here).
+    while (lossPending() && rxRingTail == rxGapAt) reportLoss();
+    if (!ringPopByte(byte)) return;
+    assembleByte(byte);
   }
 }

@@ -37,4 +37,9 @@ out=$(run_emu "$WORK/field" --image "$FIELD_IMAGE" --load current=5 --stop-after
   fail "field: exit status"
 grep -qE "$FAULT_LINE" <<<"$out" || fail "field: no fault line"
 [ "$(grep -c 'field: standby' <<<"$out")" -ge 2 ] || fail "field: the node did not go on after the fault"
+# Values the option refuses.
+for bad in "" -5 1000:32 1000:-1 1000: 1000:x; do
+  "$EMU" --image "$IMAGE" --state "$WORK/bad" --fault-at "$bad" </dev/null >/dev/null 2>"$WORK/err" && fail "--fault-at '$bad' accepted"
+  grep -q 'fault-at takes MS' "$WORK/err" || fail "--fault-at '$bad': no message"
+done
 echo PASS
