@@ -157,16 +157,40 @@ FLOAT_EXACT_INLINE bool magnitudeBelow(float v, float limit) {
   return (std::bit_cast<uint32_t>(v) & ~detail::kSign) < std::bit_cast<uint32_t>(limit);
 }
 
-// v truncated toward zero; v must be finite and below 2^31 in magnitude.
-FLOAT_EXACT_INLINE int32_t truncToInt(float v) {
-  using namespace detail;
+namespace detail {
+
+// |v| as an integer, cut (or, with `nearest`, rounded half-way away from zero), for a finite v below
+// 2^31 in magnitude; the sign put back.
+FLOAT_EXACT_INLINE int32_t toInt(float v, bool nearest) {
   const uint32_t bits = std::bit_cast<uint32_t>(v);
   const int32_t e = static_cast<int32_t>(exponentField(bits));
-  if (e < 127) return 0;
+  if (e < (nearest ? 126 : 127)) return 0;  // below 0.5 (nearest) or 1 in magnitude
   const uint32_t m = (bits & kFraction) | kHidden;
-  const uint32_t magnitude = e >= 150 ? m << (e - 150) : m >> (150 - e);
+  const uint32_t half = nearest ? 1u << (149 - e) : 0u;
+  const uint32_t magnitude = e >= 150 ? m << (e - 150) : (m + half) >> (150 - e);
   return (bits & kSign) != 0 ? static_cast<int32_t>(0u - magnitude) : static_cast<int32_t>(magnitude);
 }
+
+}  // namespace detail
+
+// v truncated toward zero; v must be finite and below 2^31 in magnitude.
+FLOAT_EXACT_INLINE int32_t truncToInt(float v) { return detail::toInt(v, false); }
+
+// v rounded to the nearest integer, half-way cases away from zero (lroundf); v must be finite and
+// below 2^31 in magnitude.
+FLOAT_EXACT_INLINE int32_t roundToInt(float v) { return detail::toInt(v, true); }
+
+// How a compares with b, as the comparison operators see it: +0 and -0 are equal, a NaN is
+// unordered with everything, itself included.
+enum class Order : int32_t { less = -1, equal = 0, greater = 1, unordered = 2 };
+Order compare(float a, float b);
+
+// a / b, every operand and result (subnormals, infinities, overflow) as IEEE 754 gives it; a NaN
+// result is the default NaN.
+float div(float a, float b);
+
+// The square root, rounded to nearest (a NaN for a negative v or a NaN, -0 for -0).
+float sqrt(float v);
 
 // float(v), rounded to nearest even: the conversion the C library would do in double precision.
 float fromInt64(int64_t v);

@@ -13,6 +13,11 @@ set(ORVANE_LINKER_SCRIPT ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/stm32g070_flash
 # The hardware layer's register-level backend: a module of the target build only.
 orvane_module(hal_stm32g0 DIRS Drivers/hal/stm32g0 DEPENDS hal hal_common base)
 
+# The image's own memory and string operations: a loop there must stay a loop, not become a call
+# of the library function it implements (that is itself).
+set_source_files_properties(${CMAKE_SOURCE_DIR}/base/mem_ops.cpp
+  ${CMAKE_SOURCE_DIR}/Drivers/hal/stm32g0/runtime_support.cpp PROPERTIES COMPILE_OPTIONS -fno-tree-loop-distribute-patterns)
+
 # The firmware's modules and the hardware layer, compiled once: both images link them all, the
 # self-test images on the emulated core take what they use from the same objects.
 orvane_modules_build(DEFAULT_KIND OBJECT OPTIONS ${ORVANE_WARNINGS})

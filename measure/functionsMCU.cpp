@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "Debug.h"
+#include "DemoShellFormat.h"
 #include "MCUState.h"
 #include "gstate.h"
 #include "main.h"
@@ -82,8 +83,9 @@ void calibrateVRef() {
 float getTemperature() {
   const uint16_t reading = readInternalChannel(ADC_CHANNEL_TEMPSENSOR);
   const float t = convertToTemperature(reading);
-  const SplitFloat s = splitFloat6(t, 3);
-  debugV2("Temperature: %d.%03ld\n", static_cast<int>(s.integer), static_cast<long>(s.decimal));
+  // Cut as the reports cut it: a value between -1 and 0 keeps its minus sign.
+  const ShellFmt::SplitText s = ShellFmt::split(t, 3);
+  debugV2("Temperature: %s.%03lu\n", s.integer, s.decimal);
   return t;
 }
 
@@ -111,4 +113,3 @@ void readSupplyAtStart() {
 }
 
 std::array<uint32_t, 3> readChipID() { return {HAL_GetUIDw0(), HAL_GetUIDw1(), HAL_GetUIDw2()}; }
-

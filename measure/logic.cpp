@@ -10,6 +10,7 @@
 #include "clamp_phase_comp.h"
 #include "functionsMCU.h"
 #include "gstate.h"
+#include "measure_report.h"
 #include "sleep.h"
 
 const std::array<TablePoint, 4> currentMultTable = {{{0.0f, 10.0f}, {2.0f, 2.0f}, {5.0f, 1.0f}, {100.0f, 1.0f}}};
@@ -27,6 +28,13 @@ constexpr THS kImpossibleBand{99999.0f, 0.0f, 0.0f};
 
 // A capture that is not whole is taken once more; false when that one is not whole either.
 bool captureHP(bool quick) { return ADCRead_HP(quick) || ADCRead_HP(quick); }
+
+// Amperes as whole milliamperes for the log, not cut to 16 bits (a band reaches 100 A); 0 for what
+// is no current (negative, NaN).
+unsigned long milliamperes(float amperes) {
+  const float milli = amperes * 1000.0f;
+  return milli > 0.0f && milli < 4.0e9f ? static_cast<unsigned long>(milli) : 0;
+}
 
 }  // namespace
 
@@ -46,8 +54,7 @@ void fullRead() {
   b.reset();
   b.computeRMS();
   (void)computePowerFast();
-  const SplitFloat p = splitFloat6(gstate().power.estimatedPower, 3);
-  debugV2("high power read %d.%03d W\n", static_cast<int>(p.integer), static_cast<int>(p.decimal));
+  printHighPowerRead(gstate().power.estimatedPower);
 }
 
 THS sendThs(float soc, uint8_t stableReadCount, float baselineCurrent, const TablePoint* currentMult,
@@ -95,8 +102,8 @@ bool powerReadingLogic(bool force) {
       return false;
     }
     if (!(current > band.max) && !(band.min > current)) {
-      debugV2("QuickRed Curr: %d  min / max %d / %d ", static_cast<int>(tou16(current)),
-              static_cast<int>(tou16(band.min)), static_cast<int>(tou16(band.max)));
+      debugV2("QuickRed Curr: %lu  min / max %lu / %lu ", milliamperes(current), milliamperes(band.min),
+              milliamperes(band.max));
       rtc.stableReadCounter.add(1);
       stage1.setOff();
       return false;

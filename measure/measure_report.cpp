@@ -90,3 +90,8 @@ void printDebugPower(const GState& g) {
                               pf.decimal, watts.integer, watts.decimal, corr.integer, corr.decimal);
   printCsvLine(line, n);
 }
+
+void printHighPowerRead(float watts) {
+  const ShellFmt::SplitText p = ShellFmt::split(watts, 3);
+  debugV2("high power read %s.%03lu W\n", p.integer, p.decimal);
+}

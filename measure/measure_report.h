@@ -17,3 +17,6 @@ const char* adcChanLabel(ADCChan c);
 void printDebug(const Measure& m);
 // Readable lines and "POWER_CSV" of the power result; after computePowerFast().
 void printDebugPower(const GState& gState);
+// "high power read ... W" of a full reading's power: cut to 3 decimals, the sign kept also between
+// -1 and 0 W.
+void printHighPowerRead(float watts);

@@ -131,27 +131,35 @@ void cmdReset(const char*) {
   print("ok: reset");
 }
 
+// The command list: each command in a column of 22 characters, then what it does.
+constexpr struct {
+  const char* command;
+  const char* what;
+} kHelpRows[] = {
+    {"help", "this list"},
+    {"info", "identity, calibration and power state"},
+    {"compileInfo", "HW revision, LoRa radio and gstate/MCUState toggles"},
+    {"sample [full|hp|lp]", "one acquisition + RMS + phase + power (default full)"},
+    {"every <n> <sec>", "repeat the last sample mode n times, sec apart"},
+    {"print <what>", "adc|rms|power|csv|rtc|prov|adcinfo|vref|temp|soc"},
+    {"set <var> <value>", "phase <rad> | uid <hex> | hmacHash <hex> | clampMapping <i> <in> <out>"},
+    {"save", "commit staged config to flash"},
+    {"unprovision", "erase config flash (fresh-install state) then reset"},
+    {"provision", "LoRa P10 assign+confirm (blocking until done)"},
+    {"tx [pN|debug]", "nothing = production path; else p3|p7|p8|p9|p10|debug"},
+    {"tx p5 [ms]", "packet 5 (= p3 + 'I listen now') at 14 dBm, then listen 250+"},
+    {"tx raw [-n] <hex>", "arbitrary payload, max 90 B; -n skips CSMA (Vantor will drop it)"},
+    {"radio on", "power the LoRa interface and init it ('pin lora off' cuts it)"},
+    {"rx <ms>", "open a LoRa listen window"},
+    {"dbg1 <on> <off> <tot>", "square wave on dbg1 (ms)"},
+    {"pin <name> on|off", "stage1|optohp|lora"},
+    {"sleep <sec>", "STANDBY 1..65535 s; wake is a RESET back into this shell"},
+    {"reset", "immediate software reset"},
+};
+
 void cmdHelp(const char*) {
   printV2("commands:");
-  printV2("  help                  this list");
-  printV2("  info                  identity, calibration and power state");
-  printV2("  compileInfo           HW revision, LoRa radio and gstate/MCUState toggles");
-  printV2("  sample [full|hp|lp]   one acquisition + RMS + phase + power (default full)");
-  printV2("  every <n> <sec>       repeat the last sample mode n times, sec apart");
-  printV2("  print <what>          adc|rms|power|csv|rtc|prov|adcinfo|vref|temp|soc");
-  printV2("  set <var> <value>     phase <rad> | uid <hex> | hmacHash <hex> | clampMapping <i> <in> <out>");
-  printV2("  save                  commit staged config to flash");
-  printV2("  unprovision           erase config flash (fresh-install state) then reset");
-  printV2("  provision             LoRa P10 assign+confirm (blocking until done)");
-  printV2("  tx [pN|debug]         nothing = production path; else p3|p7|p8|p9|p10|debug");
-  printV2("  tx p5 [ms]            packet 5 (= p3 + 'I listen now') at 14 dBm, then listen 250+");
-  printV2("  tx raw [-n] <hex>     arbitrary payload, max 90 B; -n skips CSMA (Vantor will drop it)");
-  printV2("  radio on              power the LoRa interface and init it ('pin lora off' cuts it)");
-  printV2("  rx <ms>               open a LoRa listen window");
-  printV2("  dbg1 <on> <off> <tot> square wave on dbg1 (ms)");
-  printV2("  pin <name> on|off     stage1|optohp|lora");
-  printV2("  sleep <sec>           STANDBY 1..65535 s; wake is a RESET back into this shell");
-  printV2("  reset                 immediate software reset");
+  for (const auto& row : kHelpRows) printV2("  %-22s%s", row.command, row.what);
   printV2("note: 'set phase' is live for the next 'sample'; 'save' only to survive a sleep");
   printV2("ok: help");
 }

@@ -235,6 +235,17 @@ void sweeps() {
     remainders = remainders * 31u + static_cast<uint32_t>(a % b);
   }
   Line("division").u("quotients", quotients).u("remainders", remainders);
+  // Unsigned division and remainder (the chip's routine is our own too), dividends and divisors of
+  // every size.
+  uint32_t uQuotients = 0, uRemainders = 0;
+  for (uint32_t i = 0; i < kRounds; ++i) {
+    const uint32_t a = next() >> (next() % 32);
+    const uint32_t b = next() >> (next() % 32);
+    if (b == 0) continue;
+    uQuotients = uQuotients * 31u + a / b;
+    uRemainders = uRemainders * 31u + a % b;
+  }
+  Line("unsigned division").u("quotients", uQuotients).u("remainders", uRemainders);
   Line("sweep")
       .u("rounds", kRounds)
       .u("mul", mul)

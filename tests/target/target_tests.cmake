@@ -55,6 +55,8 @@ add_test(NAME target_image_boots COMMAND ${ORVANE_EMU_IMAGE_TESTS} --gtest_filte
 set_tests_properties(target_image_boots PROPERTIES LABELS boot TIMEOUT 300)
 add_test(NAME target_fatal_path_ends COMMAND ${ORVANE_EMU_IMAGE_TESTS} --gtest_filter=*FatalPath*)
 set_tests_properties(target_fatal_path_ends PROPERTIES LABELS boot TIMEOUT 300)
+add_test(NAME target_standby_flags_cleared COMMAND ${ORVANE_EMU_IMAGE_TESTS} --gtest_filter=StandbyImage.*)
+set_tests_properties(target_standby_flags_cleared PROPERTIES LABELS boot TIMEOUT 300)
 
 # End-to-end on the image: orvane-emu runs it as an operator, the Vantor or a power cut would.
 file(GLOB ORVANE_IMAGE_E2E CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/emu/e2e/*.sh)

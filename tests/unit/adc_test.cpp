@@ -140,6 +140,27 @@ TEST_F(Acquisition, ScanStopsARunningTransferFirst) {
   EXPECT_GT(gstate().adc.buf[230].bFieldL, 1000);
 }
 
+TEST_F(Acquisition, CaptureDmaEventsReachTheHandleAndTheCallback) {
+  // A capture hangs its events on the converter's DMA channel (the hardware layer's common part):
+  // a transfer error marks the handle, the end of transfer ends the conversions and tells the
+  // firmware (adcReady).
+  static uint16_t scratch[8];
+  ASSERT_EQ(HAL_ADC_Start_DMA(&hadc1, reinterpret_cast<uint32_t*>(scratch), 8), HAL_OK);
+  DMA_HandleTypeDef* hdma = hadc1.DMA_Handle;
+  ASSERT_NE(hdma, nullptr);
+  EXPECT_EQ(hdma->Parent, &hadc1);
+  EXPECT_EQ(hdma->XferHalfCpltCallback, nullptr);
+  ASSERT_NE(hdma->XferErrorCallback, nullptr);
+  ASSERT_NE(hdma->XferCpltCallback, nullptr);
+  hdma->XferErrorCallback(hdma);
+  EXPECT_NE(HAL_ADC_GetState(&hadc1) & HAL_ADC_STATE_ERROR_DMA, 0u);
+  setMCUGstate().adcReady = false;
+  hdma->XferCpltCallback(hdma);
+  EXPECT_NE(HAL_ADC_GetState(&hadc1) & HAL_ADC_STATE_REG_EOC, 0u);
+  EXPECT_TRUE(mcustate().adcReady);
+  EXPECT_EQ(HAL_ADC_Stop_DMA(&hadc1), HAL_OK);
+}
+
 TEST(CaptureRow, ClampValueIsTheDifference) {
   EXPECT_EQ((ADCStruct{100, 4000, 0, 0}.getBFieldV()), -3900);
   EXPECT_EQ((ADCStruct{4000, 100, 0, 0}.getBFieldV()), 3900);

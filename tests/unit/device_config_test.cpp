@@ -135,6 +135,20 @@ TEST_F(DeviceConfigTest, CommitWritesTheCounterThenTheRecordAndErasesTheRest) {
   EXPECT_EQ(live(), committed);
 }
 
+// A first commit, nothing sent and no remote setting taken yet: still the checkpoint double word
+// (counter 0) at 0x80, then the record: 17 double words.
+TEST_F(DeviceConfigTest, FirstCommitWritesTheCheckpointOfCounterZeroToo) {
+  FlashConfig staged = sampleRecord(0x000042);
+  staged.lastDownlinkCounter = 0;
+  setGstate().config = staged;
+  ASSERT_TRUE(flash().commit());
+  EXPECT_EQ(model().programmedSinceErase(), 17);
+  EXPECT_EQ(std::memcmp(page(), &gstate().config, 128), 0);
+  const uint8_t checkpoint[8] = {0, 0, 0, 0, 0, 0, 0xA5, 0x5A};
+  EXPECT_EQ(std::memcmp(page() + 128, checkpoint, 8), 0);
+  for (size_t i = 136; i < sim::FlashModel::kPageSize; ++i) ASSERT_EQ(page()[i], 0xFF) << "byte " << i;
+}
+
 TEST_F(DeviceConfigTest, FailedCommitFollowsWhatThePageHolds) {
   struct Case {
     const char* name;

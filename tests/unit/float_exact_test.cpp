@@ -1,5 +1,5 @@
-// The integer-arithmetic float operations give the bits of the plain float operations: edge
-// values crossed with each other, then long pseudo-random sweeps over every exponent.
+// The integer-arithmetic float operations give the bits (and the order) of the plain float
+// operations: edge values crossed with each other, then long pseudo-random sweeps over every exponent.
 #include "float_exact.h"
 
 #include <gtest/gtest.h>
@@ -64,6 +64,72 @@ TEST(FloatExact, MulAndAddMatchTheFloatOperationsOnRandomOperands) {
   }
 }
 
+// The order the comparison operators give: less, equal, greater, or none of them (a NaN).
+FloatExact::Order operatorOrder(float x, float y) {
+  if (x < y) return FloatExact::Order::less;
+  if (x == y) return FloatExact::Order::equal;
+  if (x > y) return FloatExact::Order::greater;
+  return FloatExact::Order::unordered;
+}
+
+TEST(FloatExact, CompareMatchesTheComparisonOperators) {
+  std::vector<uint32_t> bits = edgeBits();
+  for (uint32_t b : {0x7FFFFFFFu, 0x7FC00001u, 0x00000002u, 0x7F7FFFFEu}) {
+    bits.push_back(b);
+    bits.push_back(b | 0x80000000u);
+  }
+  for (uint32_t a : bits)
+    for (uint32_t b : bits) {
+      const float x = std::bit_cast<float>(a), y = std::bit_cast<float>(b);
+      ASSERT_EQ(operatorOrder(x, y), FloatExact::compare(x, y)) << std::hex << a << " " << b;
+    }
+  Stream r;
+  for (int i = 0; i < 2000000; ++i) {
+    const uint32_t a = r.next();
+    uint32_t b = r.next();
+    if (i & 1) b = (a & 0xFFFFFF00u) | (b & 0xFFu);  // neighbours
+    if (i % 5 == 0) b ^= 0x80000000u;                // opposite signs
+    const float x = std::bit_cast<float>(a), y = std::bit_cast<float>(b);
+    ASSERT_EQ(operatorOrder(x, y), FloatExact::compare(x, y)) << std::hex << a << " " << b;
+  }
+}
+
+TEST(FloatExact, DivMatchesTheFloatDivision) {
+  for (uint32_t a : edgeBits())
+    for (uint32_t b : edgeBits()) {
+      const float x = std::bit_cast<float>(a), y = std::bit_cast<float>(b);
+      expectSameBits(x / y, FloatExact::div(x, y), a, b, "div");
+    }
+  Stream r;
+  for (int i = 0; i < 4000000; ++i) {
+    const uint32_t a = r.next();
+    uint32_t b = r.next();
+    // Exponents far apart (overflow, subnormal results) and close (quotients near 1, ties).
+    if (i % 3 == 1) b = (b & 0x807FFFFFu) | ((a & 0x7F800000u) ^ 0x40000000u);
+    if (i % 3 == 2) b = (b & 0x81FFFFFFu) | (a & 0x7E000000u);
+    const float x = std::bit_cast<float>(a), y = std::bit_cast<float>(b);
+    expectSameBits(x / y, FloatExact::div(x, y), a, b, "div");
+  }
+}
+
+TEST(FloatExact, SqrtMatchesTheLibrary) {
+  for (uint32_t a : edgeBits()) {
+    const float x = std::bit_cast<float>(a);
+    expectSameBits(std::sqrt(x), FloatExact::sqrt(x), a, 0, "sqrt");
+  }
+  // Every subnormal's and the first normals' bit patterns at a stride, then random positives.
+  for (uint32_t a = 1; a < 0x01000000u; a += 97) {
+    const float x = std::bit_cast<float>(a);
+    expectSameBits(std::sqrt(x), FloatExact::sqrt(x), a, 0, "sqrt");
+  }
+  Stream r;
+  for (int i = 0; i < 4000000; ++i) {
+    const uint32_t a = r.next() & 0x7FFFFFFFu;
+    const float x = std::bit_cast<float>(a);
+    expectSameBits(std::sqrt(x), FloatExact::sqrt(x), a, 0, "sqrt");
+  }
+}
+
 TEST(FloatExact, IntegerConversionsMatchTheLanguageConversions) {
   const int64_t edges[] = {0,
                            1,
@@ -106,12 +172,17 @@ TEST(FloatExact, IntegerConversionsMatchTheLanguageConversions) {
     }
     if (std::isfinite(f) && std::fabs(f) < 2147483648.0f) {
       ASSERT_EQ(static_cast<int32_t>(f), FloatExact::truncToInt(f)) << f;
+      ASSERT_EQ(std::lroundf(f), FloatExact::roundToInt(f)) << f;
     }
     ASSERT_EQ(std::fabs(f) < 1e9f, FloatExact::magnitudeBelow(f, 1e9f)) << f;
   }
   for (float f :
        {0.0f, -0.0f, 0.999999f, -0.999999f, 1.0f, -1.5f, 8388607.5f, 16777216.0f, 9.2233715e18f, -9.2233715e18f})
     ASSERT_EQ(static_cast<int64_t>(f), FloatExact::truncToInt64(f)) << f;
+  // Half-way cases round away from zero; the float just below 0.5 rounds to 0.
+  for (float f : {0.5f, -0.5f, 0.49999997f, -0.49999997f, 1.5f, 2.5f, -2.5f, 254.5f, 8388607.5f, 8388608.0f,
+                  2147483520.0f, -2147483648.0f})
+    ASSERT_EQ(std::lroundf(f), FloatExact::roundToInt(f)) << f;
   for (uint32_t u :
        {0u, 1u, 16777217u, 0x7FFFFFFFu, 0x80000000u, 0x80000080u, 0x80000081u, 0xFFFFFF7Fu, 0xFFFFFF80u, 0xFFFFFFFFu})
     ASSERT_EQ(std::bit_cast<uint32_t>(static_cast<float>(u)), std::bit_cast<uint32_t>(FloatExact::fromUint(u))) << u;

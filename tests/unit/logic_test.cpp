@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "MCUState.h"
@@ -163,6 +164,22 @@ TEST_F(ReadingLogic, StalledCaptureIsTakenAgainOnceThenGivesNoReading) {
     EXPECT_FALSE(sim::board().gpio().level(1, 5)) << c.name << ": front end off afterwards";
     sim::board().adc().setDmaOverrunAfter(-1);
   }
+}
+
+TEST_F(ReadingLogic, QuickReadLinePrintsTheBandInWholeMilliamperes) {
+  // Baseline 10 A, empty battery, no stable run: a = 10 - 8 x 5 / 3, b = 5, c = 10, ths = 666.7 A;
+  // the band is 0 to 100 A, whose top is 100000 mA (34464 once cut to 16 bits).
+  rtc().firstStableRawCoarseRMSCurrent.set(10000);
+  rtc().stableReadCounter.set(0);
+  setMCUGstate().SoC = 0.0f;
+  takeOutput();
+  EXPECT_FALSE(powerReadingLogic(false));
+  const std::string out = takeOutput();
+  unsigned long current = 0, low = 1, high = 0;
+  ASSERT_EQ(std::sscanf(out.c_str(), "QuickRed Curr: %lu  min / max %lu / %lu ", &current, &low, &high), 3) << out;
+  EXPECT_EQ(low, 0u);
+  EXPECT_EQ(high, 100000u);
+  EXPECT_NEAR(current, 3000 / 1.1, 300);
 }
 
 TEST_F(ReadingLogic, ForcedListeningMakesEveryReadingFull) {

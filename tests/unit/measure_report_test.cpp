@@ -67,6 +67,21 @@ TEST_F(MeasureReport, NegativePowerAndPhaseKeepTheirSign) {
   EXPECT_NE(out.find("  power_2: PF=-0.2500 P=-12.05 W (vi time average) \r\n"), std::string::npos) << out;
 }
 
+TEST_F(MeasureReport, HighPowerReadIsCutToThreeDecimalsWithItsSign) {
+  const struct {
+    float watts;
+    const char* line;
+  } cases[] = {
+      {-0.246f, "high power read -0.246 W\n\r"},     {-0.0004f, "high power read 0.000 W\n\r"},
+      {0.5f, "high power read 0.500 W\n\r"},         {-12.0599f, "high power read -12.059 W\n\r"},
+      {70000.5f, "high power read 70000.500 W\n\r"},  // not cut to 16 bits
+  };
+  for (const auto& c : cases) {
+    printHighPowerRead(c.watts);
+    EXPECT_EQ(takeOutput(), c.line) << c.watts;
+  }
+}
+
 TEST_F(MeasureReport, MeasureLineAndFields) {
   GState& g = setGstate();
   g.adc.buf.size2use = 231;

@@ -1,6 +1,7 @@
 // Supply reference, temperature, state of charge, milli-unit encoding and chip identity.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -37,6 +38,27 @@ TEST(Supply, VRefIsTheCalibrationWordOverTheReading) {
   }
 }
 
+TEST(Supply, ZeroReferenceReadingKeepsThePreviousSupply) {
+  // A reading of 0 (no reference on the converter) would make the supply infinite: the value from
+  // the last good calibration stays, and the line shows the reading that was refused.
+  bringUpMeasurementBoard();
+  setScenario(scenarioFrom("vdda=3.3"));
+  calibrateVRef();
+  const float before = gstate().adc.VRef;
+  ASSERT_NEAR(before, 3.3f, 0.01f);
+  sim::Scenario dead;
+  dead.vdda = 1e6;  // beyond any battery: the reference reads below half a count
+  setScenario(dead);
+  takeOutput();
+  calibrateVRef();
+  EXPECT_EQ(gstate().adc.VRef, before);
+  char expect[96];
+  std::snprintf(expect, sizeof expect, "VRef Calibration, read 0 (0x0000) VDDA estimated at (%d) mV",
+                static_cast<int>(before * 1000.0f));
+  const std::string out = takeOutput();
+  EXPECT_NE(out.find(expect), std::string::npos) << expect << "\n" << out;
+}
+
 TEST(Supply, TemperatureFromTheSensorReading) {
   bringUpMeasurementBoard();
   setGstate().adc.VRef = 3.0f;
@@ -44,19 +66,27 @@ TEST(Supply, TemperatureFromTheSensorReading) {
   const uint16_t cal = HAL_ADCEx_GetTsCal1();
   EXPECT_NEAR(convertToTemperature(cal), 30.0f, 1e-3f);
   EXPECT_NEAR(convertToTemperature(static_cast<uint16_t>(cal + 10)), 30.0f + 10 * 3000.0f / 4096 / 2.5f, 1e-3f);
-  sim::Scenario s;
-  s.temperature = -0.4;
-  setScenario(s);
-  calibrateVRef();
-  takeOutput();
-  const float t = getTemperature();
-  EXPECT_NEAR(t, -0.4f, 1.0f);
-  // The line shows the integer part and three fraction digits of the value.
-  char expect[48];
-  const SplitFloat sf = splitFloat6(t, 3);
-  std::snprintf(expect, sizeof expect, "Temperature: %d.%03d", static_cast<int>(sf.integer),
-                static_cast<int>(sf.decimal));
-  EXPECT_NE(takeOutput().find(expect), std::string::npos);
+  // The line shows the integer part and three fraction digits, cut, with the value's sign also
+  // when the integer part is 0.
+  const struct {
+    double temperature;
+    float low, high;
+  } cases[] = {{-0.6, -1.0f, 0.0f}, {24.6, 24.0f, 25.0f}, {-12.3, -13.0f, -12.0f}};
+  for (const auto& c : cases) {
+    sim::Scenario s;
+    s.temperature = c.temperature;
+    setScenario(s);
+    calibrateVRef();
+    takeOutput();
+    const float t = getTemperature();
+    ASSERT_GT(t, c.low);
+    ASSERT_LT(t, c.high);
+    const float magnitude = std::fabs(t);
+    char expect[48];
+    std::snprintf(expect, sizeof expect, "Temperature: %s%d.%03d\n", t < 0 ? "-" : "", static_cast<int>(magnitude),
+                  static_cast<int>(magnitude * 1000.0f) % 1000);
+    EXPECT_NE(takeOutput().find(expect), std::string::npos) << expect;
+  }
 }
 
 TEST(Supply, StateOfChargeExamples) {

@@ -73,5 +73,7 @@ bool halTimTakeUpdate(TIM_HandleTypeDef* htim);
 // Reported by the backends: the regular conversions asked for are done (polled, or moved by the
 // DMA): end of conversion, and READY again unless the converter runs continuously.
 void halAdcConversionsDone(ADC_HandleTypeDef* hadc);
-// Reported by the backends' DMA completion: the conversions are done and the callback follows.
-void halAdcDmaComplete(ADC_HandleTypeDef* hadc);
+// Hangs a capture's events on the converter's DMA channel (hadc->DMA_Handle), as a backend starts
+// it: end of transfer (the conversions are done, HAL_ADC_ConvCpltCallback follows) and transfer
+// error (HAL_ADC_STATE_ERROR_DMA); no half-transfer event.
+void halAdcHookDma(ADC_HandleTypeDef* hadc);

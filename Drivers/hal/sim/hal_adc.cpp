@@ -69,16 +69,6 @@ bool setupFrom(const ADC_InitTypeDef& init, sim::AdcSetup& s) {
   return true;
 }
 
-void adcDmaComplete(DMA_HandleTypeDef* hdma) {
-  auto* hadc = static_cast<ADC_HandleTypeDef*>(hdma->Parent);
-  if (hadc != nullptr) halAdcDmaComplete(hadc);
-}
-
-void adcDmaError(DMA_HandleTypeDef* hdma) {
-  auto* hadc = static_cast<ADC_HandleTypeDef*>(hdma->Parent);
-  if (hadc != nullptr) hadc->State = hadc->State | HAL_ADC_STATE_ERROR_DMA;
-}
-
 }  // namespace
 
 extern "C" {
@@ -165,10 +155,7 @@ HAL_StatusTypeDef HAL_ADC_Start_DMA(ADC_HandleTypeDef* hadc, uint32_t* data, uin
   if (model().running() || (hadc->State & HAL_ADC_STATE_REG_BUSY)) return HAL_BUSY;
   if (hadc->State == HAL_ADC_STATE_RESET) return HAL_ERROR;
   DMA_HandleTypeDef* hdma = hadc->DMA_Handle;
-  hdma->Parent = hadc;
-  hdma->XferCpltCallback = adcDmaComplete;
-  hdma->XferHalfCpltCallback = nullptr;
-  hdma->XferErrorCallback = adcDmaError;
+  halAdcHookDma(hadc);
   if (simDmaStart(hdma, reinterpret_cast<uintptr_t>(data), length) != HAL_OK) return HAL_ERROR;
   hadc->State =
       (hadc->State & ~(HAL_ADC_STATE_READY | HAL_ADC_STATE_REG_EOC | HAL_ADC_STATE_REG_OVR)) | HAL_ADC_STATE_REG_BUSY;

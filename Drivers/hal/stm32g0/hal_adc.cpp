@@ -55,16 +55,6 @@ bool startRegular(ADC_HandleTypeDef* hadc) {
   return true;
 }
 
-void adcDmaComplete(DMA_HandleTypeDef* hdma) {
-  auto* hadc = static_cast<ADC_HandleTypeDef*>(hdma->Parent);
-  if (hadc != nullptr) halAdcDmaComplete(hadc);
-}
-
-void adcDmaError(DMA_HandleTypeDef* hdma) {
-  auto* hadc = static_cast<ADC_HandleTypeDef*>(hdma->Parent);
-  if (hadc != nullptr) hadc->State = hadc->State | HAL_ADC_STATE_ERROR_DMA;
-}
-
 }  // namespace
 
 extern "C" {
@@ -194,10 +184,7 @@ HAL_StatusTypeDef HAL_ADC_Start_DMA(ADC_HandleTypeDef* hadc, uint32_t* data, uin
   ADC_TypeDef* adc = hadc->Instance;
   if (adc->CR & ADC_CR_ADSTART) return HAL_BUSY;
   DMA_HandleTypeDef* hdma = hadc->DMA_Handle;
-  hdma->Parent = hadc;
-  hdma->XferCpltCallback = adcDmaComplete;
-  hdma->XferHalfCpltCallback = nullptr;
-  hdma->XferErrorCallback = adcDmaError;
+  halAdcHookDma(hadc);
   if (HAL_DMA_Start_IT(hdma, reinterpret_cast<uint32_t>(&adc->DR), reinterpret_cast<uint32_t>(data), length) != HAL_OK)
     return HAL_ERROR;
   regSet(adc->CFGR1, ADC_CFGR1_DMAEN);
