@@ -68,7 +68,11 @@ void printInfoFixed(const char* name, float value, uint8_t digits) {
 
 bool ADCScan(uint32_t ch1, uint32_t ch2, uint32_t ch3, uint32_t ch4, uint16_t sample) {
   ADC_HandleTypeDef* hadc = mcustate().hadc1;
-  if (hadc == nullptr) return false;  // before bring-up there is no converter to run
+  ADCBufT& buf = setGstate().adc.buf;
+  if (hadc == nullptr) {  // before bring-up there is no converter to run
+    buf.size2use = 0;
+    return false;
+  }
   // The DMA must never write past the buffer.
   if (sample > ADCBufT::capacity()) sample = ADCBufT::capacity();
 
@@ -76,7 +80,6 @@ bool ADCScan(uint32_t ch1, uint32_t ch2, uint32_t ch3, uint32_t ch4, uint16_t sa
     (void)HAL_ADC_Stop_DMA(hadc);
     (void)HAL_ADC_Stop(hadc);
   }
-  ADCBufT& buf = setGstate().adc.buf;
   buf.clear();
 
   if (HAL_ADC_DeInit(hadc) != HAL_OK || HAL_ADC_Init(hadc) != HAL_OK) Error_Handler();
