@@ -216,7 +216,8 @@ void Core::enter(IRQn_Type irq) {
 }
 
 void Core::leave(uint32_t excReturn) {
-  if (active_.empty() || (excReturn & 0xFu) == 0xCu) stopOnLockup("exception return without an exception, or to the process stack");
+  if (active_.empty() || (excReturn & 0xFu) == 0xCu)
+    stopOnLockup("exception return without an exception, or to the process stack");
   uint32_t sp = reg(UC_ARM_REG_SP);
   uint32_t frame[8];
   uc_mem_read(uc_, sp, frame, sizeof frame);
@@ -231,7 +232,8 @@ void Core::leave(uint32_t excReturn) {
 }
 
 void Core::busFault(uint32_t address, bool write) {
-  std::fprintf(stderr, "orvane-emu: bus fault: %s of 0x%08x\n", write ? "write" : "read", static_cast<unsigned>(address));
+  std::fprintf(stderr, "orvane-emu: bus fault: %s of 0x%08x\n", write ? "write" : "read",
+               static_cast<unsigned>(address));
   fault_ = -1;
   uc_emu_stop(uc_);
 }
@@ -278,7 +280,13 @@ void Core::runUntil(const std::function<bool()>& done) {
   }
   while (!done()) {
     IRQn_Type irq;
-    if (interruptToTake(irq)) enter(irq);
+    if (faultInjected_) {
+      faultInjected_ = false;
+      std::fprintf(stderr, "orvane-emu: injected fault at pc 0x%08x\n", static_cast<unsigned>(pc_));
+      enter(HardFault_IRQn);
+    } else if (interruptToTake(irq)) {
+      enter(irq);
+    }
     planSlice();
     stopped_ = pendingExit_ = sleepPending_ = false;
     fault_ = 0;

@@ -57,6 +57,9 @@ class Core {
   uint32_t activeException() const { return active_.empty() ? 0 : active_.back(); }
   // A fault the chip's bus raises (an access the memory map does not answer): a HardFault.
   void busFault(uint32_t address, bool write);
+  // Tests: the next instruction the core executes takes a fault, as an access the memory map does
+  // not answer would (a HardFault with that instruction's address stacked).
+  void injectFault() { faultInjected_ = true; }
   // SCB_AIRCR.SYSRESETREQ: the chip resets once the running instruction has completed.
   void requestReset();
 
@@ -110,8 +113,9 @@ class Core {
   bool pendingExit_ = false;   // an exception return was asked for
   bool sleepPending_ = false;  // the last block ended in WFI or WFE
   bool resetRequested_ = false;
+  bool faultInjected_ = false;
   bool started_ = false;
-  int fault_ = 0;              // a CPU exception Unicorn raised (other than exception return)
+  int fault_ = 0;  // a CPU exception Unicorn raised (other than exception return)
   uint32_t prevEnd_ = 0;
   bool prevConditional_ = false;
   uint32_t vtor_ = 0x08000000;

@@ -24,6 +24,7 @@ namespace {
 
 constexpr float kDefaultSleepMaxSec = 600.0f;  // the configuration's default
 constexpr uint32_t kFrontEndSettleMs = 20;
+constexpr char kNoReading[] = "no reading (capture incomplete), nothing sent";
 constexpr uint32_t kResetFlags = HAL_RESET_FLAG_OPTION_BYTES | HAL_RESET_FLAG_PIN | HAL_RESET_FLAG_POWER_ON |
                                  HAL_RESET_FLAG_SOFTWARE | HAL_RESET_FLAG_IWDG | HAL_RESET_FLAG_WWDG |
                                  HAL_RESET_FLAG_LOW_POWER;
@@ -47,12 +48,14 @@ bool wokeFromStandby() {
 }
 
 // A full reading for a frame that must carry measured values, leaving the stable run as it is.
-void takeFullReading() {
+// False when no whole capture could be taken.
+bool takeFullReading() {
   const Stage1& stage1 = mcustate().pin.switch_.stage1;
   stage1.setOn();
   delayMsLowPower(kFrontEndSettleMs);
   fullRead();
   stage1.setOff();
+  return captureComplete();
 }
 
 [[noreturn]] void sleepUntilNextCycle(uint32_t periods) {
@@ -163,12 +166,19 @@ void run() {
   const uint16_t sinceTx = rtcMem().timeSinceLastLoraTX.get();
   const uint64_t untilNextWakeMs = debugWakeMs() + static_cast<uint64_t>(periods) * kWakeUpPeriodMs;
   const Send send = whatToSend(fullReading, wokeFromStandby(), advancedSeconds(sinceTx, untilNextWakeMs));
-  if (send == Send::nothing) {
+  // A frame carries only values of a whole capture: without one (each read is tried twice) the
+  // cycle sends nothing, and its silence is what the receiver sees of a node that cannot measure.
+  if (!captureComplete()) {
+    logLine("%s", kNoReading);
+  } else if (send == Send::nothing) {
     logLine("reading in band, nothing sent (%u s since the last transmission)", static_cast<unsigned>(sinceTx));
   } else {
     logLine("transmitting: %s", sendLabel(send));
-    if (!fullReading) takeFullReading();
-    loraBlock();
+    if (fullReading || takeFullReading()) {
+      loraBlock();
+    } else {
+      logLine("%s", kNoReading);
+    }
   }
   // A remote setting received in this cycle's window counts from this standby on.
   sleepUntilNextCycle(standbyPeriods(gstate().config.sleepMaxSec));

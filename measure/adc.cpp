@@ -42,15 +42,16 @@ bool waitForScan(uint16_t sample) {
   return true;
 }
 
-void clampRead(const DPinH& opto, uint16_t burden, uint32_t clampChannel, uint32_t ch4, bool quick) {
+bool clampRead(const DPinH& opto, uint16_t burden, uint32_t clampChannel, uint32_t ch4, bool quick) {
   const MCUState::Pin& pins = mcustate().pin;
   opto.setOn();
   delayMsLowPower(kRangeSettleMs);
   GState& g = setGstate();
   g.adc.buf.size2use = quick ? ADCParam::NSAMPLES_QUICK : ADCParam::NSAMPLES;
   if (g.bField.chan != nullptr) g.bField.chan->burdenResistor = burden;
-  ADCScan(clampChannel, pins.adc.bFieldLow, pins.adc.eField, ch4, g.adc.buf.size2use);
+  const bool complete = ADCScan(clampChannel, pins.adc.bFieldLow, pins.adc.eField, ch4, g.adc.buf.size2use);
   opto.setOff();
+  return complete;
 }
 
 void printInfoInt(const char* name, long value) { debugV2("  %-24s: %12ld\n", name, value); }
@@ -65,9 +66,13 @@ void printInfoFixed(const char* name, float value, uint8_t digits) {
 
 }  // namespace
 
-void ADCScan(uint32_t ch1, uint32_t ch2, uint32_t ch3, uint32_t ch4, uint16_t sample) {
+bool ADCScan(uint32_t ch1, uint32_t ch2, uint32_t ch3, uint32_t ch4, uint16_t sample) {
   ADC_HandleTypeDef* hadc = mcustate().hadc1;
-  if (hadc == nullptr) return;  // before bring-up there is no converter to run
+  ADCBufT& buf = setGstate().adc.buf;
+  if (hadc == nullptr) {  // before bring-up there is no converter to run
+    buf.size2use = 0;
+    return false;
+  }
   // The DMA must never write past the buffer.
   if (sample > ADCBufT::capacity()) sample = ADCBufT::capacity();
 
@@ -75,7 +80,6 @@ void ADCScan(uint32_t ch1, uint32_t ch2, uint32_t ch3, uint32_t ch4, uint16_t sa
     (void)HAL_ADC_Stop_DMA(hadc);
     (void)HAL_ADC_Stop(hadc);
   }
-  ADCBufT& buf = setGstate().adc.buf;
   buf.clear();
 
   if (HAL_ADC_DeInit(hadc) != HAL_OK || HAL_ADC_Init(hadc) != HAL_OK) Error_Handler();
@@ -84,27 +88,33 @@ void ADCScan(uint32_t ch1, uint32_t ch2, uint32_t ch3, uint32_t ch4, uint16_t sa
   for (uint32_t ch : channels) configureChannel(hadc, ch);
 
   setMCUGstate().adcReady = false;
-  if (sample == 0) return;
+  if (sample == 0) return true;  // nothing asked: no transfer to start or wait for
   // Four half-words per scan row.
   if (HAL_ADC_Start_DMA(hadc, reinterpret_cast<uint32_t*>(buf.rows.data()), static_cast<uint32_t>(sample) * 4u) !=
       HAL_OK) {
     debug("ADC scan: start failed, capture left empty");  // waiting would never end
-    return;
+  } else {
+    const bool complete = waitForScan(sample);
+    (void)HAL_ADC_Stop(hadc);
+    (void)HAL_ADC_Stop_DMA(hadc);
+    if (complete) return true;
+    debug("ADC scan: no end of capture (DMA stalled), capture incomplete");
   }
-  const bool complete = waitForScan(sample);
-  (void)HAL_ADC_Stop(hadc);
-  (void)HAL_ADC_Stop_DMA(hadc);
-  if (!complete) debug("ADC scan: no end of capture (DMA stalled), capture incomplete");
+  // The rows before the stall would read as a far smaller signal: the capture counts as empty.
+  buf.size2use = 0;
+  return false;
 }
 
-void ADCRead_HP(bool quick) {
+bool captureComplete() { return gstate().adc.buf.size2use != 0; }
+
+bool ADCRead_HP(bool quick) {
   const MCUState::Pin& pins = mcustate().pin;
-  clampRead(pins.switch_.optoHP, kHpBurden, pins.adc.bFieldHP, pins.adc.scanCh4Hp, quick);
+  return clampRead(pins.switch_.optoHP, kHpBurden, pins.adc.bFieldHP, pins.adc.scanCh4Hp, quick);
 }
 
-void ADCRead_LP(bool quick) {
+bool ADCRead_LP(bool quick) {
   const MCUState::Pin& pins = mcustate().pin;
-  clampRead(pins.switch_.optoLP, kLpBurden, pins.adc.bFieldLP, pins.adc.scanCh4Lp, quick);
+  return clampRead(pins.switch_.optoLP, kLpBurden, pins.adc.bFieldLP, pins.adc.scanCh4Lp, quick);
 }
 
 extern "C" void HAL_ADC_ConvCpltCallback(ADC_HandleTypeDef*) { setMCUGstate().adcReady = true; }

@@ -29,12 +29,16 @@ struct alignas(4) ADCBufT {
   const ADCStruct& operator[](uint16_t i) const { return rows[i]; }
 };
 
-// One acquisition of `sample` scans over four channel selectors into GState's buffer.
-void ADCScan(uint32_t ch1, uint32_t ch2, uint32_t ch3, uint32_t ch4, uint16_t sample);
+// One acquisition of `sample` scans over four channel selectors into GState's buffer. False when
+// the capture is not whole (the transfer did not start, or its end never came): the buffer then
+// holds no rows (size2use 0), so nothing can be computed from a part of a capture.
+bool ADCScan(uint32_t ch1, uint32_t ch2, uint32_t ch3, uint32_t ch4, uint16_t sample);
 // A clamp read on the high-power (20 ohm) or low-power (270 ohm) range: one mains cycle when
-// quick, else four.
-void ADCRead_HP(bool quick);
-void ADCRead_LP(bool quick);
+// quick, else four. False as ADCScan.
+bool ADCRead_HP(bool quick);
+bool ADCRead_LP(bool quick);
+// The buffer holds the rows of a whole capture (none after a failed one).
+bool captureComplete();
 
 void printADCInfo();
 void debugADCBuffer();

@@ -26,16 +26,20 @@ constexpr float kMaxBandA = 100.0f;
 constexpr THS kEmptyBand{99.0f, -99.0f, -1.0f};
 constexpr THS kImpossibleBand{99999.0f, 0.0f, 0.0f};
 
+// A capture that is not whole is taken once more; false when that one is not whole either.
+bool captureHP(bool quick) { return ADCRead_HP(quick) || ADCRead_HP(quick); }
+
 // Amperes as whole milliamperes for the log, not cut to 16 bits (a band reaches 100 A); 0 for what
 // is no current (negative, NaN).
 unsigned long milliamperes(float amperes) {
   const float milli = amperes * 1000.0f;
   return milli > 0.0f && milli < 4.0e9f ? static_cast<unsigned long>(milli) : 0;
 }
+
 }  // namespace
 
 float quickRead() {
-  ADCRead_HP(true);
+  if (!captureHP(true)) return NAN;
   Measure& b = setGstate().bField;
   b.reset();
   b.computeRMS();
@@ -43,11 +47,12 @@ float quickRead() {
 }
 
 void fullRead() {
-  ADCRead_HP(false);
+  const bool complete = captureHP(false);
+  mcustate().pin.switch_.stage1.setOff();
+  if (!complete) return;  // no values: the capture is empty
   Measure& b = setGstate().bField;
   b.reset();
   b.computeRMS();
-  mcustate().pin.switch_.stage1.setOff();
   (void)computePowerFast();
   printHighPowerRead(gstate().power.estimatedPower);
 }
@@ -92,6 +97,10 @@ bool powerReadingLogic(bool force) {
   float current = 0.0f;
   if (!force) {
     current = quickRead();
+    if (std::isnan(current)) {  // no capture: the run is left as it was
+      stage1.setOff();
+      return false;
+    }
     if (!(current > band.max) && !(band.min > current)) {
       debugV2("QuickRed Curr: %lu  min / max %lu / %lu ", milliamperes(current), milliamperes(band.min),
               milliamperes(band.max));
@@ -105,5 +114,5 @@ bool powerReadingLogic(bool force) {
   rtc.stableReadCounter.set(0);
   fullRead();
   stage1.setOff();
-  return true;
+  return captureComplete();
 }

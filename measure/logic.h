@@ -22,8 +22,10 @@ extern const std::array<TablePoint, 6> stableMultTable;    // stable reading cou
 extern const std::array<TablePoint, 4> rxDelayBySocTable;  // state of charge -> seconds
 
 // One mains cycle on the high-power range; the clamp RMS current in amperes (20 ohm burden).
+// Each read takes a capture that is not whole once more; NaN when the second fails too.
 float quickRead();
-// Four mains cycles, front end off, power computation, and the "high power read" log line.
+// Four mains cycles, front end off, power computation, and the "high power read" log line;
+// without a whole capture nothing is computed (captureComplete() tells).
 void fullRead();
 // The band from the three tables above, or an impossible one while the configuration forces listening.
 THS sendThs(float soc, uint8_t stableReadCount, float baselineCurrent);
@@ -34,5 +36,6 @@ THS sendThs(float soc, uint8_t stableReadCount, float baselineCurrent, const Tab
 // True when the time since the last receive window (s) is beyond the state of charge's delay.
 bool enableLoraRX(uint16_t curDelay, float SoC);
 bool enableLoraRX(uint16_t curDelay, float SoC, const TablePoint* rxDelayBySoc, size_t count);
-// Returns true when a full reading was taken (always when forced).
+// Returns true when a full reading was taken. False also when no whole capture could be taken
+// (captureComplete() is then false): nothing was measured and the stable run is left as it was.
 bool powerReadingLogic(bool force);

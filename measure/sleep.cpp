@@ -1,12 +1,12 @@
 // Low-power delay, standby and reset causes.
 #include "sleep.h"
 
-#include "MCUState.h"
-
 #include <cstdio>
 #include <cstring>
 
 #include "Debug.h"
+#include "MCUState.h"
+#include "RTCMem.h"
 #include "main.h"
 #include "stm32g0xx_hal.h"
 
@@ -176,4 +176,12 @@ void resetCauseDecoder(uint32_t resetCause, uint32_t bootCause) {
   debugV2("Reset cause: %s\n", text);
   getBootCauseMaskString(bootCause, text, sizeof text);
   debugV2("boot cause: %s\n", text);
+  // A fault the start-up code recorded before its reset: told once, then the record is cleared.
+  const uint32_t record = RTCMem::readReg(HAL_FAULT_RECORD_REGISTER);
+  if ((record & HAL_FAULT_RECORD_MARK_MASK) != HAL_FAULT_RECORD_MARK) return;
+  RTCMem::writeReg(HAL_FAULT_RECORD_REGISTER, 0);
+  const uint32_t exception = record & 0xFFu;
+  debugV2("Fault before this start: exception %lu (%s) at PC 0x%08lX\n", static_cast<unsigned long>(exception),
+          exception == 3 ? "HardFault" : "unexpected interrupt",
+          static_cast<unsigned long>(RTCMem::readReg(HAL_FAULT_PC_REGISTER)));
 }

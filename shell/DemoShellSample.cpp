@@ -97,12 +97,8 @@ void sampleSingleBranch(bool highPower) {
   const Stage1& frontEnd = mcustate().pin.switch_.stage1;
   frontEnd.setOn();
   delayMsLowPower(kFrontEndSettleMs);
-  if (highPower) {
-    ADCRead_HP(false);
-  } else {
-    ADCRead_LP(false);
-  }
-  computePowerFast();
+  const bool complete = highPower ? ADCRead_HP(false) : ADCRead_LP(false);
+  if (complete) computePowerFast();
   frontEnd.setOff();
 }
 
@@ -112,7 +108,12 @@ void runSample(SampleMode mode) {
     case SampleMode::hp: sampleSingleBranch(true); break;
     default: sampleSingleBranch(false); break;
   }
-  gCaptureDone = true;
+  // Tables of a capture that is not whole would show a current and a power far too low.
+  gCaptureDone = captureComplete();
+  if (!gCaptureDone) {
+    print("err: sample failed, capture incomplete (no reading)");
+    return;
+  }
   ShellFmt::section(sampleTitle(mode));
   GState& state = setGstate();
   state.eFieldInductive.computeRMS();

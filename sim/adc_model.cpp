@@ -109,6 +109,8 @@ double Adc::conversionTimeS(int channel) const {
 }
 
 void Adc::startDma() {
+  overrunThisRun_ = overrunRuns_ != 0 ? overrunAfter_ : -1;
+  if (overrunAfter_ >= 0 && overrunRuns_ > 0) --overrunRuns_;
   const uint32_t count = dma_.itemsWanted(kDmaRequest);
   mode_ = Mode::dma;
   count_ = count;
@@ -123,7 +125,8 @@ void Adc::startDma() {
     return;
   }
   // With an overrun fault the run ends early, at the result after which the requests stop.
-  const uint32_t results = overrunAfter_ >= 0 ? std::min<uint32_t>(count, static_cast<uint32_t>(overrunAfter_)) : count;
+  const uint32_t results =
+      overrunThisRun_ >= 0 ? std::min<uint32_t>(count, static_cast<uint32_t>(overrunThisRun_)) : count;
   double t = startS_;
   for (uint32_t k = 0; k < results; ++k) t += conversionTimeS(sequenceChannel(k)) * setup_.oversampleRatio;
   doneUs_ = static_cast<uint64_t>(std::ceil(t * 1e6));
@@ -169,8 +172,8 @@ void Adc::fire(uint64_t) {
         std::max<uint64_t>(1, static_cast<uint64_t>(conversionTimeS(sequenceChannel(0)) * sequenceLength() * 1e6));
     return;
   }
-  const bool overrun = overrunAfter_ >= 0 && static_cast<uint32_t>(overrunAfter_) < count_;
-  if (overrun) count_ = static_cast<uint32_t>(overrunAfter_);
+  const bool overrun = overrunThisRun_ >= 0 && static_cast<uint32_t>(overrunThisRun_) < count_;
+  if (overrun) count_ = static_cast<uint32_t>(overrunThisRun_);
   // DMA run complete: every result of the run, each sampled at its own instant.
   double t = startS_;
   for (uint32_t k = 0; k < count_; ++k) {

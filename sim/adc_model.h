@@ -85,7 +85,11 @@ class Adc : public Device {
 
   // Faults for tests. After `results` results of a DMA run the converter overruns: its DMA
   // requests stop, so the transfer never completes, while it goes on converting (negative: off).
-  void setDmaOverrunAfter(int results) { overrunAfter_ = results; }
+  // `runs` limits it to the next that many DMA runs (negative: every run).
+  void setDmaOverrunAfter(int results, int runs = -1) {
+    overrunAfter_ = results;
+    overrunRuns_ = runs;
+  }
   // The converter never answers: every operation that waits on it times out.
   void setUnresponsive(bool on) { unresponsive_ = on; }
   bool unresponsive() const { return unresponsive_; }
@@ -120,6 +124,8 @@ class Adc : public Device {
   uint32_t data_ = 0;
   bool eoc_ = false;
   int overrunAfter_ = -1;
+  int overrunRuns_ = -1;
+  int overrunThisRun_ = -1;  // the fault as the running DMA run has it
   bool unresponsive_ = false;
   bool stopStuck_ = false;
   std::mt19937_64 rng_;

@@ -42,6 +42,7 @@ Board::Board(const Options& options) : options_(options), reset_(options.stateDi
                                                  Wiring::clampHighPower, Wiring::clampLowPower, Wiring::clampLowSide,
                                                  Wiring::eFieldCapacitive, Wiring::eFieldInductive});
   addDevice(adc_.get());
+  if (options_.adcStallRows >= 0) adc_->setDmaOverrunAfter(options_.adcStallRows * 4, options_.adcStallCaptures);
   if (options_.speed < 0) options_.speed = console_->isInteractive() ? 1.0 : 0.0;
   scheduler_.setSpeed(options_.speed);
   {

@@ -76,11 +76,7 @@ size_t minimumLength(uint8_t op) {
 }  // namespace
 
 Llcc68Model::Llcc68Model(DeviceHost& board, RadioMedium& medium, std::string name, uint64_t seed, const Pins& pins)
-    : board_(board),
-      medium_(medium),
-      name_(std::move(name)),
-      pins_(pins),
-      rng_(static_cast<uint32_t>(seed)) {
+    : board_(board), medium_(medium), name_(std::move(name)), pins_(pins), rng_(static_cast<uint32_t>(seed)) {
   Gpio& gpio = board_.gpio();
   supply_ = false;
   resetLow_ = !gpio.level(pins_.reset);
@@ -304,7 +300,10 @@ void Llcc68Model::boot(uint64_t durationUs, bool cold) {
 // ---- SPI --------------------------------------------------------------------------------------
 
 bool Llcc68Model::spiTransferAllowed(uint8_t first) {
-  if (faults_.failOpcode >= 0 && first == faults_.failOpcode && (!selected_ || frame_.empty())) return false;
+  if (faults_.failOpcode >= 0 && first == faults_.failOpcode && (!selected_ || frame_.empty())) {
+    if (faults_.failOpcodeSkip == 0) return false;
+    --faults_.failOpcodeSkip;
+  }
   if (faults_.spiFailCount == 0) return true;
   if (faults_.spiFailSkip > 0) {
     --faults_.spiFailSkip;

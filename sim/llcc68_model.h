@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "device_host.h"
-#include "scheduler.h"
 #include "radio_medium.h"
+#include "scheduler.h"
 #include "spi_bus.h"
 #include "wiring.h"
 
@@ -28,6 +28,7 @@ struct Llcc68Faults {
   unsigned spiFailCount = 0;               // SPI transfers that fail (HAL error), then the bus works again
   bool irqSilent = false;                  // the chip never reports an IRQ flag
   int failOpcode = -1;                     // every SPI transfer that starts with this opcode fails
+  unsigned failOpcodeSkip = 0;             // ... but for this many commands with it that still succeed first
 };
 
 class Llcc68Model : public Device, public RadioEndpoint, public SpiDevice {

@@ -23,7 +23,8 @@ const char* usageText() {
          "  --burst            send piped input in one burst instead of line by line\n"
          "  --seed N           seed of the simulated world (default 1)\n"
          "  --chip-id HEX      96-bit unique ID of the MCU, 24 hex digits\n"
-         "  --lsi-hz HZ        the chip's LSI oscillator, the RTC's clock (default 32000; 29500..34000)\n" SIM_RADIO_USAGE_TEXT SIM_TRACE_USAGE_TEXT
+         "  --lsi-hz HZ        the chip's LSI oscillator, the RTC's clock (default 32000; "
+         "29500..34000)\n" SIM_RADIO_USAGE_TEXT SIM_TRACE_USAGE_TEXT
          "  --no-vantor        no receiving node on the air\n"
          "  --vantor-db DB     the receiving node's database: a file (default vantor.sqlite in the state\n"
          "                     folder) or a PostgreSQL server, postgresql://USER@HOST:PORT/DATABASE\n"
@@ -45,6 +46,8 @@ const char* usageText() {
          "                     after an erase (N.5: in the middle of the next one, which then fails its\n"
          "                     ECC check), or as an erase starts (the page keeps its old data)\n"
          "  --power-cut-at MS  cut the power once, at MS milliseconds (decimals allowed) of virtual time\n"
+         "  --adc-stall ROWS[xN]  the ADC overruns after ROWS (0..230) rows of a capture, whose DMA transfer\n"
+         "                     then never ends; in every capture, or in the first N of each start\n"
          "console escapes (Ctrl-A then a key): r reset button, p power cut, x quit, Ctrl-A literal Ctrl-A\n";
 }
 
@@ -225,6 +228,23 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& message) {
         return false;
       }
       (cut ? out.flashFaults.powerCutAt : out.flashFaults.programFailsAt) = static_cast<int>(n);
+    } else if (arg == "--adc-stall") {
+      if (!value(v)) return false;
+      char* end = nullptr;
+      const unsigned long rows = std::strtoul(v.c_str(), &end, 10);
+      unsigned long captures = 0;
+      bool ok = end != v.c_str() && v[0] != '-' && rows < 231;  // a capture has 231 rows
+      if (ok && *end == 'x') {
+        const char* n = end + 1;
+        captures = std::strtoul(n, &end, 10);
+        ok = end != n && *n != '-' && captures >= 1 && captures <= 1000000;
+      }
+      if (!ok || *end != '\0') {
+        message = "orvane-sim: --adc-stall takes ROWS (0..230), optionally xN (N captures, 1..1000000)\n";
+        return false;
+      }
+      out.adcStallRows = static_cast<int>(rows);
+      out.adcStallCaptures = captures != 0 ? static_cast<int>(captures) : -1;
     } else if (arg == "--power-cut-at") {
       if (!value(v)) return false;
       char* end = nullptr;

@@ -19,7 +19,7 @@ struct Options {
   std::string ptyLink;  // with --console pty: keep a symlink to the pty here
   bool burst = false;   // send piped input all at once instead of line by line
   uint64_t seed = 1;
-  std::string chipId;  // 96-bit unique ID as 24 hex digits (empty: derived from the seed)
+  std::string chipId;      // 96-bit unique ID as 24 hex digits (empty: derived from the seed)
   uint32_t lsiHz = 32000;  // the chip's LSI, the RTC's clock (the datasheet's spread: 29.5 to 34 kHz)
   // The radio world (sim/radio_options.h).
   std::string airLog;
@@ -31,6 +31,10 @@ struct Options {
   std::vector<std::string> argv;  // the command line, for restarting the process
   FlashFaults flashFaults;
   int64_t powerCutAtUs = -1;  // cut the supply once, at this virtual time
+  // --adc-stall: the converter overruns after this many rows of a capture (negative: never), in the
+  // first adcStallCaptures captures of each start (negative: every one).
+  int adcStallRows = -1;
+  int adcStallCaptures = -1;
   // The receiving node on the medium (vantor/): on unless --no-vantor; its database (empty: vantor.sqlite
   // in the state folder) and its faults (--vantor-fault, checked by the Vantor).
   bool vantor = true;
@@ -43,7 +47,7 @@ struct Options {
   std::string mqttClientId;
   std::string vantorHttp;       // --http: the dashboard's address (checked by the Vantor)
   std::string vantorTokenFile;  // --token-file
-  TraceOptions trace;  // sim/trace_options.h
+  TraceOptions trace;           // sim/trace_options.h
   // orvane-air (sim/AIR.md): the shared air to join instead of the in-process medium, this node's
   // name and position there.
   std::string air;

@@ -1,5 +1,6 @@
 // Interrupt handlers: they only pass the interrupt to the hardware layer, which moves data and
-// sets flags through the application's callbacks.
+// sets flags through the application's callbacks. A HardFault and any interrupt without a handler
+// here go to the start-up code's fault handler: it records the fault and resets the chip.
 #include "main.h"
 
 extern "C" {
@@ -9,11 +10,6 @@ extern "C" {
 // other NMI (no clock security or parity check is enabled) has no way out but a reset.
 void NMI_Handler(void) {
   if (!HAL_FLASHEx_TakeEccDoubleError()) NVIC_SystemReset();
-}
-
-void HardFault_Handler(void) {
-  for (;;) {
-  }
 }
 
 void SVC_Handler(void) {}

@@ -62,12 +62,14 @@ void bringUp() {
   gBoardClean = true;
 }
 
-// The shell's loop, until nothing is armed, the ring is empty and the wire is quiet.
+// The shell's loop, until nothing is armed, the ring is empty, the wire is quiet and no interrupt
+// waits (a line error injected last is still to be taken).
 void runShell() {
   for (int guard = 0; guard < 100000; ++guard) {
     serialConfigPoll();
     runPendingAction();
-    const bool quiet = !sim::board().uart1().receiving() && sim::board().uart1().nextEventUs() == sim::kNever;
+    const bool quiet = !sim::board().uart1().receiving() && sim::board().uart1().nextEventUs() == sim::kNever &&
+                       !sim::board().interrupts().anyPending();
     if (quiet && gPending == Pending::none && serialRxIdle()) return;
     sim::board().busyWait(100);
   }
@@ -114,7 +116,9 @@ void feed(const uint8_t* data, size_t size) {
   }
   send(chunk, lineByLine);
   runShell();
-  // Whatever came before, the next line is taken (after a line end for a line left open).
+  // Whatever came before, the next line is taken once the shell has dealt with it (after a line
+  // end for a line left open, or cut by a loss of input).
+  runShell();
   send("\n", true);
   testing_support::dropOutput();
   send("help\n", true);

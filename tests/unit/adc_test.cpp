@@ -54,23 +54,45 @@ TEST_F(Acquisition, QuickReadFills57RowsAndLeavesTheRestZero) {
 
 // An overrun stops the converter's DMA requests: the completion interrupt never comes. The capture
 // wait ends on its own after twice the capture's length plus 10 ms, says so, and the next read works.
-TEST_F(Acquisition, StalledTransferEndsTheWaitAndTheNextReadWorks) {
+// The rows before the stall would read as a far smaller signal: the capture counts as empty.
+TEST_F(Acquisition, StalledTransferEndsTheWaitLeavesNoCaptureAndTheNextReadWorks) {
   sim::board().adc().setDmaOverrunAfter(100);
   takeOutput();
   const uint64_t t0 = sim::board().nowUs();
-  ADCRead_HP(false);
+  EXPECT_FALSE(ADCRead_HP(false));
   const uint64_t waited = sim::board().nowUs() - t0;
   EXPECT_EQ(takeOutput(), "ADC scan: no end of capture (DMA stalled), capture incomplete\r\n");
   EXPECT_GE(waited, 2 * 79926u + 10000u);           // 231 rows of 346 us, twice, and the margin
   EXPECT_LT(waited, 2 * 79926u + 10000u + 10000u);  // the range settle time and the tick's step
   EXPECT_FALSE(sim::board().adc().running());
-  EXPECT_NE(gstate().adc.buf[20].bFieldL, 0) << "the rows before the overrun are kept";
-  EXPECT_EQ(gstate().adc.buf[30].bFieldL, 0) << "the rows after it stay empty";
+  EXPECT_EQ(gstate().adc.buf.size2use, 0);
+  EXPECT_EQ(gstate().chanBField.size(), 0);
+  EXPECT_FALSE(captureComplete());
 
   sim::board().adc().setDmaOverrunAfter(-1);
-  ADCRead_HP(false);
+  EXPECT_TRUE(ADCRead_HP(false));
   EXPECT_EQ(takeOutput(), "");
+  EXPECT_TRUE(captureComplete());
   EXPECT_NE(gstate().adc.buf[230].bFieldL, 0);
+}
+
+// A transfer that cannot start is not waited for (its end would never come) and leaves no capture;
+// a scan of no rows starts no transfer at all.
+TEST_F(Acquisition, ScansThatStartNoTransfer) {
+  takeOutput();
+  const uint8_t channel = DMA1_Channel1->index;
+  DMA1_Channel1->index = 0;  // no such DMA channel: HAL_ADC_Start_DMA refuses
+  const uint64_t t0 = sim::board().nowUs();
+  EXPECT_FALSE(ADCRead_HP(false));
+  DMA1_Channel1->index = channel;
+  EXPECT_LT(sim::board().nowUs() - t0, 20000u) << "no wait for the capture's end";
+  EXPECT_EQ(takeOutput(), "ADC scan: start failed, capture left empty\r\n");
+  EXPECT_FALSE(captureComplete());
+
+  EXPECT_TRUE(ADCScan(ADC_CHANNEL_0, ADC_CHANNEL_2, ADC_CHANNEL_4, ADC_CHANNEL_9, 0));
+  EXPECT_EQ(takeOutput(), "");
+  EXPECT_FALSE(sim::board().adc().running());
+  EXPECT_EQ(HAL_ADC_GetState(&hadc1), HAL_ADC_STATE_READY);
 }
 
 TEST_F(Acquisition, ReadsSetTheBurdenAndSwitchTheirRangeOnlyWhileReading) {

@@ -176,26 +176,47 @@ TEST_F(HandlerTest, ChipReportShowsPlaceholdersForFailedReads) {
   EXPECT_NE(out.find("  Packet type:      FSK (0x00)\n"), std::string::npos) << out;
 }
 
+// Each failing step of the initialisation logs its line; a failed or unhealthy status read after the
+// wake-up is logged and the initialisation goes on.
 TEST_F(HandlerTest, InitFailureMessages) {
   struct Case {
     int failOpcode;
-    std::string line;
+    unsigned failOpcodeSkip;  // commands with it that still succeed first
+    int statusReply;          // the GetStatus reply's status byte (-1: the chip's own)
+    uint64_t busyStuckAtUs;   // BUSY sticks high this long after the start of init (0: never)
+    bool initialised;
+    std::string firstLines;  // the output starts with these
   };
   const Case cases[] = {
-      {0x8A, "Error setting packet type\r\n"},
-      {0x86, "Error setting RF frequency\r\n"},
-      {0x8B, "Error setting LoRa modulation parameters\r\n"},
-      {0x8E, "Error setting TX parameters\r\n"},
-      {0x9D, "Error setting DIO2 as RF switch control\r\n"},
+      {0x8A, 0, -1, 0, false, "Error setting packet type\r\n"},
+      {0x86, 0, -1, 0, false, "Error setting RF frequency\r\n"},
+      {0x8B, 0, -1, 0, false, "Error setting LoRa modulation parameters\r\n"},
+      {0x8E, 0, -1, 0, false, "Error setting TX parameters\r\n"},
+      {0x9D, 0, -1, 0, false, "Error setting DIO2 as RF switch control\r\n"},
+      {0x0D, 2, -1, 0, false, "Error setting syncWord\r\n"},  // the third WriteRegister
+      // The reset has released BUSY (about 11 ms); it sticks during the 10 ms that follow.
+      {-1, 0, -1, 15000, false, "Error awakening, status: 3\n\r"},  // LLCC68_STATUS_ERROR
+      {0xC0, 0, -1, 0, true, "Error getting status\r\n"},
+      // Status byte: chip mode in bits 6..4 (2, STBY_RC), command status in bits 3..1 (5, CMD_EXEC_FAILURE).
+      {-1, 0, 0x2A, 0, true, "LoRa: bad status after wakeup (cmd=CMD_EXEC_FAILURE mode=STBY_RC)\n"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
+    SCOPED_TRACE(c.firstLines);
     SetUp();
     mcustate().pin.switch_.lora.pin_.setOn();
     chip().faults().failOpcode = c.failOpcode;
-    EXPECT_FALSE(radio().init());
-    EXPECT_FALSE(radio().isInitialized());
-    EXPECT_EQ(takeOutput(), c.line);
+    chip().faults().failOpcodeSkip = c.failOpcodeSkip;
+    if (c.statusReply >= 0) chip().overrideReply(0xC0, {static_cast<uint8_t>(c.statusReply)});
+    if (c.busyStuckAtUs != 0) chip().scheduleFault("busy-stuck", nowUs() + c.busyStuckAtUs);
+    EXPECT_EQ(radio().init(), c.initialised);
+    EXPECT_EQ(radio().isInitialized(), c.initialised);
+    const std::string out = takeOutput();
+    if (c.initialised) {
+      EXPECT_EQ(out.rfind(c.firstLines, 0), 0u) << out;
+      EXPECT_NE(out.find("Lora configured\n"), std::string::npos) << out;
+    } else {
+      EXPECT_EQ(out, c.firstLines);
+    }
   }
 }
 

@@ -9,6 +9,8 @@
 
 #include "MCUState.h"
 #include "RTCMem.h"
+#include "adc.h"
+#include "adc_model.h"
 #include "gpio_model.h"
 #include "gstate.h"
 #include "measure_bench.h"
@@ -110,6 +112,58 @@ TEST_F(ReadingLogic, QuickReadsInBandLengthenTheRunAndOutOfBandRestartsIt) {
   EXPECT_TRUE(powerReadingLogic(false));
   EXPECT_EQ(rtc().stableReadCounter.get(), 0);
   EXPECT_NEAR(rtc().firstStableRawCoarseRMSCurrent.get(), 6000 / 1.15, 300);
+}
+
+// A capture whose transfer stalls is taken once more; when that one stalls too there is no reading:
+// nothing computed, the stable run left as it was, and the buffer empty for every frame built after.
+TEST_F(ReadingLogic, StalledCaptureIsTakenAgainOnceThenGivesNoReading) {
+  struct Case {
+    const char* name;
+    bool force;
+    int stalledCaptures;  // the first N captures stall after 25 rows (-1: every one)
+    bool fullReading;
+    size_t stallLines;
+  };
+  const Case cases[] = {
+      {"forced, first capture stalls", true, 1, true, 1},
+      {"forced, every capture stalls", true, -1, false, 2},
+      {"quick read stalls once", false, 1, true, 1},
+      {"quick read stalls twice", false, 2, false, 2},
+      {"quick read whole, full reading stalls twice", false, -2, false, 2},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    rtc().stableReadCounter.set(7);
+    rtc().firstStableRawCoarseRMSCurrent.set(1234);
+    setGstate().power.estimatedPower = 0.0f;
+    if (c.stalledCaptures == -2) {
+      // The quick read (57 rows = 228 results) is whole; the full reading stalls after 100 rows.
+      sim::board().adc().setDmaOverrunAfter(400);
+    } else {
+      sim::board().adc().setDmaOverrunAfter(100, c.stalledCaptures);
+    }
+    takeOutput();
+    EXPECT_EQ(powerReadingLogic(c.force), c.fullReading) << c.name;
+    const std::string out = takeOutput();
+    size_t stalls = 0;
+    for (size_t at = out.find("capture incomplete"); at != std::string::npos;
+         at = out.find("capture incomplete", at + 1))
+      ++stalls;
+    EXPECT_EQ(stalls, c.stallLines) << c.name;
+    EXPECT_EQ(captureComplete(), c.fullReading) << c.name;
+    if (c.fullReading) {
+      EXPECT_NEAR(gstate().currCorrected, 3.0f, 0.1f) << c.name;
+    } else {
+      EXPECT_EQ(out.find("high power read"), std::string::npos) << c.name;
+      EXPECT_EQ(gstate().power.estimatedPower, 0.0f) << c.name << ": nothing computed";
+      if (!c.force && c.stalledCaptures != -2) {  // no quick read: the run is left as it was
+        EXPECT_EQ(rtc().stableReadCounter.get(), 7) << c.name;
+        EXPECT_EQ(rtc().firstStableRawCoarseRMSCurrent.get(), 1234) << c.name;
+      }
+    }
+    EXPECT_FALSE(sim::board().gpio().level(1, 5)) << c.name << ": front end off afterwards";
+    sim::board().adc().setDmaOverrunAfter(-1);
+  }
 }
 
 TEST_F(ReadingLogic, QuickReadLinePrintsTheBandInWholeMilliamperes) {

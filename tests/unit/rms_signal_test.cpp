@@ -212,6 +212,25 @@ TEST_F(Capture, SlopeCorrectionOnTheInductiveView) {
   EXPECT_EQ(gstate().chanEFieldInd.at(10), 500 - 5);     // -5.5 truncated toward zero
   EXPECT_EQ(gstate().chanEFieldInd.at(200), 500 - 110);  // later rows lowered more
   EXPECT_EQ(gstate().chanEFieldCap.at(200), 0);          // the capacitive view is raw
+  // A drift term of 1e9 or more (or NaN) cannot be added to a 16-bit row: it adds nothing.
+  const struct {
+    float correction;
+    int16_t row200;
+  } big[] = {{5e6f, 500}, {-5e6f, 500}, {4.99e6f, 500 + static_cast<int16_t>(998000000 & 0xFFFF)}, {NAN, 500}};
+  for (const auto& c : big) {
+    setGstate().adc.eFieldSlopeCorrection = c.correction;
+    EXPECT_EQ(gstate().chanEFieldInd.at(200), c.row200) << c.correction;
+  }
+}
+
+// A capture of no rows has no RMS: 0, not the NaN of 0 / 0, so nothing downstream turns into NaN.
+TEST_F(Capture, EmptyCaptureHasZeroRms) {
+  fill(0, [](int) { return 0.0; });
+  Measure& b = setGstate().bField;
+  b.reset();
+  b.computeRMS();
+  EXPECT_EQ(b.rmsRaw, 0.0f);
+  EXPECT_EQ(b.rmsV, 0.0f);
 }
 
 }  // namespace

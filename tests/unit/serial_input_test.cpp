@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "SerialConfig.h"
+#include "main.h"
 #include "test_board.h"
 #include "uart_model.h"
 
@@ -89,25 +90,62 @@ TEST_F(SerialInput, QuotedCommandNameAndSeparatorStartArguments) {
 }
 
 TEST_F(SerialInput, RingOverflowDropsUntilNextLineEnd) {
-  // 600 bytes arrive while the main loop is busy: the ring keeps 511 of them.
+  // 600 bytes arrive while the main loop is busy: the ring keeps 511 of them, read before the gap
+  // is reported (here they make a line too long).
   sim::board().uart1().hostSend(std::string(600, 'z'));
   testing_support::runFor(100000);
   typeAndPoll("");
-  EXPECT_EQ(echoesAndErrors(takeOutput()), std::vector<std::string>{"err: rx overflow"});
+  EXPECT_EQ(echoesAndErrors(takeOutput()), (std::vector<std::string>{"err: line too long", "err: rx overflow"}));
   // The dropped line's end, then a fresh line that is dispatched normally.
   typeAndPoll("\nok1\n");
   EXPECT_EQ(echoesAndErrors(takeOutput()), (std::vector<std::string>{"> ok1", "err: unknown command (try 'help')"}));
 }
 
-TEST_F(SerialInput, UartErrorEmptiesRingAndReArms) {
-  sim::board().uart1().hostSend("partial");
-  testing_support::runFor(2000);
-  sim::board().uart1().injectError(0x04);  // framing error
-  testing_support::runFor(2000);
-  typeAndPoll("");
-  EXPECT_EQ(echoesAndErrors(takeOutput()), std::vector<std::string>{"err: uart rx error 0x04 (re-armed)"});
-  typeAndPoll("after\n");
-  EXPECT_EQ(echoesAndErrors(takeOutput()), (std::vector<std::string>{"> after", "err: unknown command (try 'help')"}));
+// Lines wait in the ring while the loop is busy; bytes then go missing (the ring is full, or the
+// UART flags an error). Whole lines before the gap run, the line the gap cut is dropped up to its
+// end, the loss is reported once, and no command is made of the pieces on either side of it.
+TEST_F(SerialInput, LossDropsTheLineItCutAndNeverJoinsPieces) {
+  struct LossCase {
+    const char* name;
+    uint32_t uartError;  // 0: the ring overflows instead
+    const char* message;
+  };
+  const LossCase cases[] = {
+      {"ring full", 0, "err: rx overflow"},
+      {"overrun", 0x08, "err: uart rx error 0x08 (re-armed)"},
+      {"framing error", 0x04, "err: uart rx error 0x04 (re-armed)"},
+  };
+  for (const LossCase& c : cases) {
+    SetUp();
+    sim::board().uart1().hostSend("a1\nb2\nprint vr");
+    testing_support::runFor(2000);
+    if (c.uartError != 0) {
+      sim::board().uart1().injectError(c.uartError);
+    } else {
+      sim::board().uart1().hostSend(std::string(520, '\0'));  // NULs: the line grows no longer
+    }
+    testing_support::runFor(60000);
+    typeAndPoll("");
+    sim::board().uart1().hostSend("ef 57\nc3\n");
+    testing_support::runFor(5000);
+    typeAndPoll("");
+    EXPECT_EQ(echoesAndErrors(takeOutput()),
+              (std::vector<std::string>{"> a1", "err: unknown command (try 'help')", "> b2",
+                                        "err: unknown command (try 'help')", c.message, "> c3",
+                                        "err: unknown command (try 'help')"}))
+        << c.name;
+  }
+}
+
+// An overrun while reception waited to be restarted lost bytes: the restart reports it, once.
+TEST_F(SerialInput, OverrunBeforeARestartIsReportedOnce) {
+  ASSERT_EQ(HAL_UART_AbortReceive(&huart1), HAL_OK);
+  sim::board().uart1().hostSend("xy");  // x waits in the data register, y overruns it
+  testing_support::runFor(3000);
+  typeAndPoll("");  // the poll's watchdog restarts reception
+  typeAndPoll("\nok2\n");
+  EXPECT_EQ(echoesAndErrors(takeOutput()), (std::vector<std::string>{"err: uart rx error 0x08 (re-armed)", "> ok2",
+                                                                     "err: unknown command (try 'help')"}));
 }
 
 TEST_F(SerialInput, LongBurstCrossesSeveralDmaChunks) {

@@ -216,4 +216,31 @@ TEST_F(SleepTest, DecoderLogsBothCauses) {
             "Reset cause: SFTRSTF (software reset)\n\rboot cause: SBF (standby flag set)\n\r");
 }
 
+// The fault handler's record (exception and stacked PC in backup registers 3 and 4) is told once,
+// after the causes; a register without the record's mark is not one.
+TEST_F(SleepTest, DecoderTellsAFaultRecordOnce) {
+  struct Case {
+    uint32_t record;
+    uint32_t pc;
+    const char* line;
+  };
+  const Case cases[] = {
+      {0xFA170003u, 0x08001234u, "Fault before this start: exception 3 (HardFault) at PC 0x08001234\n\r"},
+      {0xFA170029u, 0x0800BEEEu, "Fault before this start: exception 41 (unexpected interrupt) at PC 0x0800BEEE\n\r"},
+      {0xFA170003u, 0u, "Fault before this start: exception 3 (HardFault) at PC 0x00000000\n\r"},
+      {0x00000003u, 0x08001234u, ""},
+      {0xFA160003u, 0x08001234u, ""},
+  };
+  const std::string causes = "Reset cause: SFTRSTF (software reset)\n\rboot cause: unhandled reason SR1=0x00000000\n\r";
+  for (const Case& c : cases) {
+    HAL_RTCEx_BKUPWrite(&hrtc, 3, c.record);
+    HAL_RTCEx_BKUPWrite(&hrtc, 4, c.pc);
+    testing_support::takeOutput();
+    resetCauseDecoder(HAL_RESET_FLAG_SOFTWARE, 0);
+    EXPECT_EQ(testing_support::takeOutput(), causes + c.line) << std::hex << c.record;
+    resetCauseDecoder(HAL_RESET_FLAG_SOFTWARE, 0);
+    EXPECT_EQ(testing_support::takeOutput(), causes) << "told twice";
+  }
+}
+
 }  // namespace

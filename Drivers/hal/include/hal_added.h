@@ -23,6 +23,13 @@ extern "C" {
 #define HAL_RESET_FLAG_LOW_POWER 0x80000000U
 // Written with HAL_RCCEx_WriteCSR: clears every reset flag.
 #define HAL_RESET_FLAGS_CLEAR 0x00800000U
+// The fault record: the target's start-up code, on a HardFault or an unexpected interrupt, writes
+// the mark with the exception number (3: HardFault, 16 + n: interrupt n) to this backup register and
+// the stacked PC (0: the stack pointer was astray) to the next one, then resets the chip.
+#define HAL_FAULT_RECORD_REGISTER 3U
+#define HAL_FAULT_PC_REGISTER 4U
+#define HAL_FAULT_RECORD_MARK 0xFA170000U
+#define HAL_FAULT_RECORD_MARK_MASK 0xFFFFFF00U
 // Reset flags of this start.
 uint32_t HAL_RCCEx_ReadCSR(void);
 void HAL_RCCEx_WriteCSR(uint32_t value);

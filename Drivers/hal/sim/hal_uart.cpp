@@ -49,8 +49,10 @@ HAL_StatusTypeDef halUartStartReceiveToIdle(UART_HandleTypeDef* huart, uint8_t* 
   DMA_HandleTypeDef* hdma = huart->hdmarx;
   halUartHookReceptionDma(hdma);
   if (simDmaStart(hdma, reinterpret_cast<uintptr_t>(data), size) != HAL_OK) return HAL_ERROR;
-  // Errors and idle from before this reception are not its own.
-  model().clearStatus(sim::Uart::kErrors | sim::Uart::kIdle);
+  // An idle line from before this reception is not its own. An error flagged while nothing was
+  // receiving (an overrun while the reception waited to be restarted) is: bytes were lost, and the
+  // error interrupt reports it as soon as it is enabled.
+  model().clearStatus(sim::Uart::kIdle);
   model().setInterrupts(false, true, true);
   model().setDmaRequests(true);
   return HAL_OK;

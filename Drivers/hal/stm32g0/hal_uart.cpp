@@ -121,9 +121,11 @@ HAL_StatusTypeDef halUartStartReceiveToIdle(UART_HandleTypeDef* huart, uint8_t* 
       HAL_OK) {
     return HAL_ERROR;
   }
-  // Errors and idle from before this reception are not its own. A byte already waiting in RDR
-  // is, and the DMA takes it as soon as the request is enabled.
-  usart->ICR = kRxErrorClears | USART_ICR_IDLECF;
+  // An idle line from before this reception is not its own. A byte already waiting in RDR is, and
+  // the DMA takes it as soon as the request is enabled; so is an error flagged while nothing was
+  // receiving (an overrun while the reception waited to be restarted): the error interrupt reports
+  // it as soon as EIE is set.
+  usart->ICR = USART_ICR_IDLECF;
   if ((usart->CR1 & USART_CR1_PCE) != 0U) regSet(usart->CR1, USART_CR1_PEIE);
   regSet(usart->CR3, USART_CR3_EIE | USART_CR3_DMAR);
   regSet(usart->CR1, USART_CR1_IDLEIE);

@@ -1,5 +1,6 @@
 // Start-up of the STM32G070: the vector table, the reset handler that prepares RAM and runs the
-// static constructors before main, and the default handler for every unexpected interrupt.
+// static constructors before main, and the fault handler for a HardFault and every unexpected
+// interrupt.
 #include <cstring>
 
 #include "stm32g0xx_hal.h"
@@ -23,8 +24,9 @@ void Reset_Handler(void);
 int main(void);
 void Default_Handler(void);
 
-// Every handler is a weak alias of Default_Handler: a definition elsewhere (Core/Src) wins.
-#define WEAK_HANDLER(name) void name(void) __attribute__((weak, alias("Default_Handler")))
+// Every handler is a weak alias of Default_Handler: a definition elsewhere (Core/Src) wins. Nothing
+// defines HardFault_Handler: a HardFault is recorded and reset like an unexpected interrupt.
+#define WEAK_HANDLER(name) void name(void) __attribute__((weak, alias("Default_Handler"), nothrow))
 WEAK_HANDLER(NMI_Handler);
 WEAK_HANDLER(HardFault_Handler);
 WEAK_HANDLER(SVC_Handler);
@@ -163,9 +165,27 @@ __attribute__((naked, noreturn)) void Reset_Handler(void) {
       ".ltorg\n");
 }
 
-void Default_Handler(void) {
-  for (;;) {
-  }
+// A node that spun here would never report again and would drain its cell: the exception number
+// and the stacked PC go to the backup registers (the next start reports them), then the chip resets.
+__attribute__((used)) void Fault_RecordAndReset(const uint32_t* frame, uint32_t ipsr) {
+  const uintptr_t at = reinterpret_cast<uintptr_t>(frame);
+  // A stack pointer gone astray is not followed: a read through it would fault again (lockup).
+  const uint32_t pc = at >= SRAM_BASE && at <= reinterpret_cast<uintptr_t>(&_estack) - 32u ? frame[6] : 0u;
+  // The RTC domain is open for writes from its bring-up on (before it, the record is lost; the reset
+  // still comes).
+  (&TAMP->BKP0R)[HAL_FAULT_RECORD_REGISTER] = HAL_FAULT_RECORD_MARK | (ipsr & 0x3Fu);
+  (&TAMP->BKP0R)[HAL_FAULT_PC_REGISTER] = pc;
+  NVIC_SystemReset();
+}
+
+// The exception frame the core stacked on entry is at MSP (the firmware never uses PSP).
+__attribute__((naked)) void Default_Handler(void) {
+  __asm volatile(
+      "mrs r0, msp\n"
+      "mrs r1, ipsr\n"
+      "ldr r2, =Fault_RecordAndReset\n"
+      "bx r2\n"
+      ".ltorg\n");
 }
 
 }  // extern "C"
