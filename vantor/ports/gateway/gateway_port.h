@@ -97,6 +97,8 @@ class GatewayPort {
   };
 
   void serve();
+  // Answers whose gathering is over, TX_ACKs overdue, the table's periodic write.
+  void dueWork();
   void onDatagram(const uint8_t* data, size_t len, const sockaddr_storage& from, socklen_t fromLen);
   void onPushData(const gateway::Datagram& d, Gateway& g);
   void onRxpk(const gateway::Rxpk& r, Gateway& g);
