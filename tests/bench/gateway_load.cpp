@@ -1,8 +1,9 @@
 // Benchmark, not a test: one Vantor (`vantor listen --gateway`) behind one gateway that forwards
-// 1 000 uplinks a second, each a provisioning request from a new chip (stored, and answered with
-// packet 13). This program is the gateway's forwarder: PULL_DATA, then PUSH_DATA paced at the rate,
-// and TX_ACK for every PULL_RESP. It reports how many uplinks were stored and the time from each
-// PUSH_DATA to its PULL_RESP (median, 99th percentile, worst).
+// 1 000 uplinks a second. First 200 chips ask for an identity; then each uplink is a provisioning
+// request of one of those nodes under its own key, with a counter above its last (stored as
+// accepted, and answered with packet 13 confirm). This program is the gateway's forwarder:
+// PULL_DATA, then PUSH_DATA paced at the rate, and TX_ACK for every PULL_RESP. It reports how many uplinks were stored
+// and the time from each PUSH_DATA to its PULL_RESP (median, 99th percentile, worst).
 //   build/sim/tests/gateway_load build/sim/vantor [uplinks (default 10000)] [per second (default 1000)]
 #include <arpa/inet.h>
 #include <poll.h>
@@ -21,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "decide.h"
 #include "gateway_protocol.h"
 #include "node_frames.h"
 
@@ -116,16 +118,9 @@ int main(int argc, char** argv) {
     for (ssize_t n; (n = ::recv(up, buf, sizeof buf, 0)) > 0;) {
     }
   };
-  const Clock::time_point start = Clock::now();
-  for (int i = 0; i < uplinks; ++i) {
-    const Clock::time_point due = start + std::chrono::microseconds(static_cast<int64_t>(i) * 1'000'000 / rate);
-    while (Clock::now() < due) {
-      drain();
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    const Frame frame = packet10(0, 1, chipOf(0x10000000u + static_cast<uint32_t>(i)), HMAC::Key{0, 0});
+  const auto pushFrame = [&](const Frame& frame, uint32_t tmst, uint16_t token) {
     gateway::Rxpk r;
-    r.tmst = 1'000'000u * static_cast<uint32_t>(i);  // distinct for every uplink, and wrapping
+    r.tmst = tmst;
     r.freqMHz = 868.0;
     r.stat = 1;
     r.modu = "LORA";
@@ -136,8 +131,32 @@ int main(int argc, char** argv) {
     r.data = frame;
     gateway::PushData p;
     p.rxpk.push_back(r);
-    sentAt[r.tmst] = Clock::now();
-    send(up, gateway::Datagram{2, static_cast<uint16_t>(i), gateway::Ident::pushData, eui, gateway::encodePushData(p)});
+    send(up, gateway::Datagram{2, token, gateway::Ident::pushData, eui, gateway::encodePushData(p)});
+  };
+  // The nodes: identities 1..200 for 200 chips (the Vantor's seed is 1: their keys follow from it).
+  constexpr uint32_t kNodes = 200;
+  for (uint32_t n = 0; n < kNodes; ++n) {
+    pushFrame(packet10(0, 1, chipOf(0x10000000u + n), HMAC::Key{0, 0}), 3'000'000'000u + n, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    drain();
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  drain();
+  latencyMs.clear();
+  sentAt.clear();
+  const Clock::time_point start = Clock::now();
+  for (int i = 0; i < uplinks; ++i) {
+    const Clock::time_point due = start + std::chrono::microseconds(static_cast<int64_t>(i) * 1'000'000 / rate);
+    while (Clock::now() < due) {
+      drain();
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    const uint32_t uid = 1 + static_cast<uint32_t>(i) % kNodes;
+    const uint32_t counter = 2 + static_cast<uint32_t>(i) / kNodes;
+    const Frame frame = packet10(uid, counter, chipOf(0x10000000u + uid - 1), vantor::tagKey(vantor::freshKey(1, uid)));
+    const uint32_t tmst = 1'000'000u * static_cast<uint32_t>(i);  // distinct for every uplink, and wrapping
+    sentAt[tmst] = Clock::now();
+    pushFrame(frame, tmst, static_cast<uint16_t>(i));
   }
   const double sendingS = std::chrono::duration<double>(Clock::now() - start).count();
   const Clock::time_point end = Clock::now() + std::chrono::seconds(5);
@@ -150,19 +169,22 @@ int main(int argc, char** argv) {
   ::waitpid(vantor, &status, 0);
   // What was stored, read by the vantor command.
   const std::string count = std::string(argv[1]) + " --db " + db + " --json uplinks --limit " +
-                            std::to_string(uplinks + 10) + " | grep -c '\"verdict\":\"accepted\"'";
+                            std::to_string(uplinks + 300) + " | grep -c '\"verdict\":\"accepted\"'";
   FILE* f = ::popen(count.c_str(), "r");
   int stored = 0;
   if (f != nullptr && std::fscanf(f, "%d", &stored) != 1) stored = 0;
   if (f != nullptr) ::pclose(f);
   std::sort(latencyMs.begin(), latencyMs.end());
   const auto at = [&](double q) {
-    return latencyMs.empty() ? 0.0 : latencyMs[std::min(latencyMs.size() - 1, static_cast<size_t>(q * latencyMs.size()))];
+    return latencyMs.empty() ? 0.0
+                             : latencyMs[std::min(latencyMs.size() - 1, static_cast<size_t>(q * latencyMs.size()))];
   };
-  std::printf("gateway_load: %d uplinks sent in %.2f s (%.0f a second), %d stored as accepted, %zu answered\n",
-              uplinks, sendingS, uplinks / sendingS, stored, latencyMs.size());
+  std::printf(
+      "gateway_load: %d uplinks sent in %.2f s (%.0f a second), %d stored as accepted (with the %u first "
+      "requests), %zu answered\n",
+      uplinks, sendingS, uplinks / sendingS, stored, kNodes, latencyMs.size());
   std::printf("gateway_load: PUSH_DATA to PULL_RESP: median %.2f ms, 99th percentile %.2f ms, worst %.2f ms\n", at(0.5),
               at(0.99), latencyMs.empty() ? 0.0 : latencyMs.back());
   std::system((std::string("rm -rf ") + dir).c_str());
-  return stored == uplinks && latencyMs.size() == static_cast<size_t>(uplinks) ? 0 : 1;
+  return stored == uplinks + static_cast<int>(kNodes) && latencyMs.size() == static_cast<size_t>(uplinks) ? 0 : 1;
 }

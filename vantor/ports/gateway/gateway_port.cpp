@@ -182,8 +182,7 @@ void GatewayPort::serve() {
     for (;;) {
       sockaddr_storage from{};
       socklen_t fromLen = sizeof from;
-      const ssize_t n =
-          ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+      const ssize_t n = ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
       std::lock_guard<std::mutex> lock(mutex_);
       if (n >= 0) onDatagram(buffer.data(), static_cast<size_t>(n), from, fromLen);
       dueWork();
@@ -414,7 +413,7 @@ void GatewayPort::onTxAck(const gateway::Datagram& d) {
   }
   count(g.record, "refused", result);
   g.record.lastError = result;
-  std::fprintf(stderr, "vantor: gateway %s refused %s: %s\n", eui.c_str(), u.answer.what.c_str(), result.c_str());
+  tell(eui, result, "refused " + u.answer.what + ": " + result);
   core_.refused(u.answer, result + " via gateway " + eui);
 }
 
@@ -436,6 +435,12 @@ void GatewayPort::expireAcks() {
                  u.answer.what.c_str());
     core_.refused(u.answer, reason + " via gateway " + u.eui);
   }
+}
+
+void GatewayPort::tell(const std::string& eui, const std::string& reason, const std::string& what) {
+  if (!told_.insert(eui + " " + reason).second) return;
+  std::fprintf(stderr, "vantor: gateway %s %s (the next ones are counted: vantor gateways)\n", eui.c_str(),
+               what.c_str());
 }
 
 void GatewayPort::send(const gateway::Datagram& d, const sockaddr_storage& to, socklen_t toLen) {

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -110,6 +111,8 @@ class GatewayPort {
   void count(GatewayRecord& r, const char* group, const std::string& reason);
   void countBad(const std::string& reason);
   void saveDirty();
+  // A refusal on standard error, the first of its kind for each gateway.
+  void tell(const std::string& eui, const std::string& reason, const std::string& what);
 
   RadioCore& core_;
   GatewayOptions options_;
@@ -124,6 +127,7 @@ class GatewayPort {
   std::vector<Unacked> unacked_;
   std::mt19937 tokens_;
   Clock::time_point savedAt_;
+  std::set<std::string> told_;
 };
 
 }  // namespace vantor
