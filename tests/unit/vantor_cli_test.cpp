@@ -49,6 +49,43 @@ class VantorCli : public ::testing::TestWithParam<Backend> {
   std::ostringstream out_, err_;
 };
 
+// The gateways' table as the gateway port writes it: a gateway with its counters by reason, and the
+// row of bad datagrams that named none.
+TEST_P(VantorCli, GatewaysAsATableAndAsJson) {
+  {
+    const std::unique_ptr<vantor::Store> store = vantor::openStore(db_, false);
+    vantor::GatewayRecord g;
+    g.eui = "AA555A0000000001";
+    g.address = "127.0.0.1:41250";
+    g.lastSeenUs = 2'500'000;
+    g.latitude = 46.24;
+    g.longitude = 3.2523;
+    g.counters = nlohmann::json::parse(
+        R"({"heard":5,"forwarded":3,"dropped":{"crc_bad":1,"channel":1},"sent":2,"refused":{"TOO_LATE":1}})");
+    g.lastError = "TOO_LATE";
+    store->saveGateway(g);
+    vantor::GatewayRecord none;
+    none.counters = nlohmann::json::parse(R"({"dropped":{"short":2}})");
+    store->saveGateway(none);
+  }
+  ASSERT_EQ(run({"gateways"}), 0) << err_.str();
+  EXPECT_EQ(out_.str(),
+            "eui               address          last_seen_s  position          heard  forwarded  dropped             "
+            "  sent  refused     last_error\n"
+            "(none)            -                -            -                 0      0          short 2             "
+            "  0     -           -\n"
+            "AA555A0000000001  127.0.0.1:41250  2.500        46.24000,3.25230  5      3          channel 1, crc_bad 1"
+            "  2     TOO_LATE 1  TOO_LATE\n");
+  ASSERT_EQ(run({"--json", "gateways"}), 0);
+  const std::vector<nlohmann::json> lines = jsonLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1]["eui"], "AA555A0000000001");
+  EXPECT_EQ(lines[1]["dropped"]["crc_bad"], 1);
+  EXPECT_EQ(lines[1]["refused"]["TOO_LATE"], 1);
+  EXPECT_EQ(lines[1]["last_seen_s"], 2.5);
+  EXPECT_TRUE(lines[0]["eui"].is_null());
+}
+
 TEST_P(VantorCli, ExitCodesSayDoneRefusedOrUsage) {
   struct Case {
     std::vector<std::string> args;

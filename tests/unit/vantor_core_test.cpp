@@ -11,9 +11,9 @@
 #include "node_frames.h"
 #include "packet8.h"
 #include "packet9.h"
+#include "pg_db.h"
 #include "rxpacket13.h"
 #include "rxpacket14.h"
-#include "pg_db.h"
 #include "settings.h"
 #include "sqlite_db.h"
 #include "test_servers.h"
@@ -89,8 +89,9 @@ TEST(VantorCounter, OrderOfTwentyFourBitCountersWithTheirWrapWindow) {
 // duplicate) when heard within a second of the accepted one, and a replay when heard later.
 TEST(VantorSettingText, ValuesReadAsWrittenWithoutAnExponentWherePlainDigitsDo) {
   const std::pair<float, const char*> cases[] = {
-      {600.0f, "600"},     {86400.0f, "86400"}, {0.5f, "0.5"},        {-0.027f, "-0.027"},     {0.001f, "0.001"},
-      {1e-7f, "1e-07"},    {3e9f, "3e+09"},     {123456789.0f, "123456792"}, {21474.83647f, "21474.836"},
+      {600.0f, "600"},     {86400.0f, "86400"},         {0.5f, "0.5"},
+      {-0.027f, "-0.027"}, {0.001f, "0.001"},           {1e-7f, "1e-07"},
+      {3e9f, "3e+09"},     {123456789.0f, "123456792"}, {21474.83647f, "21474.836"},
   };
   for (const auto& [value, text] : cases) EXPECT_EQ(vantor::floatText(value), text) << value;
   vantor::Setting s;
@@ -128,7 +129,8 @@ TEST_P(VantorCore, EachTransmissionHeardByTwoVantorsIsAnsweredOnce) {
   const struct {
     uint64_t heardUs;
     const char* verdicts;  // of the first Vantor's copy, then the second's
-  } cases[] = {{1'000'000, "accepted duplicate"}, {2'600'000, "duplicate duplicate"}, {5'000'000, "duplicate duplicate"}};
+  } cases[] = {
+      {1'000'000, "accepted duplicate"}, {2'600'000, "duplicate duplicate"}, {5'000'000, "duplicate duplicate"}};
   for (const auto& c : cases) {
     const Reception rx{c.heardUs, -80.0, 6.0};
     const bool first = vantor_->onFrame(request, rx, {}).has_value();
@@ -311,6 +313,39 @@ TEST_P(VantorCore, AnUnansweredSettingIsSentAgainUntilItsAttemptsRunOut) {
   EXPECT_EQ(registry_->queue(1)[0].state, "expired");
 }
 
+// A port that could not send an answer (a gateway's TOO_LATE) hands it back: the attempt is not
+// counted, the reason stays on the item, and it goes again at the next window; a refusal that comes
+// after the item went again (another downlink counter) changes nothing.
+TEST_P(VantorCore, ARefusedSendIsNotCountedAndGoesAgainAtTheNextWindow) {
+  const HMAC::Key key = provision();
+  queue(1, {"debug-rate", "10"}, 1);
+  std::vector<vantor::Stored> seen;
+  vantor_->outputs().onCommitted([&](const vantor::Stored& s) { seen.push_back(s); });
+  const std::optional<Answer> first = vantor_->heard({packet3(1, 10, key, true), Reception{now_ += 1'000'000}});
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->delayUs, vantor::kAnswerDelayUs);
+  vantor_->refused(*first, "TOO_LATE via gateway 0102030405060708");
+  vantor::QueueItem item = registry_->queue(1)[0];
+  EXPECT_EQ(item.state, "pending");
+  EXPECT_EQ(item.attempts, 0);
+  EXPECT_EQ(item.lastError, "TOO_LATE via gateway 0102030405060708");
+  ASSERT_EQ(seen.size(), 2u);  // the frame, then the item handed back
+  ASSERT_EQ(seen[1].items.size(), 1u);
+  EXPECT_EQ(seen[1].items[0].state, "pending");
+  // One attempt allowed, none used: it goes again, at the delay the port asks for.
+  vantor::HeardFrame again{packet3(1, 11, key, true), Reception{now_ += 1'000'000}};
+  again.soonestAnswerUs = 300'000;
+  const std::optional<Answer> second = vantor_->heard(again);
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->delayUs, 300'000u);
+  EXPECT_EQ(second->itemId, item.id);
+  EXPECT_GT(second->downlinkCounter, first->downlinkCounter);
+  vantor_->refused(*first, "NO_TX_ACK via gateway 0102030405060708");  // late: it went again already
+  item = registry_->queue(1)[0];
+  EXPECT_EQ(item.state, "sent");
+  EXPECT_EQ(item.attempts, 1);
+}
+
 TEST_P(VantorCore, ASettingPastItsExpiryIsNotSent) {
   const HMAC::Key key = provision();
   queue(1, {"dbg1"});
@@ -374,9 +409,14 @@ TEST_P(VantorCore, AVersionOneFileIsUpgradedKeepingItsNodes) {
   provision();
   registry_.reset();
   {
-    // Back to version 1 as it was: nodes without their expected interval, no MQTT tables.
+    // Back to version 1 as it was: nodes without their expected interval, no MQTT tables, uplinks
+    // without their port and receiver, no gateways.
     const std::unique_ptr<vantor::SqlDb> db = rawDb();
-    db->script("ALTER TABLE nodes DROP COLUMN expected_interval_s; DROP TABLE outbox; DROP TABLE commands");
+    db->script(
+        "ALTER TABLE nodes DROP COLUMN expected_interval_s; DROP TABLE outbox; DROP TABLE commands;"
+        "ALTER TABLE uplinks DROP COLUMN port; ALTER TABLE uplinks DROP COLUMN receiver;"
+        "ALTER TABLE uplinks DROP COLUMN tmst; ALTER TABLE uplinks DROP COLUMN rx_time;"
+        "ALTER TABLE queue DROP COLUMN last_error; DROP TABLE gateways");
     db->setSchemaVersion(1);
   }
   const std::unique_ptr<vantor::Store> upgraded = vantor::openStore(path_, false);
@@ -385,6 +425,9 @@ TEST_P(VantorCore, AVersionOneFileIsUpgradedKeepingItsNodes) {
   EXPECT_EQ(upgraded->nodeByUid(1)->state, "confirmed");
   EXPECT_EQ(upgraded->nodeByUid(1)->expectedIntervalS, 600.0);
   EXPECT_TRUE(upgraded->outbox("vantor", 0, 10).empty());
+  EXPECT_TRUE(upgraded->gateways().empty());
+  ASSERT_FALSE(upgraded->uplinks(1, 1).empty());
+  EXPECT_EQ(upgraded->uplinks(1, 1)[0].receiver, "");
 }
 
 TEST_P(VantorCore, AFileOfANewerSchemaIsRefused) {
