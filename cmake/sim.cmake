@@ -18,7 +18,7 @@ endif()
 # object is linked, as in the target image, so the board finds the interrupt handlers and callbacks
 # it calls by name. The value types and the frame codecs are ordinary libraries besides: the
 # receiving node and the tests of pure logic link them alone.
-set(ORVANE_PURE_MODULES base frames)
+set(ORVANE_PURE_MODULES base frames llcc68)
 orvane_modules_build(DEFAULT_KIND OBJECT STATIC ${ORVANE_PURE_MODULES}
   OPTIONS ${ORVANE_WARNINGS} -fno-exceptions -fno-rtti)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/Core/Src/main.cpp
