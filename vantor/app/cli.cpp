@@ -394,8 +394,13 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   std::string at;
   CLI::App* listenCmd = nullptr;
   if (listen != nullptr) {
-    listenCmd = app.add_subcommand("listen", "be the Vantor on orvane-air's shared medium until the air ends");
-    listenCmd->add_option("--air", lo.air, "the air to join: unix:PATH")->required();
+    listenCmd = app.add_subcommand(
+        "listen", "be the Vantor on orvane-air's shared medium until the air ends, or on its own radio until stopped");
+    listenCmd->add_option("--air", lo.air, "the air to join: unix:PATH");
+    listenCmd->add_option("--radio", lo.radio, "its own LLCC68 or SX1262 on this board's SPI: spidev:/dev/spidevB.C");
+    listenCmd->add_option("--gpio", lo.gpio,
+                          "that radio's lines: CHIP:busy=N,reset=N[,dio1=N][,rxen=N,txen=N] (libgpiod chip, line "
+                          "offsets; without rxen and txen DIO2 switches the antenna)");
     listenCmd->add_option("--name", lo.name, "its name on the air (default vantor)");
     listenCmd->add_option("--at", at, "its position on the air, X,Y in metres");
     listenCmd->add_option("--seed", lo.seed, "seed of the keys it gives and of its faults (default 1)");
@@ -404,7 +409,8 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         "--setting", lo.settings,
         std::string("queue this setting for every node it gives an identity or confirms (repeatable); ") +
             settingsHelp());
-    listenCmd->add_option("--mqtt", lo.outputs.mqtt, "publish to this MQTT broker, mqtt://HOST:PORT, and take commands");
+    listenCmd->add_option("--mqtt", lo.outputs.mqtt,
+                          "publish to this MQTT broker, mqtt://HOST:PORT, and take commands");
     listenCmd->add_option("--mqtt-prefix", lo.outputs.mqttPrefix, "its topics' prefix (default orvane)");
     listenCmd->add_option("--mqtt-client-id", lo.outputs.mqttClientId,
                           "its client id (default vantor-HOSTNAME; one per Vantor on a broker)");
@@ -420,6 +426,14 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   }
   if (listenCmd != nullptr && listenCmd->parsed()) {
     lo.dbPath = c.dbPath;
+    if (lo.air.empty() == lo.radio.empty()) {
+      err << "vantor: listen takes --air unix:PATH or --radio spidev:/dev/spidevB.C with --gpio\n";
+      return kExitUsage;
+    }
+    if (lo.radio.empty() != lo.gpio.empty()) {
+      err << "vantor: --radio and --gpio go together: the SPI device and the radio's lines\n";
+      return kExitUsage;
+    }
     if (!at.empty()) {
       char* end = nullptr;
       lo.atX = std::strtod(at.c_str(), &end);

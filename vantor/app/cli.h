@@ -18,9 +18,12 @@ constexpr int kExitUsage = 2;
 // The database of orvane-sim's default state folder.
 constexpr const char* kDefaultDatabase = ".orvane-sim/vantor.sqlite";
 
-// `vantor listen`: the Vantor as a participant of orvane-air (vantor/app/air_listen.h).
+// `vantor listen`: the Vantor as a participant of orvane-air (vantor/app/air_listen.h), or on its
+// own radio on a Linux board (vantor/app/radio_listen.h).
 struct ListenOptions {
-  std::string air;  // unix:PATH
+  std::string air;    // unix:PATH
+  std::string radio;  // spidev:/dev/spidevB.C
+  std::string gpio;   // CHIP:busy=N,reset=N[,dio1=N][,rxen=N,txen=N]
   std::string dbPath;
   std::string name = "vantor";
   uint64_t seed = 1;
