@@ -416,6 +416,23 @@ TEST_F(LocalRadioTest, ABusyChannelDelaysTheAnswerByTheNodesBackoffsThenItGoesRe
   EXPECT_LE(answers[0].startUs, end + (50 + 5 + 51 * (4 + 119) + 1) * kMs);
 }
 
+TEST_F(LocalRadioTest, ARadioThatStopsAnsweringIsResetUntilItComesBackAndGoesOnReceiving) {
+  startNode("busy=20,reset=18");
+  const HMAC::Key key = provisioned();
+  // Three polls fail, then the wake-up after the reset: down until the next try a second later.
+  chip_->scheduleFault("spi-error=4", nowUs() + 100 * kMs);
+  runFor(1500 * kMs);
+  EXPECT_EQ(log_.str(),
+            "vantor: the radio stopped answering and a reset did not help (no LLCC68 answers on /dev/spidev0.0: its "
+            "status reads mode 0 (standby is 2 or 3)); trying again\n"
+            "vantor: the radio answers again\n");
+  EXPECT_EQ(radio_->counts().resets, 1u);
+  nodeSends(packet3(1, 2, key, true));
+  runFor(1000 * kMs);
+  EXPECT_EQ(vantorFrames().size(), 1u);
+  EXPECT_EQ(radio_->counts().heard, 1u);
+}
+
 // How the chip is watched and the antenna switched, by what is wired.
 TEST_F(LocalRadioTest, Dio1SavesThePollsAndTheSwitchLinesFollowReceiveAndTransmit) {
   struct Case {

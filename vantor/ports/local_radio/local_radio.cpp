@@ -112,6 +112,10 @@ void LocalRadio::run(const std::function<bool()>& stop) {
 }
 
 void LocalRadio::poll() {
+  if (down_) {
+    if (sys_.monotonicUs() >= retryAtUs_) recover();
+    return;
+  }
   if (!bus_.irqPending()) return;
   llcc68_irq_mask_t irq = 0;
   if (!ok(llcc68_get_irq_status(ctx(), &irq))) {
@@ -188,7 +192,7 @@ void LocalRadio::step(Pending& p, uint64_t nowUs) {
     log_ << "vantor: the radio did not send the " << due.answer.what << " answer\n";
     core_.refused(due.answer, "the radio did not send it");
   }
-  if (!receive()) recover();
+  if (!down_ && !receive()) recover();
 }
 
 bool LocalRadio::transmit(const std::vector<uint8_t>& frame) {
@@ -222,14 +226,18 @@ bool LocalRadio::transmit(const std::vector<uint8_t>& frame) {
 }
 
 void LocalRadio::recover() {
-  ++counts_.resets;
   failures_ = 0;
   std::string error;
   if (configure(error) && receive()) {
-    log_ << "vantor: the radio stopped answering; reset and configured again\n";
-  } else {
-    log_ << "vantor: the radio stopped answering and a reset did not help: " << error << '\n';
+    ++counts_.resets;
+    log_ << (down_ ? "vantor: the radio answers again\n"
+                   : "vantor: the radio stopped answering; it was reset and configured again\n");
+    down_ = false;
+    return;
   }
+  if (!down_) log_ << "vantor: the radio stopped answering and a reset did not help (" << error << "); trying again\n";
+  down_ = true;
+  retryAtUs_ = sys_.monotonicUs() + kRetryUs;
 }
 
 void LocalRadio::keepInTimeOrder() {

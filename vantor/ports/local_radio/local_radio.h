@@ -35,8 +35,10 @@ class LocalRadio {
   static constexpr int kMaxBackoffs = 50;
   // A frame not confirmed sent within its time on air and this much is given up.
   static constexpr uint64_t kTxSlackUs = 100'000;
-  // Polls that fail in a row before the chip is reset and configured again.
+  // Polls that fail in a row before the chip is reset and configured again; a chip that does not
+  // come back is tried again this often, and nothing is received meanwhile.
   static constexpr unsigned kFailuresBeforeReset = 3;
+  static constexpr uint64_t kRetryUs = 1'000'000;
 
   struct Counts {
     uint64_t heard = 0;     // frames that passed the radio's CRC, handed to the core
@@ -80,6 +82,8 @@ class LocalRadio {
   RadioSystem& sys_;
   std::vector<Pending> pending_;  // in time order
   unsigned failures_ = 0;
+  bool down_ = false;  // the chip did not come back from a reset
+  uint64_t retryAtUs_ = 0;
   Counts counts_;
 };
 
