@@ -308,16 +308,6 @@ class LocalRadioTest : public RadioTest {
               vantor::QueueOutcome::Status::queued);
     return key;
   }
-  // A frame from a node, put on the air now; returns its end.
-  uint64_t nodeSends(const Frame& bytes) {
-    sim::AirFrame f;
-    f.sender = "node";
-    f.bytes = bytes;
-    f.startUs = nowUs();
-    f.endUs = f.startUs + f.air.timeOnAirUs(bytes.size());
-    medium().transmit(f);
-    return f.endUs;
-  }
   size_t commandsWith(uint8_t opcode) const {
     size_t n = 0;
     for (const Bytes& t : chip_->transactions()) n += !t.empty() && t[0] == opcode;
@@ -330,13 +320,6 @@ class LocalRadioTest : public RadioTest {
     linux_.reset();
     chip_.reset();  // off the medium before the board goes
     host_.reset();
-  }
-  std::vector<sim::AirFrame> vantorFrames() {
-    std::vector<sim::AirFrame> out;
-    for (const sim::AirFrame& f : medium().history()) {
-      if (f.sender == "vantor") out.push_back(f);
-    }
-    return out;
   }
 
   std::unique_ptr<ChipHost> host_;

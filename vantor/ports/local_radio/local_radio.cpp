@@ -21,7 +21,6 @@ constexpr uint16_t kRejectIrqs = LLCC68_IRQ_HEADER_ERROR | LLCC68_IRQ_CRC_ERROR;
 constexpr uint16_t kIrqs = LLCC68_IRQ_RX_DONE | kRejectIrqs | LLCC68_IRQ_TX_DONE | LLCC68_IRQ_TIMEOUT;
 constexpr uint32_t kTxTimeoutMs = 1000;
 constexpr uint64_t kTxPollUs = 1'000;
-constexpr int16_t kNoReadingDbm = -127;
 
 llcc68_pkt_params_lora_t packetParams(uint8_t length) {
   return llcc68_pkt_params_lora_t{LocalRadio::kPreambleSymbols, LLCC68_LORA_PKT_EXPLICIT, length, true, false};
@@ -164,21 +163,13 @@ void LocalRadio::take(uint64_t endUs) {
 }
 
 void LocalRadio::step(Pending& p, uint64_t nowUs) {
-  if (p.backoffs <= kMaxBackoffs) {
-    int16_t rssi = kNoReadingDbm;
-    if (ok(llcc68_get_rssi_inst(ctx(), &rssi))) p.peakDbm = std::max(p.peakDbm, rssi);
-    if (++p.samplesTaken < kSamples) {
-      p.atUs = nowUs + kSampleGapUs;
-      keepInTimeOrder();
-      return;
-    }
-    const bool busy = p.peakDbm > kNoReadingDbm && p.peakDbm > kChannelBusyDbm;
-    p.samplesTaken = 0;
-    p.peakDbm = kNoReadingDbm;
-    if (busy) {
-      // After the last backoff the frame goes without sensing.
-      ++p.backoffs;
-      p.atUs = nowUs + kBackoffUs;
+  if (p.sensing.sampling()) {
+    // The receiver is on: its instantaneous RSSI is the channel's.
+    int16_t rssi = 0;
+    const bool read = ok(llcc68_get_rssi_inst(ctx(), &rssi));
+    const uint64_t waitUs = p.sensing.sampled(read ? std::optional<double>(rssi) : std::nullopt);
+    if (waitUs != 0) {
+      p.atUs = nowUs + waitUs;
       keepInTimeOrder();
       return;
     }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "channel_sensing.h"
 #include "radio_bus.h"
 #include "radio_port.h"
 
@@ -26,13 +27,6 @@ class LocalRadio {
   // line is read every millisecond and the chip asked only when it is high.
   static constexpr uint64_t kPollUs = 5'000;
   static constexpr uint64_t kDio1PollUs = 1'000;
-  // Channel sensing as the node does it: five samples 1 ms apart, busy above -95 dBm (a reading of
-  // -127 is none), a backoff of 119 ms, at most 50 backoffs, then the frame goes regardless.
-  static constexpr int16_t kChannelBusyDbm = -95;
-  static constexpr int kSamples = 5;
-  static constexpr uint64_t kSampleGapUs = 1'000;
-  static constexpr uint64_t kBackoffUs = 119'000;
-  static constexpr int kMaxBackoffs = 50;
   // A frame not confirmed sent within its time on air and this much is given up.
   static constexpr uint64_t kTxSlackUs = 100'000;
   // Polls that fail in a row before the chip is reset and configured again; a chip that does not
@@ -61,9 +55,7 @@ class LocalRadio {
   struct Pending {
     Answer answer;
     uint64_t atUs = 0;  // monotonic: the next channel sample, or the transmission
-    int samplesTaken = 0;
-    int16_t peakDbm = -127;
-    int backoffs = 0;
+    ChannelSensing sensing;
   };
 
   const void* ctx() const { return bus_.context(); }
