@@ -473,6 +473,8 @@ TEST_F(LocalRadioTest, ARadioThatCannotBeReachedIsRefusedWithItsReason) {
       {"nothing on the bus", kSpidev, kGpioChip, "absent",
        "the radio does not come out of reset: BUSY (line 20 of gpiochip0) stays high after a pulse on RESET (line "
        "18)"},
+      {"an oscillator that does not start", kSpidev, kGpioChip, "device-errors-persist=0x0020",
+       "the radio does not receive: its status reads mode 5, device errors 0x0020"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -3,6 +3,7 @@
 #include "local_radio.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "llcc68_driver.h"
 
@@ -40,7 +41,22 @@ bool ok(llcc68_status_t s) { return s == LLCC68_STATUS_OK; }
 LocalRadio::LocalRadio(RadioBus& bus, RadioCore& core, std::ostream& log)
     : bus_(bus), core_(core), log_(log), sys_(bus.system()) {}
 
-bool LocalRadio::start(std::string& error) { return configure(error) && receive(); }
+bool LocalRadio::start(std::string& error) {
+  if (!configure(error)) return false;
+  // A chip whose oscillator does not run (a module with a TCXO that DIO3 must power) takes every
+  // command but never receives: said here, not found out by a silent site.
+  llcc68_chip_status_t status{};
+  llcc68_errors_mask_t errors = 0;
+  if (!receive() || !ok(llcc68_get_status(ctx(), &status)) || status.chip_mode != LLCC68_CHIP_MODE_RX ||
+      !ok(llcc68_get_device_errors(ctx(), &errors)) || errors != 0) {
+    char text[96];
+    std::snprintf(text, sizeof text, "the radio does not receive: its status reads mode %u, device errors 0x%04X",
+                  static_cast<unsigned>(status.chip_mode), static_cast<unsigned>(errors));
+    error = text;
+    return false;
+  }
+  return true;
+}
 
 bool LocalRadio::configure(std::string& error) {
   const RadioWiring& w = bus_.wiring();
