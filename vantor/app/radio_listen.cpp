@@ -25,8 +25,8 @@ int listenOnRadio(const ListenOptions& o, std::ostream& err, RadioSystem& system
     err << "vantor: " << error << '\n';
     return kExitUsage;
   }
-  if (!o.faults.empty()) {
-    err << "vantor: --fault is for the simulated air, not for a radio\n";
+  if (!o.faults.empty() || o.atSet) {
+    err << "vantor: --fault and --at are for the simulated air, not for a radio\n";
     return kExitUsage;
   }
   ListenSite site;
