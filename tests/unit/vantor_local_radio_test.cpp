@@ -406,14 +406,30 @@ TEST_F(LocalRadioTest, ARadioThatStopsAnsweringIsResetUntilItComesBackAndGoesOnR
   chip_->scheduleFault("spi-error=4", nowUs() + 100 * kMs);
   runFor(1500 * kMs);
   EXPECT_EQ(log_.str(),
-            "vantor: the radio stopped answering and a reset did not help (no LLCC68 answers on /dev/spidev0.0: its "
-            "status reads mode 0 (standby is 2 or 3)); trying again\n"
+            "vantor: the radio stopped answering\n"
+            "vantor: a reset did not help (no LLCC68 answers on /dev/spidev0.0: its status reads mode 0 (standby is 2 "
+            "or 3)); trying again every second\n"
             "vantor: the radio answers again\n");
   EXPECT_EQ(radio_->counts().resets, 1u);
   nodeSends(packet3(1, 2, key, true));
   runFor(1000 * kMs);
   EXPECT_EQ(vantorFrames().size(), 1u);
   EXPECT_EQ(radio_->counts().heard, 1u);
+}
+
+TEST_F(LocalRadioTest, ARadioThatLeftReceiveOnItsOwnIsFoundWithinTenSecondsAndSetUpAgain) {
+  startNode("busy=20,reset=18");
+  const HMAC::Key key = provisioned();
+  // A reset the Vantor did not make (a supply dip): the chip boots into standby with its defaults.
+  host_->gpio().write(0, kChipPins.reset.index, false);
+  host_->gpio().write(0, kChipPins.reset.index, true);
+  runFor(10'100 * kMs);
+  EXPECT_EQ(log_.str(),
+            "vantor: the radio had left receive (its status reads mode 2)\n"
+            "vantor: the radio was reset and configured again\n");
+  nodeSends(packet3(1, 2, key, true));
+  runFor(1000 * kMs);
+  EXPECT_EQ(vantorFrames().size(), 1u);
 }
 
 // How the chip is watched and the antenna switched, by what is wired.

@@ -110,11 +110,16 @@ bool LocalRadio::receive() {
 void LocalRadio::run(const std::function<bool()>& stop) {
   const uint64_t period = bus_.wiring().dio1 ? kDio1PollUs : kPollUs;
   uint64_t nextPollUs = sys_.monotonicUs();
+  uint64_t nextCheckUs = nextPollUs + kCheckUs;
   while (!stop()) {
     const uint64_t now = sys_.monotonicUs();
     if (!pending_.empty() && pending_.front().atUs <= now) {
       step(pending_.front(), now);
       continue;
+    }
+    if (now >= nextCheckUs) {
+      check();
+      nextCheckUs = now + kCheckUs;
     }
     if (now >= nextPollUs) {
       poll();
@@ -134,7 +139,7 @@ void LocalRadio::poll() {
   if (!bus_.irqPending()) return;
   llcc68_irq_mask_t irq = 0;
   if (!ok(llcc68_get_irq_status(ctx(), &irq))) {
-    if (++failures_ >= kFailuresBeforeReset) recover();
+    if (++failures_ >= kFailuresBeforeReset) lost("stopped answering");
     return;
   }
   failures_ = 0;
@@ -199,7 +204,7 @@ void LocalRadio::step(Pending& p, uint64_t nowUs) {
     log_ << "vantor: the radio did not send the " << due.answer.what << " answer\n";
     core_.refused(due.answer, "the radio did not send it");
   }
-  if (!down_ && !receive()) recover();
+  if (!down_ && !receive()) lost("does not go back to receive");
 }
 
 bool LocalRadio::transmit(const std::vector<uint8_t>& frame) {
@@ -232,17 +237,27 @@ bool LocalRadio::transmit(const std::vector<uint8_t>& frame) {
   return sent;
 }
 
+void LocalRadio::check() {
+  llcc68_chip_status_t status{};
+  if (down_ || !ok(llcc68_get_status(ctx(), &status)) || status.chip_mode == LLCC68_CHIP_MODE_RX) return;
+  lost("had left receive (its status reads mode " + std::to_string(static_cast<unsigned>(status.chip_mode)) + ")");
+}
+
+void LocalRadio::lost(const std::string& why) {
+  log_ << "vantor: the radio " << why << '\n';
+  recover();
+}
+
 void LocalRadio::recover() {
   failures_ = 0;
   std::string error;
   if (configure(error) && receive()) {
     ++counts_.resets;
-    log_ << (down_ ? "vantor: the radio answers again\n"
-                   : "vantor: the radio stopped answering; it was reset and configured again\n");
+    log_ << (down_ ? "vantor: the radio answers again\n" : "vantor: the radio was reset and configured again\n");
     down_ = false;
     return;
   }
-  if (!down_) log_ << "vantor: the radio stopped answering and a reset did not help (" << error << "); trying again\n";
+  if (!down_) log_ << "vantor: a reset did not help (" << error << "); trying again every second\n";
   down_ = true;
   retryAtUs_ = sys_.monotonicUs() + kRetryUs;
 }

@@ -33,6 +33,9 @@ class LocalRadio {
   // come back is tried again this often, and nothing is received meanwhile.
   static constexpr unsigned kFailuresBeforeReset = 3;
   static constexpr uint64_t kRetryUs = 1'000'000;
+  // How often the chip is asked whether it still receives (a reset by a supply dip leaves it in
+  // standby with its defaults, answering every poll with no news).
+  static constexpr uint64_t kCheckUs = 10'000'000;
 
   struct Counts {
     uint64_t heard = 0;     // frames that passed the radio's CRC, handed to the core
@@ -65,6 +68,8 @@ class LocalRadio {
   void take(uint64_t endUs);
   void step(Pending& p, uint64_t nowUs);
   bool transmit(const std::vector<uint8_t>& frame);
+  void check();
+  void lost(const std::string& why);
   void recover();
   void keepInTimeOrder();
 
