@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cli.h"
 #include "gpio_model.h"
 #include "llcc68_model.h"
 #include "local_radio.h"
@@ -21,6 +22,7 @@
 #include "node_frames.h"
 #include "packethandler.h"
 #include "radio_fixture.h"
+#include "radio_listen.h"
 #include "settings.h"
 #include "vantor.h"
 
@@ -537,6 +539,46 @@ TEST(LocalRadioOptions, BadWiringIsRefusedWithItsReason) {
     EXPECT_FALSE(vantor::parseRadioOption(bad, w, error)) << bad;
     EXPECT_EQ(error, std::string("--radio takes spidev:/dev/spidevB.C, not '") + bad + "'");
   }
+}
+
+int gListened = 0;
+int countListen(const vantor::ListenOptions&, std::ostream&) {
+  ++gListened;
+  return vantor::kExitDone;
+}
+
+TEST(LocalRadioOptions, ListenTakesTheAirOrARadioWithItsLines) {
+  const std::string either = "vantor: listen takes --air unix:PATH or --radio spidev:/dev/spidevB.C with --gpio\n";
+  const std::string together = "vantor: --radio and --gpio go together: the SPI device and the radio's lines\n";
+  const std::string radio = "--radio=spidev:/dev/spidev0.0", gpio = "--gpio=gpiochip0:busy=20,reset=18";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  } cases[] = {
+      {{"listen"}, vantor::kExitUsage, either},
+      {{"listen", "--air=unix:/tmp/air.sock", radio, gpio}, vantor::kExitUsage, either},
+      {{"listen", radio}, vantor::kExitUsage, together},
+      {{"listen", "--air=unix:/tmp/air.sock", gpio}, vantor::kExitUsage, together},
+      {{"listen", radio, gpio}, vantor::kExitDone, ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv{"vantor"};
+    for (const std::string& a : c.args) argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    gListened = 0;
+    EXPECT_EQ(vantor::runCli(static_cast<int>(argv.size()), argv.data(), out, err, &countListen), c.status);
+    EXPECT_EQ(err.str(), c.err);
+    EXPECT_EQ(gListened, c.status == vantor::kExitDone ? 1 : 0);
+  }
+  // What belongs to the simulated air is refused before anything is opened.
+  vantor::ListenOptions o;
+  o.radio = "spidev:/dev/spidev0.0";
+  o.gpio = "gpiochip0:busy=20,reset=18";
+  o.faults = {"silent"};
+  std::ostringstream err;
+  EXPECT_EQ(vantor::listenOnRadio(o, err), vantor::kExitUsage);
+  EXPECT_EQ(err.str(), "vantor: --fault and --at are for the simulated air, not for a radio\n");
 }
 
 }  // namespace
