@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "air_listen.h"
 #include "cli.h"
 #include "gpio_model.h"
 #include "llcc68_model.h"
@@ -22,7 +23,6 @@
 #include "node_frames.h"
 #include "packethandler.h"
 #include "radio_fixture.h"
-#include "radio_listen.h"
 #include "settings.h"
 #include "vantor.h"
 
@@ -547,8 +547,10 @@ int countListen(const vantor::ListenOptions&, std::ostream&) {
   return vantor::kExitDone;
 }
 
-TEST(LocalRadioOptions, ListenTakesTheAirOrARadioWithItsLines) {
-  const std::string either = "vantor: listen takes --air unix:PATH or --radio spidev:/dev/spidevB.C with --gpio\n";
+TEST(LocalRadioOptions, ListenTakesARadioWithItsLinesButNotWithTheSimulatedAir) {
+  const std::string none =
+      "vantor: listen needs --air unix:PATH, --gateway udp://ADDR[:PORT] or --radio spidev:PATH with --gpio\n";
+  const std::string both = "vantor: --radio hears the real air and --air the simulated one: not both\n";
   const std::string together = "vantor: --radio and --gpio go together: the SPI device and the radio's lines\n";
   const std::string radio = "--radio=spidev:/dev/spidev0.0", gpio = "--gpio=gpiochip0:busy=20,reset=18";
   struct Case {
@@ -556,11 +558,12 @@ TEST(LocalRadioOptions, ListenTakesTheAirOrARadioWithItsLines) {
     int status;
     std::string err;
   } cases[] = {
-      {{"listen"}, vantor::kExitUsage, either},
-      {{"listen", "--air=unix:/tmp/air.sock", radio, gpio}, vantor::kExitUsage, either},
+      {{"listen"}, vantor::kExitUsage, none},
+      {{"listen", "--air=unix:/tmp/air.sock", radio, gpio}, vantor::kExitUsage, both},
       {{"listen", radio}, vantor::kExitUsage, together},
       {{"listen", "--air=unix:/tmp/air.sock", gpio}, vantor::kExitUsage, together},
       {{"listen", radio, gpio}, vantor::kExitDone, ""},
+      {{"listen", radio, gpio, "--gateway=udp://127.0.0.1:1700"}, vantor::kExitDone, ""},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv{"vantor"};
@@ -577,7 +580,7 @@ TEST(LocalRadioOptions, ListenTakesTheAirOrARadioWithItsLines) {
   o.gpio = "gpiochip0:busy=20,reset=18";
   o.faults = {"silent"};
   std::ostringstream err;
-  EXPECT_EQ(vantor::listenOnRadio(o, err), vantor::kExitUsage);
+  EXPECT_EQ(vantor::listen(o, err), vantor::kExitUsage);
   EXPECT_EQ(err.str(), "vantor: --fault and --at are for the simulated air, not for a radio\n");
 }
 

@@ -1,11 +1,20 @@
-// The Vantor on orvane-air: its registry and decisions, its radio (SimEndpoint) on a mirror of the
-// shared medium, and a clock of its own that runs from one thing it has to do to the next.
+// `vantor listen`: the Vantor's registry and decisions behind its ports: on orvane-air its radio
+// (SimEndpoint) on a mirror of the shared medium, with a clock of its own that runs from one thing
+// it has to do to the next; behind gateways the forwarders' server, on a thread of its own; on the
+// board's own radio its receive loop (radio_listen.h).
 #include "air_listen.h"
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <memory>
+#include <thread>
 
 #include "air_link.h"
+#include "gateway_port.h"
 #include "listen_site.h"
+#include "radio_listen.h"
 #include "radio_medium.h"
 #include "scheduler.h"
 #include "sim_endpoint.h"
@@ -32,21 +41,18 @@ class VantorOnAir final : public sim::AirHost {
   const SimEndpoint& endpoint_;
 };
 
-}  // namespace
+std::atomic<bool> gStopSignal{false};
+extern "C" void onStopSignal(int) { gStopSignal = true; }
 
-int listenOnAir(const ListenOptions& o, std::ostream& err) {
-  ListenSite site;
-  if (const int status = openListenSite(o, err, site); status != kExitDone) return status;
-  std::string error;
-  sim::Scheduler clock;
-  sim::RadioMedium medium;
-  SimEndpoint endpoint(
-      medium, [&clock] { return clock.now(); }, *site.core, FaultPlan(std::move(site.faults)), o.seed);
+// Until the air ends the run.
+int runOnAir(const ListenOptions& o, sim::RadioMedium& medium, sim::Scheduler& clock, SimEndpoint& endpoint,
+             std::ostream& err) {
   VantorOnAir host(endpoint);
   sim::air::Hello hello;
   hello.role = sim::air::Role::listener;
   hello.name = o.name;
   if (o.atSet) hello.at = sim::air::Position{o.atX, o.atY};
+  std::string error;
   std::unique_ptr<sim::AirLink> link = sim::AirLink::join(o.air, hello, medium, host, error);
   if (!link) {
     err << "vantor: " << error << '\n';
@@ -64,6 +70,64 @@ int listenOnAir(const ListenOptions& o, std::ostream& err) {
     clock.runDue();
   }
   return kExitDone;
+}
+
+}  // namespace
+
+int listen(const ListenOptions& o, std::ostream& err) {
+  std::string error;
+  GatewayOptions gatewayOptions;
+  if (!o.gateway.empty()) {
+    if (!parseGatewayAddress(o.gateway, gatewayOptions, error)) {
+      err << "vantor: " << error << '\n';
+      return kExitUsage;
+    }
+    gatewayOptions.powerDbm = o.gatewayPowerDbm;
+    gatewayOptions.answerDelayUs = static_cast<uint64_t>(o.gatewayAnswerDelayMs) * 1000;
+  }
+  RadioWiring wiring;
+  if (!o.radio.empty() && !checkRadioOptions(o, wiring, err)) return kExitUsage;
+  ListenSite site;
+  if (const int status = openListenSite(o, err, site); status != kExitDone) return status;
+  SiteCore& core = *site.core;
+  std::unique_ptr<GatewayPort> gateways;
+  if (!o.gateway.empty()) {
+    gateways = std::make_unique<GatewayPort>(core, gatewayOptions, [&core](const GatewayRecord& g) {
+      core.withStore([&g](Store& s) {
+        try {
+          s.saveGateway(g);
+        } catch (const DbError& e) {
+          std::fprintf(stderr, "vantor: %s\n", e.what());
+        }
+      });
+    });
+    if (!gateways->start(error)) {
+      err << "vantor: " << error << '\n';
+      return kExitRefused;
+    }
+    err << "vantor: serving gateways at " << gateways->boundAddress() << std::endl;
+  }
+  if (o.air.empty()) {
+    // Behind gateways or on its own radio it serves until told to stop.
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+    int status = kExitDone;
+    if (!o.radio.empty()) {
+      status = runOnRadio(
+          wiring, core, [] { return gStopSignal.load(); }, err);
+    } else {
+      while (!gStopSignal) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (gateways) gateways->stop();
+    return status;
+  }
+  sim::Scheduler clock;
+  sim::RadioMedium medium;
+  SimEndpoint endpoint(
+      medium, [&clock] { return clock.now(); }, core, FaultPlan(std::move(site.faults)), o.seed);
+  const int status = runOnAir(o, medium, clock, endpoint, err);
+  if (gateways) gateways->stop();
+  return status;
 }
 
 }  // namespace vantor

@@ -395,8 +395,21 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   CLI::App* listenCmd = nullptr;
   if (listen != nullptr) {
     listenCmd = app.add_subcommand(
-        "listen", "be the Vantor on orvane-air's shared medium until the air ends, or on its own radio until stopped");
+        "listen",
+        "be the Vantor on orvane-air's shared medium (until the air ends), behind LoRa gateways, or on its own "
+        "radio");
     listenCmd->add_option("--air", lo.air, "the air to join: unix:PATH");
+    listenCmd->add_option("--gateway", lo.gateway,
+                          "serve LoRa gateways' packet forwarders: udp://ADDR[:PORT] (port 1700 when left out)");
+    listenCmd
+        ->add_option("--gateway-power", lo.gatewayPowerDbm,
+                     "the gateways' transmit power for answers, dBm (default 14)")
+        ->check(CLI::Range(0, 27));
+    listenCmd
+        ->add_option("--gateway-answer-delay-ms", lo.gatewayAnswerDelayMs,
+                     "answers leave a gateway this long after the uplink's end (default 300; the forwarder's "
+                     "lead plus the network's time must fit in it, the node's window ends at 500)")
+        ->check(CLI::Range(50, 450));
     listenCmd->add_option("--radio", lo.radio, "its own LLCC68 or SX1262 on this board's SPI: spidev:/dev/spidevB.C");
     listenCmd->add_option("--gpio", lo.gpio,
                           "that radio's lines: CHIP:busy=N,reset=N[,dio1=N][,rxen=N,txen=N] (libgpiod chip, line "
@@ -426,8 +439,12 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   }
   if (listenCmd != nullptr && listenCmd->parsed()) {
     lo.dbPath = c.dbPath;
-    if (lo.air.empty() == lo.radio.empty()) {
-      err << "vantor: listen takes --air unix:PATH or --radio spidev:/dev/spidevB.C with --gpio\n";
+    if (lo.air.empty() && lo.gateway.empty() && lo.radio.empty()) {
+      err << "vantor: listen needs --air unix:PATH, --gateway udp://ADDR[:PORT] or --radio spidev:PATH with --gpio\n";
+      return kExitUsage;
+    }
+    if (!lo.radio.empty() && !lo.air.empty()) {
+      err << "vantor: --radio hears the real air and --air the simulated one: not both\n";
       return kExitUsage;
     }
     if (lo.radio.empty() != lo.gpio.empty()) {

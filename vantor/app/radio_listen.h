@@ -1,17 +1,23 @@
 // `vantor listen --radio spidev:/dev/spidevB.C --gpio CHIP:busy=N,reset=N[,dio1=N][,rxen=N,txen=N]`:
-// the Vantor on its own LLCC68 (or SX1262) on a Linux board, with the registry and outputs of every
-// `vantor listen`, until SIGINT or SIGTERM.
+// the Vantor on its own LLCC68 (or SX1262) on a Linux board, its options and its run.
 #pragma once
 
+#include <functional>
 #include <ostream>
 
 #include "cli.h"
+#include "radio_port.h"
 #include "radio_system.h"
+#include "radio_wiring.h"
 
 namespace vantor {
 
-// Exit status as the CLI's: 0 stopped by a signal, 1 refused (the database, the SPI device, the
-// lines, a radio that does not answer), 2 usage.
-int listenOnRadio(const ListenOptions& options, std::ostream& err, RadioSystem& system = linuxSystem());
+// Checks --radio and --gpio, and what belongs to the simulated air (--fault, --at); false with the
+// message on `err`.
+bool checkRadioOptions(const ListenOptions& options, RadioWiring& wiring, std::ostream& err);
+// Receives and answers until `stop` says so, then says what it heard and sent. Exit status 0, or 1
+// when the SPI device, the lines or the chip cannot be used.
+int runOnRadio(const RadioWiring& wiring, RadioCore& core, const std::function<bool()>& stop, std::ostream& err,
+               RadioSystem& system = linuxSystem());
 
 }  // namespace vantor
