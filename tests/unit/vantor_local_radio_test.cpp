@@ -373,9 +373,10 @@ TEST_F(LocalRadioTest, TheNodeIsProvisionedAndTakesASettingThroughTheLocalRadio)
   // five channel samples 1 ms apart after that.
   const std::vector<sim::AirFrame> answers = vantorFrames();
   ASSERT_EQ(answers.size(), 3u);  // assign, confirm, setting
+  const std::vector<sim::AirFrame> uplinks = nodeFrames();
   for (const sim::AirFrame& a : answers) {
     const sim::AirFrame* answered = nullptr;
-    for (const sim::AirFrame& f : nodeFrames()) {
+    for (const sim::AirFrame& f : uplinks) {
       if (f.endUs < a.startUs) answered = &f;
     }
     ASSERT_NE(answered, nullptr);
