@@ -18,7 +18,7 @@ endif()
 # object is linked, as in the target image, so the board finds the interrupt handlers and callbacks
 # it calls by name. The value types and the frame codecs are ordinary libraries besides: the
 # receiving node and the tests of pure logic link them alone.
-set(ORVANE_PURE_MODULES base frames)
+set(ORVANE_PURE_MODULES base frames llcc68)
 orvane_modules_build(DEFAULT_KIND OBJECT STATIC ${ORVANE_PURE_MODULES}
   OPTIONS ${ORVANE_WARNINGS} -fno-exceptions -fno-rtti)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/Core/Src/main.cpp
@@ -172,9 +172,29 @@ target_compile_options(orvane_vantor_gateway PRIVATE ${ORVANE_WARNINGS})
 add_library(orvane_vantor_sim STATIC ${CMAKE_SOURCE_DIR}/vantor/ports/sim_start.cpp)
 target_link_libraries(orvane_vantor_sim PUBLIC orvane_vantor_ports orvane_vantor orvane_sim_board)
 target_compile_options(orvane_vantor_sim PRIVATE ${ORVANE_WARNINGS})
+# The Vantor's own LLCC68 (or SX1262) on a Linux board: the node's command layer (llcc68) over
+# spidev and libgpiod, written for libgpiod's 1.x API (Debian 12's libgpiod-dev).
+pkg_check_modules(LIBGPIOD REQUIRED IMPORTED_TARGET libgpiod)
+if(LIBGPIOD_VERSION VERSION_GREATER_EQUAL 2)
+  message(FATAL_ERROR "libgpiod ${LIBGPIOD_VERSION}: the local radio (vantor/ports/local_radio) uses the 1.x API")
+endif()
+set(ORVANE_LOCAL_RADIO_DIR ${CMAKE_SOURCE_DIR}/vantor/ports/local_radio)
+add_library(orvane_vantor_local_radio STATIC ${ORVANE_LOCAL_RADIO_DIR}/radio_system_linux.cpp
+  ${ORVANE_LOCAL_RADIO_DIR}/radio_wiring.cpp ${ORVANE_LOCAL_RADIO_DIR}/radio_bus.cpp
+  ${ORVANE_LOCAL_RADIO_DIR}/local_radio.cpp)
+target_include_directories(orvane_vantor_local_radio PUBLIC ${ORVANE_LOCAL_RADIO_DIR})
+target_link_libraries(orvane_vantor_local_radio PUBLIC orvane_vantor_core orvane_llcc68 PkgConfig::LIBGPIOD)
+target_compile_options(orvane_vantor_local_radio PRIVATE ${ORVANE_WARNINGS})
+# Its bus glue (the command layer's llcc68_hal_* on the bus), apart: a test that also holds the
+# node's firmware, which has its own, routes the calls by their context instead.
+add_library(orvane_vantor_radio_glue OBJECT ${ORVANE_LOCAL_RADIO_DIR}/radio_bus_glue.cpp)
+target_link_libraries(orvane_vantor_radio_glue PUBLIC orvane_vantor_local_radio)
+target_compile_options(orvane_vantor_radio_glue PRIVATE ${ORVANE_WARNINGS})
 add_library(orvane_vantor_listen STATIC ${CMAKE_SOURCE_DIR}/vantor/app/air_listen.cpp
-  ${CMAKE_SOURCE_DIR}/vantor/app/site_core.cpp)
-target_link_libraries(orvane_vantor_listen PUBLIC orvane_vantor_cli orvane_vantor_ports orvane_vantor_gateway)
+  ${CMAKE_SOURCE_DIR}/vantor/app/site_core.cpp ${CMAKE_SOURCE_DIR}/vantor/app/listen_site.cpp
+  ${CMAKE_SOURCE_DIR}/vantor/app/radio_listen.cpp)
+target_link_libraries(orvane_vantor_listen PUBLIC orvane_vantor_cli orvane_vantor_ports orvane_vantor_gateway
+  orvane_vantor_local_radio)
 target_compile_options(orvane_vantor_listen PRIVATE ${ORVANE_WARNINGS})
 
 # orvane-sim runs the bench build, orvane-sim-field the field build, on the same simulated board.
@@ -208,7 +228,7 @@ target_link_libraries(orvane-fleet-chart PRIVATE orvane_vantor CLI11::CLI11)
 target_compile_options(orvane-fleet-chart PRIVATE ${ORVANE_WARNINGS})
 
 add_executable(vantor ${CMAKE_SOURCE_DIR}/vantor/app/vantor_main.cpp)
-target_link_libraries(vantor PRIVATE orvane_vantor_listen)
+target_link_libraries(vantor PRIVATE orvane_vantor_listen orvane_vantor_radio_glue)
 # The fleet starts these two.
 add_dependencies(orvane-fleet orvane-sim-field vantor)
 target_compile_options(vantor PRIVATE ${ORVANE_WARNINGS})

@@ -24,7 +24,7 @@ orvane_modules_build(DEFAULT_KIND OBJECT OPTIONS ${ORVANE_WARNINGS})
 set(ORVANE_FW_TARGET_OBJECTS)
 # (The order of the objects decides where the linker puts static data, and so its padding: this one
 # packs it as tightly as before the folders became libraries.)
-foreach(m core shell console base config measure PacketFL frames frame_print PacketRX radio field hal_common hal_stm32g0)
+foreach(m core shell console base config measure PacketFL frames frame_print PacketRX llcc68 radio field hal_common hal_stm32g0)
   list(APPEND ORVANE_FW_TARGET_OBJECTS $<TARGET_OBJECTS:orvane_${m}>)
 endforeach()
 add_library(orvane_fw_target INTERFACE)

@@ -8,14 +8,15 @@
 #                                  end-to-end tests: sigrok-cli reads the VCD traces back,
 #                                  rsvg-convert renders the pictures), time (the benchmarks
 #                                  measure CPU time with it), libunicorn-dev (orvane-emu: the
-#                                  image on an emulated Cortex-M0+)
+#                                  image on an emulated Cortex-M0+), libgpiod-dev (the Vantor's
+#                                  own radio on a Linux board; its 1.x API, Debian 12's)
 #   tools/install-deps.sh browser  headless Chromium, its driver and Selenium for Debian's Python
 #                                  (the dashboard's browser test)
 #   tools/install-deps.sh target   the arm-none-eabi cross toolchain with newlib-nano, and the
 #                                  emulators its tests run the image on (QEMU, Unicorn)
 set -euo pipefail
 
-host_pkgs=(g++ cmake ninja-build make git python3 libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev pkg-config libsqlite3-dev libpq-dev postgresql libmosquitto-dev mosquitto mosquitto-clients nlohmann-json3-dev libcli11-dev libcpp-httplib-dev jq sigrok-cli librsvg2-bin time libunicorn-dev)
+host_pkgs=(g++ cmake ninja-build make git python3 libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev pkg-config libsqlite3-dev libpq-dev postgresql libmosquitto-dev mosquitto mosquitto-clients nlohmann-json3-dev libcli11-dev libcpp-httplib-dev jq sigrok-cli librsvg2-bin time libunicorn-dev libgpiod-dev)
 browser_pkgs=(chromium chromium-driver python3-selenium)
 target_pkgs=(gcc-arm-none-eabi libnewlib-arm-none-eabi libstdc++-arm-none-eabi-newlib qemu-system-arm python3-unicorn)
 

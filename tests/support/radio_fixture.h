@@ -62,13 +62,25 @@ class RadioTest : public ::testing::Test {
     }
     return out;
   }
-  // Node transmissions since start.
-  std::vector<sim::AirFrame> nodeFrames() {
+  // Transmissions of one radio since start: the node's, the Vantor's.
+  std::vector<sim::AirFrame> framesFrom(const std::string& sender) {
     std::vector<sim::AirFrame> out;
     for (const sim::AirFrame& f : medium().history()) {
-      if (f.sender == "node") out.push_back(f);
+      if (f.sender == sender) out.push_back(f);
     }
     return out;
+  }
+  std::vector<sim::AirFrame> nodeFrames() { return framesFrom("node"); }
+  std::vector<sim::AirFrame> vantorFrames() { return framesFrom("vantor"); }
+  // A frame of a node put on the air now, without the node's radio code; returns its end.
+  uint64_t nodeSends(const Bytes& bytes) {
+    sim::AirFrame f;
+    f.sender = "node";
+    f.bytes = bytes;
+    f.startUs = nowUs();
+    f.endUs = f.startUs + f.air.timeOnAirUs(bytes.size());
+    medium().transmit(f);
+    return f.endUs;
   }
 };
 

@@ -36,23 +36,6 @@ class VantorEndpoint : public RadioTest {
   void TearDown() override {
     endpoint_.reset();  // off the medium before the board goes
   }
-  // A frame from the node, put on the air now; returns its end.
-  uint64_t nodeSends(const Frame& bytes) {
-    sim::AirFrame f;
-    f.sender = "node";
-    f.bytes = bytes;
-    f.startUs = nowUs();
-    f.endUs = f.startUs + f.air.timeOnAirUs(bytes.size());
-    medium().transmit(f);
-    return f.endUs;
-  }
-  std::vector<sim::AirFrame> vantorFrames() {
-    std::vector<sim::AirFrame> out;
-    for (const sim::AirFrame& f : medium().history()) {
-      if (f.sender == "vantor") out.push_back(f);
-    }
-    return out;
-  }
 
   std::unique_ptr<vantor::Store> registry_;
   std::unique_ptr<vantor::Vantor> vantor_;

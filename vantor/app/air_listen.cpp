@@ -1,6 +1,7 @@
 // `vantor listen`: the Vantor's registry and decisions behind its ports: on orvane-air its radio
 // (SimEndpoint) on a mirror of the shared medium, with a clock of its own that runs from one thing
-// it has to do to the next; behind gateways the forwarders' server, on a thread of its own.
+// it has to do to the next; behind gateways the forwarders' server, on a thread of its own; on the
+// board's own radio its receive loop (radio_listen.h).
 #include "air_listen.h"
 
 #include <atomic>
@@ -8,19 +9,15 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
-#include <sstream>
 #include <thread>
 
 #include "air_link.h"
 #include "gateway_port.h"
-#include "http_server.h"
-#include "mqtt_output.h"
-#include "pg_db.h"
+#include "listen_site.h"
+#include "radio_listen.h"
 #include "radio_medium.h"
 #include "scheduler.h"
-#include "settings.h"
 #include "sim_endpoint.h"
-#include "site_core.h"
 
 namespace vantor {
 
@@ -78,36 +75,7 @@ int runOnAir(const ListenOptions& o, sim::RadioMedium& medium, sim::Scheduler& c
 }  // namespace
 
 int listen(const ListenOptions& o, std::ostream& err) {
-  std::vector<Fault> faults;
-  for (const std::string& text : o.faults) {
-    Fault f{};
-    std::string error;
-    if (!parseFault(text, f, error)) {
-      err << "vantor: --fault: " << error << '\n';
-      return kExitUsage;
-    }
-    faults.push_back(f);
-  }
-  std::vector<std::vector<std::string>> settings;
-  for (const std::string& text : o.settings) {
-    std::istringstream in(text);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w);
-    if (const std::optional<QueueOutcome> bad = checkQueueRequest(QueueRequest{"0x000001", words})) {
-      err << "vantor: --setting " << text << ": " << bad->message << '\n';
-      return kExitUsage;
-    }
-    settings.push_back(words);
-  }
   std::string error;
-  if (!checkOutputOptions(o.outputs, error)) {
-    err << "vantor: " << error << '\n';
-    return kExitUsage;
-  }
-  if (!o.outputs.mqtt.empty() && o.dbPath == ":memory:") {
-    err << "vantor: --mqtt needs the Vantor's database in a file or on a server (--db)\n";
-    return kExitUsage;
-  }
   GatewayOptions gatewayOptions;
   if (!o.gateway.empty()) {
     if (!parseGatewayAddress(o.gateway, gatewayOptions, error)) {
@@ -117,28 +85,11 @@ int listen(const ListenOptions& o, std::ostream& err) {
     gatewayOptions.powerDbm = o.gatewayPowerDbm;
     gatewayOptions.answerDelayUs = static_cast<uint64_t>(o.gatewayAnswerDelayMs) * 1000;
   }
-  std::unique_ptr<Store> store;
-  try {
-    store = openStore(o.dbPath, true);
-  } catch (const DbError& e) {
-    err << "vantor: " << e.what() << '\n';
-    return kExitRefused;
-  }
-  Vantor vantor(*store, o.seed);
-  // Both started before the Vantor joins the air, so that the air never waits on a broker or a
-  // port, and gone before the Vantor whose outputs they follow.
-  std::unique_ptr<MqttOutput> mqtt;
-  if (!o.outputs.mqtt.empty()) mqtt = std::make_unique<MqttOutput>(mqttSettings(o.outputs), o.dbPath, vantor, "vantor");
-  std::unique_ptr<WebServer> web;
-  if (!o.outputs.http.empty()) {
-    web = startDashboard(o.outputs, o.dbPath, vantor.outputs(), error);
-    if (!web) {
-      err << "vantor: --http: " << error << '\n';
-      return kExitRefused;
-    }
-    err << "vantor: dashboard of " << withoutPassword(o.dbPath) << " at " << web->url() << std::endl;
-  }
-  SiteCore core(vantor, std::move(settings));
+  RadioWiring wiring;
+  if (!o.radio.empty() && !checkRadioOptions(o, wiring, err)) return kExitUsage;
+  ListenSite site;
+  if (const int status = openListenSite(o, err, site); status != kExitDone) return status;
+  SiteCore& core = *site.core;
   std::unique_ptr<GatewayPort> gateways;
   if (!o.gateway.empty()) {
     gateways = std::make_unique<GatewayPort>(core, gatewayOptions, [&core](const GatewayRecord& g) {
@@ -157,17 +108,23 @@ int listen(const ListenOptions& o, std::ostream& err) {
     err << "vantor: serving gateways at " << gateways->boundAddress() << std::endl;
   }
   if (o.air.empty()) {
-    // Behind gateways alone it serves until told to stop.
+    // Behind gateways or on its own radio it serves until told to stop.
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
-    while (!gStopSignal) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    gateways->stop();
-    return kExitDone;
+    int status = kExitDone;
+    if (!o.radio.empty()) {
+      status = runOnRadio(
+          wiring, core, [] { return gStopSignal.load(); }, err);
+    } else {
+      while (!gStopSignal) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (gateways) gateways->stop();
+    return status;
   }
   sim::Scheduler clock;
   sim::RadioMedium medium;
   SimEndpoint endpoint(
-      medium, [&clock] { return clock.now(); }, core, FaultPlan(std::move(faults)), o.seed);
+      medium, [&clock] { return clock.now(); }, core, FaultPlan(std::move(site.faults)), o.seed);
   const int status = runOnAir(o, medium, clock, endpoint, err);
   if (gateways) gateways->stop();
   return status;

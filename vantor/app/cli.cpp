@@ -430,7 +430,9 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   CLI::App* listenCmd = nullptr;
   if (listen != nullptr) {
     listenCmd = app.add_subcommand(
-        "listen", "be the Vantor on orvane-air's shared medium (until the air ends) and/or behind LoRa gateways");
+        "listen",
+        "be the Vantor on orvane-air's shared medium (until the air ends), behind LoRa gateways, or on its own "
+        "radio");
     listenCmd->add_option("--air", lo.air, "the air to join: unix:PATH");
     listenCmd->add_option("--gateway", lo.gateway,
                           "serve LoRa gateways' packet forwarders: udp://ADDR[:PORT] (port 1700 when left out)");
@@ -443,6 +445,10 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                      "answers leave a gateway this long after the uplink's end (default 300; the forwarder's "
                      "lead plus the network's time must fit in it, the node's window ends at 500)")
         ->check(CLI::Range(50, 450));
+    listenCmd->add_option("--radio", lo.radio, "its own LLCC68 or SX1262 on this board's SPI: spidev:/dev/spidevB.C");
+    listenCmd->add_option("--gpio", lo.gpio,
+                          "that radio's lines: CHIP:busy=N,reset=N[,dio1=N][,rxen=N,txen=N] (libgpiod chip, line "
+                          "offsets; without rxen and txen DIO2 switches the antenna)");
     listenCmd->add_option("--name", lo.name, "its name on the air (default vantor)");
     listenCmd->add_option("--at", at, "its position on the air, X,Y in metres");
     listenCmd->add_option("--seed", lo.seed, "seed of the keys it gives and of its faults (default 1)");
@@ -468,8 +474,16 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   }
   if (listenCmd != nullptr && listenCmd->parsed()) {
     lo.dbPath = c.dbPath;
-    if (lo.air.empty() && lo.gateway.empty()) {
-      err << "vantor: listen needs --air unix:PATH or --gateway udp://ADDR[:PORT] (or both)\n";
+    if (lo.air.empty() && lo.gateway.empty() && lo.radio.empty()) {
+      err << "vantor: listen needs --air unix:PATH, --gateway udp://ADDR[:PORT] or --radio spidev:PATH with --gpio\n";
+      return kExitUsage;
+    }
+    if (!lo.radio.empty() && !lo.air.empty()) {
+      err << "vantor: --radio hears the real air and --air the simulated one: not both\n";
+      return kExitUsage;
+    }
+    if (lo.radio.empty() != lo.gpio.empty()) {
+      err << "vantor: --radio and --gpio go together: the SPI device and the radio's lines\n";
       return kExitUsage;
     }
     if (!at.empty()) {

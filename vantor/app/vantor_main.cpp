@@ -1,4 +1,4 @@
-// vantor: the command line of the receiving node's database.
+// vantor: the command line of the receiving node's database, and the Vantor itself on its radios.
 #include <iostream>
 
 #include "air_listen.h"

@@ -30,19 +30,11 @@ void SimEndpoint::fire(uint64_t nowUs) {
 }
 
 void SimEndpoint::step(Outgoing& out, uint64_t nowUs) {
-  if (out.samplesTaken < kSamples) {
-    out.peakDbm = std::max(out.peakDbm, medium_.channelPowerDbm(this, air_, nowUs));
-    if (++out.samplesTaken < kSamples) {
-      out.atUs = nowUs + kSampleGapUs;
-      return;
-    }
-    if (out.peakDbm > kChannelBusyDbm) {
-      // Busy: back off and sense again; after the last backoff the frame goes without sensing.
-      ++out.backoffs;
-      out.atUs = nowUs + kBackoffUs;
-      out.samplesTaken = out.backoffs > kMaxBackoffs ? kSamples : 0;
-      out.peakDbm = -200.0;
-      keepInTimeOrder();
+  if (out.sensing.sampling()) {
+    const uint64_t waitUs = out.sensing.sampled(medium_.channelPowerDbm(this, air_, nowUs));
+    if (waitUs != 0) {
+      out.atUs = nowUs + waitUs;
+      if (waitUs == ChannelSensing::kBackoffUs) keepInTimeOrder();
       return;
     }
   }

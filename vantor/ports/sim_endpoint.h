@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "channel_sensing.h"
 #include "faults.h"
 #include "radio_medium.h"
 #include "radio_port.h"
@@ -23,13 +24,6 @@ class SimEndpoint : public sim::Device, public sim::RadioEndpoint {
  public:
   // A late answer starts this long after the node's window has closed.
   static constexpr uint64_t kLateAfterWindowUs = 200'000;
-  // Channel sensing as the node does it: five samples 1 ms apart, busy above -95 dBm, a backoff of
-  // 119 ms, at most 50 backoffs, then the frame goes regardless.
-  static constexpr double kChannelBusyDbm = -95.0;
-  static constexpr int kSamples = 5;
-  static constexpr uint64_t kSampleGapUs = 1'000;
-  static constexpr uint64_t kBackoffUs = 119'000;
-  static constexpr int kMaxBackoffs = 50;
   static constexpr int kTxPowerDbm = 14;
 
   // `nowUs` is the clock of the program it runs in; the program steps it as one of its devices.
@@ -51,9 +45,7 @@ class SimEndpoint : public sim::Device, public sim::RadioEndpoint {
   struct Outgoing {
     std::vector<uint8_t> frame;
     uint64_t atUs;  // next step: a channel sample, or the transmission once the samples are done
-    int samplesTaken = 0;
-    double peakDbm = -200.0;
-    int backoffs = 0;
+    ChannelSensing sensing;
   };
   // One channel sample, a backoff, or the transmission.
   void step(Outgoing& out, uint64_t nowUs);
