@@ -23,6 +23,7 @@ json nodeJson(const NodeRecord& n, uint64_t nowUs, const std::optional<UplinkRec
   j["expected_interval_s"] = n.expectedIntervalS;
   j["sign_of_life_s"] = signOfLifeS();
   j["last_telemetry"] = t ? t->fields : json(nullptr);
+  j["calibration"] = nodeCalibrationJson(n.calibration);
   return j;
 }
 
@@ -68,6 +69,43 @@ json queueItemJson(const QueueItem& q) {
   j["reason"] = q.reason.empty() ? json(nullptr) : json(q.reason);
   j["attempts"] = q.attempts;
   j["max_attempts"] = q.maxAttempts;
+  return j;
+}
+
+json nodeCalibrationJson(const std::optional<NodeCalibration>& c) {
+  if (!c) return nullptr;
+  json j;
+  j["at_s"] = secondsOf(c->atUs);
+  j["known_pf"] = c->knownPf;
+  j["leading"] = c->leading;
+  j["correction_rad"] = c->correctionRad;
+  j["spread_rad"] = c->spreadRad;
+  j["readings"] = c->readings;
+  return j;
+}
+
+json calibrationJson(const CalibrationRecord& c) {
+  const auto opt = [](const std::optional<double>& v) { return v ? json(*v) : json(nullptr); };
+  json j;
+  j["id"] = c.id;
+  j["uid"] = uidText(c.uid);
+  j["known_pf"] = c.knownPf;
+  j["leading"] = c.leading;
+  j["readings"] = c.readings;
+  j["state"] = c.state;
+  j["open"] = c.open();
+  j["message"] = c.message;
+  j["start_rad"] = floatValue(c.startRad);
+  j["previous_rad"] = floatValue(c.previousRad);
+  j["restore_debug_rate"] = c.restoreRate;
+  j["shifts_rad"] = c.shifts;
+  j["mean_shift_rad"] = opt(c.meanShiftRad);
+  j["spread_rad"] = opt(c.spreadRad);
+  j["correction_rad"] = opt(c.correctionRad);
+  j["checks_pf"] = c.checks;
+  j["items"] = c.items;
+  j["started_s"] = secondsOf(c.startedUs);
+  j["updated_s"] = secondsOf(c.updatedUs);
   return j;
 }
 

@@ -20,6 +20,10 @@ nlohmann::json uplinkJson(const UplinkRecord& uplink);
 nlohmann::json captureRowJson(const CaptureRecord& capture, const CaptureSample& sample);
 // A queued setting with its state, the node's answer and the attempts.
 nlohmann::json queueItemJson(const QueueItem& item);
+// A calibration as it goes: its request, state, last step, shifts, correction and settings.
+nlohmann::json calibrationJson(const CalibrationRecord& c);
+// A node's recorded calibration; null for an uncalibrated node.
+nlohmann::json nodeCalibrationJson(const std::optional<NodeCalibration>& c);
 
 // Virtual microseconds as the listings give them: seconds.
 double secondsOf(uint64_t us);
