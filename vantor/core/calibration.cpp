@@ -123,8 +123,9 @@ double angleSpread(const std::vector<double>& rad, double mean) {
 double correctionFor(double startRad, double meanShiftRad, double knownPf, bool leading) {
   const double angle = std::acos(knownPf);
   double c = std::remainder(startRad + meanShiftRad + (leading ? -angle : angle), 2 * kPi);
-  // The node reads |c| <= 0.01 as "automatic": just outside, on the same side.
-  if (std::fabs(c) <= kAutomaticBandRad) c = c < 0 ? -kOutsideAutomaticRad : kOutsideAutomaticRad;
+  // The node reads |c| <= 0.01 as "automatic", in single precision as it holds it: just outside,
+  // on the same side.
+  if (std::fabs(static_cast<float>(c)) <= static_cast<float>(kAutomaticBandRad)) c = c < 0 ? -kOutsideAutomaticRad : kOutsideAutomaticRad;
   return c;
 }
 
