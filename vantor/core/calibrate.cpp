@@ -115,6 +115,10 @@ std::string startedMessage(const CalibrationRecord& c) {
          ", " + std::to_string(c.readings) + " readings: " + c.message;
 }
 
+std::string cancelledMessage(const CalibrationRecord& c) {
+  return "cancelled the calibration of " + uidText(c.uid) + ": " + c.message;
+}
+
 std::optional<CalibrationOutcome> checkCalibration(const CalibrationRequest& r) {
   if (!parseUid(r.node)) {
     return outcome(Status::badRequest, "bad node '" + r.node + "': an identity in hex, 0x000001 to 0xFFFFFF");

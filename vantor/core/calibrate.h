@@ -38,5 +38,7 @@ void followCalibrations(Store& store, const std::optional<NodeRecord>& before, S
 
 // "calibrating 0x000001 against power factor 0.8 (lagging), 16 readings"
 std::string startedMessage(const CalibrationRecord& c);
+// "cancelled the calibration of 0x000001: cancelled; correction ... queued to put the node back"
+std::string cancelledMessage(const CalibrationRecord& c);
 
 }  // namespace vantor

@@ -1,6 +1,8 @@
 // The records as JSON objects, for the CLI's --json lines and the dashboard's API.
 #include "json_records.h"
 
+#include <climits>
+
 #include "activity.h"
 #include "uplink_decode.h"
 
@@ -82,6 +84,37 @@ json nodeCalibrationJson(const std::optional<NodeCalibration>& c) {
   j["spread_rad"] = c->spreadRad;
   j["readings"] = c->readings;
   return j;
+}
+
+std::optional<CalibrationRequest> calibrationRequestOf(const std::string& node, const json& j, std::string& error) {
+  if (!j.is_object()) {
+    error = "a calibration takes a JSON object: {\"known_pf\": 0.8, \"leading\": false, \"readings\": 16}";
+    return std::nullopt;
+  }
+  CalibrationRequest r;
+  r.node = node;
+  if (!j.contains("known_pf")) {
+    error = "known_pf is required: the load's power factor (1: purely resistive)";
+    return std::nullopt;
+  }
+  for (auto it = j.begin(); it != j.end(); ++it) {
+    const json& v = it.value();
+    if (it.key() == "known_pf" && v.is_number()) {
+      r.knownPf = v.get<double>();
+    } else if (it.key() == "leading" && v.is_boolean()) {
+      r.leading = v.get<bool>();
+    } else if (it.key() == "readings" && v.is_number_integer() && v.get<int64_t>() >= INT_MIN &&
+               v.get<int64_t>() <= INT_MAX) {
+      r.readings = static_cast<int>(v.get<int64_t>());
+    } else {
+      error = it.key() == "known_pf"   ? "known_pf takes the load's power factor, above 0 and at most 1"
+              : it.key() == "leading"  ? "leading takes true or false"
+              : it.key() == "readings" ? "readings takes a whole number"
+                                       : "unknown field '" + it.key() + "': known_pf, leading, readings";
+      return std::nullopt;
+    }
+  }
+  return r;
 }
 
 json calibrationJson(const CalibrationRecord& c) {

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "calibrate.h"
 #include "store.h"
 
 namespace vantor {
@@ -24,6 +25,10 @@ nlohmann::json queueItemJson(const QueueItem& item);
 nlohmann::json calibrationJson(const CalibrationRecord& c);
 // A node's recorded calibration; null for an uncalibrated node.
 nlohmann::json nodeCalibrationJson(const std::optional<NodeCalibration>& c);
+// {"known_pf": 0.8, "leading": false, "readings": 16} (the last two optional), as the API and the
+// MQTT command take it: the request, or nothing with the reason.
+std::optional<CalibrationRequest> calibrationRequestOf(const std::string& node, const nlohmann::json& body,
+                                                       std::string& error);
 
 // Virtual microseconds as the listings give them: seconds.
 double secondsOf(uint64_t us);

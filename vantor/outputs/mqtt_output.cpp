@@ -87,19 +87,15 @@ void MqttOutput::setUp() {
   const std::string offline = "offline";
   mosquitto_will_set(mosq_, availabilityTopic(settings_).c_str(), static_cast<int>(offline.size()), offline.data(),
                      kQos, true);
-  mosquitto_connect_callback_set(mosq_, [](mosquitto*, void* self, int rc) {
-    static_cast<MqttOutput*>(self)->connected(rc);
-  });
-  mosquitto_publish_callback_set(mosq_, [](mosquitto*, void* self, int mid) {
-    static_cast<MqttOutput*>(self)->published(mid);
-  });
-  mosquitto_message_callback_set(mosq_, [](mosquitto*, void* self, const mosquitto_message* m) {
-    static_cast<MqttOutput*>(self)->received(*m);
-  });
+  mosquitto_connect_callback_set(mosq_,
+                                 [](mosquitto*, void* self, int rc) { static_cast<MqttOutput*>(self)->connected(rc); });
+  mosquitto_publish_callback_set(
+      mosq_, [](mosquitto*, void* self, int mid) { static_cast<MqttOutput*>(self)->published(mid); });
+  mosquitto_message_callback_set(
+      mosq_, [](mosquitto*, void* self, const mosquitto_message* m) { static_cast<MqttOutput*>(self)->received(*m); });
   // The broker sends what it kept for the session before it answers the subscription.
-  mosquitto_subscribe_callback_set(mosq_, [](mosquitto*, void* self, int, int, const int*) {
-    static_cast<MqttOutput*>(self)->started();
-  });
+  mosquitto_subscribe_callback_set(
+      mosq_, [](mosquitto*, void* self, int, int, const int*) { static_cast<MqttOutput*>(self)->started(); });
 }
 
 void MqttOutput::run() {
@@ -191,6 +187,7 @@ void MqttOutput::connected(int rc) {
   unreachableSaid_ = false;
   publishNow({availabilityTopic(settings_), "online", true});
   mosquitto_subscribe(mosq_, nullptr, commandTopic(settings_).c_str(), kQos);
+  mosquitto_subscribe(mosq_, nullptr, calibrateTopic(settings_).c_str(), kQos);
   // Retained snapshots, for a broker that lost them: every node's discovery and status.
   try {
     const uint64_t now = store_->nowUs();
@@ -258,6 +255,7 @@ MqttMessage MqttOutput::handleCommand(Store& store, const MqttSettings& settings
     return {resultTopic, *before, false};  // delivered again: answered again, not queued again
   }
   std::string error;
+  if (isCalibrateCommand(topic)) return calibrateCommandResult(store, settings, node, payload, mid, nowS);
   const std::optional<QueueRequest> request = commandRequest(node, payload, error);
   if (!request) {
     const MqttMessage refused = commandRefused(node, error, settings);
@@ -274,7 +272,34 @@ MqttMessage MqttOutput::handleCommand(Store& store, const MqttSettings& settings
   });
   const QueueOutcome outcome = queueSetting(store, *request, &record);
   const MqttMessage result = commandResult(node, outcome, settings);
-  if (outcome.status != QueueOutcome::Status::queued) store.recordCommand(publisher, mid, payload, result.payload, nowS);
+  if (outcome.status != QueueOutcome::Status::queued)
+    store.recordCommand(publisher, mid, payload, result.payload, nowS);
+  return result;
+}
+
+MqttMessage MqttOutput::calibrateCommandResult(Store& store, const MqttSettings& settings, const std::string& node,
+                                               const std::string& payload, int mid, int64_t nowS) {
+  const std::string publisher = mqttClientId(settings);
+  std::string error;
+  const std::optional<CalibrateCommand> command = calibrateCommand(node, payload, error);
+  if (!command) {
+    const MqttMessage refused = commandRefused(node, error, settings);
+    store.recordCommand(publisher, mid, payload, refused.payload, nowS);
+    return refused;
+  }
+  // The calibration and the record of the command commit together.
+  Outputs record;
+  record.onStaged([&](const Stored& s, Store& st) {
+    CalibrationOutcome done;
+    done.calibration = s.calibrations.at(0);
+    done.message = command->cancel ? cancelledMessage(*done.calibration) : startedMessage(*done.calibration);
+    st.recordCommand(publisher, mid, payload, calibrationResult(node, done, settings).payload, nowS);
+  });
+  const CalibrationOutcome outcome =
+      command->cancel ? cancelCalibration(store, node, &record) : startCalibration(store, command->request, &record);
+  const MqttMessage result = calibrationResult(node, outcome, settings);
+  if (outcome.status != QueueOutcome::Status::queued)
+    store.recordCommand(publisher, mid, payload, result.payload, nowS);
   return result;
 }
 
