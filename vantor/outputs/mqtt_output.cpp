@@ -246,6 +246,32 @@ void MqttOutput::received(const mosquitto_message& m) {
   }
 }
 
+namespace {
+
+// A command's change and the record of its result commit together: `change(record)` changes the
+// store with `record` as its outputs and gives whether it went through and its result; the result
+// of one that went through is `resultOf` what it stored, a refused one is recorded after.
+template <typename Change, typename ResultOf>
+MqttMessage recordedChange(Store& store, const std::string& publisher, int mid, const std::string& payload,
+                           int64_t nowS, Change change, ResultOf resultOf) {
+  Outputs record;
+  record.onStaged(
+      [&](const Stored& s, Store& st) { st.recordCommand(publisher, mid, payload, resultOf(s).payload, nowS); });
+  const auto [done, result] = change(record);
+  if (!done) store.recordCommand(publisher, mid, payload, result.payload, nowS);
+  return result;
+}
+
+MqttMessage refusedCommand(Store& store, const std::string& publisher, int mid, const std::string& payload,
+                           int64_t nowS, const std::string& node, const std::string& error,
+                           const MqttSettings& settings) {
+  const MqttMessage refused = commandRefused(node, error, settings);
+  store.recordCommand(publisher, mid, payload, refused.payload, nowS);
+  return refused;
+}
+
+}  // namespace
+
 MqttMessage MqttOutput::handleCommand(Store& store, const MqttSettings& settings, const std::string& topic,
                                       const std::string& payload, int mid, int64_t nowS) {
   const std::string publisher = mqttClientId(settings);
@@ -255,52 +281,37 @@ MqttMessage MqttOutput::handleCommand(Store& store, const MqttSettings& settings
     return {resultTopic, *before, false};  // delivered again: answered again, not queued again
   }
   std::string error;
-  if (isCalibrateCommand(topic)) return calibrateCommandResult(store, settings, node, payload, mid, nowS);
+  if (isCalibrateCommand(topic)) {
+    const std::optional<CalibrateCommand> command = calibrateCommand(node, payload, error);
+    if (!command) return refusedCommand(store, publisher, mid, payload, nowS, node, error, settings);
+    return recordedChange(
+        store, publisher, mid, payload, nowS,
+        [&](const Outputs& record) {
+          const CalibrationOutcome o = command->cancel ? cancelCalibration(store, node, &record)
+                                                       : startCalibration(store, command->request, &record);
+          return std::pair(o.status == QueueOutcome::Status::queued, calibrationResult(node, o, settings));
+        },
+        [&](const Stored& s) {
+          CalibrationOutcome done;
+          done.calibration = s.calibrations.at(0);
+          done.message = command->cancel ? cancelledMessage(*done.calibration) : startedMessage(*done.calibration);
+          return calibrationResult(node, done, settings);
+        });
+  }
   const std::optional<QueueRequest> request = commandRequest(node, payload, error);
-  if (!request) {
-    const MqttMessage refused = commandRefused(node, error, settings);
-    store.recordCommand(publisher, mid, payload, refused.payload, nowS);
-    return refused;
-  }
-  // The item and the record of the command commit together.
-  Outputs record;
-  record.onStaged([&](const Stored& s, Store& st) {
-    QueueOutcome queued;
-    queued.item = s.items.at(0);
-    queued.message = queuedMessage(queued.item);
-    st.recordCommand(publisher, mid, payload, commandResult(node, queued, settings).payload, nowS);
-  });
-  const QueueOutcome outcome = queueSetting(store, *request, &record);
-  const MqttMessage result = commandResult(node, outcome, settings);
-  if (outcome.status != QueueOutcome::Status::queued)
-    store.recordCommand(publisher, mid, payload, result.payload, nowS);
-  return result;
-}
-
-MqttMessage MqttOutput::calibrateCommandResult(Store& store, const MqttSettings& settings, const std::string& node,
-                                               const std::string& payload, int mid, int64_t nowS) {
-  const std::string publisher = mqttClientId(settings);
-  std::string error;
-  const std::optional<CalibrateCommand> command = calibrateCommand(node, payload, error);
-  if (!command) {
-    const MqttMessage refused = commandRefused(node, error, settings);
-    store.recordCommand(publisher, mid, payload, refused.payload, nowS);
-    return refused;
-  }
-  // The calibration and the record of the command commit together.
-  Outputs record;
-  record.onStaged([&](const Stored& s, Store& st) {
-    CalibrationOutcome done;
-    done.calibration = s.calibrations.at(0);
-    done.message = command->cancel ? cancelledMessage(*done.calibration) : startedMessage(*done.calibration);
-    st.recordCommand(publisher, mid, payload, calibrationResult(node, done, settings).payload, nowS);
-  });
-  const CalibrationOutcome outcome =
-      command->cancel ? cancelCalibration(store, node, &record) : startCalibration(store, command->request, &record);
-  const MqttMessage result = calibrationResult(node, outcome, settings);
-  if (outcome.status != QueueOutcome::Status::queued)
-    store.recordCommand(publisher, mid, payload, result.payload, nowS);
-  return result;
+  if (!request) return refusedCommand(store, publisher, mid, payload, nowS, node, error, settings);
+  return recordedChange(
+      store, publisher, mid, payload, nowS,
+      [&](const Outputs& record) {
+        const QueueOutcome o = queueSetting(store, *request, &record);
+        return std::pair(o.status == QueueOutcome::Status::queued, commandResult(node, o, settings));
+      },
+      [&](const Stored& s) {
+        QueueOutcome queued;
+        queued.item = s.items.at(0);
+        queued.message = queuedMessage(queued.item);
+        return commandResult(node, queued, settings);
+      });
 }
 
 }  // namespace vantor

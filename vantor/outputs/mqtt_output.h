@@ -51,9 +51,6 @@ class MqttOutput {
                                    const std::string& payload, int mid, int64_t nowS);
 
  private:
-  // A message on PREFIX/<uid>/command/calibrate: started or cancelled (or refused) and recorded.
-  static MqttMessage calibrateCommandResult(Store& store, const MqttSettings& settings, const std::string& node,
-                                            const std::string& payload, int mid, int64_t nowS);
   void run();
   void setUp();
   void connected(int rc);
