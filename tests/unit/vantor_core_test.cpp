@@ -374,9 +374,14 @@ TEST_P(VantorCore, AVersionOneFileIsUpgradedKeepingItsNodes) {
   provision();
   registry_.reset();
   {
-    // Back to version 1 as it was: nodes without their expected interval, no MQTT tables.
+    // Back to version 1 as it was: nodes without their expected interval and calibration, no MQTT
+    // tables, no calibrations.
     const std::unique_ptr<vantor::SqlDb> db = rawDb();
     db->script("ALTER TABLE nodes DROP COLUMN expected_interval_s; DROP TABLE outbox; DROP TABLE commands");
+    db->script("DROP TABLE calibrations");
+    for (const char* c : {"us", "pf", "leading", "rad", "spread_rad", "readings"}) {
+      db->script(std::string("ALTER TABLE nodes DROP COLUMN calibrated_") + c);
+    }
     db->setSchemaVersion(1);
   }
   const std::unique_ptr<vantor::Store> upgraded = vantor::openStore(path_, false);
@@ -385,6 +390,8 @@ TEST_P(VantorCore, AVersionOneFileIsUpgradedKeepingItsNodes) {
   EXPECT_EQ(upgraded->nodeByUid(1)->state, "confirmed");
   EXPECT_EQ(upgraded->nodeByUid(1)->expectedIntervalS, 600.0);
   EXPECT_TRUE(upgraded->outbox("vantor", 0, 10).empty());
+  EXPECT_FALSE(upgraded->nodeByUid(1)->calibration);
+  EXPECT_FALSE(upgraded->latestCalibration(1));
 }
 
 TEST_P(VantorCore, AFileOfANewerSchemaIsRefused) {
