@@ -30,11 +30,12 @@ done <<'CASES'
 2|readings takes 4..256 (default 16)|calibrate 0x000001 --known-pf 1 --readings 3
 2|bad node 'xyz': an identity in hex, 0x000001 to 0xFFFFFF|calibrate xyz --known-pf 1
 2|--known-pf is required|calibrate 0x000001
+0|node 0x000001: calibrated at|calibration 0x000001
 1|no node 0x000002 in the registry|calibrate 0x000002 --known-pf 1
 1|no calibration of 0x000001 in progress|calibration 0x000001 --cancel
 0|calibrating 0x000001 against power factor 0.90 (leading), 8 readings: start value 0.5 rad|calibrate 0x000001 --known-pf 0.9 --leading --readings 8
 1|a calibration of 0x000001 is in progress (setting-up): cancel it first|calibrate 0x000001 --known-pf 1
 0|cancelled the calibration of 0x000001: cancelled; correction|calibration 0x000001 --cancel
-0|calibration #2: cancelled (against power factor 0.90, leading, 8 readings|calibration 0x000001
+0|calibration #2: cancelled (against power factor 0.90 (leading), 8 readings|calibration 0x000001
 CASES
 echo "vantor_calibrate: ok"

@@ -241,9 +241,9 @@ std::string fixed(double v, int decimals) {
 std::string nodeCalibrationText(const NodeRecord& n) {
   if (!n.calibration) return "node " + uidText(n.uid) + ": uncalibrated";
   const NodeCalibration& k = *n.calibration;
-  return "node " + uidText(n.uid) + ": calibrated at " + secondsText(k.atUs) + " s against power factor " +
-         fixed(k.knownPf, 2) + (k.leading ? " (leading)" : " (lagging)") + ": correction " + fixed(k.correctionRad, 4) +
-         " rad, spread " + fixed(k.spreadRad, 4) + " rad over " + std::to_string(k.readings) + " shifts";
+  return "node " + uidText(n.uid) + ": calibrated at " + secondsText(k.atUs) + " s against " +
+         loadText(k.knownPf, k.leading) + ": correction " + fixed(k.correctionRad, 4) + " rad, spread " +
+         fixed(k.spreadRad, 4) + " rad over " + std::to_string(k.readings) + " shifts";
 }
 
 void calibration(Context& c, const std::string& node, bool cancel) {
@@ -271,9 +271,9 @@ void calibration(Context& c, const std::string& node, bool cancel) {
     c.out << "no calibration started\n";
     return;
   }
-  c.out << "calibration #" << k->id << ": " << k->state << " (against power factor " << fixed(k->knownPf, 2)
-        << (k->leading ? ", leading" : ", lagging") << ", " << k->readings << " readings; started at "
-        << secondsText(k->startedUs) << " s, last step at " << secondsText(k->updatedUs) << " s)\n";
+  c.out << "calibration #" << k->id << ": " << k->state << " (against " << loadText(k->knownPf, k->leading) << ", "
+        << k->readings << " readings; started at " << secondsText(k->startedUs) << " s, last step at "
+        << secondsText(k->updatedUs) << " s)\n";
   c.out << "  " << k->message << '\n';
   c.out << "  shifts: " << k->shifts.size() << " of " << k->readings;
   if (k->meanShiftRad) c.out << ", mean " << fixed(*k->meanShiftRad, 4) << " rad";

@@ -109,10 +109,8 @@ CalibrationOutcome inTransaction(Store& store, const Outputs* outputs, Change ch
 }  // namespace
 
 std::string startedMessage(const CalibrationRecord& c) {
-  char pf[16];
-  std::snprintf(pf, sizeof pf, "%.2f", c.knownPf);
-  return "calibrating " + uidText(c.uid) + " against power factor " + pf + (c.leading ? " (leading)" : " (lagging)") +
-         ", " + std::to_string(c.readings) + " readings: " + c.message;
+  return "calibrating " + uidText(c.uid) + " against " + loadText(c.knownPf, c.leading) + ", " +
+         std::to_string(c.readings) + " readings: " + c.message;
 }
 
 std::string cancelledMessage(const CalibrationRecord& c) {

@@ -125,7 +125,8 @@ double correctionFor(double startRad, double meanShiftRad, double knownPf, bool 
   double c = std::remainder(startRad + meanShiftRad + (leading ? -angle : angle), 2 * kPi);
   // The node reads |c| <= 0.01 as "automatic", in single precision as it holds it: just outside,
   // on the same side.
-  if (std::fabs(static_cast<float>(c)) <= static_cast<float>(kAutomaticBandRad)) c = c < 0 ? -kOutsideAutomaticRad : kOutsideAutomaticRad;
+  if (std::fabs(static_cast<float>(c)) <= static_cast<float>(kAutomaticBandRad))
+    c = c < 0 ? -kOutsideAutomaticRad : kOutsideAutomaticRad;
   return c;
 }
 
@@ -233,6 +234,10 @@ CalibrationStep stepCalibration(const CalibrationRecord& c, const UplinkRecord& 
   moved("calibrated: correction " + floatText(static_cast<float>(*c.correctionRad)) + " rad, power factor " +
         number(mean, 2) + " against " + number(c.knownPf, 2));
   return s;
+}
+
+std::string loadText(double knownPf, bool leading) {
+  return "power factor " + number(knownPf, 2) + (knownPf >= 1.0 ? "" : leading ? " (leading)" : " (lagging)");
 }
 
 std::string calibrationSummary(const CalibrationRecord& c) { return c.state + ": " + c.message; }

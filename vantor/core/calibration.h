@@ -68,6 +68,9 @@ double correctionFor(double startRad, double meanShiftRad, double knownPf, bool 
 double meanAngle(const std::vector<double>& rad);
 double angleSpread(const std::vector<double>& rad, double mean);
 
+// "power factor 0.80 (lagging)", "power factor 1.00" (a resistive load neither leads nor lags).
+std::string loadText(double knownPf, bool leading);
+
 // "setting up", "collecting 3/16", ... the line the CLI, the API and the dashboard show.
 std::string calibrationSummary(const CalibrationRecord& c);
 
