@@ -409,14 +409,18 @@ TEST_P(VantorCore, AVersionOneFileIsUpgradedKeepingItsNodes) {
   provision();
   registry_.reset();
   {
-    // Back to version 1 as it was: nodes without their expected interval, no MQTT tables, uplinks
-    // without their port and receiver, no gateways.
+    // Back to version 1 as it was: nodes without their expected interval and calibration, no MQTT
+    // tables, uplinks without their port and receiver, no gateways, no calibrations.
     const std::unique_ptr<vantor::SqlDb> db = rawDb();
     db->script(
         "ALTER TABLE nodes DROP COLUMN expected_interval_s; DROP TABLE outbox; DROP TABLE commands;"
         "ALTER TABLE uplinks DROP COLUMN port; ALTER TABLE uplinks DROP COLUMN receiver;"
         "ALTER TABLE uplinks DROP COLUMN tmst; ALTER TABLE uplinks DROP COLUMN rx_time;"
         "ALTER TABLE queue DROP COLUMN last_error; DROP TABLE gateways");
+    db->script("DROP TABLE calibrations");
+    for (const char* c : {"us", "pf", "leading", "rad", "spread_rad", "readings"}) {
+      db->script(std::string("ALTER TABLE nodes DROP COLUMN calibrated_") + c);
+    }
     db->setSchemaVersion(1);
   }
   const std::unique_ptr<vantor::Store> upgraded = vantor::openStore(path_, false);
@@ -428,6 +432,8 @@ TEST_P(VantorCore, AVersionOneFileIsUpgradedKeepingItsNodes) {
   EXPECT_TRUE(upgraded->gateways().empty());
   ASSERT_FALSE(upgraded->uplinks(1, 1).empty());
   EXPECT_EQ(upgraded->uplinks(1, 1)[0].receiver, "");
+  EXPECT_FALSE(upgraded->nodeByUid(1)->calibration);
+  EXPECT_FALSE(upgraded->latestCalibration(1));
 }
 
 TEST_P(VantorCore, AFileOfANewerSchemaIsRefused) {

@@ -2,14 +2,13 @@
 // API call's fields (those of `vantor --json`) and statuses, bad input answered with the right
 // status and nothing queued, the access rules (token, origin, host), the live events from another
 // process's writes and from the server's own queueing; on an SQLite file and on PostgreSQL.
-#include "http_lib.h"  // first: see there
-
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
 
 #include "cli.h"
+#include "http_lib.h"  // first: see there
 #include "http_server.h"
 #include "node_frames.h"
 #include "test_servers.h"
@@ -196,12 +195,21 @@ TEST_P(VantorHttp, BadInputIsAnsweredWithItsStatusAndChangesNothing) {
       {"POST", "/api/nodes/1/queue", huge, 413, "the body is too large"},
       {"PUT", "/api/nodes/1/queue", R"({"setting": "dbg1"})", 405, "not allowed"},
       {"POST", "/api/nodes/1", R"({"setting": "dbg1"})", 405, "not allowed"},
+      {"POST", "/api/nodes/2/calibration", R"({"known_pf": 1})", 404, "no node 0x000002 in the registry"},
+      {"POST", "/api/nodes/1/calibration", R"({"readings": 16})", 400, "known_pf is required"},
+      {"POST", "/api/nodes/1/calibration", R"({"known_pf": 0})", 400, "known-pf takes the load's power factor"},
+      {"POST", "/api/nodes/1/calibration", R"({"known_pf": "0.8"})", 400, "known_pf takes the load's power factor"},
+      {"POST", "/api/nodes/1/calibration", R"({"known_pf": 1, "readings": 2})", 400, "readings takes 4..256"},
+      {"POST", "/api/nodes/1/calibration", R"({"known_pf": 1, "leading": 1})", 400, "leading takes true or false"},
+      {"POST", "/api/nodes/1/calibration", R"({"known_pf": 1, "n": 1})", 400, "unknown field 'n'"},
+      {"POST", "/api/nodes/1/calibration/cancel", "{}", 409, "no calibration of 0x000001 in progress"},
+      {"PUT", "/api/nodes/1/calibration", R"({"known_pf": 1})", 405, "not allowed"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.method) + " " + c.path + " " + c.body.substr(0, 60));
-    httplib::Result r = std::string(c.method) == "GET"    ? client_->Get(c.path.c_str())
+    httplib::Result r = std::string(c.method) == "GET"   ? client_->Get(c.path.c_str())
                         : std::string(c.method) == "PUT" ? client_->Put(c.path.c_str(), c.body, c.type)
-                                                          : post(c.path, c.body, {}, c.type);
+                                                         : post(c.path, c.body, {}, c.type);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, c.status) << r->body;
     EXPECT_EQ(r->get_header_value("Content-Type"), "application/json");
@@ -210,6 +218,28 @@ TEST_P(VantorHttp, BadInputIsAnsweredWithItsStatusAndChangesNothing) {
     EXPECT_NE(e.value("error", "").find(c.error), std::string::npos) << r->body;
   }
   EXPECT_EQ(cli({"queue", "list"}), json::array());
+  EXPECT_EQ(json::parse(client_->Get("/api/nodes/1/calibration")->body)["calibration"], nullptr);
+}
+
+TEST_P(VantorHttp, ACalibrationIsStartedShownAndCancelled) {
+  serve();
+  httplib::Result r = post("/api/nodes/1/calibration", R"({"known_pf": 0.8, "readings": 8})");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 201) << r->body;
+  EXPECT_EQ(json::parse(r->body)["calibration"]["state"], "setting-up");
+  EXPECT_EQ(post("/api/nodes/1/calibration", R"({"known_pf": 1})")->status, 409);  // one at a time
+  json shown = json::parse(client_->Get("/api/nodes/1/calibration")->body);
+  EXPECT_EQ(shown["calibrated"], nullptr);
+  EXPECT_EQ(shown["calibration"]["readings"], 8);
+  ASSERT_EQ(shown["items"].size(), 2u);  // the start value and the debug rate, queued
+  EXPECT_EQ(shown["items"][0]["setting"], "phase");
+  r = post("/api/nodes/1/calibration/cancel", "{}");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200) << r->body;
+  shown = json::parse(client_->Get("/api/nodes/1/calibration")->body);
+  EXPECT_EQ(shown["calibration"]["state"], "cancelled");
+  EXPECT_EQ(shown["items"].size(), 4u);                                                // and what puts the node back
+  EXPECT_EQ(json::parse(client_->Get("/api/nodes/1")->body)["calibration"], nullptr);  // uncalibrated
 }
 
 TEST_P(VantorHttp, ChangesNeedTheTokenAndTheServersOwnOrigin) {
@@ -240,10 +270,12 @@ TEST_P(VantorHttp, ChangesNeedTheTokenAndTheServersOwnOrigin) {
       EXPECT_EQ(r->get_header_value("WWW-Authenticate"), "Bearer");
     }
   }
+  EXPECT_EQ(post("/api/nodes/1/calibration", R"({"known_pf": 1})")->status, 401);
   EXPECT_EQ(cli({"queue", "list"}), json::array());
   // Reading needs no token; the page itself, from its own origin, with the token, may queue.
   EXPECT_EQ(client_->Get("/api/nodes")->status, 200);
-  EXPECT_EQ(post("/api/nodes/1/queue", setting, {*token.begin(), {"Origin", self}, {"Sec-Fetch-Site", "same-origin"}})->status,
+  EXPECT_EQ(post("/api/nodes/1/queue", setting, {*token.begin(), {"Origin", self}, {"Sec-Fetch-Site", "same-origin"}})
+                ->status,
             201);
   EXPECT_EQ(cli({"queue", "list"}).size(), 1u);
 }
@@ -251,7 +283,8 @@ TEST_P(VantorHttp, ChangesNeedTheTokenAndTheServersOwnOrigin) {
 TEST_P(VantorHttp, LiveEventsFollowAnotherProcessAndTheServersOwnQueueing) {
   serve();
   // What a page reads: the stream as it comes, until it has seen `until`.
-  const auto follow = [this](const std::string& path, const std::string& until, const std::function<void()>& meanwhile) {
+  const auto follow = [this](const std::string& path, const std::string& until,
+                             const std::function<void()>& meanwhile) {
     std::string seen;
     httplib::Client stream("127.0.0.1", server_->port());
     stream.set_read_timeout(20);

@@ -85,6 +85,34 @@ TEST_P(VantorMqtt, CommandsAreQueuedAsTheCliQueuesThemOrRefusedWithItsReasons) {
   EXPECT_EQ(items[1].expiresUs - items[1].createdUs, 60'000'000u);
 }
 
+TEST_P(VantorMqtt, CalibrateCommandsStartAndCancelOrAreRefused) {
+  provision();
+  struct Case {
+    const char* payload;
+    const char* expect;  // the start of the message, or the reason of a refusal
+  } cases[] = {
+      {R"({"known_pf": 0.8})", "calibrating 0x000001 against power factor 0.80 (lagging), 16 readings"},
+      {R"({"known_pf": 1})", "a calibration of 0x000001 is in progress (setting-up): cancel it first"},
+      {R"({"cancel": true})", "cancelled the calibration of 0x000001: cancelled;"},
+      {R"({"cancel": true})", "no calibration of 0x000001 in progress"},
+      {R"({"cancel": false})", R"(a cancel takes {"cancel": true} alone)"},
+      {R"({"known_pf": 1.5})", "known-pf takes the load's power factor, above 0 and at most 1"},
+      {R"({"readings": 8})", "known_pf is required: the load's power factor (1: purely resistive)"},
+      {"[0.8]", R"(the command is not a JSON object, e.g. {"known_pf": 0.8} or {"cancel": true})"},
+      {R"({"known_pf": 0.9, "leading": true, "readings": 4})",
+       "calibrating 0x000001 against power factor 0.90 (leading), 4 readings"},
+  };
+  int mid = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.payload);
+    const json r = command("orvane/0x000001/command/calibrate", c.payload, ++mid);
+    const std::string text = r["ok"].get<bool>() ? r["message"].get<std::string>() : r["reason"].get<std::string>();
+    EXPECT_EQ(text.rfind(c.expect, 0), 0u) << text;
+  }
+  EXPECT_EQ(store_->latestCalibration(1)->readings, 4);
+  EXPECT_EQ(store_->queue(1).size(), 6u);  // two started, one cancel's two settings back
+}
+
 TEST_P(VantorMqtt, ACommandDeliveredTwiceIsQueuedOnce) {
   provision();
   const std::string topic = "orvane/0x000001/command/set";
@@ -92,7 +120,7 @@ TEST_P(VantorMqtt, ACommandDeliveredTwiceIsQueuedOnce) {
   const json first = command(topic, phase, 7);
   EXPECT_EQ(command(topic, phase, 7), first);  // the broker's redelivery: the same answer
   EXPECT_EQ(store_->queue(1).size(), 1u);
-  EXPECT_EQ(command(topic, phase, 8)["id"], 2);  // the same setting sent again is a new command
+  EXPECT_EQ(command(topic, phase, 8)["id"], 2);                     // the same setting sent again is a new command
   EXPECT_EQ(command(topic, R"({"setting": "dbg1"})", 7)["id"], 3);  // an id the broker reuses
   // Past the time a redelivery is recognised, the same id and payload are a new command (the
   // limit of telling them apart without the broker's duplicate flag, which libmosquitto hides).

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "activity.h"
+#include "calibrate.h"
 #include "http_server.h"
 #include "json_records.h"
 #include "pg_db.h"
@@ -256,6 +257,74 @@ void queueFlush(Context& c, const std::string& node) {
   c.out << "flushed " << n << (n == 1 ? " item" : " items") << " of " << uidText(uid) << '\n';
 }
 
+void calibrate(Context& c, const CalibrationRequest& request) {
+  if (const std::optional<CalibrationOutcome> bad = checkCalibration(request)) throw Usage(bad->message);
+  const std::unique_ptr<Store> store = c.open();
+  const CalibrationOutcome o = startCalibration(*store, request);
+  if (o.status != QueueOutcome::Status::queued) throw Refused(o.message);
+  c.out << o.message << '\n';
+}
+
+std::string fixed(double v, int decimals) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+  return buf;
+}
+
+std::string nodeCalibrationText(const NodeRecord& n) {
+  if (!n.calibration) return "node " + uidText(n.uid) + ": uncalibrated";
+  const NodeCalibration& k = *n.calibration;
+  return "node " + uidText(n.uid) + ": calibrated at " + secondsText(k.atUs) + " s against " +
+         loadText(k.knownPf, k.leading) + ": correction " + fixed(k.correctionRad, 4) + " rad, spread " +
+         fixed(k.spreadRad, 4) + " rad over " + std::to_string(k.readings) + " shifts";
+}
+
+void calibration(Context& c, const std::string& node, bool cancel) {
+  const std::unique_ptr<Store> store = c.open();
+  Store& r = *store;
+  const uint32_t uid = parseNode(node);
+  if (cancel) {
+    const CalibrationOutcome o = cancelCalibration(r, node);
+    if (o.status != QueueOutcome::Status::queued) throw Refused(o.message);
+    c.out << o.message << '\n';
+    return;
+  }
+  const NodeRecord n = requireNode(r, uid);
+  const std::optional<CalibrationRecord> k = r.latestCalibration(uid);
+  if (c.json) {
+    json j;
+    j["uid"] = uidText(uid);
+    j["calibrated"] = nodeCalibrationJson(n.calibration);
+    j["calibration"] = k ? calibrationJson(*k) : json(nullptr);
+    c.out << j.dump() << '\n';
+    return;
+  }
+  c.out << nodeCalibrationText(n) << '\n';
+  if (!k) {
+    c.out << "no calibration started\n";
+    return;
+  }
+  c.out << "calibration #" << k->id << ": " << k->state << " (against " << loadText(k->knownPf, k->leading) << ", "
+        << k->readings << " readings; started at " << secondsText(k->startedUs) << " s, last step at "
+        << secondsText(k->updatedUs) << " s)\n";
+  c.out << "  " << k->message << '\n';
+  c.out << "  shifts: " << k->shifts.size() << " of " << k->readings;
+  if (k->meanShiftRad) c.out << ", mean " << fixed(*k->meanShiftRad, 4) << " rad";
+  if (k->spreadRad) c.out << ", spread " << fixed(*k->spreadRad, 4) << " rad";
+  c.out << '\n';
+  if (k->correctionRad) c.out << "  correction: " << fixed(*k->correctionRad, 4) << " rad\n";
+  if (!k->checks.empty()) {
+    c.out << "  power factors reported since:";
+    for (double pf : k->checks) c.out << ' ' << fixed(pf, 2);
+    c.out << '\n';
+  }
+  for (const QueueItem& q : r.queue(uid)) {
+    if (std::find(k->items.begin(), k->items.end(), q.id) == k->items.end()) continue;
+    c.out << "  setting #" << q.id << ' ' << q.setting << ' ' << q.value << ": " << q.state
+          << (q.reason.empty() ? "" : " " + q.reason) << '\n';
+  }
+}
+
 const char* const kCsvHeader = "uid,chip_id,key,state";
 
 void exportCsv(Context& c, const std::string& path) {
@@ -406,6 +475,18 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   listCmd->add_option("NODE", node, "identity in hex");
   CLI::App* flushCmd = queueCmd->add_subcommand("flush", "drop a node's settings not yet answered");
   flushCmd->add_option("NODE", node, "identity in hex")->required();
+  CalibrationRequest calibrationRequest;
+  CLI::App* calibrateCmd = app.add_subcommand(
+      "calibrate", "calibrate a node's phase correction remotely, against a load of known power factor");
+  calibrateCmd->add_option("NODE", calibrationRequest.node, "identity in hex")->required();
+  calibrateCmd->add_option("--known-pf", calibrationRequest.knownPf, "the load's power factor (1: purely resistive)")
+      ->required();
+  calibrateCmd->add_flag("--leading", calibrationRequest.leading, "the load's current leads (capacitive)");
+  calibrateCmd->add_option("--readings", calibrationRequest.readings, "phase shifts to average (default 16)");
+  bool cancel = false;
+  CLI::App* calibrationCmd = app.add_subcommand("calibration", "a node's calibration: its state, steps and outcome");
+  calibrationCmd->add_option("NODE", node, "identity in hex")->required();
+  calibrationCmd->add_flag("--cancel", cancel, "cancel the calibration in progress and put the node back");
   CLI::App* plotCmd = app.add_subcommand("plot", "pictures of a node as SVG: its last capture, its telemetry");
   plotCmd->require_subcommand(1);
   std::string svgPath;
@@ -507,6 +588,8 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     if (addCmd->parsed()) queueAdd(c, request);
     if (listCmd->parsed()) queueList(c, node);
     if (flushCmd->parsed()) queueFlush(c, node);
+    if (calibrateCmd->parsed()) calibrate(c, calibrationRequest);
+    if (calibrationCmd->parsed()) calibration(c, node, cancel);
     if (plotCaptureCmd->parsed()) plot(c, "capture", node, svgPath);
     if (plotTelemetryCmd->parsed()) plot(c, "telemetry", node, svgPath);
     if (exportCmd->parsed()) exportCsv(c, file);

@@ -14,9 +14,10 @@ namespace vantor {
 struct Stored {
   uint64_t nowUs = 0;  // the Vantor's clock after it
   std::optional<UplinkRecord> uplink;
-  std::optional<NodeRecord> node;     // a node as it is after it changed
-  std::vector<QueueItem> items;       // settings queued or changed, as they are after it
-  std::optional<QueueItem> answered;  // the setting an accepted packet 17 closed
+  std::optional<NodeRecord> node;               // a node as it is after it changed
+  std::vector<QueueItem> items;                 // settings queued or changed, as they are after it
+  std::optional<QueueItem> answered;            // the setting an accepted packet 17 closed
+  std::vector<CalibrationRecord> calibrations;  // calibrations started, moved or ended, as they are after it
 };
 
 class Outputs {

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -60,31 +60,38 @@ std::optional<QueueOutcome> checkQueueRequest(const QueueRequest& r) {
 
 QueueOutcome queueSetting(Store& store, const QueueRequest& r, const Outputs* outputs) {
   if (std::optional<QueueOutcome> bad = checkQueueRequest(r)) return *bad;
-  QueueOutcome out;
-  const uint32_t uid = *parseUid(r.node);
-  Setting s;
-  std::string error;
-  parseSetting(r.words, s, error);
   Store::Transaction tx(store);
-  if (!store.nodeByUid(uid)) {
-    out.status = QueueOutcome::Status::refused;
-    out.message = "no node " + uidText(uid) + " in the registry";
-    return out;
-  }
   const uint64_t now = store.nowUs();
-  // A time to live beyond what the clock can hold means no limit.
-  const double ttlUs = r.ttlS * 1e6;
-  const uint64_t room = static_cast<uint64_t>(INT64_MAX) - std::min<uint64_t>(now, INT64_MAX);
-  out.item = queueItem(uid, s, r.maxAttempts, now,
-                       ttlUs >= static_cast<double>(room) ? room : static_cast<uint64_t>(ttlUs));
-  out.item.id = store.addQueueItem(out.item);
-  out.item.state = "pending";
+  QueueOutcome out = addSetting(store, r, now);
+  if (out.status != QueueOutcome::Status::queued) return out;
   Stored stored;
   stored.nowUs = now;
   stored.items.push_back(out.item);
   if (outputs != nullptr) outputs->staged(stored, store);
   tx.commit();
   if (outputs != nullptr) outputs->committed(stored);
+  return out;
+}
+
+QueueOutcome addSetting(Store& store, const QueueRequest& r, uint64_t now) {
+  if (std::optional<QueueOutcome> bad = checkQueueRequest(r)) return *bad;
+  QueueOutcome out;
+  const uint32_t uid = *parseUid(r.node);
+  Setting s;
+  std::string error;
+  parseSetting(r.words, s, error);
+  if (!store.nodeByUid(uid)) {
+    out.status = QueueOutcome::Status::refused;
+    out.message = "no node " + uidText(uid) + " in the registry";
+    return out;
+  }
+  // A time to live beyond what the clock can hold means no limit.
+  const double ttlUs = r.ttlS * 1e6;
+  const uint64_t room = static_cast<uint64_t>(INT64_MAX) - std::min<uint64_t>(now, INT64_MAX);
+  out.item =
+      queueItem(uid, s, r.maxAttempts, now, ttlUs >= static_cast<double>(room) ? room : static_cast<uint64_t>(ttlUs));
+  out.item.id = store.addQueueItem(out.item);
+  out.item.state = "pending";
   out.message = queuedMessage(out.item);
   return out;
 }

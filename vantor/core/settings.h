@@ -44,9 +44,9 @@ struct QueueOutcome {
     refused,     // well formed, but not for this registry (no such node)
   };
   Status status = Status::queued;
-  std::string message;  // "queued #1 for 0x000001: phase 0.5", or why not
+  std::string message;        // "queued #1 for 0x000001: phase 0.5", or why not
   bool aboutSetting = false;  // refused for the setting or its value (settingsHelp() lists them)
-  QueueItem item;       // as queued, with its id
+  QueueItem item;             // as queued, with its id
 };
 
 // "queued #1 for 0x000001: phase 0.5"
@@ -56,5 +56,8 @@ std::optional<QueueOutcome> checkQueueRequest(const QueueRequest& request);
 // Checks the request, then queues the setting for the node at the Vantor's clock in one
 // transaction, and hands the new item to the outputs.
 QueueOutcome queueSetting(Store& store, const QueueRequest& request, const Outputs* outputs = nullptr);
+// The same inside a transaction the caller holds, at the Vantor's clock `now` (a calibration
+// queues its settings in the transaction of the frame that moves it); the caller hands it on.
+QueueOutcome addSetting(Store& store, const QueueRequest& request, uint64_t now);
 
 }  // namespace vantor

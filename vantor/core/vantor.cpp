@@ -4,15 +4,21 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "calibrate.h"
+
 namespace vantor {
 
 std::optional<Answer> Vantor::onFrame(const std::vector<uint8_t>& frame, const Reception& rx,
                                       const Behaviour& behaviour) {
   if (!isStored(frame)) return std::nullopt;  // not an uplink: nothing to keep
   Store::Transaction tx(store_);
-  Decision d = decide(frame, rx, behaviour, store_.factsFor(frameKeys(frame)), seed_);
+  const FrameFacts facts = store_.factsFor(frameKeys(frame));
+  Decision d = decide(frame, rx, behaviour, facts, seed_);
   store_.write(d.writes);
-  const Stored stored{d.writes.nowUs, d.writes.uplink, d.writes.node, d.writes.items, d.answered};
+  Stored stored{d.writes.nowUs, d.writes.uplink, d.writes.node, d.writes.items, d.answered, {}};
+  // Calibrations go on with the frame (and may queue settings that this frame's window carries
+  // next time), in its transaction.
+  followCalibrations(store_, facts.node, stored);
   outputs_.staged(stored, store_);
   tx.commit();
   outputs_.committed(stored);

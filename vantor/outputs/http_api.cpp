@@ -1,9 +1,11 @@
 // The dashboard's API calls, each one read (or one queue transaction) on the store.
 #include "http_api.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
+#include "calibrate.h"
 #include "json_records.h"
 #include "plots.h"
 #include "settings.h"
@@ -151,6 +153,50 @@ ApiResponse apiQueueAdd(Store& store, const std::string& node, const std::string
     case QueueOutcome::Status::refused: break;
   }
   return apiError(404, o.message);
+}
+
+ApiResponse apiCalibration(Store& store, const std::string& node) {
+  NodeRecord n;
+  if (std::optional<ApiResponse> no = findNode(store, node, n)) return *no;
+  const std::optional<CalibrationRecord> c = store.latestCalibration(n.uid);
+  json items = json::array();
+  if (c) {
+    for (const QueueItem& q : store.queue(n.uid)) {
+      if (std::find(c->items.begin(), c->items.end(), q.id) != c->items.end()) items.push_back(queueItemJson(q));
+    }
+  }
+  return ok(json{{"uid", uidText(n.uid)},
+                 {"calibrated", nodeCalibrationJson(n.calibration)},
+                 {"calibration", c ? calibrationJson(*c) : json(nullptr)},
+                 {"items", std::move(items)}});
+}
+
+namespace {
+
+ApiResponse calibrationAnswer(const CalibrationOutcome& o, int status) {
+  switch (o.status) {
+    case QueueOutcome::Status::queued:
+      return ok(json{{"message", o.message}, {"calibration", calibrationJson(*o.calibration)}}, status);
+    case QueueOutcome::Status::badRequest: return apiError(400, o.message);
+    case QueueOutcome::Status::refused: break;
+  }
+  // No such node, or the calibration's state does not allow it.
+  return apiError(o.message.starts_with("no node ") ? 404 : 409, o.message);
+}
+
+}  // namespace
+
+ApiResponse apiCalibrate(Store& store, const std::string& node, const std::string& body, const Outputs* outputs) {
+  const json j = json::parse(body, nullptr, false);
+  if (j.is_discarded()) return apiError(400, "the body is not JSON");
+  std::string error;
+  const std::optional<CalibrationRequest> request = calibrationRequestOf(node, j, error);
+  if (!request) return apiError(400, error);
+  return calibrationAnswer(startCalibration(store, *request, outputs), 201);
+}
+
+ApiResponse apiCalibrationCancel(Store& store, const std::string& node, const Outputs* outputs) {
+  return calibrationAnswer(cancelCalibration(store, node, outputs), 200);
 }
 
 ApiResponse apiCaptureSvg(Store& store, const std::string& node) {

@@ -38,6 +38,14 @@ ApiResponse apiQueue(Store& store, const std::string& node);
 // POST /api/nodes/<uid>/queue: {"setting": "phase", "value": 0.5} (value as a number or text;
 // "force_rx": true with sleep; optional "max_attempts", "ttl_s"): 201 {"message", "item"}.
 ApiResponse apiQueueAdd(Store& store, const std::string& node, const std::string& body, const Outputs* outputs);
+// GET /api/nodes/<uid>/calibration: {"uid", "calibrated" (null: uncalibrated), "calibration" (the
+// latest, open or ended; null before one), "items" (the settings it queued, as they stand)}.
+ApiResponse apiCalibration(Store& store, const std::string& node);
+// POST /api/nodes/<uid>/calibration: {"known_pf": 0.8, "leading": false, "readings": 16} (the
+// last two optional): 201 {"message", "calibration"}; 409 when one is in progress.
+ApiResponse apiCalibrate(Store& store, const std::string& node, const std::string& body, const Outputs* outputs);
+// POST /api/nodes/<uid>/calibration/cancel (body {}): 200 {"message", "calibration"}; 409 none open.
+ApiResponse apiCalibrationCancel(Store& store, const std::string& node, const Outputs* outputs);
 // The pictures as SVG: GET /api/nodes/<uid>/capture.svg, /telemetry.svg?span=day|week|month|all.
 ApiResponse apiCaptureSvg(Store& store, const std::string& node);
 ApiResponse apiTelemetrySvg(Store& store, const std::string& node, const std::optional<std::string>& span);

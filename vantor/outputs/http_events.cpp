@@ -135,6 +135,10 @@ std::vector<LiveEvent> EventFeed::eventsOf(const std::vector<Change>& changes) {
     if (s.node) touched[s.node->uid] |= false;
     for (const QueueItem& q : s.items) touched[q.uid] = true;
     if (s.answered) touched[s.answered->uid] = true;
+    for (const CalibrationRecord& k : s.calibrations) {
+      events.push_back(LiveEvent{0, "calibration", k.uid, jsonText(calibrationJson(k))});
+      touched[k.uid] = true;
+    }
   }
   if (touched.empty()) return events;
   std::lock_guard<std::mutex> lock(storeLock_);

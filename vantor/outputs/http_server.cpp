@@ -1,7 +1,5 @@
 // The dashboard's server: routes to the API, the pages and the live events, behind the access
 // checks; every answer, errors too, is JSON unless it is a page or a picture.
-#include "http_lib.h"  // first: see there
-
 #include "http_server.h"
 
 #include <fcntl.h>
@@ -13,6 +11,7 @@
 #include <cstring>
 
 #include "http_api.h"
+#include "http_lib.h"  // first: see there
 #include "uplink_decode.h"
 #include "web_assets.h"
 
@@ -51,7 +50,9 @@ const char* const kPagePolicy =
 }  // namespace
 
 WebServer::WebServer(std::unique_ptr<Store> store, ListenAddress address, AccessPolicy policy)
-    : store_(std::move(store)), address_(std::move(address)), policy_(std::move(policy)),
+    : store_(std::move(store)),
+      address_(std::move(address)),
+      policy_(std::move(policy)),
       feed_(std::make_shared<EventFeed>(*store_, storeLock_)) {
   std::weak_ptr<EventFeed> feed = feed_;
   ownOutputs_.onCommitted([feed](const Stored& s) {
@@ -94,7 +95,8 @@ bool WebServer::start(std::string& error) {
   s.set_payload_max_length(kMaxBodyBytes);
   routes();
   errno = 0;
-  port_ = address_.port == 0 ? s.bind_to_any_port(address_.host) : (s.bind_to_port(address_.host, address_.port) ? address_.port : -1);
+  port_ = address_.port == 0 ? s.bind_to_any_port(address_.host)
+                             : (s.bind_to_port(address_.host, address_.port) ? address_.port : -1);
   if (port_ <= 0) {
     error = "cannot listen on " + address_.host + ":" + std::to_string(address_.port) + ": " +
             (errno != 0 ? std::strerror(errno) : "address not usable");
@@ -170,9 +172,15 @@ void WebServer::routes() {
   s.Get(R"(/api/nodes/([^/]+)/telemetry\.svg)",
         read([this](const Request& r) { return apiTelemetrySvg(*store_, r.matches[1], param(r, "span")); }));
   s.Get(R"(/api/nodes/([^/]+)/queue)", read([this](const Request& r) { return apiQueue(*store_, r.matches[1]); }));
-  s.Post(R"(/api/nodes/([^/]+)/queue)", read([this](const Request& r) {
-           return apiQueueAdd(*store_, r.matches[1], r.body, &ownOutputs_);
-         }));
+  s.Post(R"(/api/nodes/([^/]+)/queue)",
+         read([this](const Request& r) { return apiQueueAdd(*store_, r.matches[1], r.body, &ownOutputs_); }));
+
+  s.Get(R"(/api/nodes/([^/]+)/calibration)",
+        read([this](const Request& r) { return apiCalibration(*store_, r.matches[1]); }));
+  s.Post(R"(/api/nodes/([^/]+)/calibration)",
+         read([this](const Request& r) { return apiCalibrate(*store_, r.matches[1], r.body, &ownOutputs_); }));
+  s.Post(R"(/api/nodes/([^/]+)/calibration/cancel)",
+         read([this](const Request& r) { return apiCalibrationCancel(*store_, r.matches[1], &ownOutputs_); }));
 
   s.Get("/api/events", [this](const Request& req, Response& res) {
     std::optional<uint32_t> uid;
@@ -217,16 +225,22 @@ void WebServer::routes() {
 
   // Anything else under /api: the method is the fault, or the call does not exist (404 from the router).
   const auto notAllowed = [](const Request&, Response& res) { answer(res, apiError(405, statusText(405))); };
-  for (const char* pattern : {R"(/api/nodes(/[^/]+(/(uplinks|capture|capture\.svg|telemetry\.svg))?)?)",
-                              R"(/api/events)"}) {
+  for (const char* pattern :
+       {R"(/api/nodes(/[^/]+(/(uplinks|capture|capture\.svg|telemetry\.svg))?)?)", R"(/api/events)"}) {
     s.Post(pattern, notAllowed);
     s.Put(pattern, notAllowed);
     s.Patch(pattern, notAllowed);
     s.Delete(pattern, notAllowed);
   }
-  s.Put(R"(/api/nodes/([^/]+)/queue)", notAllowed);
-  s.Patch(R"(/api/nodes/([^/]+)/queue)", notAllowed);
-  s.Delete(R"(/api/nodes/([^/]+)/queue)", notAllowed);
+  for (const char* pattern : {R"(/api/nodes/([^/]+)/queue)", R"(/api/nodes/([^/]+)/calibration)"}) {
+    s.Put(pattern, notAllowed);
+    s.Patch(pattern, notAllowed);
+    s.Delete(pattern, notAllowed);
+  }
+  s.Get(R"(/api/nodes/([^/]+)/calibration/cancel)", notAllowed);
+  s.Put(R"(/api/nodes/([^/]+)/calibration/cancel)", notAllowed);
+  s.Patch(R"(/api/nodes/([^/]+)/calibration/cancel)", notAllowed);
+  s.Delete(R"(/api/nodes/([^/]+)/calibration/cancel)", notAllowed);
 
   // The pages: one document for the list and each node, its script and its style.
   const auto asset = [](const char* name) {

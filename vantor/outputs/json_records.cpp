@@ -1,6 +1,8 @@
 // The records as JSON objects, for the CLI's --json lines and the dashboard's API.
 #include "json_records.h"
 
+#include <climits>
+
 #include "activity.h"
 #include "uplink_decode.h"
 
@@ -23,6 +25,7 @@ json nodeJson(const NodeRecord& n, uint64_t nowUs, const std::optional<UplinkRec
   j["expected_interval_s"] = n.expectedIntervalS;
   j["sign_of_life_s"] = signOfLifeS();
   j["last_telemetry"] = t ? t->fields : json(nullptr);
+  j["calibration"] = nodeCalibrationJson(n.calibration);
   return j;
 }
 
@@ -92,6 +95,74 @@ json queueItemJson(const QueueItem& q) {
   j["attempts"] = q.attempts;
   j["max_attempts"] = q.maxAttempts;
   if (!q.lastError.empty()) j["last_error"] = q.lastError;  // why its last send was refused
+  return j;
+}
+
+json nodeCalibrationJson(const std::optional<NodeCalibration>& c) {
+  if (!c) return nullptr;
+  json j;
+  j["at_s"] = secondsOf(c->atUs);
+  j["known_pf"] = c->knownPf;
+  j["leading"] = c->leading;
+  j["correction_rad"] = c->correctionRad;
+  j["spread_rad"] = c->spreadRad;
+  j["readings"] = c->readings;
+  return j;
+}
+
+std::optional<CalibrationRequest> calibrationRequestOf(const std::string& node, const json& j, std::string& error) {
+  if (!j.is_object()) {
+    error = "a calibration takes a JSON object: {\"known_pf\": 0.8, \"leading\": false, \"readings\": 16}";
+    return std::nullopt;
+  }
+  CalibrationRequest r;
+  r.node = node;
+  if (!j.contains("known_pf")) {
+    error = "known_pf is required: the load's power factor (1: purely resistive)";
+    return std::nullopt;
+  }
+  for (auto it = j.begin(); it != j.end(); ++it) {
+    const json& v = it.value();
+    if (it.key() == "known_pf" && v.is_number()) {
+      r.knownPf = v.get<double>();
+    } else if (it.key() == "leading" && v.is_boolean()) {
+      r.leading = v.get<bool>();
+    } else if (it.key() == "readings" && v.is_number_integer() && v.get<int64_t>() >= INT_MIN &&
+               v.get<int64_t>() <= INT_MAX) {
+      r.readings = static_cast<int>(v.get<int64_t>());
+    } else {
+      error = it.key() == "known_pf"   ? "known_pf takes the load's power factor, above 0 and at most 1"
+              : it.key() == "leading"  ? "leading takes true or false"
+              : it.key() == "readings" ? "readings takes a whole number"
+                                       : "unknown field '" + it.key() + "': known_pf, leading, readings";
+      return std::nullopt;
+    }
+  }
+  return r;
+}
+
+json calibrationJson(const CalibrationRecord& c) {
+  const auto opt = [](const std::optional<double>& v) { return v ? json(*v) : json(nullptr); };
+  json j;
+  j["id"] = c.id;
+  j["uid"] = uidText(c.uid);
+  j["known_pf"] = c.knownPf;
+  j["leading"] = c.leading;
+  j["readings"] = c.readings;
+  j["state"] = c.state;
+  j["open"] = c.open();
+  j["message"] = c.message;
+  j["start_rad"] = floatValue(c.startRad);
+  j["previous_rad"] = floatValue(c.previousRad);
+  j["restore_debug_rate"] = c.restoreRate;
+  j["shifts_rad"] = c.shifts;
+  j["mean_shift_rad"] = opt(c.meanShiftRad);
+  j["spread_rad"] = opt(c.spreadRad);
+  j["correction_rad"] = opt(c.correctionRad);
+  j["checks_pf"] = c.checks;
+  j["items"] = c.items;
+  j["started_s"] = secondsOf(c.startedUs);
+  j["updated_s"] = secondsOf(c.updatedUs);
   return j;
 }
 

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "calibrate.h"
 #include "store.h"
 
 namespace vantor {
@@ -22,6 +23,14 @@ nlohmann::json gatewayJson(const GatewayRecord& gateway);
 nlohmann::json captureRowJson(const CaptureRecord& capture, const CaptureSample& sample);
 // A queued setting with its state, the node's answer and the attempts.
 nlohmann::json queueItemJson(const QueueItem& item);
+// A calibration as it goes: its request, state, last step, shifts, correction and settings.
+nlohmann::json calibrationJson(const CalibrationRecord& c);
+// A node's recorded calibration; null for an uncalibrated node.
+nlohmann::json nodeCalibrationJson(const std::optional<NodeCalibration>& c);
+// {"known_pf": 0.8, "leading": false, "readings": 16} (the last two optional), as the API and the
+// MQTT command take it: the request, or nothing with the reason.
+std::optional<CalibrationRequest> calibrationRequestOf(const std::string& node, const nlohmann::json& body,
+                                                       std::string& error);
 
 // Virtual microseconds as the listings give them: seconds.
 double secondsOf(uint64_t us);

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "activity.h"
+#include "json_records.h"
 #include "uplink_decode.h"
 
 namespace vantor {
@@ -111,7 +112,9 @@ std::string mqttClientId(const MqttSettings& m) {
   return id;
 }
 
-std::string availabilityTopic(const MqttSettings& m) { return m.prefix + "/vantor/" + mqttClientId(m) + "/availability"; }
+std::string availabilityTopic(const MqttSettings& m) {
+  return m.prefix + "/vantor/" + mqttClientId(m) + "/availability";
+}
 
 std::vector<MqttMessage> outcomeMessages(const Stored& s, const std::optional<NodeRecord>& node,
                                          const MqttSettings& m) {
@@ -149,6 +152,9 @@ std::vector<MqttMessage> outcomeMessages(const Stored& s, const std::optional<No
     }
   }
   if (s.node) out.push_back(statusMessage(*s.node, s.nowUs, m));
+  for (const CalibrationRecord& c : s.calibrations) {
+    out.push_back({nodeTopic(m, c.uid, "calibration"), calibrationJson(c).dump(), true});
+  }
   return out;
 }
 
@@ -222,15 +228,53 @@ std::vector<MqttMessage> discoveryMessages(const NodeRecord& n, const std::optio
 }
 
 std::string commandTopic(const MqttSettings& m) { return m.prefix + "/+/command/set"; }
+std::string calibrateTopic(const MqttSettings& m) { return m.prefix + "/+/command/calibrate"; }
+
+namespace {
+constexpr std::string_view kCalibrateTail = "/command/calibrate";
+}
+
+bool isCalibrateCommand(const std::string& topic) { return topic.ends_with(kCalibrateTail); }
 
 std::optional<std::string> commandNode(const std::string& topic, const MqttSettings& m) {
   const std::string head = m.prefix + "/";
-  const std::string tail = "/command/set";
-  if (topic.size() <= head.size() + tail.size() || topic.rfind(head, 0) != 0 ||
-      topic.compare(topic.size() - tail.size(), tail.size(), tail) != 0) {
+  const std::string tail = isCalibrateCommand(topic) ? std::string(kCalibrateTail) : "/command/set";
+  if (topic.size() <= head.size() + tail.size() || topic.rfind(head, 0) != 0 || !topic.ends_with(tail)) {
     return std::nullopt;
   }
   return topic.substr(head.size(), topic.size() - head.size() - tail.size());
+}
+
+std::optional<CalibrateCommand> calibrateCommand(const std::string& node, const std::string& payload,
+                                                 std::string& error) {
+  json j = json::parse(payload, nullptr, false);
+  if (j.is_discarded() || !j.is_object()) {
+    error = "the command is not a JSON object, e.g. {\"known_pf\": 0.8} or {\"cancel\": true}";
+    return std::nullopt;
+  }
+  CalibrateCommand c;
+  if (j.contains("cancel")) {
+    if (j.size() != 1 || j["cancel"] != true) {
+      error = "a cancel takes {\"cancel\": true} alone";
+      return std::nullopt;
+    }
+    c.cancel = true;
+    c.request.node = node;
+    return c;
+  }
+  std::optional<CalibrationRequest> r = calibrationRequestOf(node, j, error);
+  if (!r) return std::nullopt;
+  c.request = *r;
+  return c;
+}
+
+MqttMessage calibrationResult(const std::string& node, const CalibrationOutcome& o, const MqttSettings& m) {
+  if (o.status != QueueOutcome::Status::queued) return commandRefused(node, o.message, m);
+  json j;
+  j["ok"] = true;
+  j["message"] = o.message;
+  j["calibration"] = calibrationJson(*o.calibration);
+  return {m.prefix + "/" + node + "/command/result", j.dump(), false};
 }
 
 std::optional<QueueRequest> commandRequest(const std::string& node, const std::string& payload, std::string& error) {

@@ -7,7 +7,10 @@
 //   PREFIX/<uid>/status          retained: state, activity, last seen, expected interval
 //   PREFIX/<uid>/ack             every accepted packet 17, with the setting it answers
 //   PREFIX/<uid>/command/set     in: {"setting": "phase", "value": 0.12} (+ max_attempts, ttl)
-//   PREFIX/<uid>/command/result  out: queued with its id, or refused with the CLI's reason
+//   PREFIX/<uid>/command/calibrate  in: {"known_pf": 0.8} (+ leading, readings), or {"cancel": true}
+//   PREFIX/<uid>/command/result  out: queued with its id, or refused with the CLI's reason; for a
+//                                calibration: started or cancelled with its state, or refused
+//   PREFIX/<uid>/calibration     retained: the node's calibration as it goes, at every step
 //   PREFIX/vantor/<client>/availability  retained online/offline, offline also as the will
 //   homeassistant/sensor/orvane_<uid>_<field>/config  retained discovery of five sensors
 #pragma once
@@ -17,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "calibrate.h"
 #include "outputs.h"
 #include "settings.h"
 #include "store.h"
@@ -60,9 +64,19 @@ std::vector<MqttMessage> discoveryMessages(const NodeRecord& node, const std::op
 // A message on PREFIX/<uid>/command/set to the queue request it asks for; nothing with the reason
 // when the payload is not such a command. The node is the topic's <uid>.
 std::optional<QueueRequest> commandRequest(const std::string& node, const std::string& payload, std::string& error);
-// The node part of a command topic, or nothing for another topic.
+// The node part of a command topic (command/set or command/calibrate), or nothing for another topic.
 std::optional<std::string> commandNode(const std::string& topic, const MqttSettings& settings);
-std::string commandTopic(const MqttSettings& settings);  // the subscription: PREFIX/+/command/set
+bool isCalibrateCommand(const std::string& topic);
+std::string commandTopic(const MqttSettings& settings);    // the subscription: PREFIX/+/command/set
+std::string calibrateTopic(const MqttSettings& settings);  // and PREFIX/+/command/calibrate
+// A message on PREFIX/<uid>/command/calibrate: a calibration to start, or {"cancel": true}.
+struct CalibrateCommand {
+  bool cancel = false;
+  CalibrationRequest request;
+};
+std::optional<CalibrateCommand> calibrateCommand(const std::string& node, const std::string& payload,
+                                                 std::string& error);
+MqttMessage calibrationResult(const std::string& node, const CalibrationOutcome& outcome, const MqttSettings& settings);
 MqttMessage commandResult(const std::string& node, const QueueOutcome& outcome, const MqttSettings& settings);
 MqttMessage commandRefused(const std::string& node, const std::string& reason, const MqttSettings& settings);
 

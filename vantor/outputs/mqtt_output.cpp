@@ -87,19 +87,15 @@ void MqttOutput::setUp() {
   const std::string offline = "offline";
   mosquitto_will_set(mosq_, availabilityTopic(settings_).c_str(), static_cast<int>(offline.size()), offline.data(),
                      kQos, true);
-  mosquitto_connect_callback_set(mosq_, [](mosquitto*, void* self, int rc) {
-    static_cast<MqttOutput*>(self)->connected(rc);
-  });
-  mosquitto_publish_callback_set(mosq_, [](mosquitto*, void* self, int mid) {
-    static_cast<MqttOutput*>(self)->published(mid);
-  });
-  mosquitto_message_callback_set(mosq_, [](mosquitto*, void* self, const mosquitto_message* m) {
-    static_cast<MqttOutput*>(self)->received(*m);
-  });
+  mosquitto_connect_callback_set(mosq_,
+                                 [](mosquitto*, void* self, int rc) { static_cast<MqttOutput*>(self)->connected(rc); });
+  mosquitto_publish_callback_set(
+      mosq_, [](mosquitto*, void* self, int mid) { static_cast<MqttOutput*>(self)->published(mid); });
+  mosquitto_message_callback_set(
+      mosq_, [](mosquitto*, void* self, const mosquitto_message* m) { static_cast<MqttOutput*>(self)->received(*m); });
   // The broker sends what it kept for the session before it answers the subscription.
-  mosquitto_subscribe_callback_set(mosq_, [](mosquitto*, void* self, int, int, const int*) {
-    static_cast<MqttOutput*>(self)->started();
-  });
+  mosquitto_subscribe_callback_set(
+      mosq_, [](mosquitto*, void* self, int, int, const int*) { static_cast<MqttOutput*>(self)->started(); });
 }
 
 void MqttOutput::run() {
@@ -191,6 +187,7 @@ void MqttOutput::connected(int rc) {
   unreachableSaid_ = false;
   publishNow({availabilityTopic(settings_), "online", true});
   mosquitto_subscribe(mosq_, nullptr, commandTopic(settings_).c_str(), kQos);
+  mosquitto_subscribe(mosq_, nullptr, calibrateTopic(settings_).c_str(), kQos);
   // Retained snapshots, for a broker that lost them: every node's discovery and status.
   try {
     const uint64_t now = store_->nowUs();
@@ -249,6 +246,32 @@ void MqttOutput::received(const mosquitto_message& m) {
   }
 }
 
+namespace {
+
+// A command's change and the record of its result commit together: `change(record)` changes the
+// store with `record` as its outputs and gives whether it went through and its result; the result
+// of one that went through is `resultOf` what it stored, a refused one is recorded after.
+template <typename Change, typename ResultOf>
+MqttMessage recordedChange(Store& store, const std::string& publisher, int mid, const std::string& payload,
+                           int64_t nowS, Change change, ResultOf resultOf) {
+  Outputs record;
+  record.onStaged(
+      [&](const Stored& s, Store& st) { st.recordCommand(publisher, mid, payload, resultOf(s).payload, nowS); });
+  const auto [done, result] = change(record);
+  if (!done) store.recordCommand(publisher, mid, payload, result.payload, nowS);
+  return result;
+}
+
+MqttMessage refusedCommand(Store& store, const std::string& publisher, int mid, const std::string& payload,
+                           int64_t nowS, const std::string& node, const std::string& error,
+                           const MqttSettings& settings) {
+  const MqttMessage refused = commandRefused(node, error, settings);
+  store.recordCommand(publisher, mid, payload, refused.payload, nowS);
+  return refused;
+}
+
+}  // namespace
+
 MqttMessage MqttOutput::handleCommand(Store& store, const MqttSettings& settings, const std::string& topic,
                                       const std::string& payload, int mid, int64_t nowS) {
   const std::string publisher = mqttClientId(settings);
@@ -258,24 +281,37 @@ MqttMessage MqttOutput::handleCommand(Store& store, const MqttSettings& settings
     return {resultTopic, *before, false};  // delivered again: answered again, not queued again
   }
   std::string error;
-  const std::optional<QueueRequest> request = commandRequest(node, payload, error);
-  if (!request) {
-    const MqttMessage refused = commandRefused(node, error, settings);
-    store.recordCommand(publisher, mid, payload, refused.payload, nowS);
-    return refused;
+  if (isCalibrateCommand(topic)) {
+    const std::optional<CalibrateCommand> command = calibrateCommand(node, payload, error);
+    if (!command) return refusedCommand(store, publisher, mid, payload, nowS, node, error, settings);
+    return recordedChange(
+        store, publisher, mid, payload, nowS,
+        [&](const Outputs& record) {
+          const CalibrationOutcome o = command->cancel ? cancelCalibration(store, node, &record)
+                                                       : startCalibration(store, command->request, &record);
+          return std::pair(o.status == QueueOutcome::Status::queued, calibrationResult(node, o, settings));
+        },
+        [&](const Stored& s) {
+          CalibrationOutcome done;
+          done.calibration = s.calibrations.at(0);
+          done.message = command->cancel ? cancelledMessage(*done.calibration) : startedMessage(*done.calibration);
+          return calibrationResult(node, done, settings);
+        });
   }
-  // The item and the record of the command commit together.
-  Outputs record;
-  record.onStaged([&](const Stored& s, Store& st) {
-    QueueOutcome queued;
-    queued.item = s.items.at(0);
-    queued.message = queuedMessage(queued.item);
-    st.recordCommand(publisher, mid, payload, commandResult(node, queued, settings).payload, nowS);
-  });
-  const QueueOutcome outcome = queueSetting(store, *request, &record);
-  const MqttMessage result = commandResult(node, outcome, settings);
-  if (outcome.status != QueueOutcome::Status::queued) store.recordCommand(publisher, mid, payload, result.payload, nowS);
-  return result;
+  const std::optional<QueueRequest> request = commandRequest(node, payload, error);
+  if (!request) return refusedCommand(store, publisher, mid, payload, nowS, node, error, settings);
+  return recordedChange(
+      store, publisher, mid, payload, nowS,
+      [&](const Outputs& record) {
+        const QueueOutcome o = queueSetting(store, *request, &record);
+        return std::pair(o.status == QueueOutcome::Status::queued, commandResult(node, o, settings));
+      },
+      [&](const Stored& s) {
+        QueueOutcome queued;
+        queued.item = s.items.at(0);
+        queued.message = queuedMessage(queued.item);
+        return commandResult(node, queued, settings);
+      });
 }
 
 }  // namespace vantor

@@ -72,6 +72,22 @@ const char* const kMigrations[] = {
     "CREATE TABLE gateways ("
     "  eui TEXT PRIMARY KEY, address TEXT NOT NULL, last_seen_us {int}, latitude {real}, longitude {real},"
     "  altitude {real}, counters TEXT NOT NULL, stat TEXT, last_error TEXT);",
+    // 5: calibrations of a node's phase correction from the Vantor, and the last one on the node.
+    "CREATE TABLE calibrations ("
+    "  id {id}, uid {int} NOT NULL REFERENCES nodes (uid),"
+    "  known_pf {real} NOT NULL, leading_load {int} NOT NULL, readings {int} NOT NULL,"
+    "  state TEXT NOT NULL CHECK (state IN ('setting-up', 'collecting', 'correcting', 'verifying', 'done', 'failed',"
+    "    'cancelled')),"
+    "  message TEXT NOT NULL, start_rad {real} NOT NULL, previous_rad {real} NOT NULL, restore_rate {int} NOT NULL,"
+    "  shifts TEXT NOT NULL, checks TEXT NOT NULL, mean_shift_rad {real}, spread_rad {real}, correction_rad {real},"
+    "  items TEXT NOT NULL, restored {int} NOT NULL, started_us {int} NOT NULL, updated_us {int} NOT NULL);"
+    "CREATE INDEX calibrations_by_node ON calibrations (uid, id);"
+    "ALTER TABLE nodes ADD COLUMN calibrated_us {int};"
+    "ALTER TABLE nodes ADD COLUMN calibrated_pf {real};"
+    "ALTER TABLE nodes ADD COLUMN calibrated_leading {int};"
+    "ALTER TABLE nodes ADD COLUMN calibrated_rad {real};"
+    "ALTER TABLE nodes ADD COLUMN calibrated_spread_rad {real};"
+    "ALTER TABLE nodes ADD COLUMN calibrated_readings {int};",
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == Store::kSchemaVersion);
 
@@ -98,7 +114,8 @@ SqlValue textOrNull(const std::string& s) { return s.empty() ? SqlValue() : SqlV
 SqlValue blobOrNull(const Blob& b) { return b.empty() ? SqlValue() : SqlValue(b); }
 
 const std::string kNodeColumns =
-    "uid, chip_id, key, state, last_counter, last_seen_us, downlink_counter, last_downlink, expected_interval_s";
+    "uid, chip_id, key, state, last_counter, last_seen_us, downlink_counter, last_downlink, expected_interval_s, "
+    "calibrated_us, calibrated_pf, calibrated_leading, calibrated_rad, calibrated_spread_rad, calibrated_readings";
 
 NodeRecord nodeFrom(const SqlRow& s) {
   NodeRecord n;
@@ -112,6 +129,10 @@ NodeRecord nodeFrom(const SqlRow& s) {
   n.downlinkCounter = static_cast<uint32_t>(s.i64(6));
   n.lastDownlink = s.blob(7);
   n.expectedIntervalS = s.real(8);
+  if (auto at = s.optI64(9)) {
+    n.calibration = NodeCalibration{static_cast<uint64_t>(*at), s.real(10), s.i64(11) != 0, s.real(12), s.real(13),
+                                    static_cast<int>(s.i64(14))};
+  }
   return n;
 }
 
@@ -186,6 +207,67 @@ std::vector<QueueItem> queueFromRows(const SqlRows& rows) {
   out.reserve(rows.size());
   for (const SqlRow& r : rows) out.push_back(queueFrom(r));
   return out;
+}
+
+const std::string kCalibrationColumns =
+    "id, uid, known_pf, leading_load, readings, state, message, start_rad, previous_rad, restore_rate, shifts, checks, "
+    "mean_shift_rad, spread_rad, correction_rad, items, restored, started_us, updated_us";
+
+template <typename T>
+std::vector<T> listFrom(const std::string& text) {
+  const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
+  std::vector<T> out;
+  if (!j.is_array()) return out;
+  for (const nlohmann::json& v : j) {
+    if (v.is_number()) out.push_back(v.get<T>());
+  }
+  return out;
+}
+
+CalibrationRecord calibrationFrom(const SqlRow& s) {
+  CalibrationRecord c;
+  c.id = s.i64(0);
+  c.uid = static_cast<uint32_t>(s.i64(1));
+  c.knownPf = s.real(2);
+  c.leading = s.i64(3) != 0;
+  c.readings = static_cast<int>(s.i64(4));
+  c.state = s.text(5);
+  c.message = s.text(6);
+  c.startRad = static_cast<float>(s.real(7));
+  c.previousRad = static_cast<float>(s.real(8));
+  c.restoreRate = static_cast<int>(s.i64(9));
+  c.shifts = listFrom<double>(s.text(10));
+  c.checks = listFrom<double>(s.text(11));
+  c.meanShiftRad = s.optReal(12);
+  c.spreadRad = s.optReal(13);
+  c.correctionRad = s.optReal(14);
+  c.items = listFrom<int64_t>(s.text(15));
+  c.restored = s.i64(16) != 0;
+  c.startedUs = static_cast<uint64_t>(s.i64(17));
+  c.updatedUs = static_cast<uint64_t>(s.i64(18));
+  return c;
+}
+
+std::vector<SqlValue> calibrationValues(const CalibrationRecord& c) {
+  return {i64(c.id),
+          i64(c.uid),
+          c.knownPf,
+          i64(c.leading ? 1 : 0),
+          i64(c.readings),
+          text(c.state),
+          text(c.message),
+          static_cast<double>(c.startRad),
+          static_cast<double>(c.previousRad),
+          i64(c.restoreRate),
+          text(nlohmann::json(c.shifts).dump()),
+          text(nlohmann::json(c.checks).dump()),
+          sqlValue(c.meanShiftRad),
+          sqlValue(c.spreadRad),
+          sqlValue(c.correctionRad),
+          text(nlohmann::json(c.items).dump()),
+          i64(c.restored ? 1 : 0),
+          u64(c.startedUs),
+          u64(c.updatedUs)};
 }
 
 }  // namespace
@@ -489,6 +571,51 @@ std::vector<GatewayRecord> SqlStore::gateways() {
     out.push_back(std::move(g));
   }
   return out;
+}
+
+std::optional<CalibrationRecord> SqlStore::latestCalibration(uint32_t uid) {
+  const SqlRows r = db_->query(
+      "SELECT " + kCalibrationColumns + " FROM calibrations WHERE uid = ?1 ORDER BY id DESC LIMIT 1", {i64(uid)});
+  if (r.empty()) return std::nullopt;
+  return calibrationFrom(r[0]);
+}
+
+std::vector<CalibrationRecord> SqlStore::openCalibrations() {
+  std::vector<CalibrationRecord> out;
+  for (const SqlRow& r :
+       db_->query("SELECT " + kCalibrationColumns +
+                  " FROM calibrations WHERE state NOT IN ('done', 'failed', 'cancelled') ORDER BY id")) {
+    out.push_back(calibrationFrom(r));
+  }
+  return out;
+}
+
+int64_t SqlStore::addCalibration(const CalibrationRecord& c) {
+  std::vector<SqlValue> v = calibrationValues(c);
+  v.erase(v.begin());  // the id is the table's
+  const SqlRows id = db_->query(
+      "INSERT INTO calibrations (uid, known_pf, leading_load, readings, state, message, start_rad, previous_rad, "
+      "restore_rate, shifts, checks, mean_shift_rad, spread_rad, correction_rad, items, restored, started_us, "
+      "updated_us) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18) "
+      "RETURNING id",
+      v);
+  return id.at(0).i64(0);
+}
+
+void SqlStore::updateCalibration(const CalibrationRecord& c) {
+  db_->query(
+      "UPDATE calibrations SET uid = ?2, known_pf = ?3, leading_load = ?4, readings = ?5, state = ?6, message = ?7, "
+      "start_rad = ?8, previous_rad = ?9, restore_rate = ?10, shifts = ?11, checks = ?12, mean_shift_rad = ?13, "
+      "spread_rad = ?14, correction_rad = ?15, items = ?16, restored = ?17, started_us = ?18, updated_us = ?19 "
+      "WHERE id = ?1",
+      calibrationValues(c));
+}
+
+void SqlStore::setNodeCalibration(uint32_t uid, const NodeCalibration& c) {
+  db_->query(
+      "UPDATE nodes SET calibrated_us = ?2, calibrated_pf = ?3, calibrated_leading = ?4, calibrated_rad = ?5, "
+      "calibrated_spread_rad = ?6, calibrated_readings = ?7 WHERE uid = ?1",
+      {i64(uid), u64(c.atUs), c.knownPf, i64(c.leading ? 1 : 0), c.correctionRad, c.spreadRad, i64(c.readings)});
 }
 
 int SqlStore::flushQueue(uint32_t uid) {

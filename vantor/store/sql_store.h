@@ -41,6 +41,12 @@ class SqlStore : public Store {
   void saveGateway(const GatewayRecord& gateway) override;
   std::vector<GatewayRecord> gateways() override;
 
+  std::optional<CalibrationRecord> latestCalibration(uint32_t uid) override;
+  std::vector<CalibrationRecord> openCalibrations() override;
+  int64_t addCalibration(const CalibrationRecord& c) override;
+  void updateCalibration(const CalibrationRecord& c) override;
+  void setNodeCalibration(uint32_t uid, const NodeCalibration& c) override;
+
   void addOutbox(const std::string& publisher, const OutboxMessage& m) override;
   std::vector<OutboxMessage> outbox(const std::string& publisher, int64_t afterId, int limit) override;
   void removeOutbox(int64_t id) override;

@@ -22,6 +22,16 @@ namespace vantor {
 constexpr size_t kKeyBytes = 16;
 using NodeKey = std::array<uint8_t, kKeyBytes>;
 
+// A node's last finished calibration of its phase correction (vantor calibrate).
+struct NodeCalibration {
+  uint64_t atUs = 0;     // when it was verified
+  double knownPf = 1.0;  // against this load
+  bool leading = false;
+  double correctionRad = 0;  // the correction it set
+  double spreadRad = 0;      // standard deviation of the single shifts it came from
+  int readings = 0;
+};
+
 struct NodeRecord {
   uint32_t uid = 0;
   std::string chipId;  // 24 hex digits
@@ -32,6 +42,7 @@ struct NodeRecord {
   uint32_t downlinkCounter = 0;       // the last one used towards this node
   std::vector<uint8_t> lastDownlink;  // the last packet 14 sent, as sent
   double expectedIntervalS = 600.0;
+  std::optional<NodeCalibration> calibration;  // none: uncalibrated
 };
 
 struct UplinkRecord {
@@ -87,6 +98,32 @@ struct GatewayRecord {
   nlohmann::json counters = nlohmann::json::object();
   nlohmann::json stat;    // its latest `stat` object as it sent it
   std::string lastError;  // the latest refusal of a downlink, or ""
+};
+
+// A calibration of a node's phase correction, as it goes (vantor/core/calibration.h).
+struct CalibrationRecord {
+  int64_t id = 0;
+  uint32_t uid = 0;
+  double knownPf = 1.0;
+  bool leading = false;
+  int readings = 16;
+  // setting-up, collecting, correcting, verifying; then done, failed or cancelled
+  std::string state;
+  std::string message;  // the last step or the outcome, in words
+  float startRad = 0;
+  float previousRad = 0;  // the node's correction before, put back unless it is done
+  int restoreRate = 0;    // the node's debug-packet rate before
+  std::vector<double> shifts;
+  std::vector<double> checks;  // power factors reported with the new correction
+  std::optional<double> meanShiftRad;
+  std::optional<double> spreadRad;
+  std::optional<double> correctionRad;
+  std::vector<int64_t> items;  // the settings it queued, in order
+  bool restored = false;       // the debug rate (and the correction, if it failed) put back
+  uint64_t startedUs = 0;
+  uint64_t updatedUs = 0;
+
+  bool open() const { return state != "done" && state != "failed" && state != "cancelled"; }
 };
 
 // A message waiting in the outbox of an MQTT client (its publisher) until the broker has it.
@@ -160,7 +197,7 @@ struct FrameWrites {
 
 class Store {
  public:
-  static constexpr int kSchemaVersion = 4;
+  static constexpr int kSchemaVersion = 5;
 
   virtual ~Store() = default;
 
@@ -227,6 +264,13 @@ class Store {
   // The gateways' table: written as a whole record each time, read by the CLI and the dashboard.
   virtual void saveGateway(const GatewayRecord& gateway) = 0;
   virtual std::vector<GatewayRecord> gateways() = 0;
+
+  // Calibrations: a node's latest (open or finished), every open one, and their writes.
+  virtual std::optional<CalibrationRecord> latestCalibration(uint32_t uid) = 0;
+  virtual std::vector<CalibrationRecord> openCalibrations() = 0;
+  virtual int64_t addCalibration(const CalibrationRecord& c) = 0;
+  virtual void updateCalibration(const CalibrationRecord& c) = 0;
+  virtual void setNodeCalibration(uint32_t uid, const NodeCalibration& c) = 0;
 
   // The outbox of an MQTT client: what it is to publish, in order, kept until the broker has it.
   virtual void addOutbox(const std::string& publisher, const OutboxMessage& m) = 0;

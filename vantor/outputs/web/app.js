@@ -50,7 +50,7 @@ function follow(query, onEvent, onOpen) {
     live.textContent = "reconnecting";
     live.className = "live off";
   };
-  for (const name of ["uplink", "node", "queue", "resync"]) {
+  for (const name of ["uplink", "node", "queue", "calibration", "resync"]) {
     events.addEventListener(name, (e) => onEvent(name, JSON.parse(e.data)));
   }
 }
@@ -73,6 +73,7 @@ function reading(node, key) {
 
 function sortValue(node, key) {
   if (["supply_v", "temperature_c", "current_a", "power_w", "power_factor"].includes(key)) return reading(node, key);
+  if (key === "calibration") return node.calibration ? node.calibration.at_s : null;
   return node[key];
 }
 
@@ -88,7 +89,10 @@ function nodeRow(n) {
     el("td", { class: "num" }, fixed(reading(n, "temperature_c"), 1)),
     el("td", { class: "num current" }, fixed(reading(n, "current_a"), 3)),
     el("td", { class: "num" }, fixed(reading(n, "power_w"), 1)),
-    el("td", { class: "num" }, fixed(reading(n, "power_factor"), 2)));
+    el("td", { class: "num" }, fixed(reading(n, "power_factor"), 2)),
+    n.calibration
+      ? el("td", { class: "num" }, `${n.calibration.correction_rad.toFixed(4)} rad (PF ${n.calibration.known_pf.toFixed(2)})`)
+      : el("td", { class: "uncalibrated" }, "uncalibrated"));
   return tr;
 }
 
@@ -179,6 +183,7 @@ function facts(dl, pairs) {
 function showNodeFacts(n) {
   $("#node-title").textContent = "Node " + n.uid;
   $("#node-summary").textContent = `${n.state}, ${n.activity}`;
+  renderCalibrated(n.calibration);
   const t = n.last_telemetry;
   facts($("#node-facts"), [
     ["chip id", n.chip_id],
@@ -297,7 +302,31 @@ function loadAll() {
     loadCapture();
     loadUplinks();
     loadQueue();
+    loadCalibration();
   });
+}
+
+// A change through the API. Off the loopback it carries the server's token: asked for once per
+// session, when a change is refused for the lack of it. The answer goes to the message element.
+async function change(path, body, msg, retry) {
+  const headers = { "Content-Type": "application/json" };
+  const token = sessionStorage.getItem("vantor-token");
+  if (token) headers.Authorization = "Bearer " + token;
+  const r = await api(path, { method: "POST", headers, body: JSON.stringify(body) });
+  msg.className = r.ok ? "note" : "note error";
+  if (r.status === 401) {
+    const field = $("#token");
+    field.hidden = false;
+    if (field.value) {
+      sessionStorage.setItem("vantor-token", field.value);
+      field.value = "";
+      return retry();
+    }
+    msg.textContent = r.body.error + " (enter the token and try again)";
+    return r;
+  }
+  msg.textContent = r.ok ? r.body.message : r.body.error + (r.body.settings ? ` (${r.body.settings})` : "");
+  return r;
 }
 
 async function queueSetting(e) {
@@ -307,26 +336,55 @@ async function queueSetting(e) {
   const value = $("#setting-value").value.trim();
   if (name !== "dbg1") body.value = value;
   if (name === "sleep" && $("#force-rx").checked) body.force_rx = true;
-  const headers = { "Content-Type": "application/json" };
-  const token = sessionStorage.getItem("vantor-token");
-  if (token) headers.Authorization = "Bearer " + token;
-  const r = await api(`/api/nodes/${page.uid}/queue`, { method: "POST", headers, body: JSON.stringify(body) });
-  const msg = $("#queue-message");
-  msg.className = r.ok ? "note" : "note error";
-  if (r.status === 401) {
-    // Off the loopback a change carries the server's token: ask for it once per session.
-    const field = $("#token");
-    field.hidden = false;
-    if (field.value) {
-      sessionStorage.setItem("vantor-token", field.value);
-      field.value = "";
-      return queueSetting(e);
-    }
-    msg.textContent = r.body.error + " (enter the token and queue again)";
+  const r = await change(`/api/nodes/${page.uid}/queue`, body, $("#queue-message"), () => queueSetting(e));
+  if (r.ok) loadQueue();
+}
+
+function renderCalibration(c) {
+  const open = c !== null && c.open;
+  $("#calibration-cancel").hidden = !open;
+  $("#calibration-submit").disabled = open;
+  if (c === null) {
+    facts($("#calibration-facts"), [["calibration", "none started"]]);
     return;
   }
-  msg.textContent = r.ok ? r.body.message : r.body.error + (r.body.settings ? ` (${r.body.settings})` : "");
-  if (r.ok) loadQueue();
+  const pairs = [
+    ["state", `${c.state} (#${c.id}, against PF ${c.known_pf.toFixed(2)} ${c.leading ? "leading" : "lagging"})`],
+    ["step", c.message],
+    ["shifts", `${c.shifts_rad.length} of ${c.readings}` +
+      (c.mean_shift_rad === null ? "" : `, mean ${c.mean_shift_rad.toFixed(4)} rad, spread ${c.spread_rad.toFixed(4)} rad`)],
+  ];
+  if (c.correction_rad !== null) pairs.push(["correction", c.correction_rad.toFixed(4) + " rad"]);
+  if (c.checks_pf.length) pairs.push(["power factor since", c.checks_pf.map((p) => p.toFixed(2)).join(", ")]);
+  facts($("#calibration-facts"), pairs);
+}
+
+function renderCalibrated(k) {
+  $("#calibrated").textContent = k
+    ? `calibrated at ${k.at_s.toFixed(3)} s against PF ${k.known_pf.toFixed(2)}: correction ${k.correction_rad.toFixed(4)} rad, spread ${k.spread_rad.toFixed(4)} rad over ${k.readings} shifts`
+    : "uncalibrated";
+}
+
+async function loadCalibration() {
+  const r = await api(`/api/nodes/${page.uid}/calibration`);
+  if (!r.ok) return;
+  renderCalibrated(r.body.calibrated);
+  renderCalibration(r.body.calibration);
+}
+
+async function startCalibration(e) {
+  e.preventDefault();
+  const body = { known_pf: Number($("#calibration-pf").value), leading: $("#calibration-leading").checked };
+  const readings = $("#calibration-readings").value.trim();
+  if (readings) body.readings = Number(readings);
+  const r = await change(`/api/nodes/${page.uid}/calibration`, body, $("#calibration-message"),
+    () => startCalibration(e));
+  if (r.ok) { loadCalibration(); loadQueue(); }
+}
+
+async function cancelCalibration() {
+  const r = await change(`/api/nodes/${page.uid}/calibration/cancel`, {}, $("#calibration-message"), cancelCalibration);
+  if (r.ok) { loadCalibration(); loadQueue(); }
 }
 
 function showNode(uid) {
@@ -338,6 +396,8 @@ function showNode(uid) {
   $("#setting-name").addEventListener("change", forceRx);
   forceRx();
   $("#setting-form").addEventListener("submit", queueSetting);
+  $("#calibration-form").addEventListener("submit", startCalibration);
+  $("#calibration-cancel").addEventListener("click", cancelCalibration);
   for (const b of document.querySelectorAll("#spans button")) {
     b.addEventListener("click", () => {
       page.span = b.dataset.span;
@@ -359,6 +419,9 @@ function showNode(uid) {
       showNodeFacts(data);
     } else if (name === "queue") {
       renderQueue(data.items);
+    } else if (name === "calibration") {
+      renderCalibration(data);
+      if (!data.open) loadCalibration();
     } else if (name === "resync") {
       loadAll();
     }
