@@ -160,10 +160,16 @@ add_library(orvane_vantor_ports STATIC ${CMAKE_SOURCE_DIR}/vantor/ports/sim_endp
 target_include_directories(orvane_vantor_ports PUBLIC ${CMAKE_SOURCE_DIR}/vantor/ports)
 target_link_libraries(orvane_vantor_ports PUBLIC orvane_vantor_core orvane_sim_air)
 target_compile_options(orvane_vantor_ports PRIVATE ${ORVANE_WARNINGS})
+# The packet forwarder's UDP protocol: the gateway port and the simulated gateway both speak it.
+add_library(orvane_gateway_protocol STATIC ${CMAKE_SOURCE_DIR}/vantor/ports/gateway/gateway_protocol.cpp)
+target_include_directories(orvane_gateway_protocol PUBLIC ${CMAKE_SOURCE_DIR}/vantor/ports/gateway)
+target_link_libraries(orvane_gateway_protocol PUBLIC nlohmann_json::nlohmann_json)
+target_compile_options(orvane_gateway_protocol PRIVATE ${ORVANE_WARNINGS})
 add_library(orvane_vantor_sim STATIC ${CMAKE_SOURCE_DIR}/vantor/ports/sim_start.cpp)
 target_link_libraries(orvane_vantor_sim PUBLIC orvane_vantor_ports orvane_vantor orvane_sim_board)
 target_compile_options(orvane_vantor_sim PRIVATE ${ORVANE_WARNINGS})
-add_library(orvane_vantor_listen STATIC ${CMAKE_SOURCE_DIR}/vantor/app/air_listen.cpp)
+add_library(orvane_vantor_listen STATIC ${CMAKE_SOURCE_DIR}/vantor/app/air_listen.cpp
+  ${CMAKE_SOURCE_DIR}/vantor/app/site_core.cpp)
 target_link_libraries(orvane_vantor_listen PUBLIC orvane_vantor_cli orvane_vantor_ports)
 target_compile_options(orvane_vantor_listen PRIVATE ${ORVANE_WARNINGS})
 

@@ -11,9 +11,9 @@
 #include "node_frames.h"
 #include "packet8.h"
 #include "packet9.h"
+#include "pg_db.h"
 #include "rxpacket13.h"
 #include "rxpacket14.h"
-#include "pg_db.h"
 #include "settings.h"
 #include "sqlite_db.h"
 #include "test_servers.h"
@@ -89,8 +89,9 @@ TEST(VantorCounter, OrderOfTwentyFourBitCountersWithTheirWrapWindow) {
 // duplicate) when heard within a second of the accepted one, and a replay when heard later.
 TEST(VantorSettingText, ValuesReadAsWrittenWithoutAnExponentWherePlainDigitsDo) {
   const std::pair<float, const char*> cases[] = {
-      {600.0f, "600"},     {86400.0f, "86400"}, {0.5f, "0.5"},        {-0.027f, "-0.027"},     {0.001f, "0.001"},
-      {1e-7f, "1e-07"},    {3e9f, "3e+09"},     {123456789.0f, "123456792"}, {21474.83647f, "21474.836"},
+      {600.0f, "600"},     {86400.0f, "86400"},         {0.5f, "0.5"},
+      {-0.027f, "-0.027"}, {0.001f, "0.001"},           {1e-7f, "1e-07"},
+      {3e9f, "3e+09"},     {123456789.0f, "123456792"}, {21474.83647f, "21474.836"},
   };
   for (const auto& [value, text] : cases) EXPECT_EQ(vantor::floatText(value), text) << value;
   vantor::Setting s;
@@ -128,7 +129,8 @@ TEST_P(VantorCore, EachTransmissionHeardByTwoVantorsIsAnsweredOnce) {
   const struct {
     uint64_t heardUs;
     const char* verdicts;  // of the first Vantor's copy, then the second's
-  } cases[] = {{1'000'000, "accepted duplicate"}, {2'600'000, "duplicate duplicate"}, {5'000'000, "duplicate duplicate"}};
+  } cases[] = {
+      {1'000'000, "accepted duplicate"}, {2'600'000, "duplicate duplicate"}, {5'000'000, "duplicate duplicate"}};
   for (const auto& c : cases) {
     const Reception rx{c.heardUs, -80.0, 6.0};
     const bool first = vantor_->onFrame(request, rx, {}).has_value();
@@ -374,9 +376,14 @@ TEST_P(VantorCore, AVersionOneFileIsUpgradedKeepingItsNodes) {
   provision();
   registry_.reset();
   {
-    // Back to version 1 as it was: nodes without their expected interval, no MQTT tables.
+    // Back to version 1 as it was: nodes without their expected interval, no MQTT tables, uplinks
+    // without their port and receiver, no gateways.
     const std::unique_ptr<vantor::SqlDb> db = rawDb();
-    db->script("ALTER TABLE nodes DROP COLUMN expected_interval_s; DROP TABLE outbox; DROP TABLE commands");
+    db->script(
+        "ALTER TABLE nodes DROP COLUMN expected_interval_s; DROP TABLE outbox; DROP TABLE commands;"
+        "ALTER TABLE uplinks DROP COLUMN port; ALTER TABLE uplinks DROP COLUMN receiver;"
+        "ALTER TABLE uplinks DROP COLUMN tmst; ALTER TABLE uplinks DROP COLUMN rx_time;"
+        "ALTER TABLE queue DROP COLUMN last_error; DROP TABLE gateways");
     db->setSchemaVersion(1);
   }
   const std::unique_ptr<vantor::Store> upgraded = vantor::openStore(path_, false);
@@ -385,6 +392,9 @@ TEST_P(VantorCore, AVersionOneFileIsUpgradedKeepingItsNodes) {
   EXPECT_EQ(upgraded->nodeByUid(1)->state, "confirmed");
   EXPECT_EQ(upgraded->nodeByUid(1)->expectedIntervalS, 600.0);
   EXPECT_TRUE(upgraded->outbox("vantor", 0, 10).empty());
+  EXPECT_TRUE(upgraded->gateways().empty());
+  ASSERT_FALSE(upgraded->uplinks(1, 1).empty());
+  EXPECT_EQ(upgraded->uplinks(1, 1)[0].receiver, "");
 }
 
 TEST_P(VantorCore, AFileOfANewerSchemaIsRefused) {

@@ -8,6 +8,7 @@
 #include "rxpacket14.h"
 #include "settings.h"
 #include "sim_endpoint.h"
+#include "vantor.h"
 
 using namespace testing_support;
 

@@ -13,7 +13,7 @@
 #include "scheduler.h"
 #include "settings.h"
 #include "sim_endpoint.h"
-#include "uplink_decode.h"
+#include "site_core.h"
 
 namespace vantor {
 
@@ -28,7 +28,7 @@ class VantorOnAir final : public sim::AirHost {
     // a frame, never sooner than its answer delay after that frame's end.
     w.targetUs = endpoint_.nextEventUs();
     w.earliestUs = w.targetUs;
-    w.reactUs = SimEndpoint::kAnswerDelayUs;
+    w.reactUs = kAnswerDelayUs;
     w.partial = false;
   }
   void airEnded() override {}
@@ -93,21 +93,14 @@ int listenOnAir(const ListenOptions& o, std::ostream& err) {
   }
   sim::Scheduler clock;
   sim::RadioMedium medium;
+  SiteCore core(vantor, std::move(settings));
   SimEndpoint endpoint(
-      medium, [&clock] { return clock.now(); }, vantor, FaultPlan(std::move(faults)), o.seed);
+      medium, [&clock] { return clock.now(); }, core, FaultPlan(std::move(faults)), o.seed);
   VantorOnAir host(endpoint);
   // A site profile: a node given its identity (or confirmed under one it held) with nothing queued
   // for it gets the settings, in the same virtual instant as that answer, so the run repeats. Queued
   // at the assign, they also reach a node whose confirm was lost and which the Vantor confirms by
   // its first frame under the assigned key: that frame's receive window carries the first of them.
-  endpoint.onAnswer([&](const Answer& a) {
-    if (settings.empty() || (a.what != "assign" && a.what != "confirm") || a.frame.size() < 4) return;
-    const uint32_t uid = a.frame[1] | (a.frame[2] << 8) | (static_cast<uint32_t>(a.frame[3]) << 16);
-    if (!store->queue(uid).empty()) return;
-    for (const std::vector<std::string>& words : settings) {
-      (void)queueSetting(*store, QueueRequest{uidText(uid), words}, &vantor.outputs());
-    }
-  });
   sim::air::Hello hello;
   hello.role = sim::air::Role::listener;
   hello.name = o.name;

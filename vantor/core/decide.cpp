@@ -66,6 +66,10 @@ Decision Decider::run() {
   u.rssiDbm = rx_.rssiDbm;
   u.snrDb = rx_.snrDb;
   u.hex = hexText(frame_.data(), frame_.size());
+  u.port = rx_.port;
+  u.receiver = rx_.receiver;
+  u.tmst = rx_.tmst;
+  u.rxTime = rx_.time;
 
   const std::optional<NodeRecord>& node = facts_.node;
   DecodedUplink d = decodeUplink(frame_.data(), frame_.size(), node ? tagKey(node->key) : kZeroKey);
@@ -83,10 +87,9 @@ Decision Decider::run() {
   const bool repeat = facts_.acceptedCopyUs.has_value();
   // Another Vantor of the registry stored this transmission (the node's first or a repeat) and
   // answered it; a second answer would collide with the first at the node.
-  const bool sameTransmission =
-      repeat && facts_.lastCopyUs &&
-      (rx_.tUs > *facts_.lastCopyUs ? rx_.tUs - *facts_.lastCopyUs : *facts_.lastCopyUs - rx_.tUs) <
-          kSameTransmissionUs;
+  const bool sameTransmission = repeat && facts_.lastCopyUs &&
+                                (rx_.tUs > *facts_.lastCopyUs ? rx_.tUs - *facts_.lastCopyUs
+                                                              : *facts_.lastCopyUs - rx_.tUs) < kSameTransmissionUs;
   const auto accept = [&] {
     NodeRecord& n = changed(*node);
     n.lastCounter = d.counter;
@@ -118,8 +121,7 @@ Decision Decider::run() {
     u.verdict = kUnregistered;
   } else if (node->lastCounter && compareCounter(d.counter, *node->lastCounter) == CounterOrder::behind) {
     u.verdict = kReplay;
-  } else if (node->lastCounter && compareCounter(d.counter, *node->lastCounter) == CounterOrder::same &&
-             repeat) {
+  } else if (node->lastCounter && compareCounter(d.counter, *node->lastCounter) == CounterOrder::same && repeat) {
     u.verdict = kDuplicate;
   } else {
     u.verdict = kAccepted;
@@ -234,7 +236,10 @@ std::optional<Answer> Decider::nextSetting() {
   itemChanged(*item);
   node.downlinkCounter = counter;
   node.lastDownlink = frame;
-  return Answer{std::move(frame), kSettingsWindowMs, "setting #" + std::to_string(item->id)};
+  Answer a{std::move(frame), kSettingsWindowMs, "setting #" + std::to_string(item->id)};
+  a.itemId = item->id;
+  a.downlinkCounter = counter;
+  return a;
 }
 
 void Decider::answered(const DecodedUplink& d) {

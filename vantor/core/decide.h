@@ -17,9 +17,16 @@ namespace vantor {
 
 // Reception figures of one frame.
 struct Reception {
-  uint64_t tUs = 0;  // start of the frame, virtual time
+  uint64_t tUs = 0;  // start of the frame on the Vantor's clock
   std::optional<double> rssiDbm;
   std::optional<double> snrDb;
+  // Which port and which of its receivers heard it ("gateway" and the gateway's EUI), with the
+  // receiver's own counter (µs, at the frame's end) and UTC time where it gives them; the simulated
+  // medium leaves them empty.
+  std::string port;
+  std::string receiver;
+  std::optional<uint32_t> tmst;
+  std::optional<std::string> time;
 };
 
 // What the Vantor is allowed to do with this frame (faults of the test harness).
@@ -32,6 +39,10 @@ struct Answer {
   std::vector<uint8_t> frame;
   uint32_t windowMs = 0;  // length of the node's receive window that the answer must fall into
   std::string what;       // for logs: "assign", "confirm", "setting #3", "replay"
+  uint64_t delayUs = 0;   // when to send it: this long after the end of the frame answered
+  // The setting it carries and the downlink counter it went with, if it carries one.
+  std::optional<int64_t> itemId;
+  uint32_t downlinkCounter = 0;
 };
 
 // Verdicts of a stored uplink.

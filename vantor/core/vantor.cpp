@@ -1,6 +1,9 @@
 // The Vantor's handling of one received frame: read, decide, write, hand on, answer.
 #include "vantor.h"
 
+#include <algorithm>
+#include <cstdio>
+
 namespace vantor {
 
 std::optional<Answer> Vantor::onFrame(const std::vector<uint8_t>& frame, const Reception& rx,
@@ -14,6 +17,33 @@ std::optional<Answer> Vantor::onFrame(const std::vector<uint8_t>& frame, const R
   tx.commit();
   outputs_.committed(stored);
   return std::move(d.answer);
+}
+
+std::optional<Answer> Vantor::heard(const HeardFrame& f) {
+  std::optional<Answer> answer;
+  try {
+    answer = onFrame(f.bytes, f.rx, f.behaviour);
+  } catch (const DbError& e) {
+    std::fprintf(stderr, "vantor: %s\n", e.what());
+    return std::nullopt;
+  }
+  if (answer) answer->delayUs = std::max(kAnswerDelayUs, f.soonestAnswerUs);
+  return answer;
+}
+
+void Vantor::refused(const Answer& answer, const std::string& reason) {
+  if (!answer.itemId) return;  // a provisioning answer: the node asks again
+  try {
+    Store::Transaction tx(store_);
+    std::optional<QueueItem> item = store_.refuseSend(*answer.itemId, answer.downlinkCounter, reason);
+    if (!item) return;  // answered or sent again meanwhile
+    const Stored stored{store_.nowUs(), std::nullopt, std::nullopt, {*item}, std::nullopt};
+    outputs_.staged(stored, store_);
+    tx.commit();
+    outputs_.committed(stored);
+  } catch (const DbError& e) {
+    std::fprintf(stderr, "vantor: %s\n", e.what());
+  }
 }
 
 }  // namespace vantor

@@ -1,6 +1,6 @@
 // The receiving node's handling of a frame, independent of any radio: in one transaction of its
 // store it reads what the decision needs, decides (decide.h), writes the outcome and hands it to
-// its outputs; then the answer, if any, goes back to the radio.
+// its outputs; then the answer, if any, goes back to the radio port that heard it (radio_port.h).
 #pragma once
 
 #include <cstdint>
@@ -9,11 +9,12 @@
 
 #include "decide.h"
 #include "outputs.h"
+#include "radio_port.h"
 #include "store.h"
 
 namespace vantor {
 
-class Vantor {
+class Vantor : public RadioCore {
  public:
   static constexpr int kDefaultMaxAttempts = vantor::kDefaultMaxAttempts;
   static constexpr uint64_t kDefaultTtlUs = vantor::kDefaultTtlUs;
@@ -23,6 +24,11 @@ class Vantor {
   // The frame as received. Stores it (unless it is a downlink heard on the air) and returns the
   // answer to send, if any.
   std::optional<Answer> onFrame(const std::vector<uint8_t>& frame, const Reception& rx, const Behaviour& behaviour);
+
+  // RadioCore: onFrame for a port, the answer timed; a database error is reported on standard
+  // error and answers nothing.
+  std::optional<Answer> heard(const HeardFrame& frame) override;
+  void refused(const Answer& answer, const std::string& reason) override;
 
   NodeKey keyFor(uint32_t uid) const { return freshKey(seed_, uid); }
   Store& store() { return store_; }

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace vantor {
 
@@ -16,13 +15,9 @@ void SimEndpoint::keepInTimeOrder() {
                    [](const Outgoing& a, const Outgoing& b) { return a.atUs < b.atUs; });
 }
 
-SimEndpoint::SimEndpoint(sim::RadioMedium& medium, std::function<uint64_t()> nowUs, Vantor& vantor, FaultPlan faults,
+SimEndpoint::SimEndpoint(sim::RadioMedium& medium, std::function<uint64_t()> nowUs, RadioCore& core, FaultPlan faults,
                          uint64_t seed)
-    : medium_(medium),
-      nowUs_(std::move(nowUs)),
-      vantor_(vantor),
-      faults_(std::move(faults)),
-      rng_(seed ^ 0x56414E54ull) {
+    : medium_(medium), nowUs_(std::move(nowUs)), core_(core), faults_(std::move(faults)), rng_(seed ^ 0x56414E54ull) {
   medium_.attach(this);
 }
 
@@ -80,16 +75,12 @@ void SimEndpoint::frameEnd(const sim::AirFrame& frame, const sim::Reception& rx)
   lockedFrame_ = 0;
   if (!rx.payloadOk) return;  // the radio's CRC refused it: nothing reaches the Vantor
   const uint64_t now = nowUs_();
-  const Behaviour behaviour{faults_.active(FaultKind::silent, now), faults_.active(FaultKind::replay, now)};
-  std::optional<Answer> answer;
-  try {
-    answer = vantor_.onFrame(frame.bytes, Reception{frame.startUs, tenths(rx.rssiDbm), tenths(rx.snrDb)}, behaviour);
-  } catch (const DbError& e) {
-    std::fprintf(stderr, "vantor: %s\n", e.what());
-    return;
-  }
+  HeardFrame heard;
+  heard.bytes = frame.bytes;
+  heard.rx = Reception{frame.startUs, tenths(rx.rssiDbm), tenths(rx.snrDb)};
+  heard.behaviour = Behaviour{faults_.active(FaultKind::silent, now), faults_.active(FaultKind::replay, now)};
+  std::optional<Answer> answer = core_.heard(heard);
   if (!answer) return;
-  if (onAnswer_) onAnswer_(*answer);
   Outgoing out;
   out.frame = std::move(answer->frame);
   if (faults_.active(FaultKind::corrupt, now) && !out.frame.empty()) {
@@ -98,7 +89,7 @@ void SimEndpoint::frameEnd(const sim::AirFrame& frame, const sim::Reception& rx)
   }
   out.atUs =
       now + (faults_.active(FaultKind::late, now) ? static_cast<uint64_t>(answer->windowMs) * 1000 + kLateAfterWindowUs
-                                                  : kAnswerDelayUs);
+                                                  : answer->delayUs);
   outgoing_.push_back(std::move(out));
   keepInTimeOrder();
 }

@@ -14,16 +14,13 @@
 
 #include "faults.h"
 #include "radio_medium.h"
+#include "radio_port.h"
 #include "scheduler.h"
-#include "vantor.h"
 
 namespace vantor {
 
 class SimEndpoint : public sim::Device, public sim::RadioEndpoint {
  public:
-  // The node switches to receive within a few milliseconds of its frame's end; an answer starts
-  // this long after the end of the frame that opened the window.
-  static constexpr uint64_t kAnswerDelayUs = 50'000;
   // A late answer starts this long after the node's window has closed.
   static constexpr uint64_t kLateAfterWindowUs = 200'000;
   // Channel sensing as the node does it: five samples 1 ms apart, busy above -95 dBm, a backoff of
@@ -36,12 +33,9 @@ class SimEndpoint : public sim::Device, public sim::RadioEndpoint {
   static constexpr int kTxPowerDbm = 14;
 
   // `nowUs` is the clock of the program it runs in; the program steps it as one of its devices.
-  SimEndpoint(sim::RadioMedium& medium, std::function<uint64_t()> nowUs, Vantor& vantor, FaultPlan faults,
+  SimEndpoint(sim::RadioMedium& medium, std::function<uint64_t()> nowUs, RadioCore& core, FaultPlan faults,
               uint64_t seed);
   ~SimEndpoint() override;
-
-  // Called with every answer the decisions give, before it is scheduled (vantor listen's --setting).
-  void onAnswer(std::function<void(const Answer&)> fn) { onAnswer_ = std::move(fn); }
 
   // Device.
   uint64_t nextEventUs() const override;
@@ -68,7 +62,7 @@ class SimEndpoint : public sim::Device, public sim::RadioEndpoint {
 
   sim::RadioMedium& medium_;
   std::function<uint64_t()> nowUs_;
-  Vantor& vantor_;
+  RadioCore& core_;
   FaultPlan faults_;
   std::mt19937_64 rng_;
   std::string name_ = "vantor";
@@ -76,7 +70,6 @@ class SimEndpoint : public sim::Device, public sim::RadioEndpoint {
   std::deque<Outgoing> outgoing_;
   uint64_t txEndUs_ = 0;
   uint64_t lockedFrame_ = 0;
-  std::function<void(const Answer&)> onAnswer_;
 };
 
 }  // namespace vantor

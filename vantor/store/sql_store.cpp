@@ -62,12 +62,25 @@ const char* const kMigrations[] = {
     "CREATE TABLE commands ("
     "  publisher TEXT NOT NULL, mid {int} NOT NULL, payload TEXT NOT NULL, result TEXT NOT NULL,"
     "  received_s {int} NOT NULL, PRIMARY KEY (publisher, mid));",
+    // 4: radio ports: which port and receiver heard an uplink (a gateway's EUI, counter and time),
+    // why a send was refused, and the gateways' table.
+    "ALTER TABLE uplinks ADD COLUMN port TEXT;"
+    "ALTER TABLE uplinks ADD COLUMN receiver TEXT;"
+    "ALTER TABLE uplinks ADD COLUMN tmst {int};"
+    "ALTER TABLE uplinks ADD COLUMN rx_time TEXT;"
+    "ALTER TABLE queue ADD COLUMN last_error TEXT;"
+    "CREATE TABLE gateways ("
+    "  eui TEXT PRIMARY KEY, address TEXT NOT NULL, last_seen_us {int}, latitude {real}, longitude {real},"
+    "  altitude {real}, counters TEXT NOT NULL, stat TEXT, last_error TEXT);",
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == Store::kSchemaVersion);
 
 std::string inDialect(std::string sql, const SqlDialect& d) {
-  const std::pair<const char*, const char*> names[] = {
-      {"{id}", d.id}, {"{int}", d.integer}, {"{real}", d.real}, {"{blob}", d.blob}, {"{without_rowid}", d.withoutRowid}};
+  const std::pair<const char*, const char*> names[] = {{"{id}", d.id},
+                                                       {"{int}", d.integer},
+                                                       {"{real}", d.real},
+                                                       {"{blob}", d.blob},
+                                                       {"{without_rowid}", d.withoutRowid}};
   for (const auto& [token, name] : names) {
     for (size_t at = sql.find(token); at != std::string::npos; at = sql.find(token, at + std::strlen(name))) {
       sql.replace(at, std::strlen(token), name);
@@ -107,7 +120,8 @@ std::optional<NodeRecord> firstNode(const SqlRows& rows) {
   return nodeFrom(rows[0]);
 }
 
-const std::string kUplinkColumns = "id, t_us, uid, code, counter, len, rssi_dbm, snr_db, tag_ok, verdict, fields, hex";
+const std::string kUplinkColumns =
+    "id, t_us, uid, code, counter, len, rssi_dbm, snr_db, tag_ok, verdict, fields, hex, port, receiver, tmst, rx_time";
 
 UplinkRecord uplinkFrom(const SqlRow& s) {
   UplinkRecord u;
@@ -124,12 +138,16 @@ UplinkRecord uplinkFrom(const SqlRow& s) {
   u.fields = nlohmann::json::parse(s.text(10), nullptr, false);
   if (u.fields.is_discarded()) u.fields = nlohmann::json::object();
   u.hex = s.text(11);
+  u.port = s.text(12);
+  u.receiver = s.text(13);
+  if (auto t = s.optI64(14)) u.tmst = static_cast<uint32_t>(*t);
+  if (!s.isNull(15)) u.rxTime = s.text(15);
   return u;
 }
 
 const std::string kQueueColumns =
     "id, uid, setting, value, opcode, args, state, reason, attempts, max_attempts, created_us, expires_us, sent_us, "
-    "downlink_counter";
+    "downlink_counter, last_error";
 
 Blob argsBytes(const LoRaRXPacket14::Args& args) {
   Blob out(4 * args.size());
@@ -159,6 +177,7 @@ QueueItem queueFrom(const SqlRow& s) {
   q.expiresUs = static_cast<uint64_t>(s.i64(11));
   if (auto t = s.optI64(12)) q.sentUs = static_cast<uint64_t>(*t);
   if (auto c = s.optI64(13)) q.downlinkCounter = static_cast<uint32_t>(*c);
+  q.lastError = s.text(14);
   return q;
 }
 
@@ -225,16 +244,16 @@ void SqlStore::write(FrameWrites& w) {
   for (const QueueItem& q : w.items) {
     db_->query(
         "UPDATE queue SET state = ?2, reason = ?3, attempts = ?4, sent_us = ?5, downlink_counter = ?6 WHERE id = ?1",
-        {i64(q.id), text(q.state), textOrNull(q.reason), i64(q.attempts), optU64(q.sentUs),
-         optU32(q.downlinkCounter)});
+        {i64(q.id), text(q.state), textOrNull(q.reason), i64(q.attempts), optU64(q.sentUs), optU32(q.downlinkCounter)});
   }
   if (w.capture) addCaptureFrame(*w.capture);
   const UplinkRecord& u = w.uplink;
   const SqlRows id = db_->query(
-      "INSERT INTO uplinks (t_us, uid, code, counter, len, rssi_dbm, snr_db, tag_ok, verdict, fields, hex) "
-      "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) RETURNING id",
+      "INSERT INTO uplinks (t_us, uid, code, counter, len, rssi_dbm, snr_db, tag_ok, verdict, fields, hex, port, "
+      "receiver, tmst, rx_time) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15) RETURNING id",
       {u64(u.tUs), i64(u.uid), i64(u.code), optU32(u.counter), i64(static_cast<int64_t>(u.len)), sqlValue(u.rssiDbm),
-       sqlValue(u.snrDb), i64(u.tagOk ? 1 : 0), text(u.verdict), text(u.fields.dump()), text(u.hex)});
+       sqlValue(u.snrDb), i64(u.tagOk ? 1 : 0), text(u.verdict), text(u.fields.dump()), text(u.hex), textOrNull(u.port),
+       textOrNull(u.receiver), optU32(u.tmst), sqlValue(u.rxTime)});
   w.uplink.id = id.at(0).i64(0);
 }
 
@@ -289,8 +308,8 @@ void SqlStore::importNode(uint32_t uid, const std::string& chipId, const NodeKey
 }
 
 std::vector<UplinkRecord> SqlStore::uplinks(std::optional<uint32_t> uid, int limit) {
-  const std::string sql = "SELECT * FROM (SELECT " + kUplinkColumns + " FROM uplinks" +
-                          (uid ? " WHERE uid = ?2" : "") + " ORDER BY id DESC LIMIT ?1) AS recent ORDER BY id";
+  const std::string sql = "SELECT * FROM (SELECT " + kUplinkColumns + " FROM uplinks" + (uid ? " WHERE uid = ?2" : "") +
+                          " ORDER BY id DESC LIMIT ?1) AS recent ORDER BY id";
   std::vector<SqlValue> params{i64(limit)};
   if (uid) params.push_back(i64(*uid));
   std::vector<UplinkRecord> out;
@@ -389,7 +408,8 @@ int64_t SqlStore::addQueueItem(const QueueItem& q) {
 }
 
 std::vector<QueueItem> SqlStore::queue(std::optional<uint32_t> uid) {
-  if (uid) return queueFromRows(db_->query("SELECT " + kQueueColumns + " FROM queue WHERE uid = ?1 ORDER BY id", {i64(*uid)}));
+  if (uid)
+    return queueFromRows(db_->query("SELECT " + kQueueColumns + " FROM queue WHERE uid = ?1 ORDER BY id", {i64(*uid)}));
   return queueFromRows(db_->query("SELECT " + kQueueColumns + " FROM queue ORDER BY id"));
 }
 
@@ -412,9 +432,9 @@ void SqlStore::removeOutbox(int64_t id) { db_->query("DELETE FROM outbox WHERE i
 
 std::optional<std::string> SqlStore::commandResult(const std::string& publisher, int mid, const std::string& payload,
                                                    int64_t sinceS) {
-  const SqlRows r = db_->query(
-      "SELECT result FROM commands WHERE publisher = ?1 AND mid = ?2 AND payload = ?3 AND received_s >= ?4",
-      {text(publisher), i64(mid), text(payload), i64(sinceS)});
+  const SqlRows r =
+      db_->query("SELECT result FROM commands WHERE publisher = ?1 AND mid = ?2 AND payload = ?3 AND received_s >= ?4",
+                 {text(publisher), i64(mid), text(payload), i64(sinceS)});
   if (r.empty()) return std::nullopt;
   return r[0].text(0);
 }
@@ -426,6 +446,49 @@ void SqlStore::recordCommand(const std::string& publisher, int mid, const std::s
       "ON CONFLICT (publisher, mid) DO UPDATE SET payload = excluded.payload, result = excluded.result, "
       "received_s = excluded.received_s",
       {text(publisher), i64(mid), text(payload), text(result), i64(nowS)});
+}
+
+std::optional<QueueItem> SqlStore::refuseSend(int64_t itemId, uint32_t downlinkCounter, const std::string& reason) {
+  const SqlRows r = db_->query(
+      "UPDATE queue SET state = 'pending', attempts = attempts - 1, sent_us = NULL, last_error = ?3 "
+      "WHERE id = ?1 AND state = 'sent' AND downlink_counter = ?2 RETURNING " +
+          kQueueColumns,
+      {i64(itemId), i64(downlinkCounter), text(reason)});
+  if (r.empty()) return std::nullopt;
+  return queueFrom(r[0]);
+}
+
+void SqlStore::saveGateway(const GatewayRecord& g) {
+  db_->query(
+      "INSERT INTO gateways (eui, address, last_seen_us, latitude, longitude, altitude, counters, stat, last_error) "
+      "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) ON CONFLICT (eui) DO UPDATE SET address = excluded.address, "
+      "last_seen_us = excluded.last_seen_us, latitude = excluded.latitude, longitude = excluded.longitude, "
+      "altitude = excluded.altitude, counters = excluded.counters, stat = excluded.stat, "
+      "last_error = excluded.last_error",
+      {text(g.eui), text(g.address), optU64(g.lastSeenUs), sqlValue(g.latitude), sqlValue(g.longitude),
+       sqlValue(g.altitude), text(g.counters.dump()), g.stat.is_null() ? SqlValue() : text(g.stat.dump()),
+       textOrNull(g.lastError)});
+}
+
+std::vector<GatewayRecord> SqlStore::gateways() {
+  std::vector<GatewayRecord> out;
+  for (const SqlRow& r : db_->query("SELECT eui, address, last_seen_us, latitude, longitude, altitude, counters, stat, "
+                                    "last_error FROM gateways ORDER BY eui")) {
+    GatewayRecord g;
+    g.eui = r.text(0);
+    g.address = r.text(1);
+    if (auto t = r.optI64(2)) g.lastSeenUs = static_cast<uint64_t>(*t);
+    g.latitude = r.optReal(3);
+    g.longitude = r.optReal(4);
+    g.altitude = r.optReal(5);
+    g.counters = nlohmann::json::parse(r.text(6), nullptr, false);
+    if (!g.counters.is_object()) g.counters = nlohmann::json::object();
+    if (!r.isNull(7)) g.stat = nlohmann::json::parse(r.text(7), nullptr, false);
+    if (g.stat.is_discarded()) g.stat = nullptr;
+    g.lastError = r.text(8);
+    out.push_back(std::move(g));
+  }
+  return out;
 }
 
 int SqlStore::flushQueue(uint32_t uid) {

@@ -37,6 +37,9 @@ class SqlStore : public Store {
   int64_t addQueueItem(const QueueItem& item) override;
   std::vector<QueueItem> queue(std::optional<uint32_t> uid) override;
   int flushQueue(uint32_t uid) override;
+  std::optional<QueueItem> refuseSend(int64_t itemId, uint32_t downlinkCounter, const std::string& reason) override;
+  void saveGateway(const GatewayRecord& gateway) override;
+  std::vector<GatewayRecord> gateways() override;
 
   void addOutbox(const std::string& publisher, const OutboxMessage& m) override;
   std::vector<OutboxMessage> outbox(const std::string& publisher, int64_t afterId, int limit) override;

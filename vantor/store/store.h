@@ -47,6 +47,11 @@ struct UplinkRecord {
   std::string verdict;
   nlohmann::json fields = nlohmann::json::object();
   std::string hex;
+  // The port and receiver that heard it, the receiver's counter and UTC time (a gateway's).
+  std::string port;
+  std::string receiver;
+  std::optional<uint32_t> tmst;
+  std::optional<std::string> rxTime;
 };
 
 struct QueueItem {
@@ -64,8 +69,24 @@ struct QueueItem {
   uint64_t expiresUs = 0;
   std::optional<uint64_t> sentUs;
   std::optional<uint32_t> downlinkCounter;
+  std::string lastError;  // why the last send was refused ("TOO_LATE via gateway 0102..."), if it was
 
   bool finished() const { return state != "pending" && state != "sent"; }
+};
+
+// A gateway the Vantor hears through (the packet forwarder's protocol): where its way down is, when
+// it was last heard, where it stands (from its `stat`), and what it did.
+struct GatewayRecord {
+  std::string eui;      // 16 hex digits; "" for bad datagrams that name no gateway
+  std::string address;  // the source of its latest PULL_DATA (the way down), "" before one
+  std::optional<uint64_t> lastSeenUs;
+  std::optional<double> latitude;
+  std::optional<double> longitude;
+  std::optional<double> altitude;
+  // {"heard": n, "forwarded": n, "dropped": {reason: n}, "sent": n, "refused": {reason: n}}
+  nlohmann::json counters = nlohmann::json::object();
+  nlohmann::json stat;    // its latest `stat` object as it sent it
+  std::string lastError;  // the latest refusal of a downlink, or ""
 };
 
 // A message waiting in the outbox of an MQTT client (its publisher) until the broker has it.
@@ -107,7 +128,7 @@ struct CaptureFrame {
 // What the store is asked about a frame, read from the frame alone.
 struct FrameKeys {
   bool hasHeader = false;  // without one the store knows nothing of the frame
-  uint32_t uid = 0;  // the header's identity
+  uint32_t uid = 0;        // the header's identity
   uint32_t counter = 0;
   std::string hex;                    // the frame's bytes
   std::optional<std::string> chipId;  // packet 10: the chip it names
@@ -129,8 +150,8 @@ struct FrameFacts {
 
 // What the handling of one frame writes.
 struct FrameWrites {
-  uint64_t nowUs = 0;   // the Vantor's clock: the frame's time
-  UplinkRecord uplink;  // its id is set when written
+  uint64_t nowUs = 0;              // the Vantor's clock: the frame's time
+  UplinkRecord uplink;             // its id is set when written
   std::optional<NodeRecord> node;  // the one node the frame changed, as it is after it
   bool newNode = false;            // ... which it created
   std::vector<QueueItem> items;    // queue items the frame changed, as they are after it
@@ -139,7 +160,7 @@ struct FrameWrites {
 
 class Store {
  public:
-  static constexpr int kSchemaVersion = 3;
+  static constexpr int kSchemaVersion = 4;
 
   virtual ~Store() = default;
 
@@ -198,6 +219,14 @@ class Store {
   virtual std::vector<QueueItem> queue(std::optional<uint32_t> uid) = 0;
   // Drops the node's items not answered yet; returns how many.
   virtual int flushQueue(uint32_t uid) = 0;
+  // A send of an item was refused by the port: unless it has been answered or sent again since
+  // (another downlink counter), it is pending again, the attempt not counted, the reason kept.
+  // Returns the item as it is after it, if it changed.
+  virtual std::optional<QueueItem> refuseSend(int64_t itemId, uint32_t downlinkCounter, const std::string& reason) = 0;
+
+  // The gateways' table: written as a whole record each time, read by the CLI and the dashboard.
+  virtual void saveGateway(const GatewayRecord& gateway) = 0;
+  virtual std::vector<GatewayRecord> gateways() = 0;
 
   // The outbox of an MQTT client: what it is to publish, in order, kept until the broker has it.
   virtual void addOutbox(const std::string& publisher, const OutboxMessage& m) = 0;

@@ -1,0 +1,39 @@
+// The core as the ports of `vantor listen` share it: one frame at a time whichever port heard it
+// (the gateways are served by a thread of their own), and the site's profile of settings queued
+// for every node the Vantor gives an identity or confirms.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "radio_port.h"
+#include "vantor.h"
+
+namespace vantor {
+
+class SiteCore : public RadioCore {
+ public:
+  // `settings`: the words of each `--setting`, checked already.
+  SiteCore(Vantor& vantor, std::vector<std::vector<std::string>> settings)
+      : vantor_(vantor), settings_(std::move(settings)) {}
+
+  std::optional<Answer> heard(const HeardFrame& frame) override;
+  void refused(const Answer& answer, const std::string& reason) override;
+
+  // Runs f on the store, one at a time with the ports' frames (the gateways' table).
+  template <typename F>
+  void withStore(F&& f) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    f(vantor_.store());
+  }
+
+ private:
+  void queueProfile(const Answer& answer);
+
+  Vantor& vantor_;
+  std::vector<std::vector<std::string>> settings_;
+  std::mutex mutex_;
+};
+
+}  // namespace vantor
