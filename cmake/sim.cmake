@@ -216,8 +216,8 @@ target_compile_options(orvane-fleet-chart PRIVATE ${ORVANE_WARNINGS})
 
 add_executable(vantor ${CMAKE_SOURCE_DIR}/vantor/app/vantor_main.cpp)
 target_link_libraries(vantor PRIVATE orvane_vantor_listen)
-# The fleet starts these two.
-add_dependencies(orvane-fleet orvane-sim-field vantor)
+# The fleet starts these.
+add_dependencies(orvane-fleet orvane-sim-field vantor orvane-gateway)
 target_compile_options(vantor PRIVATE ${ORVANE_WARNINGS})
 
 include(${CMAKE_SOURCE_DIR}/cmake/emu.cmake)
