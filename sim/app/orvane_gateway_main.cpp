@@ -129,11 +129,6 @@ int main(int argc, char** argv) {
   clock.add(&concentrator);
   clock.add(forwarder.get());
   clock.add(link.get());
-  while (!link->ended()) {
-    const uint64_t next = clock.nextEvent(true);
-    if (next == sim::kNever) break;
-    if (next > clock.now()) clock.setNow(next);
-    clock.runDue();
-  }
+  link->runUntilEnded(clock);
   return 0;
 }

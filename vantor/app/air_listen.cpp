@@ -115,12 +115,7 @@ int listenOnAir(const ListenOptions& o, std::ostream& err) {
   clock.add(&medium);
   clock.add(&endpoint);
   clock.add(link.get());
-  while (!link->ended()) {
-    const uint64_t next = clock.nextEvent(true);
-    if (next == sim::kNever) break;
-    if (next > clock.now()) clock.setNow(next);
-    clock.runDue();
-  }
+  link->runUntilEnded(clock);
   return kExitDone;
 }
 
