@@ -165,12 +165,16 @@ add_library(orvane_gateway_protocol STATIC ${CMAKE_SOURCE_DIR}/vantor/ports/gate
 target_include_directories(orvane_gateway_protocol PUBLIC ${CMAKE_SOURCE_DIR}/vantor/ports/gateway)
 target_link_libraries(orvane_gateway_protocol PUBLIC nlohmann_json::nlohmann_json)
 target_compile_options(orvane_gateway_protocol PRIVATE ${ORVANE_WARNINGS})
+# The gateway port: the Vantor as the packet forwarders' server.
+add_library(orvane_vantor_gateway STATIC ${CMAKE_SOURCE_DIR}/vantor/ports/gateway/gateway_port.cpp)
+target_link_libraries(orvane_vantor_gateway PUBLIC orvane_vantor_core orvane_gateway_protocol Threads::Threads)
+target_compile_options(orvane_vantor_gateway PRIVATE ${ORVANE_WARNINGS})
 add_library(orvane_vantor_sim STATIC ${CMAKE_SOURCE_DIR}/vantor/ports/sim_start.cpp)
 target_link_libraries(orvane_vantor_sim PUBLIC orvane_vantor_ports orvane_vantor orvane_sim_board)
 target_compile_options(orvane_vantor_sim PRIVATE ${ORVANE_WARNINGS})
 add_library(orvane_vantor_listen STATIC ${CMAKE_SOURCE_DIR}/vantor/app/air_listen.cpp
   ${CMAKE_SOURCE_DIR}/vantor/app/site_core.cpp)
-target_link_libraries(orvane_vantor_listen PUBLIC orvane_vantor_cli orvane_vantor_ports)
+target_link_libraries(orvane_vantor_listen PUBLIC orvane_vantor_cli orvane_vantor_ports orvane_vantor_gateway)
 target_compile_options(orvane_vantor_listen PRIVATE ${ORVANE_WARNINGS})
 
 # orvane-sim runs the bench build, orvane-sim-field the field build, on the same simulated board.

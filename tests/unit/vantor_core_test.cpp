@@ -313,6 +313,39 @@ TEST_P(VantorCore, AnUnansweredSettingIsSentAgainUntilItsAttemptsRunOut) {
   EXPECT_EQ(registry_->queue(1)[0].state, "expired");
 }
 
+// A port that could not send an answer (a gateway's TOO_LATE) hands it back: the attempt is not
+// counted, the reason stays on the item, and it goes again at the next window; a refusal that comes
+// after the item went again (another downlink counter) changes nothing.
+TEST_P(VantorCore, ARefusedSendIsNotCountedAndGoesAgainAtTheNextWindow) {
+  const HMAC::Key key = provision();
+  queue(1, {"debug-rate", "10"}, 1);
+  std::vector<vantor::Stored> seen;
+  vantor_->outputs().onCommitted([&](const vantor::Stored& s) { seen.push_back(s); });
+  const std::optional<Answer> first = vantor_->heard({packet3(1, 10, key, true), Reception{now_ += 1'000'000}});
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->delayUs, vantor::kAnswerDelayUs);
+  vantor_->refused(*first, "TOO_LATE via gateway 0102030405060708");
+  vantor::QueueItem item = registry_->queue(1)[0];
+  EXPECT_EQ(item.state, "pending");
+  EXPECT_EQ(item.attempts, 0);
+  EXPECT_EQ(item.lastError, "TOO_LATE via gateway 0102030405060708");
+  ASSERT_EQ(seen.size(), 2u);  // the frame, then the item handed back
+  ASSERT_EQ(seen[1].items.size(), 1u);
+  EXPECT_EQ(seen[1].items[0].state, "pending");
+  // One attempt allowed, none used: it goes again, at the delay the port asks for.
+  vantor::HeardFrame again{packet3(1, 11, key, true), Reception{now_ += 1'000'000}};
+  again.soonestAnswerUs = 300'000;
+  const std::optional<Answer> second = vantor_->heard(again);
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->delayUs, 300'000u);
+  EXPECT_EQ(second->itemId, item.id);
+  EXPECT_GT(second->downlinkCounter, first->downlinkCounter);
+  vantor_->refused(*first, "NO_TX_ACK via gateway 0102030405060708");  // late: it went again already
+  item = registry_->queue(1)[0];
+  EXPECT_EQ(item.state, "sent");
+  EXPECT_EQ(item.attempts, 1);
+}
+
 TEST_P(VantorCore, ASettingPastItsExpiryIsNotSent) {
   const HMAC::Key key = provision();
   queue(1, {"dbg1"});

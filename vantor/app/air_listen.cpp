@@ -1,11 +1,18 @@
-// The Vantor on orvane-air: its registry and decisions, its radio (SimEndpoint) on a mirror of the
-// shared medium, and a clock of its own that runs from one thing it has to do to the next.
+// `vantor listen`: the Vantor's registry and decisions behind its ports: on orvane-air its radio
+// (SimEndpoint) on a mirror of the shared medium, with a clock of its own that runs from one thing
+// it has to do to the next; behind gateways the forwarders' server, on a thread of its own.
 #include "air_listen.h"
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "air_link.h"
+#include "gateway_port.h"
 #include "http_server.h"
 #include "mqtt_output.h"
 #include "pg_db.h"
@@ -37,9 +44,35 @@ class VantorOnAir final : public sim::AirHost {
   const SimEndpoint& endpoint_;
 };
 
+std::atomic<bool> gStopSignal{false};
+extern "C" void onStopSignal(int) { gStopSignal = true; }
+
+// Until the air ends the run.
+int runOnAir(const ListenOptions& o, sim::RadioMedium& medium, sim::Scheduler& clock, SimEndpoint& endpoint,
+             std::ostream& err) {
+  VantorOnAir host(endpoint);
+  sim::air::Hello hello;
+  hello.role = sim::air::Role::listener;
+  hello.name = o.name;
+  if (o.atSet) hello.at = sim::air::Position{o.atX, o.atY};
+  std::string error;
+  std::unique_ptr<sim::AirLink> link = sim::AirLink::join(o.air, hello, medium, host, error);
+  if (!link) {
+    err << "vantor: " << error << '\n';
+    return kExitRefused;
+  }
+  clock.setNow(link->startUs());
+  // The order of the board's devices in orvane-sim: the medium delivers before the Vantor acts.
+  clock.add(&medium);
+  clock.add(&endpoint);
+  clock.add(link.get());
+  link->runUntilEnded(clock);
+  return kExitDone;
+}
+
 }  // namespace
 
-int listenOnAir(const ListenOptions& o, std::ostream& err) {
+int listen(const ListenOptions& o, std::ostream& err) {
   std::vector<Fault> faults;
   for (const std::string& text : o.faults) {
     Fault f{};
@@ -70,6 +103,15 @@ int listenOnAir(const ListenOptions& o, std::ostream& err) {
     err << "vantor: --mqtt needs the Vantor's database in a file or on a server (--db)\n";
     return kExitUsage;
   }
+  GatewayOptions gatewayOptions;
+  if (!o.gateway.empty()) {
+    if (!parseGatewayAddress(o.gateway, gatewayOptions, error)) {
+      err << "vantor: " << error << '\n';
+      return kExitUsage;
+    }
+    gatewayOptions.powerDbm = o.gatewayPowerDbm;
+    gatewayOptions.answerDelayUs = static_cast<uint64_t>(o.gatewayAnswerDelayMs) * 1000;
+  }
   std::unique_ptr<Store> store;
   try {
     store = openStore(o.dbPath, true);
@@ -91,32 +133,39 @@ int listenOnAir(const ListenOptions& o, std::ostream& err) {
     }
     err << "vantor: dashboard of " << withoutPassword(o.dbPath) << " at " << web->url() << std::endl;
   }
+  SiteCore core(vantor, std::move(settings));
+  std::unique_ptr<GatewayPort> gateways;
+  if (!o.gateway.empty()) {
+    gateways = std::make_unique<GatewayPort>(core, gatewayOptions, [&core](const GatewayRecord& g) {
+      core.withStore([&g](Store& s) {
+        try {
+          s.saveGateway(g);
+        } catch (const DbError& e) {
+          std::fprintf(stderr, "vantor: %s\n", e.what());
+        }
+      });
+    });
+    if (!gateways->start(error)) {
+      err << "vantor: " << error << '\n';
+      return kExitRefused;
+    }
+    err << "vantor: serving gateways at " << gateways->boundAddress() << std::endl;
+  }
+  if (o.air.empty()) {
+    // Behind gateways alone it serves until told to stop.
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+    while (!gStopSignal) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    gateways->stop();
+    return kExitDone;
+  }
   sim::Scheduler clock;
   sim::RadioMedium medium;
-  SiteCore core(vantor, std::move(settings));
   SimEndpoint endpoint(
       medium, [&clock] { return clock.now(); }, core, FaultPlan(std::move(faults)), o.seed);
-  VantorOnAir host(endpoint);
-  // A site profile: a node given its identity (or confirmed under one it held) with nothing queued
-  // for it gets the settings, in the same virtual instant as that answer, so the run repeats. Queued
-  // at the assign, they also reach a node whose confirm was lost and which the Vantor confirms by
-  // its first frame under the assigned key: that frame's receive window carries the first of them.
-  sim::air::Hello hello;
-  hello.role = sim::air::Role::listener;
-  hello.name = o.name;
-  if (o.atSet) hello.at = sim::air::Position{o.atX, o.atY};
-  std::unique_ptr<sim::AirLink> link = sim::AirLink::join(o.air, hello, medium, host, error);
-  if (!link) {
-    err << "vantor: " << error << '\n';
-    return kExitRefused;
-  }
-  clock.setNow(link->startUs());
-  // The order of the board's devices in orvane-sim: the medium delivers before the Vantor acts.
-  clock.add(&medium);
-  clock.add(&endpoint);
-  clock.add(link.get());
-  link->runUntilEnded(clock);
-  return kExitDone;
+  const int status = runOnAir(o, medium, clock, endpoint, err);
+  if (gateways) gateways->stop();
+  return status;
 }
 
 }  // namespace vantor

@@ -394,8 +394,20 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   std::string at;
   CLI::App* listenCmd = nullptr;
   if (listen != nullptr) {
-    listenCmd = app.add_subcommand("listen", "be the Vantor on orvane-air's shared medium until the air ends");
-    listenCmd->add_option("--air", lo.air, "the air to join: unix:PATH")->required();
+    listenCmd = app.add_subcommand(
+        "listen", "be the Vantor on orvane-air's shared medium (until the air ends) and/or behind LoRa gateways");
+    listenCmd->add_option("--air", lo.air, "the air to join: unix:PATH");
+    listenCmd->add_option("--gateway", lo.gateway,
+                          "serve LoRa gateways' packet forwarders: udp://ADDR[:PORT] (port 1700 when left out)");
+    listenCmd
+        ->add_option("--gateway-power", lo.gatewayPowerDbm,
+                     "the gateways' transmit power for answers, dBm (default 14)")
+        ->check(CLI::Range(0, 27));
+    listenCmd
+        ->add_option("--gateway-answer-delay-ms", lo.gatewayAnswerDelayMs,
+                     "answers leave a gateway this long after the uplink's end (default 300; the forwarder's "
+                     "lead plus the network's time must fit in it, the node's window ends at 500)")
+        ->check(CLI::Range(50, 450));
     listenCmd->add_option("--name", lo.name, "its name on the air (default vantor)");
     listenCmd->add_option("--at", at, "its position on the air, X,Y in metres");
     listenCmd->add_option("--seed", lo.seed, "seed of the keys it gives and of its faults (default 1)");
@@ -404,7 +416,8 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         "--setting", lo.settings,
         std::string("queue this setting for every node it gives an identity or confirms (repeatable); ") +
             settingsHelp());
-    listenCmd->add_option("--mqtt", lo.outputs.mqtt, "publish to this MQTT broker, mqtt://HOST:PORT, and take commands");
+    listenCmd->add_option("--mqtt", lo.outputs.mqtt,
+                          "publish to this MQTT broker, mqtt://HOST:PORT, and take commands");
     listenCmd->add_option("--mqtt-prefix", lo.outputs.mqttPrefix, "its topics' prefix (default orvane)");
     listenCmd->add_option("--mqtt-client-id", lo.outputs.mqttClientId,
                           "its client id (default vantor-HOSTNAME; one per Vantor on a broker)");
@@ -420,6 +433,10 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   }
   if (listenCmd != nullptr && listenCmd->parsed()) {
     lo.dbPath = c.dbPath;
+    if (lo.air.empty() && lo.gateway.empty()) {
+      err << "vantor: listen needs --air unix:PATH or --gateway udp://ADDR[:PORT] (or both)\n";
+      return kExitUsage;
+    }
     if (!at.empty()) {
       char* end = nullptr;
       lo.atX = std::strtod(at.c_str(), &end);

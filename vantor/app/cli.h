@@ -18,9 +18,13 @@ constexpr int kExitUsage = 2;
 // The database of orvane-sim's default state folder.
 constexpr const char* kDefaultDatabase = ".orvane-sim/vantor.sqlite";
 
-// `vantor listen`: the Vantor as a participant of orvane-air (vantor/app/air_listen.h).
+// `vantor listen`: the Vantor as a participant of orvane-air and/or the server of LoRa gateways
+// (vantor/app/air_listen.h).
 struct ListenOptions {
-  std::string air;  // unix:PATH
+  std::string air;      // unix:PATH
+  std::string gateway;  // udp://ADDR[:PORT]
+  int gatewayPowerDbm = 14;
+  int gatewayAnswerDelayMs = 300;
   std::string dbPath;
   std::string name = "vantor";
   uint64_t seed = 1;

@@ -4,4 +4,4 @@
 #include "air_listen.h"
 #include "cli.h"
 
-int main(int argc, char** argv) { return vantor::runCli(argc, argv, std::cout, std::cerr, &vantor::listenOnAir); }
+int main(int argc, char** argv) { return vantor::runCli(argc, argv, std::cout, std::cerr, &vantor::listen); }

@@ -46,10 +46,6 @@ int nestingDepth(const std::string& text, int limit) {
 
 // The body as a JSON object, or why not.
 bool parseObject(const std::string& text, json& out, std::string& error) {
-  if (text.size() > kMaxJsonBytes) {
-    error = "JSON body of " + std::to_string(text.size()) + " bytes, more than " + std::to_string(kMaxJsonBytes);
-    return false;
-  }
   if (nestingDepth(text, kMaxJsonDepth) > kMaxJsonDepth) {
     error = "JSON body nested deeper than " + std::to_string(kMaxJsonDepth) + " levels";
     return false;
@@ -285,6 +281,10 @@ bool parsePushData(const std::string& text, PushData& out, std::string& error) {
       error = "\"rxpk\" is not an array";
       return false;
     }
+    if (it->size() > kMaxRxpk) {
+      error = "\"rxpk\" holds " + std::to_string(it->size()) + " frames, more than " + std::to_string(kMaxRxpk);
+      return false;
+    }
     for (const json& e : *it) {
       Rxpk r;
       std::string why;
@@ -459,6 +459,12 @@ bool base64Decode(const std::string& text, Bytes& out, std::string& error) {
   out.clear();
   size_t end = text.size();
   while (end > 0 && text[end - 1] == '=' && text.size() - end < 2) --end;
+  for (size_t i = 0; i < end; ++i) {
+    if (sextet(text[i]) < 0) {
+      error = "is not valid base64 (character " + std::to_string(i + 1) + ")";
+      return false;
+    }
+  }
   const size_t padding = text.size() - end;
   if ((padding > 0 && text.size() % 4 != 0) || end % 4 == 1) {
     error = "is not valid base64 (" + std::to_string(text.size()) + " characters)";
@@ -467,12 +473,7 @@ bool base64Decode(const std::string& text, Bytes& out, std::string& error) {
   uint32_t acc = 0;
   int bits = 0;
   for (size_t i = 0; i < end; ++i) {
-    const int v = sextet(text[i]);
-    if (v < 0) {
-      error = "is not valid base64 (character " + std::to_string(i + 1) + ")";
-      return false;
-    }
-    acc = (acc << 6) | static_cast<uint32_t>(v);
+    acc = (acc << 6) | static_cast<uint32_t>(sextet(text[i]));
     bits += 6;
     if (bits >= 8) {
       bits -= 8;

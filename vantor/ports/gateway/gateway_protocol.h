@@ -27,10 +27,10 @@ inline constexpr uint8_t kVersion1 = 1;  // the oldest forwarders: no TX_ACK
 inline constexpr uint8_t kVersion2 = 2;
 inline constexpr size_t kHeaderBytes = 4;
 inline constexpr size_t kEuiBytes = 8;
-// The largest JSON body taken: a full UDP datagram. Deeper nesting than any forwarder sends is refused
-// before parsing.
-inline constexpr size_t kMaxJsonBytes = 65507;
+// Beyond what any forwarder sends: deeper nesting is refused before parsing, more frames than a
+// concentrator's largest fetch (255) in one PUSH_DATA refuse the datagram.
 inline constexpr int kMaxJsonDepth = 8;
+inline constexpr size_t kMaxRxpk = 255;
 
 struct Datagram {
   uint8_t version = kVersion2;
