@@ -153,6 +153,39 @@ void uplinks(Context& c, const std::string& node, int limit) {
   if (!c.json) printTable(c.out, rows);
 }
 
+// "crc_bad 3, channel 1" from {"crc_bad": 3, "channel": 1}, "-" for none.
+std::string byReasonText(const json& counts) {
+  std::string out;
+  for (auto it = counts.begin(); it != counts.end(); ++it) {
+    out += (out.empty() ? "" : ", ") + it.key() + " " + valueText(it.value());
+  }
+  return out.empty() ? "-" : out;
+}
+
+void gateways(Context& c) {
+  const std::unique_ptr<Store> store = c.open();
+  std::vector<std::vector<std::string>> rows{
+      {"eui", "address", "last_seen_s", "position", "heard", "forwarded", "dropped", "sent", "refused", "last_error"}};
+  for (const GatewayRecord& g : store->gateways()) {
+    const json j = gatewayJson(g);
+    if (c.json) {
+      c.out << j.dump() << '\n';
+      continue;
+    }
+    std::string position = "-";
+    if (g.latitude && g.longitude) {
+      char b[64];
+      std::snprintf(b, sizeof b, "%.5f,%.5f", *g.latitude, *g.longitude);
+      position = b;
+    }
+    // Bad datagrams that name no gateway are counted on a row of their own.
+    rows.push_back({g.eui.empty() ? "(none)" : g.eui, g.address.empty() ? "-" : g.address, secondsText(g.lastSeenUs),
+                    position, valueText(j["heard"]), valueText(j["forwarded"]), byReasonText(j["dropped"]),
+                    valueText(j["sent"]), byReasonText(j["refused"]), g.lastError.empty() ? "-" : g.lastError});
+  }
+  if (!c.json) printTable(c.out, rows);
+}
+
 std::string capValue(const std::optional<int>& v) { return v ? std::to_string(*v) : ""; }
 
 void capture(Context& c, const std::string& node, const std::string& csvPath) {
@@ -355,6 +388,8 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
   CLI::App* nodesCmd = app.add_subcommand("nodes", "registered nodes: identity, chip, state, counter, activity");
   CLI::App* uplinksCmd = app.add_subcommand("uplinks", "recent frames with their decoded fields");
+  CLI::App* gatewaysCmd = app.add_subcommand(
+      "gateways", "the gateways heard through: way down, last seen, position, frames and downlinks with reasons");
   uplinksCmd->add_option("NODE", node, "identity in hex, e.g. 0x1A2B3C");
   uplinksCmd->add_option("--limit", limit, "at most this many frames (default 20)");
   CLI::App* captureCmd = app.add_subcommand("capture", "the last reassembled capture, one row per scan");
@@ -453,6 +488,7 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   try {
     if (nodesCmd->parsed()) nodes(c);
     if (uplinksCmd->parsed()) uplinks(c, node, limit);
+    if (gatewaysCmd->parsed()) gateways(c);
     if (captureCmd->parsed()) capture(c, node, csvPath);
     if (addCmd->parsed()) queueAdd(c, request);
     if (listCmd->parsed()) queueList(c, node);

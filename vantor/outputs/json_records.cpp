@@ -42,7 +42,30 @@ json uplinkJson(const UplinkRecord& u) {
   j["snr_db"] = u.snrDb ? json(*u.snrDb) : json(nullptr);
   j["tag_ok"] = u.tagOk;
   j["verdict"] = u.verdict;
+  // Where a port says which of its receivers heard it (a gateway: its EUI, counter and time).
+  if (!u.port.empty()) j["port"] = u.port;
+  if (!u.receiver.empty()) j["receiver"] = u.receiver;
+  if (u.tmst) j["tmst"] = *u.tmst;
+  if (u.rxTime) j["rx_time"] = *u.rxTime;
   for (auto it = u.fields.begin(); it != u.fields.end(); ++it) j[it.key()] = it.value();
+  return j;
+}
+
+json gatewayJson(const GatewayRecord& g) {
+  json j;
+  j["eui"] = g.eui.empty() ? json(nullptr) : json(g.eui);
+  j["address"] = g.address.empty() ? json(nullptr) : json(g.address);
+  j["last_seen_s"] = g.lastSeenUs ? json(secondsOf(*g.lastSeenUs)) : json(nullptr);
+  j["latitude"] = g.latitude ? json(*g.latitude) : json(nullptr);
+  j["longitude"] = g.longitude ? json(*g.longitude) : json(nullptr);
+  j["altitude"] = g.altitude ? json(*g.altitude) : json(nullptr);
+  j["heard"] = g.counters.value("heard", 0);
+  j["forwarded"] = g.counters.value("forwarded", 0);
+  j["dropped"] = g.counters.value("dropped", json::object());
+  j["sent"] = g.counters.value("sent", 0);
+  j["refused"] = g.counters.value("refused", json::object());
+  j["last_error"] = g.lastError.empty() ? json(nullptr) : json(g.lastError);
+  j["stat"] = g.stat;
   return j;
 }
 
@@ -68,6 +91,7 @@ json queueItemJson(const QueueItem& q) {
   j["reason"] = q.reason.empty() ? json(nullptr) : json(q.reason);
   j["attempts"] = q.attempts;
   j["max_attempts"] = q.maxAttempts;
+  if (!q.lastError.empty()) j["last_error"] = q.lastError;  // why its last send was refused
   return j;
 }
 

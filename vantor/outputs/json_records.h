@@ -16,6 +16,8 @@ nlohmann::json nodeJson(const NodeRecord& node, uint64_t nowUs, const std::optio
 nlohmann::json nodeJson(Store& store, const NodeRecord& node, uint64_t nowUs);
 // An uplink: its reception, verdict and decoded fields (at the top level, as `vantor --json uplinks`).
 nlohmann::json uplinkJson(const UplinkRecord& uplink);
+// A gateway: its way down, last seen, position, counters ("dropped" and "refused" by reason).
+nlohmann::json gatewayJson(const GatewayRecord& gateway);
 // One scan row of a capture.
 nlohmann::json captureRowJson(const CaptureRecord& capture, const CaptureSample& sample);
 // A queued setting with its state, the node's answer and the attempts.
