@@ -57,6 +57,7 @@ fuzz: deps-host
 bench: sim firmware
 	@for b in build/sim/tests/*_bench; do [ -x "$$b" ] && "$$b"; done; true
 	@tests/bench/vantor_day.sh build/sim/orvane-sim
+	@build/sim/tests/gateway_load build/sim/vantor
 	@tests/bench/field_month.sh build/sim/orvane-sim-field
 	@tests/bench/image_field_day.sh build/sim/orvane-emu build/stm32g070/orvane-node-field.elf build/sim/orvane-sim-field
 	@tools/install-deps.sh browser && /usr/bin/python3 tests/bench/dashboard_browser_bench.py build/sim

@@ -178,30 +178,34 @@ void GatewayPort::serve() {
     const uint64_t waitUs = usBetween(Clock::now(), wake);
     pollfd pfd{fd_, POLLIN, 0};
     (void)::poll(&pfd, 1, static_cast<int>((waitUs + 999) / 1000));
+    // Answers that are due go between datagrams: a steady stream of PUSH_DATA must not hold them.
     for (;;) {
       sockaddr_storage from{};
       socklen_t fromLen = sizeof from;
       const ssize_t n = ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
-      if (n < 0) break;  // nothing more waiting (or an error the next poll reports again)
       std::lock_guard<std::mutex> lock(mutex_);
-      onDatagram(buffer.data(), static_cast<size_t>(n), from, fromLen);
+      if (n >= 0) onDatagram(buffer.data(), static_cast<size_t>(n), from, fromLen);
+      dueWork();
+      if (n < 0) break;  // nothing more waiting (or an error the next poll reports again)
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    const Clock::time_point now = Clock::now();
-    for (size_t i = 0; i < pending_.size();) {
-      if (pending_[i].dueAt <= now) {
-        Pending p = std::move(pending_[i]);
-        pending_.erase(pending_.begin() + static_cast<long>(i));
-        dispatch(p);
-      } else {
-        ++i;
-      }
+  }
+}
+
+void GatewayPort::dueWork() {
+  const Clock::time_point now = Clock::now();
+  for (size_t i = 0; i < pending_.size();) {
+    if (pending_[i].dueAt <= now) {
+      Pending p = std::move(pending_[i]);
+      pending_.erase(pending_.begin() + static_cast<long>(i));
+      dispatch(p);
+    } else {
+      ++i;
     }
-    expireAcks();
-    if (usBetween(savedAt_, now) >= kSaveEveryUs) {
-      savedAt_ = now;
-      saveDirty();
-    }
+  }
+  expireAcks();
+  if (usBetween(savedAt_, now) >= kSaveEveryUs) {
+    savedAt_ = now;
+    saveDirty();
   }
 }
 
@@ -409,7 +413,7 @@ void GatewayPort::onTxAck(const gateway::Datagram& d) {
   }
   count(g.record, "refused", result);
   g.record.lastError = result;
-  std::fprintf(stderr, "vantor: gateway %s refused %s: %s\n", eui.c_str(), u.answer.what.c_str(), result.c_str());
+  tell(eui, result, "refused " + u.answer.what + ": " + result);
   core_.refused(u.answer, result + " via gateway " + eui);
 }
 
@@ -431,6 +435,12 @@ void GatewayPort::expireAcks() {
                  u.answer.what.c_str());
     core_.refused(u.answer, reason + " via gateway " + u.eui);
   }
+}
+
+void GatewayPort::tell(const std::string& eui, const std::string& reason, const std::string& what) {
+  if (!told_.insert(eui + " " + reason).second) return;
+  std::fprintf(stderr, "vantor: gateway %s %s (the next ones are counted: vantor gateways)\n", eui.c_str(),
+               what.c_str());
 }
 
 void GatewayPort::send(const gateway::Datagram& d, const sockaddr_storage& to, socklen_t toLen) {

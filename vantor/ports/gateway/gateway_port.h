@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -97,6 +98,8 @@ class GatewayPort {
   };
 
   void serve();
+  // Answers whose gathering is over, TX_ACKs overdue, the table's periodic write.
+  void dueWork();
   void onDatagram(const uint8_t* data, size_t len, const sockaddr_storage& from, socklen_t fromLen);
   void onPushData(const gateway::Datagram& d, Gateway& g);
   void onRxpk(const gateway::Rxpk& r, Gateway& g);
@@ -108,6 +111,8 @@ class GatewayPort {
   void count(GatewayRecord& r, const char* group, const std::string& reason);
   void countBad(const std::string& reason);
   void saveDirty();
+  // A refusal on standard error, the first of its kind for each gateway.
+  void tell(const std::string& eui, const std::string& reason, const std::string& what);
 
   RadioCore& core_;
   GatewayOptions options_;
@@ -122,6 +127,7 @@ class GatewayPort {
   std::vector<Unacked> unacked_;
   std::mt19937 tokens_;
   Clock::time_point savedAt_;
+  std::set<std::string> told_;
 };
 
 }  // namespace vantor
