@@ -233,7 +233,6 @@ void Forwarder::status(uint64_t nowUs) {
 
 bool Forwarder::receive(uint64_t nowUs, uint64_t waitMs, bool answering) {
   const uint64_t deadline = Scheduler::wallUs() + waitMs * 1000;
-  std::vector<uint8_t> buf(65536);
   for (;;) {
     pollfd fds[2] = {{upFd_, POLLIN, 0}, {downFd_, POLLIN, 0}};
     const uint64_t wall = Scheduler::wallUs();
@@ -243,10 +242,10 @@ bool Forwarder::receive(uint64_t nowUs, uint64_t waitMs, bool answering) {
     for (const pollfd& p : fds) {
       if ((p.revents & (POLLIN | POLLERR)) == 0) continue;
       // A refused datagram (no server yet) shows as an error on the socket: read it and go on.
-      const ssize_t got = ::recv(p.fd, buf.data(), buf.size(), 0);
+      const ssize_t got = ::recv(p.fd, buffer_.data(), buffer_.size(), 0);
       gateway::Datagram d;
       std::string error;
-      if (got <= 0 || !gateway::parseDatagram(buf.data(), static_cast<size_t>(got), d, error)) continue;
+      if (got <= 0 || !gateway::parseDatagram(buffer_.data(), static_cast<size_t>(got), d, error)) continue;
       if (d.ident == gateway::Ident::pushAck) {
         auto it = std::find(pushTokens_.begin(), pushTokens_.end(), d.token);
         if (it != pushTokens_.end()) {

@@ -74,6 +74,7 @@ class Forwarder final : public Device {
   uint64_t forwarded_ = 0, pushed_ = 0, pushAcked_ = 0, downlinks_ = 0;
   std::vector<uint16_t> pushTokens_;
   uint64_t lastReceived_ = 0, lastReceivedOk_ = 0, lastTransmitted_ = 0;
+  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(65536);  // one datagram, the largest UDP carries
 };
 
 }  // namespace sim
