@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e);
+    return app.exit(e) == 0 ? 0 : 2;  // --help, or a usage error
   }
   char* end = nullptr;
   fo.eui = std::strtoull(euiText.c_str(), &end, 16);
@@ -95,13 +95,17 @@ int main(int argc, char** argv) {
     }
     hello.at = at;
   }
+  std::string error;
+  if (!sim::Forwarder::checkServer(fo.server, error)) {
+    std::fprintf(stderr, "orvane-gateway: %s\n", error.c_str());
+    return 2;
+  }
   sim::EventLog events;
   if (!eventsPath.empty() && !events.open(eventsPath)) {
     std::fprintf(stderr, "orvane-gateway: cannot write the event log %s\n", eventsPath.c_str());
     return 2;
   }
 
-  std::string error;
   sim::Scheduler clock;
   sim::RadioMedium medium;
   // The counter's start: any of its 2^32 values, from the seed, so a run repeats and long runs wrap.

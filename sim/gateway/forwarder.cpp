@@ -87,6 +87,12 @@ bool loraSettings(const gateway::Txpk& tx, LoraAirSettings& air) {
 
 }  // namespace
 
+bool Forwarder::checkServer(const std::string& address, std::string& error) {
+  const int fd = connectUdp(address, error);
+  if (fd >= 0) ::close(fd);
+  return fd >= 0;
+}
+
 std::unique_ptr<Forwarder> Forwarder::open(const ForwarderOptions& options, Concentrator& concentrator,
                                            EventLog& events, uint64_t startUs, std::string& error) {
   // Two sockets, as a forwarder has: PUSH_DATA goes up through one, PULL_DATA keeps the way down

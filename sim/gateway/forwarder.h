@@ -33,6 +33,8 @@ class Forwarder final : public Device {
   static constexpr uint64_t kPullIntervalUs = 10'000'000;
   static constexpr uint64_t kStatIntervalUs = 30'000'000;
 
+  // Whether `udp://HOST:PORT` names a server one can send to; false with a message.
+  static bool checkServer(const std::string& address, std::string& error);
   // Opens the sockets towards the server; null with a message for a bad address.
   static std::unique_ptr<Forwarder> open(const ForwarderOptions& options, Concentrator& concentrator, EventLog& events,
                                          uint64_t startUs, std::string& error);

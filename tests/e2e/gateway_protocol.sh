@@ -10,6 +10,18 @@ source "$(dirname "$0")/lib/common.sh"
 source "$(dirname "$0")/lib/air.sh"
 GATEWAY="$(dirname "$SIM")/orvane-gateway"
 
+# Bad command lines are usage errors (status 2), found before the gateway joins any air.
+ok=--server=udp://127.0.0.1:1700
+for bad in "--server=http://127.0.0.1:1700" "--server=udp://127.0.0.1:99999" "--server=udp://127.0.0.1" \
+  "$ok --eui=4F5256FFFE00000" "$ok --eui=4F5256FFFE00000G" "$ok --at=10" "$ok --at=1,x" "$ok --lead-ms=0"; do
+  set +e
+  # shellcheck disable=SC2086
+  "$GATEWAY" --air "unix:$WORK/none.sock" $bad 2>/dev/null
+  status=$?
+  set -e
+  [ "$status" = 2 ] || fail "orvane-gateway $bad: status $status, not 2"
+done
+
 script="50000,30000,-,5000000,imme,gps,bad,50000,700000"
 python3 "$(dirname "$0")/lib/gateway_peer.py" "$WORK/port" "$WORK/peer.jsonl" "$script" 2>"$WORK/peer.err" &
 PEER=$!
