@@ -3,8 +3,9 @@
 # powered on together for 15 minutes, the Vantor behind the gateways on a free loopback port. Every
 # node is provisioned and confirmed through them; from the air log and the registry alone every
 # reading that overlapped nothing was stored (by the time of the gateway's rxpk) and every lost one
-# overlapped another frame; the same seed gives the same air log and the same stored frames
-# whatever the host does, the gateways' wait for the Vantor's answers included.
+# overlapped another frame, with one node process at a time or many. (The same air log twice is not
+# asserted: which gateway answers depends on the Vantor's 30 ms gathering of the copies in wall
+# time, which a loaded host can miss; sim/AIR.md, "The clock waits for the server".)
 source "$(dirname "$0")/lib/common.sh"
 FLEET="$(dirname "$SIM")/orvane-fleet"
 VANTOR="$(dirname "$SIM")/vantor"
@@ -33,11 +34,5 @@ PY
 [ "$("$VANTOR" --db "$WORK/a/vantor.sqlite" --json gateways | python3 -c "import json,sys; print(sorted(json.loads(l)['eui'] for l in sys.stdin))")" = \
   "['4F5256FFFE000001', '4F5256FFFE000002']" ] || fail "the Vantor's gateways"
 
-cmp "$WORK/a/air.jsonl" "$WORK/b/air.jsonl" || fail "the air log depends on the host's scheduling"
-# The Vantor's own clock (t_s) is the host's: what it stored, and how, must not depend on it.
-stored() {
-  "$VANTOR" --db "$1/vantor.sqlite" --json uplinks --limit 100000 |
-    python3 -c "import json,sys; [print(x) for x in sorted((u['uid'], u['code'], u['counter'], u['verdict'], u['rx_time']) for u in map(json.loads, sys.stdin))]"
-}
-diff <(stored "$WORK/a") <(stored "$WORK/b") >/dev/null || fail "the registry depends on the host's scheduling"
+python3 "$LIB/fleet_check.py" "$VANTOR" "$WORK/b" || fail "the accounting of lost readings (8 processes)"
 echo "fleet through gateways: ok"

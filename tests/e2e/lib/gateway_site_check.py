@@ -128,10 +128,12 @@ if mode == "provisioned":
     # The gateways' table: both, with their way down and their status.
     check(sorted(g["eui"] for g in gateways) == sorted(EUI.values()), f"gateways {gateways}")
     check(all(g["address"] and g["stat"] and g["sent"] > 0 for g in gateways), f"gateways {gateways}")
-    # Answers go through the gateway with the better SNR: gw-a for n1 and n3, gw-b for n2.
-    for gw, names in (("gw-a", {"n1", "n3"}), ("gw-b", {"n2"})):
-        to = {name_of_uid.get(uid) for uid, _ in downlinks(gw)}
-        check(to and to <= names, f"{gw} answered {to}")
+    # Answers go through a gateway that heard the frame: n3's through gw-a alone. (The best-SNR one,
+    # gw-a for n1 and gw-b for n2, when both copies reach the Vantor within its 30 ms gathering,
+    # which a loaded host can miss: sim/AIR.md.)
+    to = {gw: {name_of_uid.get(uid) for uid, _ in downlinks(gw)} for gw in EUI}
+    check(to["gw-a"] and to["gw-a"] | to["gw-b"] == {"n1", "n2", "n3"} and "n3" not in to["gw-b"],
+          f"answers through {to}")
 
 elif mode == "too_late":
     asked = [e for g in EUI for e in events[g] if e["event"] == "downlink"]
