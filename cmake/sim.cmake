@@ -214,6 +214,17 @@ add_executable(orvane-air ${CMAKE_SOURCE_DIR}/sim/app/orvane_air_main.cpp)
 target_link_libraries(orvane-air PRIVATE orvane_sim_air CLI11::CLI11)
 target_compile_options(orvane-air PRIVATE ${ORVANE_WARNINGS})
 
+# orvane-gateway: a simulated LoRa gateway on orvane-air, speaking the gateway's UDP protocol to a
+# server (sim/AIR.md, "A gateway on the air"): its concentrator on the medium and its forwarder.
+add_library(orvane_sim_gateway STATIC sim/gateway/concentrator.cpp sim/gateway/forwarder.cpp)
+target_include_directories(orvane_sim_gateway PUBLIC ${CMAKE_SOURCE_DIR}/sim/gateway)
+target_link_libraries(orvane_sim_gateway PUBLIC orvane_sim_air orvane_sim_records orvane_gateway_protocol)
+target_compile_options(orvane_sim_gateway PRIVATE ${ORVANE_WARNINGS})
+
+add_executable(orvane-gateway ${CMAKE_SOURCE_DIR}/sim/app/orvane_gateway_main.cpp)
+target_link_libraries(orvane-gateway PRIVATE orvane_sim_gateway CLI11::CLI11)
+target_compile_options(orvane-gateway PRIVATE ${ORVANE_WARNINGS})
+
 # orvane-fleet: a site of field-build nodes and the Vantor on orvane-air (docs/fleet.md).
 add_library(orvane_fleet STATIC sim/fleet/fleet_plan.cpp sim/fleet/fleet_report.cpp)
 target_include_directories(orvane_fleet PUBLIC ${CMAKE_SOURCE_DIR}/sim/fleet)
@@ -229,8 +240,8 @@ target_compile_options(orvane-fleet-chart PRIVATE ${ORVANE_WARNINGS})
 
 add_executable(vantor ${CMAKE_SOURCE_DIR}/vantor/app/vantor_main.cpp)
 target_link_libraries(vantor PRIVATE orvane_vantor_listen orvane_vantor_radio_glue)
-# The fleet starts these two.
-add_dependencies(orvane-fleet orvane-sim-field vantor)
+# The fleet starts these.
+add_dependencies(orvane-fleet orvane-sim-field vantor orvane-gateway)
 target_compile_options(vantor PRIVATE ${ORVANE_WARNINGS})
 
 include(${CMAKE_SOURCE_DIR}/cmake/emu.cmake)

@@ -130,6 +130,15 @@ void AirLink::take(const air::Grant& grant) {
   if (!grant.more) knownUntilUs_ = grant.grantUs >= kNever - 1 ? kNever : grant.grantUs + 1;
 }
 
+void AirLink::runUntilEnded(Scheduler& clock) {
+  while (!ended_) {
+    const uint64_t next = clock.nextEvent(true);
+    if (next == kNever) break;
+    if (next > clock.now()) clock.setNow(next);
+    clock.runDue();
+  }
+}
+
 void AirLink::pause(uint64_t wakeUs, const air::Relaunch& relaunch) {
   air::Pause p;
   p.wakeUs = wakeUs;

@@ -49,6 +49,10 @@ class AirLink final : public Device, public AirRemote {
   // process's standard input, output and error. Its process ends after this.
   void pause(uint64_t wakeUs, const air::Relaunch& relaunch);
 
+  // A listener's whole run: its clock goes from one event of its devices (this link among them) to
+  // the next until the air ends the run.
+  void runUntilEnded(Scheduler& clock);
+
   // Device: while a radio hears, the clock may not pass the granted time.
   uint64_t nextEventUs() const override;
   void fire(uint64_t nowUs) override { before(nowUs); }

@@ -1,9 +1,16 @@
 // orvane-fleet: a site of field-build nodes and one Vantor on one channel (docs/fleet.md). It runs
-// orvane-air's server, which starts the Vantor (vantor listen) and every node (orvane-sim-field)
-// at its power-on and again at each wake-up, and writes the air log, the registry and a report.
+// orvane-air's server, which starts the Vantor (vantor listen) or the gateways it hears through
+// (orvane-gateway), and every node (orvane-sim-field) at its power-on and again at each wake-up,
+// and writes the air log, the registry and a report.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -21,8 +28,8 @@
 #include "fleet_plan.h"
 #include "fleet_report.h"
 #include "output_options.h"
-#include "store.h"
 #include "state_store.h"
+#include "store.h"
 
 extern char** environ;
 
@@ -102,6 +109,34 @@ class LogRelay {
   std::string partial_;
 };
 
+// A UDP port on the loopback that nobody holds now (the Vantor binds it next).
+int freeUdpPort() {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  int port = -1;
+  if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+    port = ntohs(a.sin_port);
+  }
+  if (fd >= 0) ::close(fd);
+  return port;
+}
+
+// Whether a UDP socket is bound to this port on the loopback (or on every address).
+bool udpBound(int port) {
+  std::ifstream in("/proc/net/udp");
+  char want[2][16];
+  std::snprintf(want[0], sizeof want[0], "0100007F:%04X", port);
+  std::snprintf(want[1], sizeof want[1], "00000000:%04X", port);
+  for (std::string line; std::getline(in, line);) {
+    if (line.find(want[0]) != std::string::npos || line.find(want[1]) != std::string::npos) return true;
+  }
+  return false;
+}
+
 std::string metres(double v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.2f", v);
@@ -134,13 +169,19 @@ int main(int argc, char** argv) {
   app.add_option("--measure-from", measureFrom,
                  "the report's steady part starts here, s (default: a cycle after the last node began its cycles)")
       ->check(CLI::Range(0.0, 1e8));
-  app.add_option("--setting", o.settings, "a setting the Vantor queues for every node it gives an identity or confirms (repeatable)");
+  app.add_option("--setting", o.settings,
+                 "a setting the Vantor queues for every node it gives an identity or confirms (repeatable)");
+  app.add_option("--gateways", o.gateways,
+                 "this many simulated gateways (orvane-gateway) instead of the Vantor on the air; the Vantor "
+                 "serves them with listen --gateway")
+      ->check(CLI::Range(1u, 64u));
   app.add_option("--processes", o.processes, "node processes kept running ahead of need (default: cores)")
       ->check(CLI::Range(1u, 4096u));
   vantor::OutputOptions vo;
   app.add_option("--mqtt", vo.mqtt, "the Vantor publishes to this MQTT broker, mqtt://HOST:PORT, and takes commands");
   app.add_option("--mqtt-prefix", vo.mqttPrefix, "its topics' prefix (default orvane)");
-  app.add_option("--mqtt-client-id", vo.mqttClientId, "its client id (default vantor-HOSTNAME; one per Vantor on a broker)");
+  app.add_option("--mqtt-client-id", vo.mqttClientId,
+                 "its client id (default vantor-HOSTNAME; one per Vantor on a broker)");
   app.add_option("--http", vo.http, "serve the Vantor's dashboard there while the fleet runs, e.g. 127.0.0.1:8080");
   app.add_option("--token-file", vo.tokenFile,
                  "the token that the dashboard's changes must carry (needed beyond the loopback)");
@@ -215,15 +256,12 @@ int main(int argc, char** argv) {
   char cwd[PATH_MAX];
   const std::string here = ::getcwd(cwd, sizeof cwd) != nullptr ? cwd : "/";
 
-  // The Vantor first: at virtual time 0 it is what everybody waits for, so the air starts it at once.
-  sim::air::Relaunch vantor{bin + "/vantor",
-                            here,
-                            {"vantor", "--db", dir + "/vantor.sqlite", "listen", "--air", air, "--seed",
-                             std::to_string(o.seed), "--at", "0,0"},
-                            env};
+  // The Vantor's options: its seed, the site's settings, the outputs.
+  std::vector<std::string> vantorArgs{"vantor", "--db", dir + "/vantor.sqlite", "listen"};
+  std::vector<std::string> vantorOptions{"--seed", std::to_string(o.seed)};
   for (const std::string& s : o.settings) {
-    vantor.argv.push_back("--setting");
-    vantor.argv.push_back(s);
+    vantorOptions.push_back("--setting");
+    vantorOptions.push_back(s);
   }
   const std::pair<const char*, const std::string*> passed[] = {{"--mqtt", &vo.mqtt},
                                                                {"--mqtt-prefix", &vo.mqttPrefix},
@@ -232,11 +270,70 @@ int main(int argc, char** argv) {
                                                                {"--token-file", &vo.tokenFile}};
   for (const auto& [option, value] : passed) {
     if (value->empty()) continue;
-    vantor.argv.push_back(option);
-    vantor.argv.push_back(*value);
+    vantorOptions.push_back(option);
+    vantorOptions.push_back(*value);
   }
-  server.expect("vantor", sim::air::Role::listener, 0, sim::air::Position{0, 0}, vantor,
-                outputs("/dev/null", dir + "/vantor.log", dir + "/vantor.log"));
+  pid_t vantorPid = -1;
+  if (o.gateways == 0) {
+    // The Vantor first: at virtual time 0 it is what everybody waits for, so the air starts it at once.
+    sim::air::Relaunch vantor{bin + "/vantor", here, vantorArgs, env};
+    for (const char* a : {"--air", air.c_str(), "--at", "0,0"}) vantor.argv.emplace_back(a);
+    vantor.argv.insert(vantor.argv.end(), vantorOptions.begin(), vantorOptions.end());
+    server.expect("vantor", sim::air::Role::listener, 0, sim::air::Position{0, 0}, vantor,
+                  outputs("/dev/null", dir + "/vantor.log", dir + "/vantor.log"));
+  } else {
+    // The Vantor behind the gateways is no participant of the air: it listens on a UDP port of the
+    // loopback, and the gateways start only once it does, so that none of their datagrams is lost.
+    const int port = freeUdpPort();
+    if (port < 0) {
+      std::fprintf(stderr, "orvane-fleet: no free UDP port on the loopback for the Vantor\n");
+      return 2;
+    }
+    const std::string udp = "udp://127.0.0.1:" + std::to_string(port);
+    std::vector<std::string> argv = vantorArgs;
+    argv.push_back("--gateway");
+    argv.push_back(udp);
+    argv.insert(argv.end(), vantorOptions.begin(), vantorOptions.end());
+    std::vector<char*> args;
+    for (std::string& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    const std::vector<int> fds = outputs("/dev/null", dir + "/vantor.log", dir + "/vantor.log");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int i = 0; i < 3; ++i) posix_spawn_file_actions_adddup2(&actions, fds[static_cast<size_t>(i)], i);
+    const int rc = ::posix_spawn(&vantorPid, (bin + "/vantor").c_str(), &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    for (int fd : fds) ::close(fd);
+    int status = 0;
+    for (int i = 0; rc == 0 && i < 600 && !udpBound(port); ++i) {
+      if (::waitpid(vantorPid, &status, WNOHANG) == vantorPid) {
+        vantorPid = -1;
+        break;
+      }
+      ::usleep(50'000);
+    }
+    if (rc != 0 || vantorPid < 0 || !udpBound(port)) {
+      std::fprintf(stderr, "orvane-fleet: the Vantor did not start listening at %s (%s)\n", udp.c_str(),
+                   (dir + "/vantor.log").c_str());
+      if (vantorPid > 0) ::kill(vantorPid, SIGTERM);
+      return 1;
+    }
+    sim::makeStateDir(dir + "/gateways");
+    const std::vector<sim::air::Position> at = sim::receiverPositions(o);
+    for (unsigned i = 0; i < o.gateways; ++i) {
+      char name[16], eui[24];
+      std::snprintf(name, sizeof name, "gw%02u", i + 1);
+      std::snprintf(eui, sizeof eui, "%016llX", static_cast<unsigned long long>(sim::gatewayEui(i + 1)));
+      const std::string log = dir + "/gateways/" + name;
+      sim::air::Relaunch g{bin + "/orvane-gateway",
+                           here,
+                           {"orvane-gateway", "--air", air, "--server", udp, "--eui", eui, "--name", name, "--at",
+                            metres(at[i].x) + "," + metres(at[i].y), "--seed", std::to_string(o.seed + i), "--epoch",
+                            std::to_string(sim::kGatewayEpochS), "--events", log + ".jsonl"},
+                           env};
+      server.expect(name, sim::air::Role::listener, 0, at[i], g, outputs("/dev/null", log + ".log", log + ".log"));
+    }
+  }
   for (const sim::NodePlan& n : plan) {
     if (n.powerOnUs >= stopUs) continue;
     const std::string state = dir + "/nodes/" + n.name;
@@ -285,8 +382,8 @@ int main(int argc, char** argv) {
   server.onCommit([&](const sim::AirFrame& f) {
     ++frames;
     // A confirm: packet 13 of 143 bytes whose phase tag (offset 67) is 0x5555.
-    if (f.sender == "vantor" && f.bytes.size() == 143 && f.bytes[0] == 13 && f.bytes[67] == 0x55 &&
-        f.bytes[68] == 0x55) {
+    if ((f.sender == "vantor" || f.sender == "gateway") && f.bytes.size() == 143 && f.bytes[0] == 13 &&
+        f.bytes[67] == 0x55 && f.bytes[68] == 0x55) {
       confirmed.insert(f.bytes[1] | (f.bytes[2] << 8) | (static_cast<uint32_t>(f.bytes[3]) << 16));
     }
   });
@@ -324,6 +421,16 @@ int main(int argc, char** argv) {
     progressInPlace = terminal;
   });
   server.waitForChildren();
+  if (vantorPid > 0) {
+    // The gateways have ended with the air: the Vantor behind them has nothing more to hear.
+    ::kill(vantorPid, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 200 && ::waitpid(vantorPid, &status, WNOHANG) == 0; ++i) ::usleep(50'000);
+    if (::waitpid(vantorPid, &status, WNOHANG) == 0) {
+      ::kill(vantorPid, SIGKILL);
+      ::waitpid(vantorPid, &status, 0);
+    }
+  }
   if (!vantorLog.relay(progressInPlace ? "\n" : "") && progressInPlace) std::fputc('\n', stderr);
 
   sim::FleetRun run;

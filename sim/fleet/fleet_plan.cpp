@@ -72,10 +72,23 @@ bool readLoadMix(const std::string& path, std::vector<std::string>& loads, std::
   return true;
 }
 
+std::vector<air::Position> receiverPositions(const FleetOptions& o) {
+  if (o.gateways <= 1) return {air::Position{0, 0}};
+  std::vector<air::Position> at;
+  for (unsigned i = 0; i < o.gateways; ++i) {
+    const double angle = 2 * kPi * i / o.gateways;
+    at.push_back(air::Position{std::round(o.radiusM / 2 * std::cos(angle) * 100) / 100,
+                               std::round(o.radiusM / 2 * std::sin(angle) * 100) / 100});
+  }
+  return at;
+}
+
+uint64_t gatewayEui(unsigned n) { return 0x4F5256FFFE000000ull + n; }
+
 std::vector<NodePlan> planFleet(const FleetOptions& o, const std::vector<std::string>& loads) {
   std::mt19937_64 rng(o.seed);
   const size_t width = std::max<size_t>(4, std::to_string(o.nodes).size());
-  const air::Position vantor{0, 0};
+  const std::vector<air::Position> receivers = receiverPositions(o);
   std::vector<NodePlan> plan;
   for (unsigned i = 0; i < o.nodes; ++i) {
     NodePlan n;
@@ -86,8 +99,14 @@ std::vector<NodePlan> planFleet(const FleetOptions& o, const std::vector<std::st
     const double r = std::sqrt(r2min + unit(rng) * (o.radiusM * o.radiusM - r2min));
     const double angle = 2 * kPi * unit(rng);
     n.at = air::Position{std::round(r * std::cos(angle) * 100) / 100, std::round(r * std::sin(angle) * 100) / 100};
-    n.distanceM = std::hypot(n.at.x, n.at.y);
-    n.lossDb = AirServer::pathLossDb(o.pathLossExponent, n.at, vantor);
+    n.distanceM = INFINITY;
+    for (const air::Position& r : receivers) {
+      const double d = std::hypot(n.at.x - r.x, n.at.y - r.y);
+      if (d < n.distanceM) {
+        n.distanceM = d;
+        n.lossDb = AirServer::pathLossDb(o.pathLossExponent, n.at, r);
+      }
+    }
     n.lsiHz = kLsiMinHz + static_cast<uint32_t>(std::floor(unit(rng) * (kLsiMaxHz - kLsiMinHz + 1)));
     n.powerOnUs = o.spread ? static_cast<uint64_t>(unit(rng) * static_cast<double>(kSpreadUs)) : 0;
     n.seed = rng();

@@ -25,6 +25,7 @@ struct FleetOptions {
                                        // the last node began its cycles)
   std::vector<std::string> settings;   // queued by the Vantor for every node it confirms
   unsigned processes = 0;              // orvane-air's --processes (0: the host's cores)
+  unsigned gateways = 0;               // 0: the Vantor on the air; else this many orvane-gateway
   bool quiet = false;
 };
 
@@ -34,8 +35,8 @@ struct NodePlan {
   uint64_t seed = 0;
   uint32_t lsiHz = 32000;
   air::Position at;
-  double distanceM = 0;
-  double lossDb = 0;  // to the Vantor
+  double distanceM = 0;  // to the nearest receiver (the Vantor, or a gateway)
+  double lossDb = 0;     // to it
   std::string load;
   uint64_t powerOnUs = 0;
 };
@@ -49,11 +50,20 @@ constexpr uint64_t kSpreadUs = 600'000'000;
 // No node stands closer to the Vantor than this.
 constexpr double kMinDistanceM = 2.0;
 constexpr const char* kDefaultLoad = "current=5,pf=0.8";
+// The gateways' epoch: virtual time 0 is this Unix time in their `time` fields (orvane-gateway --epoch).
+constexpr int64_t kGatewayEpochS = 1767225600;  // 2026-01-01T00:00:00Z
 
 // Loads, one per line (the items of orvane-sim's --load), each optionally preceded by a weight
 // "N*"; blank lines and # comments are skipped. Node i gets entry i modulo the list. False with a
 // message naming the line.
 bool readLoadMix(const std::string& path, std::vector<std::string>& loads, std::string& error);
+
+// Where the site's receivers stand: the Vantor at the centre, or the gateways (one at the centre;
+// more evenly on a circle of half the site's radius, the first on the x axis).
+std::vector<air::Position> receiverPositions(const FleetOptions& options);
+// The n-th gateway's EUI (from 1): 4F5256FFFE000000 + n ("ORV" and the FFFE of an EUI-64 made from a
+// MAC address).
+uint64_t gatewayEui(unsigned n);
 
 std::vector<NodePlan> planFleet(const FleetOptions& options, const std::vector<std::string>& loads);
 

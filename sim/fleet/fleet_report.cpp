@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "radio_medium.h"
@@ -25,6 +28,25 @@ constexpr const char* kConfirmTag = "5555";
 constexpr uint64_t kHourUs = 3'600'000'000;
 
 bool isReading(const AirLine& l) { return l.sender == "node" && (l.code == 3 || l.code == 5); }
+// The site's receivers: the Vantor on the air, or the gateways the Vantor hears through.
+bool isReceiver(const AirLine& l) { return l.sender == "vantor" || l.sender == "gateway"; }
+
+// A gateway's rxpk time ("2026-01-01T00:00:00.489468Z", the frame's end) as virtual microseconds.
+std::optional<uint64_t> virtualEndUs(const std::string& text) {
+  std::tm t{};
+  unsigned us = 0;
+  char z = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%6u%c", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour,
+                  &t.tm_min, &t.tm_sec, &us, &z) != 8 ||
+      z != 'Z') {
+    return std::nullopt;
+  }
+  t.tm_year -= 1900;
+  t.tm_mon -= 1;
+  const int64_t s = static_cast<int64_t>(::timegm(&t)) - kGatewayEpochS;
+  if (s < 0) return std::nullopt;
+  return static_cast<uint64_t>(s) * 1000000 + us;
+}
 
 double seconds(uint64_t us) { return static_cast<double>(us) / 1e6; }
 
@@ -113,8 +135,16 @@ json fleetReport(const FleetRun& run, const std::vector<AirLine>& air, vantor::S
   for (const ParticipantFigures& f : run.figures) figuresOf[f.name] = &f;
   std::map<uint32_t, vantor::NodeRecord> recordOfUid;
   for (const vantor::NodeRecord& r : registry.nodes()) recordOfUid[r.uid] = r;
-  std::set<std::pair<uint64_t, std::string>> stored;
-  for (const vantor::UplinkRecord& u : registry.uplinks(std::nullopt, 1 << 30)) stored.insert({u.tUs, u.hex});
+  // Stored uplinks by the frame's start (heard on the air) or its end (the time of a gateway's rxpk).
+  std::set<std::pair<uint64_t, std::string>> stored, storedByEnd;
+  for (const vantor::UplinkRecord& u : registry.uplinks(std::nullopt, 1 << 30)) {
+    const std::optional<uint64_t> end = u.rxTime ? virtualEndUs(*u.rxTime) : std::nullopt;
+    if (end) {
+      storedByEnd.insert({*end, u.hex});
+    } else {
+      stored.insert({u.tUs, u.hex});
+    }
+  }
 
   // What reaches the Vantor: each node's frames at its power less its loss; the demodulation floor.
   auto atVantorDbm = [&](const AirLine& l) {
@@ -142,7 +172,7 @@ json fleetReport(const FleetRun& run, const std::vector<AirLine>& air, vantor::S
     for (; k < frames.size() && frames[k]->tUs < f.endUs(); ++k) {
       const AirLine& g = *frames[k];
       if (k == i || g.endUs() <= f.tUs) continue;
-      if (g.sender == "vantor") return Loss::vantorTransmitting;
+      if (isReceiver(g)) return Loss::vantorTransmitting;
       if (atVantorDbm(g) >= atVantorDbm(f) + RadioMedium::kCaptureDb) {
         why = Loss::capture;
       } else if (why != Loss::capture) {
@@ -156,7 +186,7 @@ json fleetReport(const FleetRun& run, const std::vector<AirLine>& air, vantor::S
   // from then on sends something other than provisioning requests.
   std::map<uint32_t, std::vector<const AirLine*>> confirms;
   for (const AirLine* l : frames) {
-    if (l->sender == "vantor" && l->code == kProvisionAnswer && l->hex.size() == kProvisionAnswerLen * 2 &&
+    if (isReceiver(*l) && l->code == kProvisionAnswer && l->hex.size() == kProvisionAnswerLen * 2 &&
         l->hex.compare(kPhaseTagOffset * 2, 4, kConfirmTag) == 0) {
       confirms[l->uid].push_back(l);
     }
@@ -208,7 +238,7 @@ json fleetReport(const FleetRun& run, const std::vector<AirLine>& air, vantor::S
     if (l.sender != "node") continue;
     PerNode& n = nodes[l.name];
     n.framesSent++;
-    const bool kept = stored.count({l.tUs, l.hex}) != 0;
+    const bool kept = stored.count({l.tUs, l.hex}) != 0 || storedByEnd.count({l.endUs(), l.hex}) != 0;
     const Loss why = kept ? Loss::none : lossOf(i);
     if (kept) n.framesStored++;
     if (kept && l.code != kProvisionRequest && !n.firstStoredUs) n.firstStoredUs = l.endUs();
@@ -236,6 +266,7 @@ json fleetReport(const FleetRun& run, const std::vector<AirLine>& air, vantor::S
   r["reached_s"] = seconds(run.endUs);
   r["power_on"] = run.options.spread ? "spread" : "together";
   r["radius_m"] = run.options.radiusM;
+  r["gateways"] = run.options.gateways;
   r["path_loss_exponent"] = run.options.pathLossExponent;
   r["outage_at_s"] = run.options.outageAtS ? json(*run.options.outageAtS) : json(nullptr);
   r["settings"] = run.options.settings;

@@ -63,12 +63,7 @@ int runOnAir(const ListenOptions& o, sim::RadioMedium& medium, sim::Scheduler& c
   clock.add(&medium);
   clock.add(&endpoint);
   clock.add(link.get());
-  while (!link->ended()) {
-    const uint64_t next = clock.nextEvent(true);
-    if (next == sim::kNever) break;
-    if (next > clock.now()) clock.setNow(next);
-    clock.runDue();
-  }
+  link->runUntilEnded(clock);
   return kExitDone;
 }
 

@@ -6,8 +6,9 @@
 Every reading (packets 3 and 5 from a node) that overlapped no other frame on the air must be
 stored by the Vantor; every one it did not store must be explained by an overlap: another node's
 frame (a collision, or the capture of the receiver by a stronger one) or the Vantor transmitting
-at the time. The counts must agree with DIR/report.json. Prints the tally; exits 1 on a breach.
+at the time (or, with gateways, a gateway transmitting). The counts must agree with DIR/report.json. Prints the tally; exits 1 on a breach.
 """
+import datetime
 import json
 import subprocess
 import sys
@@ -20,13 +21,19 @@ def uid_of(hex_text):
 def main(vantor, run):
     air = [json.loads(line) for line in open(f"{run}/air.jsonl")]
     report = json.load(open(f"{run}/report.json"))
-    # What the Vantor stored, as its own command lists it: each frame by its start, node and code.
+    # What the Vantor stored, as its own command lists it: each frame by its start, node and code
+    # (heard through a gateway: by its end, the time of the gateway's rxpk on the fleet's epoch).
     listing = subprocess.run([vantor, "--db", f"{run}/vantor.sqlite", "--json", "uplinks", "--limit", "100000000"],
                              check=True, capture_output=True, text=True).stdout
-    stored = set()
+    stored, stored_by_end = set(), set()
+    epoch = datetime.datetime(2026, 1, 1)
     for line in listing.splitlines():
         u = json.loads(line)
-        stored.add((round(u["t_s"] * 1e6), int(u["uid"], 16), u["code"]))
+        if "rx_time" in u:
+            end = datetime.datetime.strptime(u["rx_time"], "%Y-%m-%dT%H:%M:%S.%fZ") - epoch
+            stored_by_end.add((end // datetime.timedelta(microseconds=1), int(u["uid"], 16), u["code"]))
+        else:
+            stored.add((round(u["t_s"] * 1e6), int(u["uid"], 16), u["code"]))
     # Each frame's span on the air: [start, start + time on air).
     spans = [(f["t_us"], f["t_us"] + f["toa_us"], f) for f in air]
     spans.sort(key=lambda s: s[0])
@@ -52,12 +59,13 @@ def main(vantor, run):
             continue
         sent += 1
         others = overlapping(i)
-        if (f["t_us"], uid_of(f["hex"]), int(f["hex"][:2], 16)) in stored:
+        key = (uid_of(f["hex"]), int(f["hex"][:2], 16))
+        if (f["t_us"], *key) in stored or (end, *key) in stored_by_end:
             kept += 1
             continue
         if not others:
             breaches.append(f"{f['name']} at {start} us: lost with nothing else on the air")
-        elif any(o["sender"] == "vantor" for o in others):
+        elif any(o["sender"] in ("vantor", "gateway") for o in others):
             lost["vantor"] += 1
         else:
             lost["node"] += 1
