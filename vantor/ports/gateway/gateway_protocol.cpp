@@ -322,8 +322,9 @@ std::string encodePushData(const PushData& p) {
       e["modu"] = r.modu;
       e["datr"] = r.datr;
       e["codr"] = r.codr;
-      e["rssi"] = r.rssi;
-      e["lsnr"] = r.lsnr;
+      // As forwarders write them: RSSI in whole dBm, SNR to a tenth of a dB.
+      e["rssi"] = std::lround(r.rssi);
+      e["lsnr"] = std::round(r.lsnr * 10.0) / 10.0;
       e["size"] = r.data.size();
       e["data"] = base64Encode(r.data);
       list.push_back(std::move(e));
