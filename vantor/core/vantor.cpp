@@ -12,7 +12,7 @@ std::optional<Answer> Vantor::onFrame(const std::vector<uint8_t>& frame, const R
   Store::Transaction tx(store_);
   Decision d = decide(frame, rx, behaviour, store_.factsFor(frameKeys(frame)), seed_);
   store_.write(d.writes);
-  const Stored stored{d.writes.nowUs, d.writes.uplink, d.writes.node, d.writes.items, d.answered};
+  const Stored stored{d.writes.nowUs, d.writes.uplink, d.writes.node, d.writes.items, d.answered, std::nullopt};
   outputs_.staged(stored, store_);
   tx.commit();
   outputs_.committed(stored);
@@ -37,7 +37,20 @@ void Vantor::refused(const Answer& answer, const std::string& reason) {
     Store::Transaction tx(store_);
     std::optional<QueueItem> item = store_.refuseSend(*answer.itemId, answer.downlinkCounter, reason);
     if (!item) return;  // answered or sent again meanwhile
-    const Stored stored{store_.nowUs(), std::nullopt, std::nullopt, {*item}, std::nullopt};
+    const Stored stored{store_.nowUs(), std::nullopt, std::nullopt, {*item}, std::nullopt, std::nullopt};
+    outputs_.staged(stored, store_);
+    tx.commit();
+    outputs_.committed(stored);
+  } catch (const DbError& e) {
+    std::fprintf(stderr, "vantor: %s\n", e.what());
+  }
+}
+
+void Vantor::saveGateway(const GatewayRecord& gateway) {
+  try {
+    Store::Transaction tx(store_);
+    store_.saveGateway(gateway);
+    const Stored stored{store_.nowUs(), std::nullopt, std::nullopt, {}, std::nullopt, gateway};
     outputs_.staged(stored, store_);
     tx.commit();
     outputs_.committed(stored);

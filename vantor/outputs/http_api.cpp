@@ -153,6 +153,12 @@ ApiResponse apiQueueAdd(Store& store, const std::string& node, const std::string
   return apiError(404, o.message);
 }
 
+ApiResponse apiGateways(Store& store) {
+  json list = json::array();
+  for (const GatewayRecord& g : store.gateways()) list.push_back(gatewayJson(g));
+  return ok(list);
+}
+
 ApiResponse apiCaptureSvg(Store& store, const std::string& node) {
   NodeRecord n;
   if (std::optional<ApiResponse> no = findNode(store, node, n)) return *no;

@@ -38,6 +38,9 @@ ApiResponse apiQueue(Store& store, const std::string& node);
 // POST /api/nodes/<uid>/queue: {"setting": "phase", "value": 0.5} (value as a number or text;
 // "force_rx": true with sleep; optional "max_attempts", "ttl_s"): 201 {"message", "item"}.
 ApiResponse apiQueueAdd(Store& store, const std::string& node, const std::string& body, const Outputs* outputs);
+// GET /api/gateways: every gateway as `vantor gateways --json` lists it (the row of bad datagrams
+// that name no gateway with eui null), by EUI; [] behind no gateway.
+ApiResponse apiGateways(Store& store);
 // The pictures as SVG: GET /api/nodes/<uid>/capture.svg, /telemetry.svg?span=day|week|month|all.
 ApiResponse apiCaptureSvg(Store& store, const std::string& node);
 ApiResponse apiTelemetrySvg(Store& store, const std::string& node, const std::optional<std::string>& span);

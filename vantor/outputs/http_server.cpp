@@ -170,6 +170,7 @@ void WebServer::routes() {
   s.Get(R"(/api/nodes/([^/]+)/telemetry\.svg)",
         read([this](const Request& r) { return apiTelemetrySvg(*store_, r.matches[1], param(r, "span")); }));
   s.Get(R"(/api/nodes/([^/]+)/queue)", read([this](const Request& r) { return apiQueue(*store_, r.matches[1]); }));
+  s.Get("/api/gateways", read([this](const Request&) { return apiGateways(*store_); }));
   s.Post(R"(/api/nodes/([^/]+)/queue)", read([this](const Request& r) {
            return apiQueueAdd(*store_, r.matches[1], r.body, &ownOutputs_);
          }));
@@ -218,7 +219,7 @@ void WebServer::routes() {
   // Anything else under /api: the method is the fault, or the call does not exist (404 from the router).
   const auto notAllowed = [](const Request&, Response& res) { answer(res, apiError(405, statusText(405))); };
   for (const char* pattern : {R"(/api/nodes(/[^/]+(/(uplinks|capture|capture\.svg|telemetry\.svg))?)?)",
-                              R"(/api/events)"}) {
+                              R"(/api/gateways)", R"(/api/events)"}) {
     s.Post(pattern, notAllowed);
     s.Put(pattern, notAllowed);
     s.Patch(pattern, notAllowed);

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "activity.h"
+#include "json_records.h"
 #include "uplink_decode.h"
 
 namespace vantor {
@@ -149,6 +150,9 @@ std::vector<MqttMessage> outcomeMessages(const Stored& s, const std::optional<No
     }
   }
   if (s.node) out.push_back(statusMessage(*s.node, s.nowUs, m));
+  if (s.gateway) {
+    if (std::optional<MqttMessage> g = gatewayStatusMessage(*s.gateway, m)) out.push_back(std::move(*g));
+  }
   return out;
 }
 
@@ -174,6 +178,11 @@ MqttMessage statusMessage(const NodeRecord& n, uint64_t nowUs, const MqttSetting
   j["expected_interval_s"] = n.expectedIntervalS;
   j["t_s"] = seconds(nowUs);
   return {nodeTopic(m, n.uid, "status"), j.dump(), true};
+}
+
+std::optional<MqttMessage> gatewayStatusMessage(const GatewayRecord& g, const MqttSettings& m) {
+  if (g.eui.empty()) return std::nullopt;
+  return MqttMessage{m.prefix + "/gateway/" + g.eui + "/status", gatewayJson(g).dump(), true};
 }
 
 std::vector<MqttMessage> discoveryMessages(const NodeRecord& n, const std::optional<UplinkRecord>& packet8,

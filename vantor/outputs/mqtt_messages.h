@@ -8,6 +8,7 @@
 //   PREFIX/<uid>/ack             every accepted packet 17, with the setting it answers
 //   PREFIX/<uid>/command/set     in: {"setting": "phase", "value": 0.12} (+ max_attempts, ttl)
 //   PREFIX/<uid>/command/result  out: queued with its id, or refused with the CLI's reason
+//   PREFIX/gateway/<eui>/status  retained: a gateway's line of `vantor gateways --json`
 //   PREFIX/vantor/<client>/availability  retained online/offline, offline also as the will
 //   homeassistant/sensor/orvane_<uid>_<field>/config  retained discovery of five sensors
 #pragma once
@@ -53,6 +54,8 @@ std::vector<MqttMessage> outcomeMessages(const Stored& stored, const std::option
 // packet 8, a new expected interval).
 bool changesDiscovery(const Stored& stored);
 MqttMessage statusMessage(const NodeRecord& node, uint64_t nowUs, const MqttSettings& settings);
+// A gateway's retained status; nothing for the row of bad datagrams that name no gateway.
+std::optional<MqttMessage> gatewayStatusMessage(const GatewayRecord& gateway, const MqttSettings& settings);
 // The five sensors of a node; packet8 is its latest accepted one, for the firmware revision.
 std::vector<MqttMessage> discoveryMessages(const NodeRecord& node, const std::optional<UplinkRecord>& packet8,
                                            const MqttSettings& settings);
