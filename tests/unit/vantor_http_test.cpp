@@ -155,6 +155,40 @@ TEST_P(VantorHttp, TheListShowsEachNodesLastAcceptedTelemetry) {
   EXPECT_EQ(nodes, cli({"nodes"}));
 }
 
+// The gateways as `vantor gateways --json` lists them: none before the Vantor is behind one; then
+// each gateway and the row of bad datagrams that named none, as the gateway port writes them.
+TEST_P(VantorHttp, TheGatewaysAsTheCliListsThem) {
+  serve();
+  httplib::Result r = client_->Get("/api/gateways");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+  EXPECT_EQ(r->body, "[]");
+  vantor::GatewayRecord g;
+  g.eui = "AA555A0000000001";
+  g.address = "127.0.0.1:41250";
+  g.lastSeenUs = 2'500'000;
+  g.counters = json::parse(R"({"heard":5,"forwarded":3,"dropped":{"crc_bad":2},"sent":2,"refused":{"TOO_LATE":1}})");
+  g.lastError = "TOO_LATE via gateway AA555A0000000001";
+  vantor_->saveGateway(g);
+  vantor::GatewayRecord none;
+  none.counters = json::parse(R"({"dropped":{"short":2}})");
+  vantor_->saveGateway(none);
+  r = client_->Get("/api/gateways");
+  ASSERT_EQ(r->status, 200);
+  EXPECT_EQ(r->get_header_value("Content-Type"), "application/json");
+  const json list = body(r);
+  EXPECT_EQ(list, cli({"gateways"}));
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_TRUE(list[0]["eui"].is_null());
+  EXPECT_EQ(list[0]["dropped"], json::parse(R"({"short":2})"));
+  EXPECT_EQ(list[1]["eui"], "AA555A0000000001");
+  EXPECT_EQ(list[1]["last_seen_s"], 2.5);
+  EXPECT_EQ(list[1]["forwarded"], 3);
+  EXPECT_EQ(list[1]["refused"], json::parse(R"({"TOO_LATE":1})"));
+  EXPECT_EQ(list[1]["last_error"], "TOO_LATE via gateway AA555A0000000001");
+  EXPECT_EQ(post("/api/gateways", "{}")->status, 405);
+}
+
 TEST_P(VantorHttp, BadInputIsAnsweredWithItsStatusAndChangesNothing) {
   serve();
   const std::string huge = R"({"setting": "phase", "value": ")" + std::string(100000, '1') + "\"}";

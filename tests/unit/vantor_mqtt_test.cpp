@@ -1,9 +1,13 @@
 // The Vantor's MQTT side without a broker: commands to queue requests and their results (the CLI's
 // reasons), a command the broker delivers twice queued once, and the outbox that a frame's handling
-// fills in its own transaction while no broker answers, in order, with numbers at their resolution.
+// fills in its own transaction while no broker answers, in order, with numbers at their resolution;
+// a gateway's retained status kept while no broker answers and found later on a real Mosquitto.
 // On an SQLite file and on a PostgreSQL server.
 #include <gtest/gtest.h>
+#include <mosquitto.h>
+#include <unistd.h>
 
+#include "json_records.h"
 #include "mqtt_output.h"
 #include "node_frames.h"
 #include "test_servers.h"
@@ -162,6 +166,59 @@ TEST_P(VantorMqtt, WhileNoBrokerAnswersTheOutboxKeepsEveryMessageInOrder) {
   EXPECT_EQ(payloads[10]["power_w"], 130.56);
   EXPECT_EQ(payloads[11]["last_counter"], 2);
   EXPECT_EQ(payloads[11]["activity"], "active");
+}
+
+// Each change of a gateway's record is a retained status in the outbox (the row of bad datagrams that
+// name no gateway has none); a broker that comes later keeps the latest for any client.
+TEST_P(VantorMqtt, AGatewaysStatusIsRetainedAsItsLatestRecord) {
+  vantor::GatewayRecord g;
+  g.eui = "AA555A0000000001";
+  g.address = "127.0.0.1:41250";
+  g.lastSeenUs = 2'000'000;
+  g.counters = json::parse(R"({"heard":1,"forwarded":1})");
+  vantor::GatewayRecord none;
+  none.counters = json::parse(R"({"dropped":{"short":1}})");
+  {
+    vantor::MqttOutput away(settings_, where_, *vantor_, "test");
+    vantor_->saveGateway(g);
+    vantor_->saveGateway(none);
+    g.lastSeenUs = 3'500'000;
+    g.counters = json::parse(R"({"heard":2,"forwarded":1,"dropped":{"crc_bad":1},"sent":0,"refused":{"TOO_LATE":1}})");
+    g.lastError = "TOO_LATE via gateway AA555A0000000001";
+    vantor_->saveGateway(g);
+    away.stop(true);
+  }
+  std::vector<std::string> topics;
+  for (const vantor::OutboxMessage& m : store_->outbox("vantor-test", 0, 1000)) {
+    topics.push_back(m.topic);
+    EXPECT_TRUE(m.retain) << m.topic;
+  }
+  EXPECT_EQ(topics, std::vector<std::string>(2, "orvane/gateway/AA555A0000000001/status"));
+
+  const char* tmp = std::getenv("TMPDIR");
+  TestServer broker(TestServer::Kind::mosquitto, std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
+                                                     "/vantor_mqtt_gateway_" + std::to_string(getpid()));
+  settings_.url = broker.url();
+  vantor::MqttOutput(settings_, where_, *vantor_, "test").stop(true);  // publishes what waits
+  EXPECT_TRUE(store_->outbox("vantor-test", 0, 1000).empty());
+  // A client that comes later gets the retained status (it waits for it, however long that takes).
+  std::string host, error;
+  int port = 0;
+  ASSERT_TRUE(vantor::parseMqttUrl(broker.url(), host, port, error)) << error;
+  mosquitto_lib_init();
+  mosquitto_message* m = nullptr;
+  ASSERT_EQ(mosquitto_subscribe_simple(&m, 1, true, "orvane/gateway/+/status", 1, host.c_str(), port, "gateway-reader",
+                                       30, true, nullptr, nullptr, nullptr, nullptr),
+            MOSQ_ERR_SUCCESS);
+  EXPECT_EQ(std::string(m->topic), "orvane/gateway/AA555A0000000001/status");
+  EXPECT_TRUE(m->retain);
+  const json status = json::parse(std::string(static_cast<const char*>(m->payload), m->payloadlen));
+  mosquitto_message_free(&m);
+  EXPECT_EQ(status, vantor::gatewayJson(store_->gateways().back()));
+  EXPECT_EQ(status["last_seen_s"], 3.5);
+  EXPECT_EQ(status["heard"], 2);
+  EXPECT_EQ(status["refused"], json::parse(R"({"TOO_LATE":1})"));
+  EXPECT_EQ(status["last_error"], "TOO_LATE via gateway AA555A0000000001");
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, VantorMqtt, ::testing::Values(Backend::sqlite, Backend::postgresql),

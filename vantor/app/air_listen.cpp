@@ -87,15 +87,8 @@ int listen(const ListenOptions& o, std::ostream& err) {
   SiteCore& core = *site.core;
   std::unique_ptr<GatewayPort> gateways;
   if (!o.gateway.empty()) {
-    gateways = std::make_unique<GatewayPort>(core, gatewayOptions, [&core](const GatewayRecord& g) {
-      core.withStore([&g](Store& s) {
-        try {
-          s.saveGateway(g);
-        } catch (const DbError& e) {
-          std::fprintf(stderr, "vantor: %s\n", e.what());
-        }
-      });
-    });
+    gateways =
+        std::make_unique<GatewayPort>(core, gatewayOptions, [&core](const GatewayRecord& g) { core.saveGateway(g); });
     if (!gateways->start(error)) {
       err << "vantor: " << error << '\n';
       return kExitRefused;

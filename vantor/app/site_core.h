@@ -21,11 +21,10 @@ class SiteCore : public RadioCore {
   std::optional<Answer> heard(const HeardFrame& frame) override;
   void refused(const Answer& answer, const std::string& reason) override;
 
-  // Runs f on the store, one at a time with the ports' frames (the gateways' table).
-  template <typename F>
-  void withStore(F&& f) {
+  // A gateway's record to the store and the outputs, one at a time with the ports' frames.
+  void saveGateway(const GatewayRecord& gateway) {
     std::lock_guard<std::mutex> lock(mutex_);
-    f(vantor_.store());
+    vantor_.saveGateway(gateway);
   }
 
  private:

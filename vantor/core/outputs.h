@@ -1,5 +1,6 @@
 // Outputs that follow what the Vantor stores (MQTT, a dashboard's live events): each transaction
-// that stores an uplink, changes a node or queues a setting hands them what it stored.
+// that stores an uplink, changes a node, queues a setting or writes a gateway's record hands them
+// what it stored.
 #pragma once
 
 #include <functional>
@@ -18,6 +19,7 @@ struct Stored {
   std::vector<QueueItem> items;                 // settings queued or changed, as they are after it
   std::optional<QueueItem> answered;            // the setting an accepted packet 17 closed
   std::vector<CalibrationRecord> calibrations;  // calibrations started, moved or ended, as they are after it
+  std::optional<GatewayRecord> gateway;         // a gateway's record as it is after it changed
 };
 
 class Outputs {

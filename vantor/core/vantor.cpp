@@ -52,4 +52,17 @@ void Vantor::refused(const Answer& answer, const std::string& reason) {
   }
 }
 
+void Vantor::saveGateway(const GatewayRecord& gateway) {
+  try {
+    Store::Transaction tx(store_);
+    store_.saveGateway(gateway);
+    const Stored stored{store_.nowUs(), std::nullopt, std::nullopt, {}, std::nullopt, {}, gateway};
+    outputs_.staged(stored, store_);
+    tx.commit();
+    outputs_.committed(stored);
+  } catch (const DbError& e) {
+    std::fprintf(stderr, "vantor: %s\n", e.what());
+  }
+}
+
 }  // namespace vantor

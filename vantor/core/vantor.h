@@ -29,6 +29,9 @@ class Vantor : public RadioCore {
   // error and answers nothing.
   std::optional<Answer> heard(const HeardFrame& frame) override;
   void refused(const Answer& answer, const std::string& reason) override;
+  // A gateway's record written with what the outputs make of it (MQTT's retained status), in one
+  // transaction; a database error is reported on standard error.
+  void saveGateway(const GatewayRecord& gateway);
 
   NodeKey keyFor(uint32_t uid) const { return freshKey(seed_, uid); }
   Store& store() { return store_; }

@@ -199,6 +199,12 @@ ApiResponse apiCalibrationCancel(Store& store, const std::string& node, const Ou
   return calibrationAnswer(cancelCalibration(store, node, outputs), 200);
 }
 
+ApiResponse apiGateways(Store& store) {
+  json list = json::array();
+  for (const GatewayRecord& g : store.gateways()) list.push_back(gatewayJson(g));
+  return ok(list);
+}
+
 ApiResponse apiCaptureSvg(Store& store, const std::string& node) {
   NodeRecord n;
   if (std::optional<ApiResponse> no = findNode(store, node, n)) return *no;

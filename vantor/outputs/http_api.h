@@ -46,6 +46,9 @@ ApiResponse apiCalibration(Store& store, const std::string& node);
 ApiResponse apiCalibrate(Store& store, const std::string& node, const std::string& body, const Outputs* outputs);
 // POST /api/nodes/<uid>/calibration/cancel (body {}): 200 {"message", "calibration"}; 409 none open.
 ApiResponse apiCalibrationCancel(Store& store, const std::string& node, const Outputs* outputs);
+// GET /api/gateways: every gateway as `vantor gateways --json` lists it (the row of bad datagrams
+// that name no gateway with eui null), by EUI; [] behind no gateway.
+ApiResponse apiGateways(Store& store);
 // The pictures as SVG: GET /api/nodes/<uid>/capture.svg, /telemetry.svg?span=day|week|month|all.
 ApiResponse apiCaptureSvg(Store& store, const std::string& node);
 ApiResponse apiTelemetrySvg(Store& store, const std::string& node, const std::optional<std::string>& span);

@@ -181,6 +181,7 @@ void WebServer::routes() {
          read([this](const Request& r) { return apiCalibrate(*store_, r.matches[1], r.body, &ownOutputs_); }));
   s.Post(R"(/api/nodes/([^/]+)/calibration/cancel)",
          read([this](const Request& r) { return apiCalibrationCancel(*store_, r.matches[1], &ownOutputs_); }));
+  s.Get("/api/gateways", read([this](const Request&) { return apiGateways(*store_); }));
 
   s.Get("/api/events", [this](const Request& req, Response& res) {
     std::optional<uint32_t> uid;
@@ -225,8 +226,8 @@ void WebServer::routes() {
 
   // Anything else under /api: the method is the fault, or the call does not exist (404 from the router).
   const auto notAllowed = [](const Request&, Response& res) { answer(res, apiError(405, statusText(405))); };
-  for (const char* pattern :
-       {R"(/api/nodes(/[^/]+(/(uplinks|capture|capture\.svg|telemetry\.svg))?)?)", R"(/api/events)"}) {
+  for (const char* pattern : {R"(/api/nodes(/[^/]+(/(uplinks|capture|capture\.svg|telemetry\.svg))?)?)",
+                              R"(/api/gateways)", R"(/api/events)"}) {
     s.Post(pattern, notAllowed);
     s.Put(pattern, notAllowed);
     s.Patch(pattern, notAllowed);

@@ -155,6 +155,9 @@ std::vector<MqttMessage> outcomeMessages(const Stored& s, const std::optional<No
   for (const CalibrationRecord& c : s.calibrations) {
     out.push_back({nodeTopic(m, c.uid, "calibration"), calibrationJson(c).dump(), true});
   }
+  if (s.gateway) {
+    if (std::optional<MqttMessage> g = gatewayStatusMessage(*s.gateway, m)) out.push_back(std::move(*g));
+  }
   return out;
 }
 
@@ -180,6 +183,11 @@ MqttMessage statusMessage(const NodeRecord& n, uint64_t nowUs, const MqttSetting
   j["expected_interval_s"] = n.expectedIntervalS;
   j["t_s"] = seconds(nowUs);
   return {nodeTopic(m, n.uid, "status"), j.dump(), true};
+}
+
+std::optional<MqttMessage> gatewayStatusMessage(const GatewayRecord& g, const MqttSettings& m) {
+  if (g.eui.empty()) return std::nullopt;
+  return MqttMessage{m.prefix + "/gateway/" + g.eui + "/status", gatewayJson(g).dump(), true};
 }
 
 std::vector<MqttMessage> discoveryMessages(const NodeRecord& n, const std::optional<UplinkRecord>& packet8,

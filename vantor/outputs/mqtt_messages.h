@@ -11,6 +11,7 @@
 //   PREFIX/<uid>/command/result  out: queued with its id, or refused with the CLI's reason; for a
 //                                calibration: started or cancelled with its state, or refused
 //   PREFIX/<uid>/calibration     retained: the node's calibration as it goes, at every step
+//   PREFIX/gateway/<eui>/status  retained: a gateway's line of `vantor gateways --json`
 //   PREFIX/vantor/<client>/availability  retained online/offline, offline also as the will
 //   homeassistant/sensor/orvane_<uid>_<field>/config  retained discovery of five sensors
 #pragma once
@@ -57,6 +58,8 @@ std::vector<MqttMessage> outcomeMessages(const Stored& stored, const std::option
 // packet 8, a new expected interval).
 bool changesDiscovery(const Stored& stored);
 MqttMessage statusMessage(const NodeRecord& node, uint64_t nowUs, const MqttSettings& settings);
+// A gateway's retained status; nothing for the row of bad datagrams that name no gateway.
+std::optional<MqttMessage> gatewayStatusMessage(const GatewayRecord& gateway, const MqttSettings& settings);
 // The five sensors of a node; packet8 is its latest accepted one, for the firmware revision.
 std::vector<MqttMessage> discoveryMessages(const NodeRecord& node, const std::optional<UplinkRecord>& packet8,
                                            const MqttSettings& settings);

@@ -188,12 +188,16 @@ void MqttOutput::connected(int rc) {
   publishNow({availabilityTopic(settings_), "online", true});
   mosquitto_subscribe(mosq_, nullptr, commandTopic(settings_).c_str(), kQos);
   mosquitto_subscribe(mosq_, nullptr, calibrateTopic(settings_).c_str(), kQos);
-  // Retained snapshots, for a broker that lost them: every node's discovery and status.
+  // Retained snapshots, for a broker that lost them: every node's discovery and status, every
+  // gateway's status.
   try {
     const uint64_t now = store_->nowUs();
     for (const NodeRecord& n : store_->nodes()) {
       for (const MqttMessage& m : discoveryMessages(n, store_->lastAccepted(n.uid, {8}), settings_)) publishNow(m);
       publishNow(statusMessage(n, now, settings_));
+    }
+    for (const GatewayRecord& g : store_->gateways()) {
+      if (std::optional<MqttMessage> m = gatewayStatusMessage(g, settings_)) publishNow(*m);
     }
   } catch (const DbError& e) {
     say(e.what());

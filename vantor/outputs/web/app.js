@@ -127,7 +127,37 @@ function renderNodes() {
   if (!document.body.dataset.firstListMs) document.body.dataset.firstListMs = performance.now().toFixed(1);
 }
 
+// "crc_bad 3, channel 1" from {"crc_bad": 3, "channel": 1}, as `vantor gateways` writes it.
+function byReason(counts) {
+  const parts = Object.entries(counts || {}).map(([k, v]) => `${k} ${v}`);
+  return parts.length ? parts.join(", ") : "-";
+}
+
+function gatewayRow(g) {
+  return el("tr", {},
+    el("td", { class: "chip" }, g.eui === null ? "(none)" : g.eui),
+    el("td", {}, g.address === null ? "-" : g.address),
+    el("td", { class: "num" }, fixed(g.last_seen_s, 3)),
+    el("td", { class: "num" }, String(g.heard)),
+    el("td", { class: "num" }, String(g.forwarded)),
+    el("td", {}, byReason(g.dropped)),
+    el("td", { class: "num" }, String(g.sent)),
+    el("td", { class: g.last_error === null ? "" : "refused" }, byReason(g.refused)),
+    el("td", {}, g.last_error === null ? "-" : g.last_error));
+}
+
+// The gateways the Vantor hears through, shown only behind gateways; read with the node list.
+async function loadGateways() {
+  const r = await api("/api/gateways");
+  if (!r.ok) return;
+  const body = document.createElement("tbody");
+  for (const g of r.body) body.append(gatewayRow(g));
+  $("#gateways-table tbody").replaceWith(body);
+  $("#gateways").hidden = r.body.length === 0;
+}
+
 async function loadNodes() {
+  loadGateways();
   const r = await api("/api/nodes");
   if (!r.ok) return;
   list.now = r.body.now_s;
