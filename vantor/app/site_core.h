@@ -19,6 +19,9 @@ class SiteCore : public RadioCore {
       : vantor_(vantor), settings_(std::move(settings)) {}
 
   std::optional<Answer> heard(const HeardFrame& frame) override;
+  // In as few transactions as the profile allows: a run ends at an answer that queues it, so the
+  // frames after see it queued as they would one at a time.
+  std::vector<std::optional<Answer>> heardAll(const std::vector<HeardFrame>& frames) override;
   void refused(const Answer& answer, const std::string& reason) override;
 
   // Runs f on the store, one at a time with the ports' frames (the gateways' table).
@@ -29,6 +32,7 @@ class SiteCore : public RadioCore {
   }
 
  private:
+  bool queuesProfile(const Answer& answer) const;
   void queueProfile(const Answer& answer);
 
   Vantor& vantor_;
