@@ -15,6 +15,7 @@
 #include "rxpacket13.h"
 #include "rxpacket14.h"
 #include "settings.h"
+#include "site_core.h"
 #include "sqlite_db.h"
 #include "test_servers.h"
 #include "uplink_decode.h"
@@ -462,6 +463,27 @@ TEST_P(VantorCore, FramesInOneTransactionStoreAndAnswerAsOneAtATime) {
   EXPECT_EQ(committedBatch, verdicts);
   EXPECT_TRUE(batch[0] && batch[1] && batch[6] && batch[8]);
   EXPECT_EQ(batch[8]->frame, batch[6]->frame);  // replayed as sent
+}
+
+// The site's profile is queued at the answer that assigns an identity: a batch ends its transaction
+// there, so the node's window later in the same batch gets the profile's setting, as it would one
+// frame at a time.
+TEST_P(VantorCore, ABatchSeesTheProfileQueuedByItsOwnAssign) {
+  vantor::SiteCore site(*vantor_, {{"dbg1"}});
+  const HMAC::Key key = vantor::tagKey(vantor_->keyFor(1));
+  std::vector<vantor::HeardFrame> frames;
+  for (const Frame& f : {packet10(0, 3, chipOf(), kZeroKey), packet10(1, 3, chipOf(), key), packet3(1, 4, key, true)}) {
+    now_ += 1'000'000;
+    frames.push_back(vantor::HeardFrame{f, Reception{now_, -66.0, 9.5}, 0, {}});
+  }
+  const std::vector<std::optional<Answer>> answers = site.heardAll(frames);
+  ASSERT_EQ(answers.size(), 3u);
+  ASSERT_TRUE(answers[0] && answers[1] && answers[2]);
+  EXPECT_EQ(answers[0]->what, "assign");
+  EXPECT_EQ(answers[1]->what, "confirm");
+  EXPECT_TRUE(answers[2]->itemId) << answers[2]->what;  // the profile's setting went
+  ASSERT_EQ(registry_->queue(1).size(), 1u);            // queued once, not again at the confirm
+  EXPECT_EQ(registry_->queue(1)[0].state, "sent");
 }
 
 TEST_P(VantorCore, CaptureFramesReassembleInAnyOrderIntoTheRowsSent) {

@@ -1,5 +1,5 @@
-// The core as the ports of `vantor listen` share it: one frame at a time whichever port heard it
-// (the gateways are served by a thread of their own), and the site's profile of settings queued
+// The core as the ports of `vantor listen` share it: one port at a time in the core (the gateways
+// are served by a thread of their own), and the site's profile of settings queued
 // for every node the Vantor gives an identity or confirms.
 #pragma once
 
