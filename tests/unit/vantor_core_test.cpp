@@ -15,6 +15,7 @@
 #include "rxpacket13.h"
 #include "rxpacket14.h"
 #include "settings.h"
+#include "site_core.h"
 #include "sqlite_db.h"
 #include "test_servers.h"
 #include "uplink_decode.h"
@@ -370,6 +371,119 @@ TEST_P(VantorCore, ReplayAndSilenceChangeWhatIsSent) {
   EXPECT_FALSE(hear(packet10(0, 0, chipOf(5, 6, 7), kZeroKey), Behaviour{true, false}));
   EXPECT_EQ(registry_->nodes().size(), 1u);  // nothing assigned while silent
   EXPECT_EQ(registry_->queue(1)[1].state, "pending");
+}
+
+// What a store holds, row by row, in text (ids included: a batch must not skip or reorder any).
+std::vector<std::string> rowsOf(vantor::Store& store) {
+  std::vector<std::string> rows;
+  for (const vantor::UplinkRecord& u : store.uplinks(std::nullopt, 1000)) {
+    rows.push_back("uplink " + std::to_string(u.id) + " t" + std::to_string(u.tUs) + " uid" + std::to_string(u.uid) +
+                   " code" + std::to_string(u.code) + " " + u.verdict + " " + u.hex + " " + u.fields.dump());
+  }
+  for (const vantor::NodeRecord& n : store.nodes()) {
+    rows.push_back("node " + std::to_string(n.uid) + " " + n.chipId + " " + n.state + " counter" +
+                   std::to_string(n.lastCounter.value_or(0)) + " down" + std::to_string(n.downlinkCounter));
+    for (const vantor::QueueItem& q : store.queue(n.uid)) {
+      rows.push_back("item " + std::to_string(q.id) + " " + q.setting + " " + q.state + " attempts" +
+                     std::to_string(q.attempts) + " down" + std::to_string(q.downlinkCounter.value_or(0)));
+    }
+  }
+  return rows;
+}
+
+std::string answerText(const std::optional<Answer>& a) {
+  if (!a) return "none";
+  std::string text = a->what + " after " + std::to_string(a->delayUs) + " item " +
+                     std::to_string(a->itemId.value_or(0)) + " down " + std::to_string(a->downlinkCounter) + ":";
+  for (uint8_t b : a->frame) text += " " + std::to_string(b);
+  return text;
+}
+
+// The frames a port had waiting, stored in one transaction, come out exactly as one transaction
+// each: a later frame sees what an earlier one of the batch wrote (the node it was assigned, the
+// counter it moved, the setting it sent), and the outputs get each frame's record, in order.
+TEST_P(VantorCore, FramesInOneTransactionStoreAndAnswerAsOneAtATime) {
+  const HMAC::Key key = provision();
+  queue(1, {"dbg1"});
+  const HMAC::Key key2 = vantor::tagKey(vantor_->keyFor(2));
+  const LoRaPacket10::StUid chip2 = chipOf(5, 6, 7);
+  struct Heard {
+    Frame frame;
+    Behaviour behaviour;
+  } heard[] = {
+      {packet10(0, 3, chip2, kZeroKey), {}},       // assigned identity 2
+      {packet10(2, 3, chip2, key2), {}},           // confirmed by its first frame under its key
+      {packet3(2, 4, key2), {}},                   // the counter it moved is the one checked here
+      {packet3(1, 10, key), {}},                   // accepted
+      {packet3(1, 10, key), {}},                   // another receiver's copy: a duplicate
+      {packet3(1, 9, key, true), {}},              // behind the last counter: a replay
+      {packet3(1, 11, key, true), {}},             // a window: the setting goes
+      {packet3(1, 11, key, true), {}},             // that frame again
+      {packet3(1, 12, key, true), {false, true}},  // the replay fault: the same packet 14 again
+      {packet3(0x42, 11, kZeroKey), {}},           // never assigned
+  };
+  std::vector<vantor::HeardFrame> frames;
+  for (const Heard& h : heard) {
+    now_ += 1'000'000;
+    frames.push_back(vantor::HeardFrame{h.frame, Reception{now_, -66.0, 9.5}, 80'000, h.behaviour});
+  }
+
+  // The same history on a second database, then the batch's frames one at a time there.
+  const std::string alonePath = freshDatabase(GetParam(), "core_alone");
+  std::unique_ptr<vantor::Store> aloneStore = vantor::openStore(alonePath, true);
+  vantor::Vantor alone(*aloneStore, 7);
+  uint64_t t = 0;
+  for (const Frame& f : {packet10(0, 3, chipOf(), kZeroKey), packet10(1, 3, chipOf(), key)}) {
+    t += 1'000'000;
+    alone.onFrame(f, Reception{t, -66.0, 9.5}, {});
+  }
+  vantor::Setting s;
+  std::string error;
+  ASSERT_TRUE(vantor::parseSetting({"dbg1"}, s, error)) << error;
+  aloneStore->addQueueItem(vantor::queueItem(1, s, 5, t, 3600'000'000ull));
+
+  std::vector<std::string> committedBatch, committedAlone;
+  const auto record = [](std::vector<std::string>& into) {
+    return [&into](const vantor::Stored& st) { into.push_back(st.uplink ? st.uplink->verdict : "-"); };
+  };
+  vantor_->outputs().onCommitted(record(committedBatch));
+  alone.outputs().onCommitted(record(committedAlone));
+
+  const std::vector<std::optional<Answer>> batch = vantor_->heardAll(frames);
+  ASSERT_EQ(batch.size(), frames.size());
+  for (size_t i = 0; i < frames.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(answerText(batch[i]), answerText(alone.heard(frames[i])));
+  }
+  EXPECT_EQ(rowsOf(*registry_), rowsOf(*aloneStore));
+  EXPECT_EQ(committedBatch, committedAlone);
+  const std::vector<std::string> verdicts = {
+      vantor::kAccepted, vantor::kAccepted, vantor::kAccepted,  vantor::kAccepted, vantor::kDuplicate,
+      vantor::kReplay,   vantor::kAccepted, vantor::kDuplicate, vantor::kAccepted, vantor::kUnregistered};
+  EXPECT_EQ(committedBatch, verdicts);
+  EXPECT_TRUE(batch[0] && batch[1] && batch[6] && batch[8]);
+  EXPECT_EQ(batch[8]->frame, batch[6]->frame);  // replayed as sent
+}
+
+// The site's profile is queued at the answer that assigns an identity: a batch ends its transaction
+// there, so the node's window later in the same batch gets the profile's setting, as it would one
+// frame at a time.
+TEST_P(VantorCore, ABatchSeesTheProfileQueuedByItsOwnAssign) {
+  vantor::SiteCore site(*vantor_, {{"dbg1"}});
+  const HMAC::Key key = vantor::tagKey(vantor_->keyFor(1));
+  std::vector<vantor::HeardFrame> frames;
+  for (const Frame& f : {packet10(0, 3, chipOf(), kZeroKey), packet10(1, 3, chipOf(), key), packet3(1, 4, key, true)}) {
+    now_ += 1'000'000;
+    frames.push_back(vantor::HeardFrame{f, Reception{now_, -66.0, 9.5}, 0, {}});
+  }
+  const std::vector<std::optional<Answer>> answers = site.heardAll(frames);
+  ASSERT_EQ(answers.size(), 3u);
+  ASSERT_TRUE(answers[0] && answers[1] && answers[2]);
+  EXPECT_EQ(answers[0]->what, "assign");
+  EXPECT_EQ(answers[1]->what, "confirm");
+  EXPECT_TRUE(answers[2]->itemId) << answers[2]->what;  // the profile's setting went
+  ASSERT_EQ(registry_->queue(1).size(), 1u);            // queued once, not again at the confirm
+  EXPECT_EQ(registry_->queue(1)[0].state, "sent");
 }
 
 TEST_P(VantorCore, CaptureFramesReassembleInAnyOrderIntoTheRowsSent) {

@@ -1,5 +1,5 @@
-// The core as the ports of `vantor listen` share it: one frame at a time whichever port heard it
-// (the gateways are served by a thread of their own), and the site's profile of settings queued
+// The core as the ports of `vantor listen` share it: one port at a time in the core (the gateways
+// are served by a thread of their own), and the site's profile of settings queued
 // for every node the Vantor gives an identity or confirms.
 #pragma once
 
@@ -19,6 +19,9 @@ class SiteCore : public RadioCore {
       : vantor_(vantor), settings_(std::move(settings)) {}
 
   std::optional<Answer> heard(const HeardFrame& frame) override;
+  // In as few transactions as the profile allows: a run ends at an answer that queues it, so the
+  // frames after see it queued as they would one at a time.
+  std::vector<std::optional<Answer>> heardAll(const std::vector<HeardFrame>& frames) override;
   void refused(const Answer& answer, const std::string& reason) override;
 
   // A gateway's record to the store and the outputs, one at a time with the ports' frames.
@@ -28,6 +31,7 @@ class SiteCore : public RadioCore {
   }
 
  private:
+  bool queuesProfile(const Answer& answer) const;
   void queueProfile(const Answer& answer);
 
   Vantor& vantor_;

@@ -35,6 +35,13 @@ class RadioCore {
   // Stores the frame (unless it is a downlink heard on the air) and returns the answer to send, if
   // any, with its delay after the frame's end. A database error is reported and nothing is answered.
   virtual std::optional<Answer> heard(const HeardFrame& frame) = 0;
+  // The frames a port had waiting, in the order received: the same stored rows and answers as
+  // heard() on each in turn (a core may store them in fewer transactions). One answer a frame.
+  virtual std::vector<std::optional<Answer>> heardAll(const std::vector<HeardFrame>& frames) {
+    std::vector<std::optional<Answer>> answers;
+    for (const HeardFrame& f : frames) answers.push_back(heard(f));
+    return answers;
+  }
   // The port could not send the answer (a gateway refused it or never acknowledged it): the
   // setting it carried was not sent and goes at the node's next window; the reason is kept.
   virtual void refused(const Answer& answer, const std::string& reason) = 0;

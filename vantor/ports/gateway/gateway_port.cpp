@@ -178,15 +178,23 @@ void GatewayPort::serve() {
     const uint64_t waitUs = usBetween(Clock::now(), wake);
     pollfd pfd{fd_, POLLIN, 0};
     (void)::poll(&pfd, 1, static_cast<int>((waitUs + 999) / 1000));
-    // Answers that are due go between datagrams: a steady stream of PUSH_DATA must not hold them.
-    for (;;) {
-      sockaddr_storage from{};
-      socklen_t fromLen = sizeof from;
-      const ssize_t n = ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+    // Answers that are due go between batches of datagrams: a steady stream of PUSH_DATA must not
+    // hold them.
+    for (bool more = true; more;) {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (n >= 0) onDatagram(buffer.data(), static_cast<size_t>(n), from, fromLen);
+      for (size_t read = 0; read < kBatchDatagrams; ++read) {
+        sockaddr_storage from{};
+        socklen_t fromLen = sizeof from;
+        const ssize_t n =
+            ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+        if (n < 0) {  // nothing more waiting (or an error the next poll reports again)
+          more = false;
+          break;
+        }
+        onDatagram(buffer.data(), static_cast<size_t>(n), from, fromLen);
+      }
+      hearWaiting();
       dueWork();
-      if (n < 0) break;  // nothing more waiting (or an error the next poll reports again)
     }
   }
 }
@@ -312,13 +320,6 @@ void GatewayPort::onRxpk(const gateway::Rxpk& r, Gateway& g) {
     return;
   }
   count(g.record, "forwarded", "");
-  const Clock::time_point now = Clock::now();
-  Copy copy{g.record.eui, r.tmst, r.lsnr};
-  // Another gateway's copy of a transmission whose answer is still gathering.
-  Pending* gathering = nullptr;
-  for (Pending& p : pending_) {
-    if (p.uplink == r.data) gathering = &p;
-  }
   HeardFrame h;
   h.bytes = r.data;
   h.rx.tUs = options_.clockUs() - airtimeUs(r.data.size());
@@ -329,11 +330,31 @@ void GatewayPort::onRxpk(const gateway::Rxpk& r, Gateway& g) {
   h.rx.tmst = r.tmst;
   h.rx.time = r.time;
   h.soonestAnswerUs = options_.answerDelayUs;
-  std::optional<Answer> answer = core_.heard(h);  // a copy is stored too, as a duplicate
+  waiting_.push_back(std::move(h));
+  waitingCopies_.push_back(Copy{g.record.eui, r.tmst, r.lsnr});
+}
+
+void GatewayPort::hearWaiting() {
+  if (waiting_.empty()) return;
+  std::vector<std::optional<Answer>> answers = core_.heardAll(waiting_);  // copies are stored too, as duplicates
+  for (size_t i = 0; i < waiting_.size(); ++i) {
+    gather(waiting_[i].bytes, i < answers.size() ? std::move(answers[i]) : std::nullopt, waitingCopies_[i]);
+  }
+  waiting_.clear();
+  waitingCopies_.clear();
+}
+
+void GatewayPort::gather(const std::vector<uint8_t>& uplink, std::optional<Answer> answer, const Copy& copy) {
+  const Clock::time_point now = Clock::now();
+  // Another gateway's copy of a transmission whose answer is still gathering.
+  Pending* gathering = nullptr;
+  for (Pending& p : pending_) {
+    if (p.uplink == uplink) gathering = &p;
+  }
   if (gathering != nullptr) {
     gathering->copies.push_back(copy);
   } else if (answer) {
-    pending_.push_back(Pending{r.data, std::move(*answer), {copy}, now + std::chrono::microseconds(kGatherUs)});
+    pending_.push_back(Pending{uplink, std::move(*answer), {copy}, now + std::chrono::microseconds(kGatherUs)});
     gathering = &pending_.back();
   }
   if (gathering == nullptr) return;

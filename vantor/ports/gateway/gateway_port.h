@@ -52,6 +52,9 @@ class GatewayPort {
   static constexpr uint64_t kWayDownLiveUs = 60'000'000;
   // A PULL_RESP not acknowledged within this is a refused send.
   static constexpr uint64_t kTxAckTimeoutUs = 1'000'000;
+  // Datagrams read before the frames they carried go to the core together (one transaction there):
+  // at a steady 1 000 a second, one transaction each would not keep up.
+  static constexpr size_t kBatchDatagrams = 64;
   // How often the gateways' table is written.
   static constexpr uint64_t kSaveEveryUs = 1'000'000;
 
@@ -103,6 +106,9 @@ class GatewayPort {
   void onDatagram(const uint8_t* data, size_t len, const sockaddr_storage& from, socklen_t fromLen);
   void onPushData(const gateway::Datagram& d, Gateway& g);
   void onRxpk(const gateway::Rxpk& r, Gateway& g);
+  // The frames read since the last call go to the core, then their answers gather copies.
+  void hearWaiting();
+  void gather(const std::vector<uint8_t>& uplink, std::optional<Answer> answer, const Copy& copy);
   void onTxAck(const gateway::Datagram& d);
   void dispatch(Pending& p);
   void expireAcks();
@@ -124,6 +130,8 @@ class GatewayPort {
   std::map<std::string, Gateway> gateways_;
   Gateway unattributed_;
   std::vector<Pending> pending_;
+  std::vector<HeardFrame> waiting_;  // read, not yet handed to the core
+  std::vector<Copy> waitingCopies_;  // of each waiting frame
   std::vector<Unacked> unacked_;
   std::mt19937 tokens_;
   Clock::time_point savedAt_;
