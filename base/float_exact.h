@@ -166,8 +166,9 @@ FLOAT_EXACT_INLINE int32_t toInt(float v, bool nearest) {
   const int32_t e = static_cast<int32_t>(exponentField(bits));
   if (e < (nearest ? 126 : 127)) return 0;  // below 0.5 (nearest) or 1 in magnitude
   const uint32_t m = (bits & kFraction) | kHidden;
-  const uint32_t half = nearest ? 1u << (149 - e) : 0u;
-  const uint32_t magnitude = e >= 150 ? m << (e - 150) : (m + half) >> (150 - e);
+  // The half is taken only below 2^23, where there is a fraction to round (a shift by a negative
+  // count is undefined).
+  const uint32_t magnitude = e >= 150 ? m << (e - 150) : (m + (nearest ? 1u << (149 - e) : 0u)) >> (150 - e);
   return (bits & kSign) != 0 ? static_cast<int32_t>(0u - magnitude) : static_cast<int32_t>(magnitude);
 }
 
